@@ -1,0 +1,69 @@
+#pragma once
+// The input transport stream, read through a read-only memory-mapped window
+// that slides forward over the file. After every advance that does not end
+// the input, at least 565 bytes from readPtr() are mapped and inside the
+// file, so a packet loop can look three packets ahead without checks.
+#include <cstdint>
+#include <string>
+
+#include "common/ui_port.h"
+
+namespace kelvor {
+
+class InputView {
+ public:
+  static constexpr std::uint32_t kWindowSize = 0x20000;  // 128 KiB
+  static constexpr std::uint32_t kSlideStep = 0x10000;   // 64 KiB
+  static constexpr std::uint32_t kEndMargin = 565;       // 3 * 188 + 1
+
+  explicit InputView(UiPort& ui) : ui_(ui) {}
+  ~InputView() { close(); }
+  InputView(const InputView&) = delete;
+  InputView& operator=(const InputView&) = delete;
+
+  // The file to open next; nameOffset() is where its file-name part starts.
+  void setPath(std::string path);
+  const std::string& path() const { return path_; }
+  std::uint32_t nameOffset() const { return nameOffset_; }
+  const char* fileName() const { return path_.c_str() + nameOffset_; }
+
+  // Opens and maps the file at offset 0. Reports failures to the user.
+  bool open();
+  // Moves forward by n bytes. False only when the window could not be moved.
+  bool advance(std::uint32_t n);
+  void close();
+
+  const std::uint8_t* readPtr() const { return readPtr_; }
+  bool endOfInput() const { return endOfInput_; }
+  std::uint64_t fileSize() const { return fileSize_; }
+  std::uint32_t fileSizeMiB() const { return fileSizeMiB_; }
+  std::uint64_t position() const { return viewOffset_ + posInView_; }
+  std::uint64_t viewOffset() const { return viewOffset_; }
+  std::uint32_t viewSize() const { return viewSize_; }
+
+  // True when the byte `offset` bytes after readPtr() lies inside the file
+  // and is 0x47. A byte beyond the end of the file is never read.
+  bool isSyncByteAt(std::uint32_t offset) const {
+    if (position() + offset >= fileSize_) return false;
+    return readPtr_[offset] == 0x47;
+  }
+
+ private:
+  bool mapWindow(std::uint64_t offset);
+  void unmapWindow();
+
+  UiPort& ui_;
+  std::string path_;
+  std::uint32_t nameOffset_ = 0;
+  int fd_ = -1;
+  const std::uint8_t* view_ = nullptr;
+  std::uint32_t viewSize_ = 0;
+  std::uint64_t fileSize_ = 0;
+  std::uint32_t fileSizeMiB_ = 0;
+  std::uint64_t viewOffset_ = 0;
+  std::uint32_t posInView_ = 0;
+  const std::uint8_t* readPtr_ = nullptr;
+  bool endOfInput_ = true;
+};
+
+}  // namespace kelvor
