@@ -1,6 +1,39 @@
+// kelvor-cli: the command-line front end.
 #include <cstdio>
+#include <cstring>
+#include <string>
 
-int main() {
-  std::puts("kelvor-cli");
-  return 0;
+#include "cli/exit_status.h"
+#include "cli/scan_command.h"
+
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kelvor-cli COMMAND [OPTIONS] ...\n"
+    "\n"
+    "Turns MPEG transport streams recorded from broadcast into program streams,\n"
+    "TS or M2TS files that players, editors and authoring tools accept.\n"
+    "\n"
+    "Commands:\n"
+    "  scan INPUT              list the video and audio tracks of a recording\n"
+    "\n"
+    "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
+    "Exit status: 0 success, 1 input error, 2 bad command line.\n";
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  using namespace kelvor::cli;
+  if (argc < 2) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  const std::string command = argv[1];
+  if (command == "-h" || command == "--help" || command == "help") {
+    std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
+  std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
+  return kExitUsage;
 }

@@ -1,0 +1,47 @@
+#pragma once
+// The command line's side of the UI: messages go to stderr at once, track
+// rows are collected for printing, progress goes to a one-line bar.
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "common/ui_port.h"
+
+namespace kelvor::cli {
+
+class CliUiPort : public UiPort {
+ public:
+  void showMessage(std::string_view text) override;
+  void clearTrackRows() override;
+  void addTrackRow(std::string_view text) override;
+  void setConvertEnabled(bool) override {}
+  void setStatusText(std::string_view text) override;
+  void setTimeText(std::string_view text) override;
+  void setProgress(unsigned percent) override;
+  void setStopEnabled(bool) override {}
+  void finished() override {}
+
+  // The bar is drawn only when stderr is a terminal and quiet is off.
+  void enableProgressBar(bool enabled) { progressBar_ = enabled; }
+  // Ends the bar's line so that what follows starts on a fresh one.
+  void endProgressLine();
+
+  std::vector<std::string> rows() const;
+  std::vector<std::string> messages() const;
+  std::string timeText() const;
+
+ private:
+  void drawBar();
+
+  mutable std::mutex mutex_;
+  std::vector<std::string> rows_;
+  std::vector<std::string> messages_;
+  std::string status_;
+  std::string time_ = "00:00:00";
+  unsigned percent_ = 0;
+  bool progressBar_ = false;
+  bool barShown_ = false;
+};
+
+}  // namespace kelvor::cli

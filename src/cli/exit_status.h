@@ -1,0 +1,10 @@
+#pragma once
+
+namespace kelvor::cli {
+
+// Exit statuses of kelvor-cli.
+inline constexpr int kExitOk = 0;
+inline constexpr int kExitInputError = 1;  // the input could not be read or converted
+inline constexpr int kExitUsage = 2;       // bad command line
+
+}  // namespace kelvor::cli

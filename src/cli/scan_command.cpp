@@ -1,0 +1,155 @@
+#include "cli/scan_command.h"
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <thread>
+
+#include "cli/cli_ui_port.h"
+#include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "cli/json_writer.h"
+#include "common/flags.h"
+#include "io/input_view.h"
+#include "scan/mpeg_audio_tables.h"
+#include "scan/scan_pass.h"
+#include "scan/track_labels.h"
+
+namespace kelvor::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kelvor-cli scan [--json] [-v] INPUT\n"
+    "\n"
+    "Scans the start of a transport stream and prints the track list as the\n"
+    "desktop program shows it: row 0 is the file name, then one row per\n"
+    "usable audio track, then \" All audio tracks\" when there are two or more.\n"
+    "Each selectable row is followed by the PID it selects.\n"
+    "\n"
+    "  --json   print the rows, the video stream and the tracks as JSON\n"
+    "  -v, /V   show stream warnings (printed, the scan goes on)\n"
+    "  -h, --help\n"
+    "\n"
+    "Exit status: 0 scanned, 1 the input could not be read, 2 bad command line.\n";
+
+// The PID a row selects, or nullptr.
+const TrackChoice* ChoiceForRow(const TrackTable& tracks, std::uint32_t row) {
+  for (std::uint32_t k = 0; k < tracks.trackChoiceCount; ++k) {
+    if (tracks.trackChoices[k].listIndex == row) return &tracks.trackChoices[k];
+  }
+  return nullptr;
+}
+
+std::string PidText(std::uint32_t pid) {
+  if (pid == kAllTracks) return "all";
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%04X", pid);
+  return text;
+}
+
+void PrintRows(const std::vector<std::string>& rows, const TrackTable& tracks) {
+  for (std::uint32_t row = 0; row < rows.size(); ++row) {
+    const TrackChoice* choice = ChoiceForRow(tracks, row);
+    if (choice != nullptr) {
+      std::printf("%u\t%s\t%s\n", row, rows[row].c_str(), PidText(choice->pid).c_str());
+    } else {
+      std::printf("%u\t%s\n", row, rows[row].c_str());
+    }
+  }
+}
+
+std::string JsonLanguage(const TrackTable& tracks, std::uint32_t pid) {
+  const char* code = tracks.languageFor(pid);
+  return code != nullptr ? JsonString(code) : "null";
+}
+
+void PrintJson(const InputView& input, const std::vector<std::string>& rows, const TrackTable& tracks,
+               const ScanSummary& summary) {
+  std::printf("{\n  \"file\": %s,\n  \"rows\": [", JsonString(input.path()).c_str());
+  for (std::uint32_t row = 0; row < rows.size(); ++row) {
+    const TrackChoice* choice = ChoiceForRow(tracks, row);
+    std::string pid = "null";
+    if (choice != nullptr) pid = choice->pid == kAllTracks ? "\"all\"" : std::to_string(choice->pid);
+    std::printf("%s\n    {\"row\": %u, \"text\": %s, \"pid\": %s}", row ? "," : "", row,
+                JsonString(rows[row]).c_str(), pid.c_str());
+  }
+  std::printf("\n  ],\n  \"packet_size\": %u,\n  \"bytes_scanned\": %llu,\n", summary.packetSize,
+              static_cast<unsigned long long>(summary.bytesScanned));
+  if (summary.videoFound) {
+    std::printf("  \"video\": {\"pid\": %u, \"stream_id\": %u, \"codec\": \"%s\", \"bit_rate\": %llu},\n",
+                tracks.videoPid, tracks.videoStreamId, tracks.videoIsH264 ? "h264" : "mpeg2video",
+                static_cast<unsigned long long>(tracks.videoBitRate) * 400);
+  } else {
+    std::printf("  \"video\": null,\n");
+  }
+  std::printf("  \"tracks\": [");
+  bool first = true;
+  for (std::uint32_t i = 0; summary.videoFound && i < tracks.mpegAudioCount; ++i) {
+    const AudioProbeResult& h = summary.mpegAudio[i];
+    std::printf("%s\n    {\"pid\": %u, \"kind\": \"mpeg_audio\", \"language\": %s, \"layer\": %u, "
+                "\"bit_rate_kbps\": %u, \"sampling_khz\": %u, \"mode\": %s}",
+                first ? "" : ",", tracks.mpegAudioPid[i], JsonLanguage(tracks, tracks.mpegAudioPid[i]).c_str(),
+                h.layer, MpegAudioBitrateKbps(h.layer, h.bitrateIndex), MpegAudioSamplingKHz(h.samplingIndex),
+                JsonString(kModeNames[h.mode & 3]).c_str());
+    first = false;
+  }
+  for (std::uint32_t j = 0; summary.videoFound && j < tracks.privateAudioCount; ++j) {
+    const Ac3ProbeResult& a = summary.privateAudio[j];
+    std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"channels\": %u, \"lfe\": %u}",
+                first ? "" : ",", tracks.privateAudioPid[j], a.isEac3 ? "eac3" : "ac3",
+                JsonLanguage(tracks, tracks.privateAudioPid[j]).c_str(), a.channels, a.lfe);
+    first = false;
+  }
+  std::printf("\n  ]\n}\n");
+}
+
+}  // namespace
+
+int RunScanCommand(int argc, char** argv) {
+  bool json = false;
+  const char* path = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+    } else if (arg == "-v" || arg == "/V" || arg == "/v") {
+      verbose = true;
+    } else if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    } else if (!arg.empty() && arg[0] == '-') {
+      std::fprintf(stderr, "kelvor-cli scan: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return kExitUsage;
+    } else if (path == nullptr) {
+      path = argv[i];
+    } else {
+      std::fprintf(stderr, "kelvor-cli scan: more than one input\n%s", kUsage);
+      return kExitUsage;
+    }
+  }
+  if (path == nullptr) {
+    std::fprintf(stderr, "kelvor-cli scan: no input given\n%s", kUsage);
+    return kExitUsage;
+  }
+
+  CliUiPort ui;
+  InputView input(ui);
+  TrackTable tracks;
+  H264IdrState idr;
+  ScanPass scan(input, tracks, idr, ui);
+  input.setPath(path);
+  abortRequested = false;
+  InstallInterruptHandler();
+  std::thread worker([&scan] { scan.run(); });
+  worker.join();
+
+  const auto rows = ui.rows();
+  if (json) {
+    PrintJson(input, rows, tracks, scan.summary());
+  } else {
+    PrintRows(rows, tracks);
+  }
+  return scan.summary().inputOpened && !scan.summary().inputError ? kExitOk : kExitInputError;
+}
+
+}  // namespace kelvor::cli

@@ -1,0 +1,94 @@
+#pragma once
+// The first pass over the input: walks the start of the transport stream,
+// finds the video stream and up to four MPEG audio and four AC-3/E-AC-3
+// tracks, reads the PMT, probes each track's headers, fills the TrackTable
+// and lists one row per usable track.
+#include <array>
+#include <cstdint>
+
+#include "common/ui_port.h"
+#include "io/input_view.h"
+#include "scan/ac3_probe.h"
+#include "scan/mpeg_audio_probe.h"
+#include "scan/track_table.h"
+#include "scan/video_probe.h"
+
+namespace kelvor {
+
+// What the scan learnt beyond the TrackTable, for reports and scripts.
+struct ScanSummary {
+  bool inputOpened = false;
+  bool inputError = false;          // the input window could not be moved
+  std::uint32_t packetSize = 0;     // 188 or 192 once synchronised, else 0
+  std::uint64_t bytesScanned = 0;
+  bool videoFound = false;          // the video probe succeeded
+  // The kept tracks, in TrackTable order.
+  std::array<AudioProbeResult, kMaxMpegAudioTracks> mpegAudio{};
+  std::array<Ac3ProbeResult, kMaxPrivateAudioTracks> privateAudio{};
+};
+
+class ScanPass {
+ public:
+  static constexpr std::uint64_t kEnoughBytes = 0xA00000;   // 10 MiB once audio and video are probed
+  static constexpr std::uint64_t kMaxBytes = 0x6400000;     // 100 MiB in any case
+  static constexpr std::size_t kPmtBufferSize = 1024;
+
+  ScanPass(InputView& input, TrackTable& tracks, H264IdrState& idr, UiPort& ui);
+
+  // Scans the file named by the input view, lists the rows and reports
+  // finished() to the UI. Runs on a worker thread; polls abortRequested.
+  void run();
+
+  const ScanSummary& summary() const { return summary_; }
+
+ private:
+  struct MpegTrack {
+    bool probeDone = false;
+    bool pending = false;
+    std::uint8_t nextCC = 0;
+    MpegAudioProbe probe;
+    AudioProbeResult result;
+  };
+  struct PrivateTrack {
+    bool probeDone = false;
+    bool pending = false;
+    std::uint8_t nextCC = 0;
+    Ac3Probe probe;
+    Ac3ProbeResult result;
+  };
+  // How a packet continuing a pending probe is taken.
+  enum class Continuity { Next, Repeated, Broken };
+
+  void start();
+  void handlePacket(const std::uint8_t* p);
+  void handlePesStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
+  void handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
+  void handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
+  void parsePmtIfComplete();
+  void finish(bool opened);
+  void addRow(const std::string& text);
+
+  InputView& input_;
+  TrackTable& tracks_;
+  UiPort& ui_;
+  VideoProbe videoProbe_;
+  ScanSummary summary_;
+
+  std::array<MpegTrack, kMaxMpegAudioTracks> mpeg_{};
+  std::array<PrivateTrack, kMaxPrivateAudioTracks> private_{};
+  bool anyAudioProbed_ = false;
+  bool videoPidKnown_ = false;
+  bool videoProbed_ = false;
+  bool videoPending_ = false;
+  std::uint8_t videoNextCC_ = 0;
+  bool pmtCollecting_ = false;
+  bool pmtParsed_ = false;
+  std::uint32_t pmtPid_ = 0;
+  std::uint8_t pmtNextCC_ = 0;
+  std::uint32_t pmtLength_ = 0;
+  std::array<std::uint8_t, kPmtBufferSize> pmtBuffer_{};
+  std::uint32_t packetSize_ = 188;
+  std::uint32_t listRow_ = 0;
+};
+
+}  // namespace kelvor

@@ -1,0 +1,25 @@
+#pragma once
+// The texts of the track-list rows.
+#include <cstdint>
+#include <string>
+
+#include "scan/ac3_probe.h"
+#include "scan/mpeg_audio_probe.h"
+
+namespace kelvor {
+
+// "[%s]" with the language code, or "" without one.
+std::string LanguageText(const char* languageCode);
+
+// [0044] MPEG L2 192Kb 48KHz Stereo [fra]
+std::string MpegAudioLabel(std::uint32_t pid, const AudioProbeResult& header, const std::string& language);
+
+// [0045] AC3 5.1 [eng]
+std::string Ac3Label(std::uint32_t pid, const Ac3ProbeResult& layout, const std::string& language);
+
+// Bit rate in kbit/s of an MPEG-1 audio header (0 for free format and 15).
+std::uint32_t MpegAudioBitrateKbps(std::uint32_t layer, std::uint32_t bitrateIndex);
+// Sampling rate in whole kHz (44.1 kHz shows as 44; 0 for the reserved index).
+std::uint32_t MpegAudioSamplingKHz(std::uint32_t samplingIndex);
+
+}  // namespace kelvor

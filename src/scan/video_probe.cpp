@@ -1,0 +1,75 @@
+#include "scan/video_probe.h"
+
+namespace kelvor {
+
+void VideoProbe::reset() {
+  state_ = 0;
+  stored_ = 0;
+  delimiterSeen_ = false;
+  idr_ = H264IdrState{};
+}
+
+bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate) {
+  bool found = false;
+  for (const std::uint8_t byte : payload) {
+    switch (state_) {
+      case 0:
+        if (byte == 0x00) state_ = 1;
+        break;
+      case 1:
+        state_ = byte == 0x00 ? 2 : 0;
+        break;
+      case 2:
+        state_ = byte == 0x01 ? 3 : byte == 0x00 ? 2 : 0;
+        break;
+      case 3:
+        state_ = 0;
+        if (!isH264) {
+          if (byte == 0xB3) {  // sequence_header_code
+            stored_ = 0;
+            state_ = 4;
+          }
+          break;
+        }
+        switch (byte & 0x1F) {
+          case 9:  // access unit delimiter
+            delimiterSeen_ = true;
+            break;
+          case 5:  // IDR slice
+            if (delimiterSeen_) {
+              idr_.idrSeen = true;
+              idr_.sliceCount = 0;
+              bitRate = kH264AssumedBitRate;
+              found = true;
+              delimiterSeen_ = false;
+            }
+            break;
+          case 1:  // non-IDR slice
+            ++idr_.sliceCount;
+            if (!idr_.idrSeen && idr_.sliceCount > 255) {
+              bitRate = kH264AssumedBitRate;
+              found = true;
+            }
+            delimiterSeen_ = false;
+            break;
+          default:
+            break;
+        }
+        break;
+      default:
+        if (stored_ < store_.size()) {
+          store_[stored_++] = byte;
+        } else {
+          // 18-bit bit_rate_value, in units of 400 bit/s.
+          bitRate = (static_cast<std::uint32_t>(store_[4]) << 10) |
+                    (static_cast<std::uint32_t>(store_[5]) << 2) | (byte >> 6);
+          found = true;
+          state_ = 0;
+        }
+        break;
+    }
+  }
+  return found;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,40 @@
+#pragma once
+// Finds, in the video elementary stream, the MPEG-2 bit rate (sequence
+// header) or a decodable H.264 start (an IDR slice after an access unit
+// delimiter, or many slices without any IDR).
+#include <array>
+#include <cstdint>
+#include <span>
+
+namespace kelvor {
+
+// IDR bookkeeping that the scan leaves behind for the conversion's video
+// handler, which starts from these values instead of resetting them.
+struct H264IdrState {
+  bool idrSeen = false;
+  std::uint32_t sliceCount = 0;
+};
+
+// Bit rate assumed for H.264, in units of 400 bit/s (7.2 Mbit/s).
+inline constexpr std::uint32_t kH264AssumedBitRate = 18000;
+
+class VideoProbe {
+ public:
+  explicit VideoProbe(H264IdrState& idr) : idr_(idr) {}
+
+  // Start of a scan: the start-code search, the slice counter and both flags.
+  void reset();
+
+  // Consumes the whole payload; true if a bit rate was found anywhere in it
+  // (then `bitRate` holds the last one found).
+  bool probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate);
+
+ private:
+  H264IdrState& idr_;
+  std::uint32_t state_ = 0;  // 0..2 start-code prefix, 3 code byte, 4 sequence header
+  std::array<std::uint8_t, 6> store_{};
+  std::uint32_t stored_ = 0;
+  bool delimiterSeen_ = false;
+};
+
+}  // namespace kelvor
