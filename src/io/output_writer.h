@@ -1,0 +1,78 @@
+#pragma once
+// The output file, written by a writer thread from two 1 MiB buffers while
+// the conversion thread fills the other one. Every write but the last is
+// exactly 1 MiB; the last is padded with zeros to a multiple of 512 bytes, so
+// the file length is always a multiple of 512. The file is opened for direct
+// (unbuffered) I/O where the file system accepts it.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <span>
+#include <string>
+#include <thread>
+
+#include "common/ui_port.h"
+#include "io/packet_sink.h"
+
+namespace kelvor {
+
+class OutputWriter final : public PacketSink {
+ public:
+  static constexpr std::uint32_t kBufferSize = 1u << 20;
+  static constexpr std::uint32_t kTailAlignment = 512;
+
+  // Allocates both buffers, page-aligned; nothing is allocated later.
+  explicit OutputWriter(UiPort& ui);
+  ~OutputWriter() override;
+  OutputWriter(const OutputWriter&) = delete;
+  OutputWriter& operator=(const OutputWriter&) = delete;
+
+  // Creates (or replaces) the file and starts the writer thread. False when
+  // the file cannot be created; the caller reports that.
+  bool OpenOutput(const std::string& path);
+
+  // Copies one packet (at most kBufferSize bytes). False once the output has
+  // failed or is closed; nothing is copied then.
+  bool AppendPacket(std::span<const std::uint8_t> packet) override;
+
+  // Writes the rest, stops the thread and closes the file. False when the
+  // output had failed (already reported) or the close failed.
+  bool CloseOutput();
+
+  bool isOpen() const { return fd_ >= 0; }
+  // The file is written with direct I/O (false after a fallback).
+  bool usesDirectIo() const { return direct_.load(); }
+
+ private:
+  struct FreeAligned {
+    void operator()(std::uint8_t* p) const;
+  };
+  using Buffer = std::unique_ptr<std::uint8_t, FreeAligned>;
+
+  // Bits of handoff_: buffer A full, buffer B full, stop requested.
+  static constexpr std::uint32_t kFull[2] = {1u, 2u};
+  static constexpr std::uint32_t kStop = 4u;
+
+  void WriterThread();
+  void RaiseWriterPriority();
+  // Writes n bytes of `data`; false on any failure or short write.
+  bool WriteFully(const std::uint8_t* data, std::uint32_t n);
+  void ReportWriteFailure();
+  void WaitWhileFull(std::uint32_t bit);
+  void StopThread();
+
+  UiPort& ui_;
+  Buffer buffers_[2];
+  int fd_ = -1;
+  std::atomic<bool> direct_{false};
+  std::thread writer_;
+
+  std::atomic<std::uint32_t> handoff_{0};
+  std::atomic<bool> outputFailed_{true};
+
+  // Conversion thread only.
+  std::uint32_t currentBuffer_ = 0;
+  std::uint32_t fillCount_ = 0;
+};
+
+}  // namespace kelvor

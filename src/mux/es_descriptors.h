@@ -1,0 +1,43 @@
+#pragma once
+// Descriptors shared by the program stream map and the PMT.
+#include <cstdint>
+
+#include "mux/byte_writer.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+inline constexpr std::uint32_t kRegistrationDescriptorSize = 6;
+inline constexpr std::uint32_t kLanguageDescriptorSize = 6;
+
+// registration_descriptor with a four-letter format identifier ("AC-3", "HDMV").
+inline void WriteRegistrationDescriptor(ByteWriter& w, const char (&id)[5]) {
+  w.u8(0x05);
+  w.u8(4);
+  w.text(id);
+}
+
+// ISO_639_language_descriptor with one language, audio_type 0. `code` holds
+// the three letters recorded by the scan.
+inline void WriteLanguageDescriptor(ByteWriter& w, const char* code) {
+  w.u8(0x0A);
+  w.u8(4);
+  for (int n = 0; n < 3; ++n) w.u8(static_cast<std::uint8_t>(code[n]));
+  w.u8(0x00);
+}
+
+// The descriptors of one audio elementary stream: "AC-3" registration for an
+// AC-3 stream, then the language when the scan found one for its PID.
+// Returns the ES_info_length they take.
+inline std::uint32_t AudioInfoLength(const TrackTable& tracks, std::uint32_t pid, bool ac3) {
+  return (ac3 ? kRegistrationDescriptorSize : 0) +
+         (tracks.languageFor(pid) != nullptr ? kLanguageDescriptorSize : 0);
+}
+
+inline void WriteAudioDescriptors(ByteWriter& w, const TrackTable& tracks, std::uint32_t pid,
+                                  bool ac3) {
+  if (ac3) WriteRegistrationDescriptor(w, "AC-3");
+  if (const char* code = tracks.languageFor(pid)) WriteLanguageDescriptor(w, code);
+}
+
+}  // namespace kelvor

@@ -1,0 +1,140 @@
+#pragma once
+// The output multiplexer: lays out the headers and packet templates of the
+// chosen container, cuts audio frames and video bytes into packs or TS
+// packets, places time stamps, stamps every packet with the multiplexer
+// clock, repeats the header material every 100 ms of that clock, and hands
+// each finished packet to the output.
+//
+// There is no buffer model and no reordering: packets go out in the order the
+// data arrives. The clock is pulled forward so that it never lags more than
+// 100 ms behind the stream that is furthest behind.
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "io/packet_sink.h"
+#include "mux/mux_layout.h"
+#include "mux/run_settings.h"
+#include "mux/stream_timing.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+inline constexpr std::uint32_t kNoPts = 0xFFFFFFFF;
+inline constexpr std::uint32_t kHeaderInterval = 9000;   // 100 ms
+inline constexpr std::uint32_t kMpegAudioFrameTicks = 2160;  // 1152 samples at 48 kHz
+inline constexpr std::uint32_t kAc3FrameTicks = 2880;        // 1536 samples at 48 kHz
+inline constexpr std::uint32_t kTemplateSize = 2048;
+
+// Clock and time stamps of the run. The handlers set trackOutTime and
+// outTimeSet at a track's first time stamp; the writers advance trackOutTime.
+struct MuxClock {
+  std::uint32_t muxClock = 0;        // clock of the next packet
+  std::uint32_t nextHeaderTime = 0;  // header material is due at or after this
+  std::array<std::uint32_t, kMaxAudioOutputs> pendingPts{};  // per audio track
+  std::uint32_t pendingVideoPts = kNoPts;
+  std::array<std::uint32_t, kMaxAudioOutputs> trackOutTime{};
+  std::array<bool, kMaxAudioOutputs> outTimeSet{};
+};
+
+// Packetising state of one output stream.
+struct StreamPacketState {
+  std::uint8_t* packetTemplate = nullptr;
+  std::uint8_t* cursor = nullptr;  // where the next payload byte goes
+  std::uint32_t remaining = 0;     // free payload bytes in the packet being filled
+  bool ptsPlaced = false;          // the first packet (PS: the current pack) has a PTS
+  bool followingInUse = false;     // TS: filling the following packet
+  std::uint8_t continuityCounter = 0;
+  // Payload area of the first packet of a PES packet and of the ones after.
+  std::uint32_t firstOffset = 0;
+  std::uint32_t firstSize = 0;
+  std::uint32_t contOffset = 0;
+  std::uint32_t contSize = 0;
+};
+
+class Multiplexer {
+ public:
+  // All references must outlive the multiplexer. The templates are
+  // allocated here, once.
+  Multiplexer(PacketSink& output, const TrackTable& tracks, const RunSettings& run,
+              const StreamTiming& timing);
+
+  // Per-run reset of the clock and time stamps, done with the other resets
+  // at the start of a run.
+  void ResetTiming();
+
+  // Lays out `format`: header material and one template per stream, and
+  // resets every stream's packetising state. Writes nothing.
+  void BuildStreamHeaders(OutputFormat format);
+
+  // Stamps a packet with the clock (SCR, M2TS arrival time) and advances the
+  // clock by one step.
+  void StampPacket(std::uint8_t* packet);
+  // The clock step taken before each new PTS: pulls the clock forward and
+  // writes the header material when it is due.
+  bool AdvanceClock();
+  void PlacePts(StreamPacketState& s, std::uint32_t pts);
+  void ClearPts(StreamPacketState& s);
+
+  // One MPEG audio frame of audio track k (a second call repeats it).
+  bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame);
+  // One AC-3 frame of private track j (the transcoded frame for E-AC-3).
+  bool WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame);
+
+  bool PlaceVideoPts(std::uint32_t pts);
+  bool WriteVideoBytes(std::span<const std::uint8_t> data);
+  // TS/M2TS: writes the packet being filled, padded with adaptation-field
+  // stuffing; the caller then starts the next PES packet.
+  bool FlushPartialPacket(StreamPacketState& s);
+  // TS/M2TS: the next video byte starts a new PES packet.
+  void ResetVideoPes();
+
+  // End-of-run flush of what is still pending; stops at a refused packet.
+  bool FinishOutput(bool videoOutputOn);
+
+  const MuxLayout& layout() const { return layout_; }
+  MuxClock& clock() { return clock_; }
+  const MuxClock& clock() const { return clock_; }
+  StreamPacketState& videoState() { return video_; }
+  StreamPacketState& audioState(std::uint32_t slot) { return audio_[slot]; }
+  std::span<const std::uint8_t> headerBuffer() const { return {buffers_->header}; }
+  std::uint8_t patCounter() const { return patCounter_; }
+  std::uint8_t headerCounter() const { return headerCounter_; }
+
+ private:
+  struct Buffers {
+    std::array<std::uint8_t, kTemplateSize> header{};
+    std::array<std::uint8_t, kTemplateSize> video{};
+    std::array<std::array<std::uint8_t, kTemplateSize>, kMaxAudioOutputs> audio{};
+  };
+
+  void ResetStream(StreamPacketState& s, std::uint8_t* tmpl, bool psAc3);
+  void StartNewPes(StreamPacketState& s);
+  bool EmitFullPacket(StreamPacketState& s);
+  bool CopyPayload(StreamPacketState& s, std::span<const std::uint8_t> data);
+  bool WriteHeaderMaterial();
+  bool WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
+                       std::span<const std::uint8_t> frame);
+  bool ClosePack(StreamPacketState& s);
+  void SetContinuityCounter(std::uint8_t* packet, std::uint8_t& counter) const;
+  bool Append(const std::uint8_t* packet) {
+    return output_.AppendPacket({packet, layout_.packetSize});
+  }
+
+  PacketSink& output_;
+  const TrackTable& tracks_;
+  const RunSettings& run_;
+  const StreamTiming& timing_;
+  std::unique_ptr<Buffers> buffers_;
+
+  MuxLayout layout_{};
+  MuxClock clock_{};
+  StreamPacketState video_{};
+  std::array<StreamPacketState, kMaxAudioOutputs> audio_{};
+  std::uint32_t audioSlots_ = 0;
+  std::uint8_t headerCounter_ = 0;  // PMT continuity_counter
+  std::uint8_t patCounter_ = 0;     // PAT continuity_counter
+};
+
+}  // namespace kelvor

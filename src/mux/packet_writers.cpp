@@ -1,0 +1,169 @@
+// The packet writers: audio frames, video bytes, the stuffed last packet of a
+// TS PES packet, and the end-of-run flush.
+#include <algorithm>
+#include <cstring>
+
+#include "mux/multiplexer.h"
+
+namespace kelvor {
+
+namespace {
+
+// PES_packet_length of a full program stream pack (2048 - 14 - 6).
+constexpr std::uint32_t kFullPesLength = 2028;
+constexpr std::uint32_t kPaddingHeaderSize = 6;
+
+}  // namespace
+
+bool Multiplexer::EmitFullPacket(StreamPacketState& s) {
+  const bool ts = layout_.isTransportStream();
+  std::uint8_t* packet = s.packetTemplate + (ts && s.followingInUse ? layout_.packetSize : 0);
+  StampPacket(packet);
+  if (ts) SetContinuityCounter(packet, s.continuityCounter);
+  if (!Append(packet)) return false;
+  if (ts) {
+    s.followingInUse = true;
+  } else {
+    // The same pack carries the next payload, without a PTS unless one is placed.
+    ClearPts(s);
+  }
+  s.cursor = s.packetTemplate + s.contOffset;
+  s.remaining = s.contSize;
+  return true;
+}
+
+bool Multiplexer::CopyPayload(StreamPacketState& s, std::span<const std::uint8_t> data) {
+  // A source that ends exactly at a packet boundary leaves an empty packet pending.
+  while (data.size() >= s.remaining) {
+    std::memcpy(s.cursor, data.data(), s.remaining);
+    data = data.subspan(s.remaining);
+    if (!EmitFullPacket(s)) return false;
+  }
+  if (data.empty()) return true;
+  std::memcpy(s.cursor, data.data(), data.size());
+  s.cursor += data.size();
+  s.remaining -= static_cast<std::uint32_t>(data.size());
+  return true;
+}
+
+void Multiplexer::StartNewPes(StreamPacketState& s) {
+  ClearPts(s);
+  s.followingInUse = false;
+  s.cursor = s.packetTemplate + s.firstOffset;
+  s.remaining = s.firstSize;
+}
+
+bool Multiplexer::WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
+                                  std::span<const std::uint8_t> frame) {
+  if (track >= kMaxAudioOutputs) return true;
+  const std::uint32_t slot = run_.slotOf(track);
+  // A track without an output stream has nowhere to go.
+  if (slot >= audioSlots_) return true;
+  StreamPacketState& s = audio_[slot];
+
+  std::uint32_t& outTime = clock_.trackOutTime[track];
+  if (!s.ptsPlaced) {
+    clock_.pendingPts[track] = outTime;
+    if (!AdvanceClock()) return false;
+    PlacePts(s, outTime);
+  }
+  outTime += ticks;
+  if (!CopyPayload(s, frame)) return false;
+
+  // In TS output every audio frame is a PES packet of its own.
+  if (!layout_.isTransportStream()) return true;
+  if (!FlushPartialPacket(s)) return false;
+  StartNewPes(s);
+  return true;
+}
+
+bool Multiplexer::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) {
+  return WriteAudioFrame(track, kMpegAudioFrameTicks, frame);
+}
+
+bool Multiplexer::WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame) {
+  return WriteAudioFrame(run_.privateTrack(privateTrack), kAc3FrameTicks, frame);
+}
+
+bool Multiplexer::PlaceVideoPts(std::uint32_t pts) {
+  clock_.pendingVideoPts = pts;
+  if (!AdvanceClock()) return false;
+  PlacePts(video_, pts);
+  return true;
+}
+
+bool Multiplexer::WriteVideoBytes(std::span<const std::uint8_t> data) {
+  if (data.empty()) return true;
+  return CopyPayload(video_, data);
+}
+
+bool Multiplexer::FlushPartialPacket(StreamPacketState& s) {
+  if (!layout_.isTransportStream()) return true;
+  const std::uint32_t size = layout_.packetSize;
+  const std::uint8_t* packet = s.packetTemplate + (s.followingInUse ? size : 0);
+  const std::uint32_t h = layout_.contPayloadOffset - size;  // prefix + TS header
+  const std::uint32_t r = s.remaining;
+  if (r >= kTsPayloadSize) return true;  // an untouched following packet
+  const std::uint32_t f = kTsPayloadSize - r;
+
+  // The free bytes become an adaptation field in front of what was placed.
+  std::array<std::uint8_t, 200> work{};
+  std::memcpy(work.data(), packet, h);
+  work[layout_.ccOffset] |= 0x20;
+  work[h] = static_cast<std::uint8_t>(r - 1);
+  if (r > 1) work[h + 1] = 0x00;
+  if (r > 2) std::fill_n(work.data() + h + 2, r - 2, std::uint8_t{0xFF});
+  std::memcpy(work.data() + h + r, packet + h, f);
+
+  StampPacket(work.data());
+  SetContinuityCounter(work.data(), s.continuityCounter);
+  return Append(work.data());
+}
+
+void Multiplexer::ResetVideoPes() {
+  if (!layout_.isTransportStream()) return;
+  StartNewPes(video_);
+}
+
+bool Multiplexer::ClosePack(StreamPacketState& s) {
+  const std::uint32_t r = s.remaining;
+  std::uint8_t* pack = s.packetTemplate;
+  if (r > kPaddingHeaderSize) {
+    const std::uint32_t pesLength = kFullPesLength - r;
+    pack[18] = static_cast<std::uint8_t>(pesLength >> 8);
+    pack[19] = static_cast<std::uint8_t>(pesLength);
+    const std::uint32_t padding = r - kPaddingHeaderSize;
+    const std::uint8_t header[] = {0x00, 0x00, 0x01, 0xBE, static_cast<std::uint8_t>(padding >> 8),
+                                   static_cast<std::uint8_t>(padding)};
+    std::memcpy(s.cursor, header, sizeof header);
+    std::fill_n(s.cursor + kPaddingHeaderSize, padding, std::uint8_t{0xFF});
+  } else {
+    std::fill_n(s.cursor, r, std::uint8_t{0xFF});
+  }
+  StampPacket(pack);
+  return Append(pack);
+}
+
+bool Multiplexer::FinishOutput(bool videoOutputOn) {
+  const bool ts = layout_.isTransportStream();
+  if (!ts) {
+    // In TS output every audio frame was closed by its writer.
+    for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
+      const AudioOutput* out = run_.outputForSlot(slot);
+      if (out == nullptr) continue;
+      const std::uint32_t track = out->track;
+      const bool started = track < run_.mpegAudioCount
+                               ? timing_.mpegAudioStarted[track]
+                               : timing_.privateAudioStarted[track - run_.mpegAudioCount];
+      StreamPacketState& s = audio_[slot];
+      if (!started || s.remaining >= s.contSize) continue;
+      if (!ClosePack(s)) return false;
+    }
+  }
+  if (!videoOutputOn) return true;
+  if (ts) return FlushPartialPacket(video_);
+  if (video_.remaining >= video_.contSize) return true;
+  return ClosePack(video_);
+}
+
+}  // namespace kelvor
