@@ -1,0 +1,24 @@
+#!/bin/sh
+# Installs what is missing, builds, and runs every test twice: in an
+# optimised build and in a build with AddressSanitizer and
+# UndefinedBehaviorSanitizer. Then runs the fuzzers for a bounded time.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+# shellcheck disable=SC2046
+"$root/scripts/ensure-packages.sh" $(cat "$root/scripts/test-packages.txt")
+cd "$root"
+jobs=$(nproc)
+
+cmake --preset release
+cmake --build --preset release -j"$jobs"
+ctest --preset release -j"$jobs"
+
+cmake --preset asan
+cmake --build --preset asan -j"$jobs"
+ctest --preset asan -j"$jobs"
+
+for fuzz in "$root"/.ci/fuzz_*.sh; do
+  [ -e "$fuzz" ] || continue
+  sh "$fuzz"
+done
+echo "All tests passed."

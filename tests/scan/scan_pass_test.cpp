@@ -1,0 +1,266 @@
+// The scan pass over hand-built streams: what is listed, in which order,
+// and what happens with damaged or unusual input.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "common/flags.h"
+#include "scan/scan_pass.h"
+#include "support/test_support.h"
+#include "support/ts_builder.h"
+
+namespace kelvor {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+using test::TsBuilder;
+
+constexpr std::uint16_t kPmtPid = 0x1000;
+constexpr std::uint16_t kVideoPid = 0x100;
+
+Bytes SequenceHeaderEs() {
+  // A sequence header with bit_rate_value 15000 (6 Mbit/s).
+  return Bytes{0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x23, 0x0E, 0xA6, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00};
+}
+
+struct ScanResult {
+  std::vector<std::string> rows;
+  std::vector<std::string> messages;
+  TrackTable tracks;
+  ScanSummary summary;
+};
+
+class ScanPassTest : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    verbose = false;
+    abortRequested = false;
+  }
+
+  ScanResult Scan(const Bytes& stream) {
+    const auto path = test::TempDir() / "in.ts";
+    test::WriteFile(path, stream);
+    return ScanPath(path.string());
+  }
+
+  static ScanResult ScanPath(const std::string& path) {
+    test::RecordingUiPort ui;
+    InputView input(ui);
+    input.setPath(path);
+    ScanResult result;
+    H264IdrState idr;
+    ScanPass scan(input, result.tracks, idr, ui);
+    scan.run();
+    EXPECT_EQ(ui.finishedCount(), 1);
+    result.rows = ui.rows();
+    result.messages = ui.messages();
+    result.summary = scan.summary();
+    return result;
+  }
+
+  // PMT, then video with a sequence header, repeated so that the thresholds
+  // and the look-ahead of the sync test are well covered.
+  static void AddProgram(TsBuilder& ts, const std::vector<test::PmtStream>& streams) {
+    const auto pmt = test::BuildPmtSection(streams);
+    ts.section(kPmtPid, pmt);
+    ts.pes(kVideoPid, 0xE0, SequenceHeaderEs(), 90000);
+  }
+};
+
+TEST_F(ScanPassTest, ListsMpegThenAc3TracksWithLanguagesAndTheAllRow) {
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}, {0x81, 0x45, "eng"}, {0x03, 0x44, "fra"}});
+  Bytes ac3 = test::Ac3Frame(7, 1);
+  Bytes ac3Twice = ac3;
+  ac3Twice.insert(ac3Twice.end(), ac3.begin(), ac3.end());
+  for (int i = 0; i < 4; ++i) {
+    ts.pes(0x45, 0xBD, ac3Twice, 90000);  // the AC-3 PID comes first in the stream
+    ts.pes(0x44, 0xC0, test::MpegAudioFrame(0xFD, 0xA4, 0x00), 90000);
+    AddProgram(ts, {{0x02, kVideoPid, ""}, {0x81, 0x45, "eng"}, {0x03, 0x44, "fra"}});
+  }
+  const auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 4u);
+  EXPECT_EQ(r.rows[0], "in.ts");
+  EXPECT_EQ(r.rows[1], "[0044] MPEG L2 192Kb 48KHz Stereo [fra]");
+  EXPECT_EQ(r.rows[2], "[0045] AC3 5.1 [eng]");
+  EXPECT_EQ(r.rows[3], " All audio tracks");
+  ASSERT_EQ(r.tracks.trackChoiceCount, 3u);
+  EXPECT_EQ(r.tracks.trackChoices[0].listIndex, 1u);
+  EXPECT_EQ(r.tracks.trackChoices[0].pid, 0x44u);
+  EXPECT_EQ(r.tracks.trackChoices[1].pid, 0x45u);
+  EXPECT_EQ(r.tracks.trackChoices[2].listIndex, 3u);
+  EXPECT_EQ(r.tracks.trackChoices[2].pid, kAllTracks);
+  EXPECT_EQ(r.tracks.videoBitRate, 15000u);
+  EXPECT_FALSE(r.tracks.videoIsH264);
+  EXPECT_TRUE(r.messages.empty());
+}
+
+TEST_F(ScanPassTest, CollectsAPmtSplitOverTwoPacketsAndIgnoresARepeatedPacket) {
+  // Enough streams with long descriptors that the section needs two packets.
+  // Only the first eight languages are kept.
+  std::vector<test::PmtStream> streams{{0x1B, kVideoPid, ""}, {0x03, 0x44, "deu"}};
+  for (std::uint16_t pid = 0x200; pid < 0x20C; ++pid) streams.push_back({0x03, pid, "abc", Bytes{0x52, 2, 0x01, 0x02}});
+  const auto pmt = test::BuildPmtSection(streams);
+  ASSERT_GT(pmt.size(), 183u);
+  TsBuilder ts;
+  Bytes withPointer{0x00};
+  withPointer.insert(withPointer.end(), pmt.begin(), pmt.end());
+  ts.packet(kPmtPid, true, std::span(withPointer).first(184), 3);
+  ts.packet(kPmtPid, false, std::span(withPointer).first(184), 3);  // repeated
+  ts.packet(kPmtPid, false, std::span(withPointer).subspan(184), 4);
+  // H.264: delimiter then IDR; the MPEG header split over two packets, with a
+  // repeated packet between the halves.
+  ts.pes(kVideoPid, 0xE0, Bytes{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0, 0x00, 0x00, 0x01, 0x65, 0x88}, 0);
+  ts.pes(0x44, 0xC0, Bytes{0x00, 0xFF}, 0);
+  ts.packet(0x44, false, Bytes{0x00, 0x00}, 0);  // repeated: same cc as the PES start
+  ts.packet(0x44, false, Bytes{0xFD, 0x94, 0x44}, 1);
+  for (int i = 0; i < 3; ++i) ts.section(kPmtPid, pmt);
+  const auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 2u) << r.rows.back();
+  EXPECT_EQ(r.rows[1], "[0044] MPEG L2 160Kb 48KHz Joint Stereo [deu]");
+  EXPECT_TRUE(r.tracks.videoIsH264);
+  EXPECT_EQ(r.tracks.videoBitRate, 18000u);
+  EXPECT_EQ(r.tracks.languageCount, 8u);
+}
+
+TEST_F(ScanPassTest, ALostPacketEndsAPendingProbeUntilTheNextPes) {
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  ts.pes(0x44, 0xC0, Bytes{0x00, 0xFF}, 0);
+  ts.packet(0x44, false, Bytes{0xFD, 0x94, 0x44}, 5);  // cc jumps: the header halves do not join
+  for (int i = 0; i < 3; ++i) AddProgram(ts, {{0x02, kVideoPid, ""}});
+  auto r = Scan(ts.bytes());
+  EXPECT_EQ(r.rows.back(), "No supported audio track");
+  EXPECT_EQ(r.tracks.mpegAudioCount, 0u);
+}
+
+TEST_F(ScanPassTest, WithoutAParsedPmtThereIsNoVideo) {
+  TsBuilder ts;
+  for (int i = 0; i < 4; ++i) {
+    ts.pes(kVideoPid, 0xE0, SequenceHeaderEs(), 0);
+    ts.pes(0x44, 0xC0, test::MpegAudioFrame(), 0);
+  }
+  const auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[1], "No video track");
+  EXPECT_EQ(r.tracks.trackChoiceCount, 0u);
+}
+
+TEST_F(ScanPassTest, Only192BytePacketsTakeAc3FromExtendedStreamId) {
+  for (const unsigned size : {188u, 192u}) {
+    TsBuilder ts(size);
+    AddProgram(ts, {{0x02, kVideoPid, ""}});
+    Bytes frames = test::Ac3Frame(2, 0);
+    frames.insert(frames.end(), frames.begin(), frames.end());
+    for (int i = 0; i < 3; ++i) {
+      ts.pes(0x50, 0xBD, frames, 0);
+      ts.pes(0x51, 0xFD, frames, 0);
+      AddProgram(ts, {{0x02, kVideoPid, ""}});
+    }
+    const auto r = Scan(ts.bytes());
+    EXPECT_EQ(r.summary.packetSize, size);
+    ASSERT_EQ(r.rows.size(), 2u);
+    EXPECT_EQ(r.rows[1], size == 188 ? "[0050] AC3 2.0 " : "[0051] AC3 2.0 ");
+  }
+}
+
+TEST_F(ScanPassTest, AFifthMpegTrackIsIgnoredWithAWarningWhenVerbose) {
+  verbose = true;
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  for (std::uint16_t pid = 0x41; pid <= 0x45; ++pid) ts.pes(pid, 0xC0, test::MpegAudioFrame(), 0);
+  // A second video PID and a stream_id change are warned about too.
+  ts.pes(0x101, 0xE1, SequenceHeaderEs(), 0);
+  ts.pes(0x41, 0xC1, test::MpegAudioFrame(), 0);
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  const auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 6u);  // file, four tracks, all
+  EXPECT_EQ(r.rows[4], "[0044] MPEG L2 192Kb 48KHz Stereo ");
+  EXPECT_EQ(r.tracks.mpegAudioCount, 4u);
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"Warning: more than 4 audio channels!",
+                                                  "Warning: more than 1 video channel!",
+                                                  "Invalid audio stream code!"}));
+}
+
+TEST_F(ScanPassTest, DropsTracksThatNeverDecodeAndCompactsTheTable) {
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  for (int i = 0; i < 3; ++i) {
+    ts.pes(0x41, 0xC0, Bytes(100, 0x11), 0);  // never a header
+    ts.pes(0x42, 0xC1, test::MpegAudioFrame(), 0);
+    AddProgram(ts, {{0x02, kVideoPid, ""}});
+  }
+  const auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 2u);  // no "all" row for one track
+  EXPECT_EQ(r.tracks.mpegAudioCount, 1u);
+  EXPECT_EQ(r.tracks.mpegAudioPid[0], 0x42u);
+  EXPECT_EQ(r.tracks.mpegAudioStreamId[0], 0xC1);
+  ASSERT_EQ(r.tracks.trackChoiceCount, 1u);
+  EXPECT_EQ(r.tracks.trackChoices[0].listIndex, 1u);
+}
+
+TEST_F(ScanPassTest, ReportsMissingEmptyAndTinyFiles) {
+  auto r = ScanPath("/nonexistent/dir/film.ts");
+  EXPECT_EQ(r.rows, std::vector<std::string>{"film.ts"});
+  EXPECT_EQ(r.messages, (std::vector<std::string>{"Input file not found",
+                                                  "Error detected while scanning inpout stream"}));
+  EXPECT_FALSE(abortRequested);
+
+  r = Scan({});
+  EXPECT_EQ(r.messages.front(), "Empty");
+  EXPECT_TRUE(abortRequested);
+  abortRequested = false;
+
+  for (const std::size_t size : {1u, 188u, 376u, 564u, 565u, 600u}) {
+    TsBuilder ts;
+    AddProgram(ts, {{0x02, kVideoPid, ""}});
+    Bytes bytes = ts.bytes();
+    bytes.resize(size, 0x47);
+    r = Scan(bytes);
+    EXPECT_EQ(r.rows.size(), 2u) << size;
+    EXPECT_TRUE(r.messages.empty()) << size;
+  }
+}
+
+TEST_F(ScanPassTest, ResynchronisesAfterGarbageAndSurvivesRandomData) {
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  ts.raw(Bytes{0x47, 0x00, 0x47, 0x12, 0x34});  // junk with false sync bytes
+  for (int i = 0; i < 3; ++i) {
+    ts.pes(0x44, 0xC0, test::MpegAudioFrame(), 0);
+    ts.raw(Bytes(77, 0x47));
+    AddProgram(ts, {{0x02, kVideoPid, ""}});
+  }
+  auto r = Scan(ts.bytes());
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[1], "[0044] MPEG L2 192Kb 48KHz Stereo ");
+
+  // Random bytes, and a real stream with random bit flips and a cut in the
+  // middle of a packet: no crash, a finished scan, rows listed.
+  std::mt19937 random(7);
+  Bytes noise(300000);
+  for (auto& b : noise) b = static_cast<std::uint8_t>(random() % 3 == 0 ? 0x47 : random());
+  r = Scan(noise);
+  EXPECT_GE(r.rows.size(), 2u);
+  for (int round = 0; round < 20; ++round) {
+    Bytes damaged = ts.bytes();
+    for (int k = 0; k < 40; ++k) damaged[random() % damaged.size()] ^= static_cast<std::uint8_t>(1u << (random() % 8));
+    damaged.resize(damaged.size() - 1 - random() % 187);
+    r = Scan(damaged);
+    EXPECT_GE(r.rows.size(), 2u);
+  }
+}
+
+TEST_F(ScanPassTest, AbortListsWhatWasFoundSoFar) {
+  TsBuilder ts;
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  ts.pes(0x44, 0xC0, test::MpegAudioFrame(), 0);
+  AddProgram(ts, {{0x02, kVideoPid, ""}});
+  abortRequested = true;  // before the first packet
+  const auto r = Scan(ts.bytes());
+  EXPECT_EQ(r.rows.back(), "No video track");
+  EXPECT_TRUE(r.messages.empty());
+}
+
+}  // namespace
+}  // namespace kelvor
