@@ -1,0 +1,115 @@
+// The mapped input window: sizes, slides, the end margin, big files and
+// the messages for files that cannot be read.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include "common/flags.h"
+#include "io/input_view.h"
+#include "support/test_support.h"
+
+namespace kelvor {
+namespace {
+
+std::string MakeFile(std::size_t size) {
+  const auto path = test::TempDir() / "in.ts";
+  std::vector<std::uint8_t> bytes(size);
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + (i >> 16));
+  test::WriteFile(path, bytes);
+  return path.string();
+}
+
+class InputViewTest : public ::testing::Test {
+ protected:
+  void TearDown() override { abortRequested = false; }
+  test::RecordingUiPort ui_;
+};
+
+TEST_F(InputViewTest, SlidesItsWindowAndShowsEveryByteInOrder) {
+  for (const std::size_t size : {std::size_t{0x20000}, std::size_t{0x20001}, std::size_t{0x54321}}) {
+    InputView input(ui_);
+    input.setPath(MakeFile(size));
+    ASSERT_TRUE(input.open());
+    EXPECT_EQ(input.viewSize(), std::min<std::size_t>(size, 0x20000));
+    EXPECT_EQ(input.fileSizeMiB(), 1u);
+    std::uint64_t pos = 0;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> windows{{0, input.viewSize()}};
+    while (!input.endOfInput()) {
+      // Every byte up to the margin is there and holds what was written.
+      ASSERT_EQ(input.readPtr()[0], static_cast<std::uint8_t>(pos * 7 + (pos >> 16)));
+      ASSERT_EQ(input.readPtr()[564], static_cast<std::uint8_t>((pos + 564) * 7 + ((pos + 564) >> 16)));
+      ASSERT_TRUE(input.advance(pos % 3 == 0 ? 188 : 192));
+      pos += pos % 3 == 0 ? 188 : 192;
+      if (windows.back().first != input.viewOffset()) windows.emplace_back(input.viewOffset(), input.viewSize());
+    }
+    // The end is reached at the first position within 565 bytes of the end.
+    EXPECT_GE(pos, size - 565);
+    EXPECT_LT(pos - 192, size - 565);
+    if (size == 0x20001) {
+      ASSERT_EQ(windows.size(), 2u);
+      EXPECT_EQ(windows[1], (std::pair<std::uint64_t, std::uint32_t>{0x10000, 0x10001}));
+    }
+    input.close();
+    input.close();  // a second close does nothing
+  }
+}
+
+TEST_F(InputViewTest, TinyFilesEndAtTheFirstAdvanceAndNeverReadBeyondTheFile) {
+  for (const std::size_t size : {1u, 188u, 564u, 565u}) {
+    InputView input(ui_);
+    input.setPath(MakeFile(size));
+    ASSERT_TRUE(input.open());
+    EXPECT_FALSE(input.isSyncByteAt(static_cast<std::uint32_t>(size)));
+    EXPECT_FALSE(input.isSyncByteAt(576));
+    ASSERT_TRUE(input.advance(1));
+    EXPECT_TRUE(input.endOfInput()) << size;
+  }
+}
+
+TEST_F(InputViewTest, ReportsFilesThatCannotBeRead) {
+  InputView input(ui_);
+  input.setPath("/nonexistent/x.ts");
+  EXPECT_FALSE(input.open());
+  EXPECT_FALSE(abortRequested);
+  input.setPath(MakeFile(0));
+  EXPECT_FALSE(input.open());
+  EXPECT_TRUE(abortRequested);
+  abortRequested = false;
+  input.setPath(test::TempDir().string());  // a directory
+  EXPECT_FALSE(input.open());
+  EXPECT_EQ(ui_.messages(), (std::vector<std::string>{"Input file not found", "Empty", "Unable to map"}));
+  EXPECT_TRUE(input.endOfInput());
+}
+
+TEST_F(InputViewTest, ReadsBeyondFourGibibytes) {
+  // A sparse file whose size has all ones in its low 32 bits; reads as zeros
+  // except for marks placed around the 4 GiB boundary.
+  const auto path = (test::TempDir() / "big.ts").string();
+  const std::uint64_t size = 0x1FFFFFFFFull;
+  {
+    const int fd = ::open(path.c_str(), O_CREAT | O_WRONLY | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0);
+    if (::ftruncate(fd, static_cast<off_t>(size)) != 0) {
+      ::close(fd);
+      GTEST_SKIP() << "file system refuses a sparse 8 GiB file";
+    }
+    const std::uint8_t mark = 0x47;
+    ASSERT_EQ(::pwrite(fd, &mark, 1, 0x100000000ll), 1);
+    ASSERT_EQ(::pwrite(fd, &mark, 1, static_cast<off_t>(size - 566)), 1);
+    ::close(fd);
+  }
+  InputView input(ui_);
+  input.setPath(path);
+  ASSERT_TRUE(input.open());
+  EXPECT_EQ(input.fileSize(), size);
+  EXPECT_EQ(input.fileSizeMiB(), 8192u);
+  while (input.position() + 0xFFFF <= 0x100000000ull) ASSERT_TRUE(input.advance(0xFFFF));
+  ASSERT_TRUE(input.advance(static_cast<std::uint32_t>(0x100000000ull - input.position())));
+  EXPECT_EQ(input.readPtr()[0], 0x47);
+  while (!input.endOfInput()) ASSERT_TRUE(input.advance(0xFFFF));
+  std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace kelvor
