@@ -1,0 +1,71 @@
+// kelvor-cli scan as users and scripts call it.
+#include <gtest/gtest.h>
+
+#include "support/test_support.h"
+
+namespace kelvor {
+namespace {
+
+std::string Cli(const std::string& args, int* status) {
+  std::string out;
+  *status = test::RunCommand(std::string(KELVOR_CLI) + " " + args + " 2>&1", &out);
+  return out;
+}
+
+TEST(ScanCommand, PrintsRowsWithThePidEachSelects) {
+  const auto path = test::Fixture("mpeg2_mp2_ac3.ts");
+  int status = -1;
+  const std::string out = Cli("scan " + path.string(), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("0\tmpeg2_mp2_ac3.ts\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("MPEG L2 192Kb 48KHz Stereo [deu]\t0x0"), std::string::npos) << out;
+  EXPECT_NE(out.find("3\t All audio tracks\tall\n"), std::string::npos) << out;
+}
+
+TEST(ScanCommand, JsonShowsTheVideoAndTracks) {
+  int status = -1;
+  const std::string out = Cli("scan --json " + test::Fixture("h264_eac3_mp2.ts").string(), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("\"codec\": \"h264\""), std::string::npos) << out;
+  EXPECT_NE(out.find("\"kind\": \"eac3\", \"language\": \"eng\", \"channels\": 5, \"lfe\": 1"),
+            std::string::npos)
+      << out;
+  EXPECT_NE(out.find("\"packet_size\": 188"), std::string::npos);
+  if (test::RunCommand("python3 -c 'import json,sys; json.load(sys.stdin)' <<'EOF'\n" + out + "\nEOF") != 0) {
+    ADD_FAILURE() << "not valid JSON:\n" << out;
+  }
+}
+
+TEST(ScanCommand, ExitStatusesTellInputAndUsageErrorsApart) {
+  int status = -1;
+  std::string out = Cli("scan /nonexistent/film.ts", &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("Input file not found"), std::string::npos) << out;
+  const auto empty = test::TempDir() / "empty.ts";
+  test::WriteFile(empty, {});
+  out = Cli("scan " + empty.string(), &status);
+  EXPECT_EQ(status, 1);
+  EXPECT_NE(out.find("Empty"), std::string::npos) << out;
+  Cli("scan", &status);
+  EXPECT_EQ(status, 2);
+  Cli("scan --bogus x.ts", &status);
+  EXPECT_EQ(status, 2);
+  Cli("frobnicate", &status);
+  EXPECT_EQ(status, 2);
+  out = Cli("scan --help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("Usage: kelvor-cli scan"), std::string::npos);
+  out = Cli("--help", &status);
+  EXPECT_EQ(status, 0);
+}
+
+TEST(ScanCommand, VerbosePrintsWarningsAndGoesOn) {
+  int status = -1;
+  const std::string out = Cli("scan /V " + test::Fixture("mpeg2_5mp2.ts").string(), &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(out.find("Warning: more than 4 audio channels!"), std::string::npos) << out;
+  EXPECT_NE(out.find("5\t All audio tracks\tall"), std::string::npos) << out;
+}
+
+}  // namespace
+}  // namespace kelvor
