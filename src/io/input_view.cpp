@@ -25,6 +25,7 @@ bool InputView::mapWindow(std::uint64_t offset) {
   view_ = static_cast<const std::uint8_t*>(p);
   viewSize_ = static_cast<std::uint32_t>(size);
   viewOffset_ = offset;
+  mappedEnd_ = std::max(mappedEnd_, offset + size);
   return true;
 }
 
@@ -38,6 +39,7 @@ void InputView::unmapWindow() {
 
 bool InputView::open() {
   close();
+  mappedEnd_ = 0;
   fd_ = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd_ < 0) {
     ShowMessage(ui_, StringId::InputNotFound);

@@ -40,6 +40,9 @@ class InputView {
   std::uint64_t position() const { return viewOffset_ + posInView_; }
   std::uint64_t viewOffset() const { return viewOffset_; }
   std::uint32_t viewSize() const { return viewSize_; }
+  // One past the furthest file byte mapped since open(): how much of the
+  // file a pass could have touched.
+  std::uint64_t mappedEnd() const { return mappedEnd_; }
 
   // True when the byte `offset` bytes after readPtr() lies inside the file
   // and is 0x47. A byte beyond the end of the file is never read.
@@ -64,6 +67,7 @@ class InputView {
   std::uint32_t posInView_ = 0;
   const std::uint8_t* readPtr_ = nullptr;
   bool endOfInput_ = true;
+  std::uint64_t mappedEnd_ = 0;
 };
 
 }  // namespace kelvor
