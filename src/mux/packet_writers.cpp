@@ -55,11 +55,10 @@ void Multiplexer::StartNewPes(StreamPacketState& s) {
 
 bool Multiplexer::WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
                                   std::span<const std::uint8_t> frame) {
-  if (track >= kMaxAudioOutputs) return true;
-  const std::uint32_t slot = run_.slotOf(track);
   // A track without an output stream has nowhere to go.
-  if (slot >= audioSlots_) return true;
-  StreamPacketState& s = audio_[slot];
+  const AudioOutput* out = run_.outputForTrack(track);
+  if (out == nullptr || out->slot >= audioSlots_) return true;
+  StreamPacketState& s = audio_[out->slot];
 
   std::uint32_t& outTime = clock_.trackOutTime[track];
   if (!s.ptsPlaced) {

@@ -1,0 +1,102 @@
+// Run settings: output stream counts and the numbering of audio outputs.
+#include <gtest/gtest.h>
+
+#include "mux/run_settings.h"
+#include "mux/stream_timing.h"
+#include "mux/mux_test_support.h"
+
+namespace kelvor {
+namespace {
+
+using test::AddMpegTrack;
+using test::AddPrivateTrack;
+
+TrackTable TwoMpegOnePrivate() {
+  TrackTable t;
+  AddMpegTrack(t, 0x101);
+  AddMpegTrack(t, 0x102);
+  AddPrivateTrack(t, 0x201);
+  return t;
+}
+
+TEST(RunSettings, CountsFollowTheSelectionAndTheConversionFlag) {
+  TrackTable t = TwoMpegOnePrivate();
+  RunSettings run;
+
+  run.configure(t, true);  // all tracks, converted
+  EXPECT_EQ(run.audioTrackTotal, 3u);
+  EXPECT_EQ(run.mpegOutCount, 3u);
+  EXPECT_EQ(run.ac3OutCount, 0u);
+
+  run.configure(t, false);  // all tracks, AC-3 kept
+  EXPECT_EQ(run.mpegOutCount, 2u);
+  EXPECT_EQ(run.ac3OutCount, 1u);
+
+  t.selectedAudioPid = 0x201;
+  t.selectedIsPrivate = true;
+  run.configure(t, false);
+  EXPECT_EQ(run.mpegOutCount, 0u);
+  EXPECT_EQ(run.ac3OutCount, 1u);
+  run.configure(t, true);  // one AC-3 track converted is one MPEG audio stream
+  EXPECT_EQ(run.mpegOutCount, 1u);
+  EXPECT_EQ(run.ac3OutCount, 0u);
+
+  t.selectedAudioPid = 0x102;
+  t.selectedIsPrivate = false;
+  run.configure(t, false);
+  EXPECT_EQ(run.mpegOutCount, 1u);
+  EXPECT_EQ(run.ac3OutCount, 0u);
+}
+
+TEST(RunSettings, NumbersTracksAndSlots) {
+  TrackTable t = TwoMpegOnePrivate();
+  AddPrivateTrack(t, 0x202);
+  RunSettings run;
+  run.configure(t, false);
+  ASSERT_EQ(run.outputCount, 4u);
+  // Private track j is audio track mpegAudioCount + j; with all tracks the
+  // slot is the track index.
+  EXPECT_EQ(run.privateTrack(1), 3u);
+  EXPECT_EQ(run.outputs[3].track, 3u);
+  EXPECT_EQ(run.outputs[3].slot, 3u);
+  EXPECT_TRUE(run.outputs[3].ac3);
+  EXPECT_FALSE(run.outputs[1].ac3);
+
+  // One selected track always has slot 0 but keeps its track index.
+  t.selectedAudioPid = 0x202;
+  t.selectedIsPrivate = true;
+  run.configure(t, false);
+  ASSERT_EQ(run.outputCount, 1u);
+  EXPECT_EQ(run.outputs[0].track, 3u);
+  EXPECT_EQ(run.outputs[0].slot, 0u);
+  EXPECT_EQ(run.slotOf(3), 0u);
+  EXPECT_EQ(run.outputForTrack(3), &run.outputs[0]);
+  EXPECT_EQ(run.outputForTrack(0), nullptr);
+}
+
+TEST(RunSettings, ToleratesCountsBeyondTheTable) {
+  TrackTable t;
+  t.mpegAudioCount = 200;
+  t.privateAudioCount = 77;
+  RunSettings run;
+  run.configure(t, false);
+  EXPECT_EQ(run.audioTrackTotal, 8u);
+  EXPECT_EQ(run.outputCount, 8u);
+  EXPECT_EQ(run.slotCount(), 8u);
+}
+
+TEST(StreamTiming, DifferencesWrapAroundAndResetClearsEverything) {
+  EXPECT_EQ(TimeDifference(5, 0xFFFFFFFBu), 10);
+  EXPECT_EQ(TimeDifference(0xFFFFFFFBu, 5), -10);
+  StreamTiming timing;
+  timing.startFound = true;
+  timing.privateAudioStarted[3] = true;
+  timing.videoTime = 42;
+  timing.reset();
+  EXPECT_FALSE(timing.startFound);
+  EXPECT_FALSE(timing.privateAudioStarted[3]);
+  EXPECT_EQ(timing.videoTime, 0u);
+}
+
+}  // namespace
+}  // namespace kelvor
