@@ -31,7 +31,10 @@ std::vector<std::uint8_t> Packet(std::size_t size, std::uint32_t n) {
 
 struct WriterRig : ::testing::Test {
   void SetUp() override { abortRequested = false; }
-  void TearDown() override { abortRequested = false; }
+  void TearDown() override {
+    abortRequested = false;
+    fs::remove_all(dir);
+  }
 
   // Writes `count` packets of `size` bytes; returns what the file should hold.
   std::vector<std::uint8_t> WritePackets(std::size_t size, std::uint32_t count) {
