@@ -1,0 +1,22 @@
+#pragma once
+// The desktop program's command line: blanks and "/V" (either case).
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kelvor {
+
+struct CommandLineResult {
+  bool verbose = false;      // "/V" was seen before any error
+  bool syntaxError = false;  // anything else: the walk stopped there
+};
+
+// Walks the command line character by character. A blank is skipped, "/V"
+// or "/v" sets verbose; any other character is a syntax error that ends the
+// walk (what was read before it still counts).
+CommandLineResult ParseCommandLine(std::string_view text);
+
+// The POSIX argument vector (without the program name) as one command line.
+std::string JoinArguments(const std::vector<std::string>& args);
+
+}  // namespace kelvor

@@ -1,0 +1,23 @@
+#pragma once
+// How the core's message texts are put into a message box.
+#include <string>
+#include <string_view>
+
+namespace kelvor {
+
+enum class MessageKind {
+  Error,   // stop icon: failures and stream warnings
+  Report,  // the final report of a conversion: no icon
+};
+
+MessageKind KindOfMessage(std::string_view text);
+
+// The texts break lines with a lone CR, which only Win32 boxes honour:
+// every CR, CR LF and LF becomes one LF.
+std::string MessageBoxText(std::string_view text);
+
+// A string-table filter (NUL-separated description/pattern pairs) as a
+// wxWidgets wildcard ("description|patterns|...").
+std::string WildcardFromFilter(std::string_view filter);
+
+}  // namespace kelvor

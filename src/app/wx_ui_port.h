@@ -1,0 +1,42 @@
+#pragma once
+// The desktop program's side of UiPort. The workers call it from their own
+// thread; every call is carried over to the user interface thread in order
+// (wxApp::CallAfter). showMessage blocks the calling worker until the user
+// has closed the box, without ever blocking the user interface thread.
+#include <string>
+#include <string_view>
+
+#include "common/ui_port.h"
+
+class wxWindow;
+
+namespace kelvor {
+
+class MainFrame;
+class ProgressDialog;
+
+class WxUiPort final : public UiPort {
+ public:
+  explicit WxUiPort(MainFrame& frame) : frame_(frame) {}
+
+  void showMessage(std::string_view text) override;
+  void clearTrackRows() override;
+  void addTrackRow(std::string_view text) override;
+  void setConvertEnabled(bool enabled) override;
+  void setStatusText(std::string_view text) override;
+  void setTimeText(std::string_view text) override;
+  void setProgress(unsigned percent) override;
+  void setStopEnabled(bool enabled) override;
+  void finished() override;
+
+  // The progress dialog that is up (user interface thread only).
+  void setActiveDialog(ProgressDialog* dialog) { active_ = dialog; }
+
+ private:
+  void showBox(const std::string& text);  // user interface thread
+
+  MainFrame& frame_;
+  ProgressDialog* active_ = nullptr;
+};
+
+}  // namespace kelvor

@@ -1,0 +1,67 @@
+#include "app/logic/output_choice.h"
+
+#include <gtest/gtest.h>
+
+namespace kelvor {
+namespace {
+
+TEST(ProposedOutputName, FirstConversionDropsOnlyTheExtension) {
+  EXPECT_EQ(ProposeOutputName(R"(D:\rec\film.ts)", ""), R"(D:\rec\film)");
+  EXPECT_EQ(ProposeOutputName("/home/u/rec/film.ts", ""), "/home/u/rec/film");
+  EXPECT_EQ(ProposeOutputName("/home/u/rec/news.part1.ts", ""), "/home/u/rec/news.part1");
+  // A '.' in a directory name is not an extension.
+  EXPECT_EQ(ProposeOutputName("/home/u/rec.d/film", ""), "/home/u/rec.d/film");
+  EXPECT_EQ(ProposeOutputName(R"(D:\rec.d\film)", ""), R"(D:\rec.d\film)");
+  EXPECT_EQ(ProposeOutputName("film.ts", ""), "film");
+}
+
+TEST(ProposedOutputName, LaterConversionsKeepThePreviousDirectory) {
+  EXPECT_EQ(ProposeOutputName(R"(E:\tv\news.part1.ts)", R"(D:\rec\film.MPG)"), R"(D:\rec\news)");
+  EXPECT_EQ(ProposeOutputName("/media/tv/news.part1.ts", "/home/u/out/film.MPG"), "/home/u/out/news");
+  EXPECT_EQ(ProposeOutputName("/media/tv/news", "/home/u/out/film.MPG"), "/home/u/out/news");
+  // A previous output without a directory gives the bare name.
+  EXPECT_EQ(ProposeOutputName("/media/tv/news.ts", "film.MPG"), "news");
+}
+
+TEST(OutputChoice, SequenceOfConversionsProposesAndRemembers) {
+  OutputChoice choice;
+  EXPECT_EQ(choice.proposeName(R"(D:\rec\film.ts)"), R"(D:\rec\film)");
+  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::ProgramStream);
+  EXPECT_EQ(choice.accept(R"(D:\rec\film)", OutputFormat::ProgramStream), R"(D:\rec\film.MPG)");
+  EXPECT_EQ(choice.proposeName(R"(E:\tv\news.part1.ts)"), R"(D:\rec\news)");
+}
+
+TEST(OutputChoice, FilterDefaultsToM2tsForH264UntilTheUserChooses) {
+  OutputChoice choice;
+  EXPECT_EQ(choice.dialogFormat(true), OutputFormat::M2ts);
+  // Cancelled: the default stays, even for a later MPEG-2 input.
+  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::M2ts);
+  choice.accept("/tmp/a", OutputFormat::Ts);
+  EXPECT_EQ(choice.dialogFormat(true), OutputFormat::Ts);
+  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::Ts);
+
+  OutputChoice mpeg2First;
+  EXPECT_EQ(mpeg2First.dialogFormat(false), OutputFormat::ProgramStream);
+  EXPECT_EQ(mpeg2First.dialogFormat(true), OutputFormat::ProgramStream);
+}
+
+TEST(OutputChoice, NameWithoutExtensionGetsTheChosenFiltersOne) {
+  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::ProgramStream), "/o/film.MPG");
+  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::Ts), "/o/film.TS");
+  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::M2ts), "/o/film.MTS");
+  EXPECT_EQ(WithDefaultExtension("/o/film.mpg", OutputFormat::Ts), "/o/film.mpg");
+  EXPECT_EQ(WithDefaultExtension("/o.d/film", OutputFormat::Ts), "/o.d/film.TS");
+  EXPECT_EQ(WithDefaultExtension(R"(D:\o.d\film)", OutputFormat::Ts), R"(D:\o.d\film.TS)");
+  EXPECT_EQ(WithDefaultExtension("/o/", OutputFormat::Ts), "/o/");  // no name: left alone
+}
+
+TEST(OutputChoice, FilterIndexMapsToFormat) {
+  EXPECT_EQ(FormatFromFilterIndex(1), OutputFormat::ProgramStream);
+  EXPECT_EQ(FormatFromFilterIndex(2), OutputFormat::Ts);
+  EXPECT_EQ(FormatFromFilterIndex(3), OutputFormat::M2ts);
+  EXPECT_EQ(FormatFromFilterIndex(0), OutputFormat::ProgramStream);
+  EXPECT_EQ(FormatFromFilterIndex(7), OutputFormat::ProgramStream);
+}
+
+}  // namespace
+}  // namespace kelvor
