@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "cli/convert_command.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
 
@@ -16,6 +17,7 @@ constexpr const char* kUsage =
     "\n"
     "Commands:\n"
     "  scan INPUT              list the video and audio tracks of a recording\n"
+    "  convert INPUT OUTPUT    convert a recording to MPG, TS or M2TS\n"
     "\n"
     "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
     "Exit status: 0 success, 1 input error, 2 bad command line.\n";
@@ -34,6 +36,7 @@ int main(int argc, char** argv) {
     return kExitOk;
   }
   if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
+  if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

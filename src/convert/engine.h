@@ -8,32 +8,22 @@
 #include <string>
 
 #include "common/ui_port.h"
+#include "convert/ac3_assembler.h"
+#include "convert/audio_converter.h"
+#include "convert/conversion_pass.h"
+#include "convert/mpeg_audio_assembler.h"
+#include "convert/video_handler.h"
 #include "io/input_view.h"
+#include "io/output_writer.h"
+#include "mux/multiplexer.h"
 #include "mux/mux_layout.h"
+#include "mux/run_settings.h"
+#include "mux/stream_timing.h"
 #include "scan/scan_pass.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
 namespace kelvor {
-
-struct ConversionRequest {
-  std::string outputPath;
-  OutputFormat format = OutputFormat::ProgramStream;
-  bool convertAc3ToMpeg = false;  // the "Convert AC3 to MPEG audio" check box
-};
-
-// How a conversion ended, for front ends that report more than the final
-// message (the command line says where a cut-short output stopped).
-struct ConversionOutcome {
-  bool outputOpened = false;
-  bool reachedEndOfInput = false;   // all the data was converted
-  bool stoppedByUser = false;
-  bool stoppedByTimeJump = false;   // the video time base jumped by more than 10 s
-  bool inputError = false;
-  bool outputError = false;
-  std::uint64_t inputOffset = 0;    // where the conversion stopped reading
-  std::uint32_t videoSeconds = 0;   // the video time reached
-};
 
 class Engine {
  public:
@@ -51,15 +41,35 @@ class Engine {
   void runScan();
   // The conversion worker's body: converts the scanned input with the
   // track chosen in tracks().selectedAudioPid, shows the final message,
-  // then finished().
+  // then finished(). Tracks the audio conversion cannot handle yet are left
+  // out with a message; a request that leaves nothing to convert is refused.
   ConversionOutcome runConversion(const ConversionRequest& request);
 
+  // The track table of the last conversion (after tracks were left out).
+  const TrackTable& convertedTracks() const { return runTracks_; }
+  const StreamTiming& timing() const { return timing_; }
+
  private:
+  // Copies the user's choice into runTracks_ without what cannot be
+  // converted; false (after a message) when nothing is left to convert.
+  bool prepareTracks(const ConversionRequest& request);
+
   UiPort& ui_;
   InputView input_;
   TrackTable tracks_;
+  TrackTable runTracks_;
   H264IdrState idr_;
   ScanPass scan_;
+
+  OutputWriter output_;
+  RunSettings run_;
+  StreamTiming timing_;
+  Multiplexer mux_;
+  NoAudioConverter converter_;
+  VideoHandler video_;
+  MpegAudioAssembler mpegAudio_;
+  Ac3Assembler ac3_;
+  ConversionPass pass_;
 };
 
 }  // namespace kelvor

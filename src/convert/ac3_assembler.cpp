@@ -1,0 +1,149 @@
+#include "convert/ac3_assembler.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "scan/ac3_tables.h"
+
+namespace kelvor {
+
+Ac3Assembler::Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTiming& timing,
+                           Multiplexer& mux, AudioConverter& converter)
+    : table_(tracks), run_(run), timing_(timing), mux_(mux), converter_(converter) {
+  for (Track& t : tracks_) {
+    t.frame[0] = 0x0B;  // the sync word, never overwritten
+    t.frame[1] = 0x77;
+  }
+}
+
+void Ac3Assembler::reset() {
+  for (Track& t : tracks_) {
+    t.phase = 0;
+    t.toCollect = 0;
+    t.timingDelta = 0;
+    t.expectedTime = 0;
+    t.framePtsValid = false;
+  }
+}
+
+void Ac3Assembler::takePts(Track& t, std::uint32_t j) {
+  t.framePts = timing_.privateAudioPts[j];
+  t.framePtsValid = timing_.privateAudioPtsValid[j];
+}
+
+std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
+  const std::uint8_t* f = t.frame.data();
+  const std::uint32_t bsid = f[5] >> 3;
+  const std::uint32_t fscod = f[4] >> 6;
+  std::uint32_t length = 0;
+  bool eac3 = false;
+  if (bsid <= 8) {
+    const std::uint32_t i = (f[4] >> 1) & 0x1F;  // frmsizecod without its lowest bit
+    if (i >= kAc3FrameSizeWords48k.size()) return 0;
+    length = 2u * kAc3FrameSizeWords48k[i];
+  } else if (bsid >= 10 && bsid <= 16) {
+    const std::uint32_t strmtyp = f[2] >> 6;
+    const std::uint32_t substreamid = (f[2] >> 3) & 7;
+    if (strmtyp == 1 || strmtyp == 3 || substreamid != 0) return 0;
+    const std::uint32_t frmsiz = (static_cast<std::uint32_t>(f[2] & 7) << 8) | f[3];
+    length = 2 * frmsiz + 2;
+    eac3 = true;
+  } else {
+    return 0;
+  }
+  if (fscod != 0) return 0;
+  // A frame shorter than its own header cannot be collected.
+  if (length < 6) return 0;
+  table_.privateAudioIsEac3[j] = eac3;
+  return length;
+}
+
+void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
+  if (!t.framePtsValid) {
+    t.timingDelta = 0;
+    return;
+  }
+  // The PES time stamp belongs to the first frame that begins in the PES.
+  timing_.privateAudioPtsValid[j] = false;
+  const std::uint32_t k = run_.privateTrack(j);
+  MuxClock& clock = mux_.clock();
+  const std::uint32_t time = t.framePts - timing_.startBase;
+  if (!clock.outTimeSet[k]) {
+    t.expectedTime = time;
+    clock.trackOutTime[k] = time;
+    clock.outTimeSet[k] = true;
+    t.timingDelta = 0;
+  } else {
+    t.timingDelta = TimeDifference(time, t.expectedTime);
+  }
+}
+
+bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
+  const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
+  const std::int32_t delta = t.timingDelta;
+  t.timingDelta = 0;
+  t.phase = 0;
+  const bool eac3 = table_.privateAudioIsEac3[j];
+  if (run_.convertAc3ToMpeg || eac3) {
+    return converter_.convertFrame({j, frame, eac3, delta}, t.expectedTime);
+  }
+  if (delta < -kHalfFrame) return true;  // early: the output is ahead
+  if (!mux_.WriteAc3Frame(j, frame)) return false;
+  t.expectedTime += kAc3FrameTicks;
+  // Late by half a frame or more: one repeat per incoming frame fills the gap.
+  if (delta >= kHalfFrame) {
+    if (!mux_.WriteAc3Frame(j, frame)) return false;
+    t.expectedTime += kAc3FrameTicks;
+  }
+  return true;
+}
+
+bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j) {
+  if (j >= tracks_.size()) return true;
+  Track& t = tracks_[j];
+  std::size_t pos = 0;
+  const std::size_t n = payload.size();
+  while (pos < n) {
+    const std::uint8_t b = payload[pos];
+    if (t.phase == 0) {
+      const auto* found = std::find(payload.data() + pos, payload.data() + n, std::uint8_t{0x0B});
+      pos = static_cast<std::size_t>(found - payload.data());
+      if (pos == n) return true;
+      ++pos;
+      takePts(t, j);
+      t.phase = 1;
+    } else if (t.phase == 1) {
+      ++pos;
+      if (b == 0x0B) {
+        takePts(t, j);  // a run of 0x0B: the sync word starts at the last one
+      } else {
+        t.phase = b == 0x77 ? 2 : 0;
+      }
+    } else if (t.phase < 6) {
+      ++pos;
+      t.frame[t.phase] = b;
+      if (t.phase < 5) {
+        ++t.phase;
+        continue;
+      }
+      t.frameLength = checkHeader(t, j);
+      if (t.frameLength == 0) {
+        t.phase = 0;  // rejected header bytes are not scanned again
+        continue;
+      }
+      setTiming(t, j);
+      t.toCollect = t.frameLength - 6;
+      t.phase = 6;
+      if (t.toCollect == 0 && !dispatch(t, j)) return false;
+    } else {
+      const std::size_t take = std::min<std::size_t>(t.toCollect, n - pos);
+      std::memcpy(t.frame.data() + (t.frameLength - t.toCollect), payload.data() + pos, take);
+      pos += take;
+      t.toCollect -= static_cast<std::uint32_t>(take);
+      if (t.toCollect == 0 && !dispatch(t, j)) return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace kelvor

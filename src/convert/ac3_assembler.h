@@ -1,0 +1,63 @@
+#pragma once
+// Finds the AC-3 and E-AC-3 syncframes in the private tracks' PES payloads,
+// checks their headers (48 kHz only; E-AC-3 independent substream 0 only),
+// collects whole frames and keeps each track in time: a frame more than half
+// a frame early is dropped, one half a frame late or more is written twice.
+// AC-3 frames go out unchanged; the others go to the AudioConverter.
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "convert/audio_converter.h"
+#include "mux/multiplexer.h"
+#include "mux/run_settings.h"
+#include "mux/stream_timing.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+class Ac3Assembler {
+ public:
+  static constexpr std::uint32_t kFrameBufferSize = 4096;
+  static constexpr std::int32_t kHalfFrame = 1440;  // half of 1536 samples at 48 kHz
+
+  Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTiming& timing, Multiplexer& mux,
+               AudioConverter& converter);
+
+  // Start of a run: every track hunts for a sync word.
+  void reset();
+
+  // One piece of private track j's PES payload. False only when the output
+  // refused a packet.
+  bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
+
+  // The track's input time of its next frame, relative to the common start.
+  std::uint32_t expectedTime(std::uint32_t j) const { return tracks_[j].expectedTime; }
+
+ private:
+  struct Track {
+    std::uint32_t phase = 0;  // 0 hunt, 1 sync, 2..5 header bytes, 6 body
+    std::array<std::uint8_t, kFrameBufferSize> frame{};
+    std::uint32_t frameLength = 0;
+    std::uint32_t toCollect = 0;
+    std::uint32_t framePts = 0;
+    bool framePtsValid = false;
+    std::int32_t timingDelta = 0;
+    std::uint32_t expectedTime = 0;
+  };
+
+  // Length of the frame whose header is in t.frame[2..5], or 0 when refused.
+  std::uint32_t checkHeader(Track& t, std::uint32_t j);
+  void takePts(Track& t, std::uint32_t j);
+  void setTiming(Track& t, std::uint32_t j);
+  bool dispatch(Track& t, std::uint32_t j);
+
+  TrackTable& table_;
+  const RunSettings& run_;
+  StreamTiming& timing_;
+  Multiplexer& mux_;
+  AudioConverter& converter_;
+  std::array<Track, kMaxPrivateAudioTracks> tracks_{};
+};
+
+}  // namespace kelvor

@@ -1,0 +1,291 @@
+#include "convert/conversion_pass.h"
+
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "common/flags.h"
+#include "common/format_time.h"
+#include "common/show_message.h"
+#include "common/string_table.h"
+
+namespace kelvor {
+namespace {
+
+bool IsMpegAudioStreamId(std::uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
+bool IsVideoStreamId(std::uint8_t id) { return id >= 0xE0 && id <= 0xEF; }
+
+// The string-table text `id` with its one "%s" replaced by `value`.
+std::string FormatText(StringId id, std::string_view value) {
+  std::string text(LoadString(id));
+  const auto at = text.find("%s");
+  if (at != std::string::npos) text.replace(at, 2, value);
+  return text;
+}
+
+std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t start) {
+  return {p + start, kTsPacketBytes - start};
+}
+
+}  // namespace
+
+ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
+                               RunSettings& run, StreamTiming& timing, Multiplexer& mux,
+                               VideoHandler& video, MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3,
+                               AudioConverter& converter)
+    : ui_(ui),
+      input_(input),
+      output_(output),
+      tracks_(tracks),
+      run_(run),
+      timing_(timing),
+      mux_(mux),
+      video_(video),
+      mpegAudio_(mpegAudio),
+      ac3_(ac3),
+      converter_(converter) {}
+
+void ConversionPass::resetRun() {
+  timing_.reset();
+  video_.reset();
+  mux_.ResetTiming();
+  mpegAudio_.reset();
+  ac3_.reset();
+  mpegCont_ = {};
+  privateCont_ = {};
+  videoCont_ = {};
+  bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
+  warningsShown_ = 0;
+}
+
+ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
+  ConversionOutcome outcome;
+  ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
+  run_.configure(tracks_, request.convertAc3ToMpeg);
+  if (!input_.open()) {
+    outcome.inputError = true;
+    ui_.finished();
+    return outcome;
+  }
+  if (!output_.OpenOutput(request.outputPath)) {
+    abortRequested = true;
+    ShowMessage(ui_, StringId::UnableToCreateOutput);
+    input_.close();
+    outcome.outputError = true;
+    ui_.finished();
+    return outcome;
+  }
+  outcome.outputOpened = true;
+  converter_.reset();
+  resetRun();
+  mux_.BuildStreamHeaders(request.format);
+
+  bool flush = true;
+  bool synced = false;
+  for (;;) {
+    // The input view stops short of the last few packets of the file; they
+    // are read here too, so that the last frames of each stream are kept.
+    const bool tail = input_.endOfInput();
+    if (tail && (!synced || input_.position() + packetSize_ > input_.fileSize())) {
+      outcome.reachedEndOfInput = true;
+      break;
+    }
+    if (!synced) {
+      if (input_.isSyncByteAt(0) && input_.isSyncByteAt(188) && input_.isSyncByteAt(376) &&
+          input_.isSyncByteAt(564)) {
+        packetSize_ = 188;
+      } else if (input_.isSyncByteAt(0) && input_.isSyncByteAt(192) && input_.isSyncByteAt(384) &&
+                 input_.isSyncByteAt(576)) {
+        packetSize_ = 192;
+      } else {
+        if (!input_.advance(1)) {
+          outcome.inputError = true;
+          flush = false;
+          break;
+        }
+        updateDisplay(1);
+        continue;
+      }
+      synced = true;
+    }
+    const bool lastPacket = input_.position() + packetSize_ == input_.fileSize();
+    if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
+      if (tail) {
+        outcome.reachedEndOfInput = true;
+        break;
+      }
+      synced = false;
+      continue;
+    }
+    if (!routePacket(input_.readPtr())) {
+      outcome.outputError = true;
+      flush = false;
+      break;
+    }
+    if (!input_.advance(packetSize_)) {
+      outcome.inputError = true;
+      flush = false;
+      break;
+    }
+    updateDisplay(packetSize_);
+    if (video_.stopped()) {
+      outcome.stoppedByTimeJump = true;
+      break;
+    }
+    if (abortRequested.load(std::memory_order_relaxed)) {
+      outcome.stoppedByUser = true;
+      break;
+    }
+  }
+  outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
+
+  if (flush && !mux_.FinishOutput(video_.outputOn())) outcome.outputError = true;
+  ui_.setStopEnabled(false);
+  if (!output_.CloseOutput()) outcome.outputError = true;
+  input_.close();
+  outcome.videoWritten = video_.outputOn();
+  outcome.videoSeconds = lastSeconds_;
+  outcome.timeRemoved = video_.timeRemoved();
+  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)));
+  ui_.finished();
+  return outcome;
+}
+
+void ConversionPass::warnOnce(StringId id) {
+  // A stream warning repeats with every packet of the stream; once per run
+  // tells the user as much.
+  const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(id) - kFirstStringId);
+  if ((warningsShown_ & bit) != 0 || !verbose.load(std::memory_order_relaxed)) return;
+  warningsShown_ |= bit;
+  ShowWarning(ui_, id);
+}
+
+void ConversionPass::updateDisplay(std::uint32_t bytes) {
+  const std::uint32_t seconds = timing_.videoTime / 90000;
+  if (seconds != lastSeconds_) {
+    lastSeconds_ = seconds;
+    ui_.setTimeText(FormatTime(seconds));
+  }
+  bytesSinceLastMiB_ += bytes;
+  if (bytesSinceLastMiB_ >= 0x100000) {
+    bytesSinceLastMiB_ -= 0x100000;
+    ++mibDone_;
+    const std::uint32_t mib = input_.fileSizeMiB();
+    const std::uint32_t percent = mib == 0 ? 0 : mibDone_ * 100 / mib;
+    if (percent != lastPercent_) {
+      lastPercent_ = percent;
+      ui_.setProgress(percent);
+    }
+  }
+}
+
+bool ConversionPass::routePacket(const std::uint8_t* p) {
+  TsHeader h;
+  if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid > 0x1FFE) return true;
+  if (h.unitStart) {
+    // A unit start that is not a PES start is a table: not read here.
+    return IsPesStart(p, h) ? routePesStart(p, h) : true;
+  }
+  return routeContinuation(p, h);
+}
+
+bool ConversionPass::startAudio(bool& started, const PesStart& pes) {
+  if (!timing_.startFound && pes.ptsValid) {
+    timing_.startBase = pes.pts - 9000;
+    timing_.startFound = true;
+    started = true;
+  } else if (!started && pes.ptsValid && timing_.startFound &&
+             TimeDifference(pes.pts - timing_.startBase, 9000) >= 0) {
+    started = true;
+  }
+  return started;
+}
+
+bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
+  const PesStart pes = ReadPesStart(p, h);
+  const auto payload = PayloadFrom(p, pes.payloadStart);
+  const bool allTracks = tracks_.selectedAudioPid == kAllTracks;
+  const auto next = static_cast<std::uint8_t>((h.cc + 1) & 0x0F);
+
+  if (IsMpegAudioStreamId(pes.streamId)) {
+    std::uint32_t i = 0;
+    const std::uint32_t count = run_.mpegAudioCount;
+    while (i < count && tracks_.mpegAudioPid[i] != h.pid) ++i;
+    if (i == count) {
+      if (allTracks) warnOnce(StringId::TooManyAudioChannels);
+      return true;
+    }
+    if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
+    if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
+    timing_.mpegAudioPts[i] = pes.pts;
+    timing_.mpegAudioPtsValid[i] = pes.ptsValid;
+    if (!startAudio(timing_.mpegAudioStarted[i], pes)) return true;
+    if (!mpegAudio_.HandleMpegAudio(payload, i)) return false;
+    mpegCont_[i] = {true, next};
+    return true;
+  }
+
+  if (IsVideoStreamId(pes.streamId)) {
+    if (h.pid != tracks_.videoPid) {
+      warnOnce(StringId::TooManyVideoChannels);
+      return true;
+    }
+    if (pes.streamId != tracks_.videoStreamId) warnOnce(StringId::InvalidVideoStreamCode);
+    timing_.videoPts = pes.pts;
+    timing_.videoPtsValid = pes.ptsValid;
+    video_.startPes(pes.dtsValid, pes.dts);
+    if (!video_.HandleVideo(payload)) return false;
+    videoCont_ = {true, next};
+    return true;
+  }
+
+  // AC-3/E-AC-3: private_stream_1 in 188-byte input, extended_stream_id in
+  // 192-byte input.
+  if (pes.streamId != (packetSize_ == 188 ? 0xBD : 0xFD)) return true;
+  std::uint32_t j = 0;
+  const std::uint32_t count = run_.privateAudioCount;
+  while (j < count && tracks_.privateAudioPid[j] != h.pid) ++j;
+  if (j == count) {
+    warnOnce(StringId::TooManyPrivateChannels);
+    return true;
+  }
+  if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
+  timing_.privateAudioPts[j] = pes.pts;
+  timing_.privateAudioPtsValid[j] = pes.ptsValid;
+  if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;
+  if (!ac3_.HandleAc3(payload, j)) return false;
+  privateCont_[j] = {true, next};
+  return true;
+}
+
+ConversionPass::Step ConversionPass::continuityStep(Continuity& c, std::uint8_t cc) {
+  if (cc == c.expected) {
+    c.expected = static_cast<std::uint8_t>((c.expected + 1) & 0x0F);
+    return Step::Next;
+  }
+  if (cc == ((c.expected + 15) & 0x0F)) return Step::Repeat;
+  // A lost packet: the rest of this PES is dropped.
+  c.active = false;
+  return Step::Break;
+}
+
+bool ConversionPass::routeContinuation(const std::uint8_t* p, const TsHeader& h) {
+  const auto payload = PayloadFrom(p, h.payloadStart);
+  for (std::uint32_t i = 0; i < run_.mpegAudioCount; ++i) {
+    if (tracks_.mpegAudioPid[i] != h.pid || !mpegCont_[i].active) continue;
+    if (continuityStep(mpegCont_[i], h.cc) != Step::Next) return true;
+    return mpegAudio_.HandleMpegAudio(payload, i);
+  }
+  if (videoCont_.active && h.pid == tracks_.videoPid) {
+    if (continuityStep(videoCont_, h.cc) != Step::Next) return true;
+    return video_.HandleVideo(payload);
+  }
+  for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
+    if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;
+    if (continuityStep(privateCont_[j], h.cc) != Step::Next) return true;
+    return ac3_.HandleAc3(payload, j);
+  }
+  return true;
+}
+
+}  // namespace kelvor

@@ -1,0 +1,102 @@
+#pragma once
+// The second pass over the input: reads the transport stream packet by
+// packet, picks out the PES packets of the video and of the selected audio
+// tracks, decides when each audio track starts, and hands the payload bytes
+// to the video handler and the audio assemblers, which feed the multiplexer.
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "common/string_table.h"
+#include "common/ui_port.h"
+#include "convert/ac3_assembler.h"
+#include "convert/audio_converter.h"
+#include "convert/mpeg_audio_assembler.h"
+#include "convert/ts_packet.h"
+#include "convert/video_handler.h"
+#include "io/input_view.h"
+#include "io/output_writer.h"
+#include "mux/multiplexer.h"
+#include "mux/mux_layout.h"
+#include "mux/run_settings.h"
+#include "mux/stream_timing.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+struct ConversionRequest {
+  std::string outputPath;
+  OutputFormat format = OutputFormat::ProgramStream;
+  bool convertAc3ToMpeg = false;  // the "Convert AC3 to MPEG audio" check box
+};
+
+// How a conversion ended, for front ends that report more than the final
+// message (the command line says where a cut-short output stopped).
+struct ConversionOutcome {
+  bool outputOpened = false;
+  bool reachedEndOfInput = false;   // all the data was converted
+  bool stoppedByUser = false;
+  bool stoppedByTimeJump = false;   // the video time base jumped by more than 10 s
+  bool inputError = false;
+  bool outputError = false;
+  bool refused = false;             // the request cannot be converted (nothing written)
+  bool videoWritten = false;        // video output began
+  std::uint64_t inputOffset = 0;    // where the conversion stopped reading
+  std::uint32_t videoSeconds = 0;   // the video time reached
+  std::int64_t timeRemoved = 0;     // ticks of input time closed up after drops
+};
+
+class ConversionPass {
+ public:
+  ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
+                 RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& video,
+                 MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter);
+
+  // Converts the input named by the input view; shows the final message.
+  // Runs on a worker thread and polls abortRequested after every packet.
+  ConversionOutcome run(const ConversionRequest& request);
+
+ private:
+  // Continuity of one routed PID: the rest of a PES is taken only while its
+  // packets arrive in order.
+  struct Continuity {
+    bool active = false;
+    std::uint8_t expected = 0;
+  };
+  enum class Step : std::uint8_t { Next, Repeat, Break };
+
+  void resetRun();
+  // False when a handler reported a refused output packet.
+  bool routePacket(const std::uint8_t* p);
+  bool routePesStart(const std::uint8_t* p, const TsHeader& h);
+  bool routeContinuation(const std::uint8_t* p, const TsHeader& h);
+  // The start rule shared by all audio tracks.
+  bool startAudio(bool& started, const PesStart& pes);
+  void warnOnce(StringId id);
+  void updateDisplay(std::uint32_t bytes);
+  static Step continuityStep(Continuity& c, std::uint8_t cc);
+
+  UiPort& ui_;
+  InputView& input_;
+  OutputWriter& output_;
+  TrackTable& tracks_;
+  RunSettings& run_;
+  StreamTiming& timing_;
+  Multiplexer& mux_;
+  VideoHandler& video_;
+  MpegAudioAssembler& mpegAudio_;
+  Ac3Assembler& ac3_;
+  AudioConverter& converter_;
+
+  std::uint32_t packetSize_ = 188;
+  std::array<Continuity, kMaxMpegAudioTracks> mpegCont_{};
+  std::array<Continuity, kMaxPrivateAudioTracks> privateCont_{};
+  Continuity videoCont_{};
+  std::uint32_t bytesSinceLastMiB_ = 0;
+  std::uint32_t mibDone_ = 0;
+  std::uint32_t lastPercent_ = 0;
+  std::uint32_t lastSeconds_ = 0;
+  std::uint32_t warningsShown_ = 0;  // one bit per stream warning
+};
+
+}  // namespace kelvor

@@ -1,0 +1,53 @@
+#pragma once
+// Cuts the MPEG audio tracks' PES payloads into whole frames and keeps each
+// track in time with the output: a frame that comes more than half a frame
+// early is dropped, one that comes half a frame late or more is written
+// twice. Frames are copied unchanged; their length comes from the bit rate
+// alone, as for Layer II at 48 kHz.
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "convert/mpeg_audio_frame_sizes.h"
+#include "mux/multiplexer.h"
+#include "mux/stream_timing.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+class MpegAudioAssembler {
+ public:
+  // Half of a 1152-sample frame at 48 kHz, in 90 kHz ticks.
+  static constexpr std::int32_t kHalfFrame = 1080;
+
+  MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
+
+  // Start of a run: every track hunts for a sync byte.
+  void reset();
+
+  // One piece of track i's PES payload. False only when the output refused a
+  // packet.
+  bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
+
+ private:
+  enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
+  struct Track {
+    Phase phase = Phase::Hunt;
+    std::array<std::uint8_t, kMaxMpegAudioFrameBytes> frame{};
+    std::uint32_t frameLength = 0;
+    std::uint32_t toCollect = 0;
+    std::uint32_t framePts = 0;
+    bool framePtsValid = false;
+    std::int32_t timingDelta = 0;
+  };
+
+  void takePts(Track& t, std::uint32_t i);
+  void startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2);
+  bool dispatch(Track& t, std::uint32_t i);
+
+  StreamTiming& timing_;
+  Multiplexer& mux_;
+  std::array<Track, kMaxMpegAudioTracks> tracks_{};
+};
+
+}  // namespace kelvor

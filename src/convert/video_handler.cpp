@@ -1,0 +1,406 @@
+#include "convert/video_handler.h"
+
+#include <algorithm>
+
+namespace kelvor {
+namespace {
+
+constexpr std::uint8_t kPictureStart = 0x00;
+constexpr std::uint8_t kSequenceHeader = 0xB3;
+constexpr std::uint8_t kGroupStart = 0xB8;
+constexpr std::uint8_t kNalIdrSlice = 5;
+constexpr std::uint8_t kNalSlice = 1;
+constexpr std::uint8_t kNalDelimiter = 9;
+constexpr std::uint8_t kNalFiller = 12;
+
+// An H.264 filler-data NAL unit as long as a program stream pack.
+constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
+  std::array<std::uint8_t, 2048> a{};
+  a.fill(0xFF);
+  a[0] = 0x00;
+  a[1] = 0x00;
+  a[2] = 0x01;
+  a[3] = 0x0C;
+  return a;
+}();
+constexpr std::array<std::uint8_t, 8> kZeros{};
+
+}  // namespace
+
+VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux,
+                           H264IdrState& idr)
+    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(kCaptureSize) {}
+
+void VideoHandler::reset() {
+  phase_ = Phase::Z0;
+  held_ = heldOutside_ = 0;
+  startCodePtsValid_ = zeroPtsValid_ = false;
+  videoOutputOn_ = videoTimeSet_ = false;
+  auPending_ = auPtsValid_ = fillerActive_ = false;
+  pesDtsValid_ = decodeTimeSet_ = false;
+  lastDecodeTime_ = frameTicks_ = untimedUnits_ = 0;
+  capturing_ = false;
+  captureLength_ = 0;
+  gopPictureCount_ = gopSpan_ = 0;
+  pesClosedAtHeader_ = false;
+  timeRemoved_ = 0;
+}
+
+bool VideoHandler::writeBytes(std::span<const std::uint8_t> bytes) {
+  if (videoOutputOn_) return mux_.WriteVideoBytes(bytes);
+  if (capturing_) {
+    if (bytes.size() > capture_.size() - captureLength_) {
+      capturing_ = false;  // too long to hold: output starts at a later access unit
+    } else {
+      std::copy(bytes.begin(), bytes.end(), capture_.begin() + captureLength_);
+      captureLength_ += static_cast<std::uint32_t>(bytes.size());
+    }
+  }
+  return true;
+}
+
+bool VideoHandler::writeRun(Piece& p, std::uint32_t end) {
+  if (end <= p.runStart) return true;
+  const bool ok = writeBytes(p.bytes.subspan(p.runStart, end - p.runStart));
+  p.runStart = end;
+  return ok;
+}
+
+bool VideoHandler::writePrefix() {
+  return writeBytes(std::span(startCodeTemplate_).first(3));
+}
+
+bool VideoHandler::release(std::uint32_t count) {
+  // Withheld bytes from earlier pieces are the oldest; they are zeros, and
+  // nothing of this piece has joined the run before them.
+  const std::uint32_t outside = std::min(count, heldOutside_);
+  heldOutside_ -= outside;
+  held_ -= count;
+  return writeBytes(std::span(kZeros).first(outside));
+}
+
+bool VideoHandler::closeVideoPes() {
+  if (!mux_.FlushPartialPacket(mux_.videoState())) return false;
+  mux_.ResetVideoPes();
+  return true;
+}
+
+void VideoHandler::moveStartBase(std::int32_t d) {
+  timing_.startBase += static_cast<std::uint32_t>(d);
+  timeRemoved_ += d;
+}
+
+bool VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+  if (phase_ == Phase::Stopped) return true;
+  Piece p{piece};
+  const auto n = static_cast<std::uint32_t>(piece.size());
+  while (p.pos < n) {
+    const std::uint8_t b = piece[p.pos++];
+    switch (phase_) {
+      case Phase::Z0:
+        if (b == 0) {
+          currentPts(startCodePts_, startCodePtsValid_);
+          held_ = 1;
+          heldOutside_ = 0;
+          phase_ = Phase::Z1;
+        }
+        break;
+      case Phase::Z1:
+        if (b == 0) {
+          currentPts(zeroPts_, zeroPtsValid_);
+          held_ = 2;
+          phase_ = Phase::Z2;
+        } else {
+          if (!release(held_)) return false;
+          phase_ = Phase::Z0;
+        }
+        break;
+      case Phase::Z2:
+        if (b == 0) {
+          // More than two zeros: the oldest belongs to the data before.
+          if (!release(1)) return false;
+          ++held_;
+          startCodePts_ = zeroPts_;
+          startCodePtsValid_ = zeroPtsValid_;
+          currentPts(zeroPts_, zeroPtsValid_);
+        } else if (b == 1) {
+          held_ = 3;
+          fillerActive_ = false;
+          phase_ = Phase::SC;
+        } else {
+          if (!release(held_)) return false;
+          phase_ = Phase::Z0;
+        }
+        break;
+      case Phase::SC: {
+        const bool straddling = heldOutside_ > 0;
+        if (!startCode(p, b, straddling)) return false;
+        if (phase_ == Phase::Stopped) return true;
+        break;
+      }
+      case Phase::P1:
+        startCodeTemplate_[4] = b;
+        p.runStart = p.pos;
+        phase_ = Phase::P2;
+        break;
+      case Phase::P2:
+        startCodeTemplate_[5] = b;
+        if (!mpeg2Picture(p)) return false;
+        if (phase_ == Phase::Stopped) return true;
+        break;
+      case Phase::Stopped:
+        return true;
+    }
+  }
+
+  std::uint32_t end = runEnd(p);
+  if (phase_ == Phase::P1 || phase_ == Phase::P2) end = p.runStart;
+  // Filler data is cut at its header; only what shares a piece with the
+  // next start code survives.
+  if (tracks_.videoIsH264 && fillerActive_) end = std::max(p.runStart, std::min(end, p.cutEnd));
+  if (!writeRun(p, end)) return false;
+  heldOutside_ = held_;
+  return true;
+}
+
+bool VideoHandler::startCode(Piece& p, std::uint8_t value, bool straddling) {
+  return tracks_.videoIsH264 ? h264StartCode(p, value, straddling)
+                             : mpeg2StartCode(p, value, straddling);
+}
+
+bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling) {
+  const std::uint32_t v = p.pos - 1;  // the value byte
+  const bool ts = mux_.layout().isTransportStream();
+  phase_ = Phase::Z0;
+  if (straddling) {
+    held_ = heldOutside_ = 0;
+    if (value == kPictureStart) {
+      p.runStart = p.pos;
+      phase_ = Phase::P1;
+      return true;
+    }
+    if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
+    if (value == kGroupStart && videoTimeSet_) {
+      timing_.videoTime += gopPictureCount_ * kPictureTicks;
+      gopPictureCount_ = gopSpan_ = 0;
+    }
+    p.runStart = v;
+    return writePrefix();
+  }
+
+  const std::uint32_t prefixStart = v - 3;
+  if (value == kPictureStart) {
+    held_ = 0;
+    if (videoOutputOn_) {
+      if (!writeRun(p, prefixStart)) return false;
+      if (ts && !pesClosedAtHeader_ && !closeVideoPes()) return false;
+      pesClosedAtHeader_ = false;
+    }
+    p.runStart = p.pos;
+    phase_ = Phase::P1;
+    return true;
+  }
+  if (value == kSequenceHeader || value == kGroupStart) {
+    held_ = 0;
+    if (value == kGroupStart && videoTimeSet_) {
+      timing_.videoTime += gopPictureCount_ * kPictureTicks;
+      gopPictureCount_ = gopSpan_ = 0;
+    }
+    if (value == kSequenceHeader && !videoOutputOn_) {
+      // Output begins here once the time line is anchored; nothing earlier.
+      videoOutputOn_ = videoTimeSet_;
+    } else if (videoOutputOn_) {
+      if (!writeRun(p, prefixStart)) return false;
+      if (ts && (value == kSequenceHeader || !pesClosedAtHeader_)) {
+        if (!closeVideoPes()) return false;
+        pesClosedAtHeader_ = true;
+      }
+    }
+    p.runStart = v;
+    return writePrefix();
+  }
+  held_ = 0;  // 00 00 01 and the value join the run
+  return true;
+}
+
+bool VideoHandler::mpeg2Picture(Piece& p) {
+  const std::uint32_t tr = (static_cast<std::uint32_t>(startCodeTemplate_[4]) << 2) |
+                           (startCodeTemplate_[5] >> 6);
+  phase_ = Phase::Z0;
+  p.runStart = p.pos;
+  if (startCodePtsValid_ && timing_.startFound) {
+    // A PES time stamp belongs to the first picture that starts in the PES.
+    timing_.videoPtsValid = false;
+    const std::uint32_t anchored = startCodePts_ - tr * kPictureTicks - timing_.startBase;
+    if (!videoTimeSet_) {
+      timing_.videoTime = anchored;
+      videoTimeSet_ = true;
+    } else {
+      const std::int32_t d = TimeDifference(anchored, timing_.videoTime);
+      if (d > kMaxTimeJump || d < -kMaxTimeJump) {
+        phase_ = Phase::Stopped;
+        return true;
+      }
+      // Lost pictures: the lost time leaves the output, audio included.
+      moveStartBase(d);
+    }
+  }
+  if (videoOutputOn_) {
+    if (!mux_.videoState().ptsPlaced &&
+        !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
+      return false;
+    }
+    if (!writeBytes(startCodeTemplate_)) return false;
+  }
+  if (videoTimeSet_) {
+    if (tr >= gopSpan_) gopSpan_ = tr + 1;
+    if (++gopPictureCount_ > gopSpan_) {
+      // A GOP that runs on without a GOP header is cut where it restarts.
+      timing_.videoTime += gopSpan_ * kPictureTicks;
+      gopPictureCount_ -= gopSpan_;
+      gopSpan_ = 0;
+    }
+  }
+  return true;
+}
+
+bool VideoHandler::h264StartCode(Piece& p, std::uint8_t value, bool straddling) {
+  const std::uint32_t v = p.pos - 1;
+  const std::uint8_t type = value & 0x1F;
+  held_ = heldOutside_ = 0;
+  phase_ = Phase::Z0;
+  if (type == kNalDelimiter) return h264Delimiter(p, straddling);
+  if (straddling) {
+    p.runStart = v;
+    if (!writePrefix()) return false;
+  }
+  if (type == kNalIdrSlice || type == kNalSlice) {
+    h264Slice(type == kNalIdrSlice);
+    if (capturing_ && !startOutputAtSlice()) return false;
+  } else if (type == kNalFiller) {
+    p.cutEnd = p.pos;
+    fillerActive_ = true;
+  }
+  return true;
+}
+
+bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
+  const std::uint32_t v = p.pos - 1;
+  auPts_ = startCodePts_;
+  auPtsValid_ = startCodePtsValid_;
+  timing_.videoPtsValid = false;  // the PES time stamp is used by one access unit
+  if (straddling) {
+    p.runStart = v;
+  } else {
+    if (videoOutputOn_ && !writeRun(p, v - 3)) return false;
+    p.runStart = v - 3;
+  }
+  h264CheckDecodeTime();
+
+  StreamPacketState& video = mux_.videoState();
+  if (videoOutputOn_) {
+    if (!mux_.layout().isTransportStream()) {
+      if (video.ptsPlaced && auPtsValid_) {
+        // A timed access unit begins a new pack: fill this one.
+        const std::uint32_t r = video.remaining;
+        if (r >= 6) {
+          if (!writeBytes(std::span(kFillerPattern).first(r - 1))) return false;
+          if (!writeBytes(std::span(kZeros).first(1))) return false;
+        } else if (!writeBytes(std::span(kZeros).first(r))) {
+          return false;
+        }
+      }
+    } else if (!closeVideoPes()) {
+      return false;
+    }
+  }
+  if (auPtsValid_ && timing_.startFound) videoOutputOn_ = videoTimeSet_;
+  // Before output begins, a timed access unit is held until its first slice.
+  capturing_ = !videoOutputOn_ && auPtsValid_ && timing_.startFound;
+  captureLength_ = 0;
+  if (videoOutputOn_ && !video.ptsPlaced) {
+    if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
+    video.ptsPlaced = true;  // later access units of this packet carry none
+  }
+  if (straddling && !writePrefix()) return false;
+  auPending_ = true;
+  return true;
+}
+
+bool VideoHandler::startOutputAtSlice() {
+  capturing_ = false;
+  if (!videoTimeSet_) return true;  // not anchored here: the held bytes are dropped
+  // Writing from the anchoring access unit keeps its parameter sets and
+  // picture, which every later picture may depend on.
+  videoOutputOn_ = true;
+  StreamPacketState& video = mux_.videoState();
+  if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
+  video.ptsPlaced = true;
+  return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
+}
+
+void VideoHandler::h264Slice(bool idr) {
+  if (!auPending_) return;
+  auPending_ = false;
+  const bool timed = auPtsValid_ && timing_.startFound;
+  if (idr) {
+    idr_.idrSeen = true;
+    idr_.sliceCount = 0;
+    if (timed) {
+      videoTimeSet_ = true;
+      timing_.videoTime = auPts_ - timing_.startBase;
+    }
+    return;
+  }
+  if (idr_.idrSeen) {
+    if (++idr_.sliceCount <= 255) return;
+    idr_.idrSeen = false;
+  }
+  if (!timed) return;
+  const std::uint32_t t = auPts_ - timing_.startBase;
+  if (!videoTimeSet_) {
+    videoTimeSet_ = true;
+    timing_.videoTime = t;
+  } else if (t > timing_.videoTime) {
+    timing_.videoTime = t;
+  }
+}
+
+void VideoHandler::h264CheckDecodeTime() {
+  // Decode times advance by one frame per access unit, so a gap in them is a
+  // reception drop; presentation times cannot show it, they are reordered.
+  if (!auPtsValid_) {
+    if (decodeTimeSet_) ++untimedUnits_;
+    return;
+  }
+  if (!timing_.startFound) return;
+  const std::uint32_t dts = pesDtsValid_ ? pesDts_ : auPts_;
+  pesDtsValid_ = false;
+  std::uint32_t t = dts - timing_.startBase;
+  const std::uint32_t units = untimedUnits_ + 1;
+  untimedUnits_ = 0;
+  if (!decodeTimeSet_) {
+    decodeTimeSet_ = true;
+    lastDecodeTime_ = t;
+    return;
+  }
+  const std::int32_t step = TimeDifference(t, lastDecodeTime_);
+  if (step > 0) {
+    const auto perUnit = static_cast<std::uint32_t>(step) / units;
+    if (perUnit > 0 && (frameTicks_ == 0 || perUnit < frameTicks_)) frameTicks_ = perUnit;
+  }
+  if (frameTicks_ != 0) {
+    const std::uint32_t expected = lastDecodeTime_ + units * frameTicks_;
+    const std::int32_t d = TimeDifference(t, expected);
+    const auto frame = static_cast<std::int32_t>(frameTicks_);
+    // A whole frame or more off, and not a jump of more than 10 seconds
+    // (those are kept as the input has them).
+    if ((d >= frame || d <= -frame) && d <= kMaxTimeJump && d >= -kMaxTimeJump) {
+      moveStartBase(d);
+      t = expected;
+    }
+  }
+  lastDecodeTime_ = t;
+}
+
+}  // namespace kelvor

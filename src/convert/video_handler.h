@@ -1,0 +1,131 @@
+#pragma once
+// Passes the video elementary stream (MPEG-2 or H.264) through to the
+// multiplexer byte for byte, deciding where output starts, where each output
+// PES packet begins and which PTS it carries, and keeping the output time
+// line continuous across reception drops by moving the common time origin.
+//
+// The stream arrives in pieces of at most 184 bytes. Zero bytes that may
+// begin a start code, and a complete 00 00 01 prefix, are withheld until it
+// is known what they begin; when they were withheld from an earlier piece
+// they are written from constant patterns. Bytes of a piece are written in
+// runs, at decision points and at the end of the piece.
+#include <array>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "mux/multiplexer.h"
+#include "mux/stream_timing.h"
+#include "scan/track_table.h"
+#include "scan/video_probe.h"
+
+namespace kelvor {
+
+class VideoHandler {
+ public:
+  static constexpr std::uint32_t kPictureTicks = 3600;     // 25 pictures per second
+  static constexpr std::int32_t kMaxTimeJump = 900000;     // 10 seconds
+  // H.264: the head of the first access unit (delimiter, parameter sets,
+  // SEI) is held until its first slice shows whether output can start there.
+  static constexpr std::uint32_t kCaptureSize = 0x10000;
+
+  VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux, H264IdrState& idr);
+
+  // Start of a run: scanner, flags and counters; the IDR state is kept as
+  // the scan left it.
+  void reset();
+
+  // The driver calls this before a piece that starts a video PES packet.
+  void startPes(bool dtsValid, std::uint32_t dts) {
+    fillerActive_ = false;
+    pesDtsValid_ = dtsValid;
+    pesDts_ = dts;
+  }
+
+  // One piece of the video elementary stream. False only when the output
+  // refused a packet. Does nothing once stopped.
+  bool HandleVideo(std::span<const std::uint8_t> piece);
+
+  // The time base jumped by more than 10 seconds: the conversion ends here.
+  bool stopped() const { return phase_ == Phase::Stopped; }
+  bool outputOn() const { return videoOutputOn_; }
+  bool timeSet() const { return videoTimeSet_; }
+  // Input time moved out of the output by the re-timing, in ticks.
+  std::int64_t timeRemoved() const { return timeRemoved_; }
+
+ private:
+  enum class Phase : std::uint8_t { Z0, Z1, Z2, SC, P1, P2, Stopped };
+
+  // Per-call scanning context.
+  struct Piece {
+    std::span<const std::uint8_t> bytes;
+    std::uint32_t pos = 0;       // the byte being handled
+    std::uint32_t runStart = 0;  // start of the pending run
+    std::uint32_t cutEnd = 0;    // H.264: run end at the current filler NAL header
+  };
+
+  void currentPts(std::uint32_t& pts, bool& valid) const {
+    pts = timing_.videoPts;
+    valid = timing_.videoPtsValid;
+  }
+  // End of the pending run: the withheld bytes of this piece follow it.
+  std::uint32_t runEnd(const Piece& p) const { return p.pos - (held_ - heldOutside_); }
+  bool writeRun(Piece& p, std::uint32_t end);
+  bool writeBytes(std::span<const std::uint8_t> bytes);
+  // Releases the oldest `count` withheld bytes into the run.
+  bool release(std::uint32_t count);
+  bool writePrefix();
+
+  bool startCode(Piece& p, std::uint8_t value, bool straddling);
+  bool mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
+  bool mpeg2Picture(Piece& p);
+  bool h264StartCode(Piece& p, std::uint8_t value, bool straddling);
+  bool h264Delimiter(Piece& p, bool straddling);
+  void h264Slice(bool idr);
+  // H.264: output begins with the access unit whose slice anchored the time line.
+  bool startOutputAtSlice();
+  // H.264: closes a reception gap seen in the decode times.
+  void h264CheckDecodeTime();
+  void moveStartBase(std::int32_t d);
+  bool closeVideoPes();
+
+  const TrackTable& tracks_;
+  StreamTiming& timing_;
+  Multiplexer& mux_;
+  H264IdrState& idr_;
+
+  Phase phase_ = Phase::Z0;
+  std::uint32_t held_ = 0;          // withheld bytes (zeros, or 00 00 01 in SC)
+  std::uint32_t heldOutside_ = 0;   // of which from earlier pieces
+  std::uint32_t startCodePts_ = 0;
+  bool startCodePtsValid_ = false;
+  std::uint32_t zeroPts_ = 0;
+  bool zeroPtsValid_ = false;
+  bool videoOutputOn_ = false;
+  bool videoTimeSet_ = false;
+  std::array<std::uint8_t, 6> startCodeTemplate_{0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
+
+  // H.264
+  bool auPending_ = false;
+  std::uint32_t auPts_ = 0;
+  bool auPtsValid_ = false;
+  bool fillerActive_ = false;
+  bool pesDtsValid_ = false;
+  std::uint32_t pesDts_ = 0;
+  bool decodeTimeSet_ = false;
+  std::uint32_t lastDecodeTime_ = 0;   // relative to startBase
+  std::uint32_t frameTicks_ = 0;       // decode-time step of one access unit, once known
+  std::uint32_t untimedUnits_ = 0;     // access units since the last timed one
+  bool capturing_ = false;
+  std::uint32_t captureLength_ = 0;
+  std::vector<std::uint8_t> capture_;
+
+  // MPEG-2
+  std::uint32_t gopPictureCount_ = 0;
+  std::uint32_t gopSpan_ = 0;
+  bool pesClosedAtHeader_ = false;
+
+  std::int64_t timeRemoved_ = 0;
+};
+
+}  // namespace kelvor
