@@ -1,0 +1,136 @@
+#include "ac3dec/inverse_transform.h"
+
+#include <array>
+
+#include "ac3dec/ac3_math.h"
+#include "ac3dec/transform_tables.h"
+
+namespace kelvor::ac3 {
+
+namespace {
+
+using Sample = Q24;
+
+// Rounded Q24 product; every sum and difference saturates.
+inline Sample mul(Sample a, Sample b) { return mul_q24(a, b); }
+inline Sample add(Sample a, Sample b) { return add_sat_q24(a, b); }
+inline Sample sub(Sample a, Sample b) { return sub_sat_q24(a, b); }
+inline Sample neg(Sample a) { return neg_sat_q24(a); }
+
+struct Complex128 {
+  std::array<Sample, 128> re;
+  std::array<Sample, 128> im;
+};
+
+// In-place radix-2 inverse FFT of n = 2^log2n points whose input is in
+// bit-reversed order; twiddles e^{+j 2 pi k / n} come from the 128-point
+// table with stride 128 / n.
+void inverse_fft(Sample* re, Sample* im, int log2n) {
+  const int n = 1 << log2n;
+  // Butterflies of span 2 * half use e^{+j pi k / half}: entry k * 64 / half
+  // of the table of cos(pi k / 64), sin(pi k / 64).
+  for (int half = 1; half < n; half *= 2) {
+    const int tw_step = 64 / half;
+    for (int base = 0; base < n; base += 2 * half) {
+      for (int k = 0; k < half; ++k) {
+        const std::size_t t = static_cast<std::size_t>(k * tw_step);
+        const Sample c = kFftTwiddles.cos[t];
+        const Sample s = kFftTwiddles.sin[t];
+        Sample* ar = re + base + k;
+        Sample* ai = im + base + k;
+        Sample* br = ar + half;
+        Sample* bi = ai + half;
+        const Sample tr = sub(mul(*br, c), mul(*bi, s));
+        const Sample ti = add(mul(*bi, c), mul(*br, s));
+        *br = sub(*ar, tr);
+        *bi = sub(*ai, ti);
+        *ar = add(*ar, tr);
+        *ai = add(*ai, ti);
+      }
+    }
+  }
+}
+
+}  // namespace
+
+void inverse_transform_512(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  const Twiddles& tw = kPrePost512;
+  Complex128 z;
+  for (std::size_t k = 0; k < 128; ++k) {
+    const Sample a = data[255 - 2 * k];
+    const Sample b = data[2 * k];
+    const std::size_t r = kBitReverse7[k];
+    z.re[r] = sub(mul(a, tw.cos[k]), mul(b, tw.sin[k]));
+    z.im[r] = add(mul(b, tw.cos[k]), mul(a, tw.sin[k]));
+  }
+  inverse_fft(z.re.data(), z.im.data(), 7);
+  Complex128 y;
+  for (std::size_t n = 0; n < 128; ++n) {
+    y.re[n] = sub(mul(z.re[n], tw.cos[n]), mul(z.im[n], tw.sin[n]));
+    y.im[n] = add(mul(z.im[n], tw.cos[n]), mul(z.re[n], tw.sin[n]));
+  }
+  const auto& w = kWindow;
+  std::array<Sample, 512> x;
+  for (std::size_t n = 0; n < 64; ++n) {
+    x[2 * n] = neg(mul(y.im[64 + n], w[2 * n]));
+    x[2 * n + 1] = mul(y.re[63 - n], w[2 * n + 1]);
+    x[128 + 2 * n] = neg(mul(y.re[n], w[128 + 2 * n]));
+    x[128 + 2 * n + 1] = mul(y.im[127 - n], w[128 + 2 * n + 1]);
+    x[256 + 2 * n] = neg(mul(y.re[64 + n], w[255 - 2 * n]));
+    x[256 + 2 * n + 1] = mul(y.im[63 - n], w[254 - 2 * n]);
+    x[384 + 2 * n] = mul(y.im[n], w[127 - 2 * n]);
+    x[384 + 2 * n + 1] = neg(mul(y.re[127 - n], w[126 - 2 * n]));
+  }
+  for (std::size_t n = 0; n < 256; ++n) {
+    data[n] = add(x[n], delay[n]);
+    delay[n] = x[256 + n];
+  }
+}
+
+void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  const Twiddles& tw = kPrePost256;
+  // z1 from the even coefficients, z2 from the odd ones; 64 points each.
+  Complex128 z;  // re/im [0..63] hold z1, [64..127] hold z2
+  for (std::size_t k = 0; k < 64; ++k) {
+    const std::size_t r = kBitReverse7[2 * k];
+    const Sample a1 = data[254 - 4 * k];
+    const Sample b1 = data[4 * k];
+    z.re[r] = sub(mul(a1, tw.cos[k]), mul(b1, tw.sin[k]));
+    z.im[r] = add(mul(b1, tw.cos[k]), mul(a1, tw.sin[k]));
+    const Sample a2 = data[255 - 4 * k];
+    const Sample b2 = data[4 * k + 1];
+    z.re[64 + r] = sub(mul(a2, tw.cos[k]), mul(b2, tw.sin[k]));
+    z.im[64 + r] = add(mul(b2, tw.cos[k]), mul(a2, tw.sin[k]));
+  }
+  inverse_fft(z.re.data(), z.im.data(), 6);
+  inverse_fft(z.re.data() + 64, z.im.data() + 64, 6);
+  Complex128 y;
+  for (std::size_t n = 0; n < 64; ++n) {
+    for (std::size_t h = 0; h < 128; h += 64) {
+      y.re[h + n] = sub(mul(z.re[h + n], tw.cos[n]), mul(z.im[h + n], tw.sin[n]));
+      y.im[h + n] = add(mul(z.im[h + n], tw.cos[n]), mul(z.re[h + n], tw.sin[n]));
+    }
+  }
+  const auto& w = kWindow;
+  const Sample* y1r = y.re.data();
+  const Sample* y1i = y.im.data();
+  const Sample* y2r = y.re.data() + 64;
+  const Sample* y2i = y.im.data() + 64;
+  std::array<Sample, 512> x;
+  for (std::size_t n = 0; n < 64; ++n) {
+    x[2 * n] = neg(mul(y1i[n], w[2 * n]));
+    x[2 * n + 1] = mul(y1r[63 - n], w[2 * n + 1]);
+    x[128 + 2 * n] = neg(mul(y1r[n], w[128 + 2 * n]));
+    x[128 + 2 * n + 1] = mul(y1i[63 - n], w[128 + 2 * n + 1]);
+    x[256 + 2 * n] = neg(mul(y2r[n], w[255 - 2 * n]));
+    x[256 + 2 * n + 1] = mul(y2i[63 - n], w[254 - 2 * n]);
+    x[384 + 2 * n] = mul(y2i[n], w[127 - 2 * n]);
+    x[384 + 2 * n + 1] = neg(mul(y2r[63 - n], w[126 - 2 * n]));
+  }
+  for (std::size_t n = 0; n < 256; ++n) {
+    data[n] = add(x[n], delay[n]);
+    delay[n] = x[256 + n];
+  }
+}
+
+}  // namespace kelvor::ac3
