@@ -102,7 +102,13 @@ void BM_MuxToFile(benchmark::State& state) {
   state.counters["file_MiB"] = static_cast<double>(fs::file_size(path)) / (1 << 20);
   fs::remove(path);
 }
-BENCHMARK(BM_MuxToFile)->Arg(1)->Arg(2)->Arg(3)->ArgNames({"format"})->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MuxToFile)
+    ->Arg(1)
+    ->Arg(2)
+    ->Arg(3)
+    ->ArgNames({"format"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 // cp of a file as large as the TS output, timed the same way.
 void BM_CpSameSize(benchmark::State& state) {

@@ -63,7 +63,8 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
     const std::uint32_t size = layout_.packetSize;
     std::fill(b.header.begin(), b.header.end(), std::uint8_t{0});
     BuildPatPacket(std::span(b.header).subspan(prefix).first<kTsPacketSize>());
-    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), tracks_, run_);
+    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), tracks_,
+                   run_);
     BuildPcrPacket(std::span(b.header).subspan(2 * size + prefix).first<kTsPacketSize>());
     BuildTsTemplate(b.video, prefix, kVideoPid, 0xE0);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {

@@ -22,7 +22,7 @@
 namespace kelvor {
 
 inline constexpr std::uint32_t kNoPts = 0xFFFFFFFF;
-inline constexpr std::uint32_t kHeaderInterval = 9000;   // 100 ms
+inline constexpr std::uint32_t kHeaderInterval = 9000;       // 100 ms
 inline constexpr std::uint32_t kMpegAudioFrameTicks = 2160;  // 1152 samples at 48 kHz
 inline constexpr std::uint32_t kAc3FrameTicks = 2880;        // 1536 samples at 48 kHz
 inline constexpr std::uint32_t kTemplateSize = 2048;

@@ -16,15 +16,15 @@ enum class OutputFormat : std::uint8_t {
 struct MuxLayout {
   OutputFormat format = OutputFormat::ProgramStream;
   std::uint32_t packetSize = 2048;
-  std::uint32_t prefixSize = 0;          // bytes before the sync byte (M2TS: 4)
-  std::uint32_t clockStep = 45;          // 90 kHz ticks per packet written
-  std::uint32_t ptsFlagsOffset = 21;     // PES byte holding PTS_DTS_flags
+  std::uint32_t prefixSize = 0;       // bytes before the sync byte (M2TS: 4)
+  std::uint32_t clockStep = 45;       // 90 kHz ticks per packet written
+  std::uint32_t ptsFlagsOffset = 21;  // PES byte holding PTS_DTS_flags
   std::uint32_t firstPayloadOffset = 28;
   std::uint32_t firstPayloadSize = 2020;
   std::uint32_t contPayloadOffset = 28;  // from the start of the stream's template
   std::uint32_t contPayloadSize = 2020;
-  std::uint32_t ccOffset = 0;            // byte with continuity_counter (TS/M2TS)
-  std::uint32_t pcrOffset = 0;           // PCR field in the header buffer (TS/M2TS)
+  std::uint32_t ccOffset = 0;   // byte with continuity_counter (TS/M2TS)
+  std::uint32_t pcrOffset = 0;  // PCR field in the header buffer (TS/M2TS)
 
   constexpr bool isTransportStream() const { return format != OutputFormat::ProgramStream; }
 };

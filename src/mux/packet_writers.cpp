@@ -132,7 +132,11 @@ bool Multiplexer::ClosePack(StreamPacketState& s) {
     pack[18] = static_cast<std::uint8_t>(pesLength >> 8);
     pack[19] = static_cast<std::uint8_t>(pesLength);
     const std::uint32_t padding = r - kPaddingHeaderSize;
-    const std::uint8_t header[] = {0x00, 0x00, 0x01, 0xBE, static_cast<std::uint8_t>(padding >> 8),
+    const std::uint8_t header[] = {0x00,
+                                   0x00,
+                                   0x01,
+                                   0xBE,
+                                   static_cast<std::uint8_t>(padding >> 8),
                                    static_cast<std::uint8_t>(padding)};
     std::memcpy(s.cursor, header, sizeof header);
     std::fill_n(s.cursor + kPaddingHeaderSize, padding, std::uint8_t{0xFF});

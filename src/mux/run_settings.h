@@ -13,11 +13,11 @@ inline constexpr std::uint32_t kMaxAudioOutputs = 8;
 
 // One audio stream of the output.
 struct AudioOutput {
-  std::uint32_t track = 0;  // audio track index: MPEG track i, or mpegAudioCount + private track j
-  std::uint32_t slot = 0;   // output stream: PID 0x1100 + slot, PS stream id 0xC0 + slot
-  std::uint32_t pid = 0;    // input PID, for the language entry
-  bool fromPrivate = false; // the source is an AC-3/E-AC-3 track
-  bool ac3 = false;         // written as AC-3 (a private track that is not converted)
+  std::uint32_t track = 0;   // audio track index: MPEG track i, or mpegAudioCount + private track j
+  std::uint32_t slot = 0;    // output stream: PID 0x1100 + slot, PS stream id 0xC0 + slot
+  std::uint32_t pid = 0;     // input PID, for the language entry
+  bool fromPrivate = false;  // the source is an AC-3/E-AC-3 track
+  bool ac3 = false;          // written as AC-3 (a private track that is not converted)
 };
 
 struct RunSettings {

@@ -10,8 +10,8 @@
 namespace kelvor {
 
 struct StreamTiming {
-  bool startFound = false;       // the first audio PES with a PTS has been seen
-  std::uint32_t startBase = 0;   // that PTS minus 9000: the origin of output time
+  bool startFound = false;      // the first audio PES with a PTS has been seen
+  std::uint32_t startBase = 0;  // that PTS minus 9000: the origin of output time
 
   std::array<std::uint32_t, kMaxMpegAudioTracks> mpegAudioPts{};
   std::array<bool, kMaxMpegAudioTracks> mpegAudioPtsValid{};
@@ -23,7 +23,7 @@ struct StreamTiming {
 
   std::uint32_t videoPts = 0;
   bool videoPtsValid = false;
-  std::uint32_t videoTime = 0;   // output video time, kept by the video handler
+  std::uint32_t videoTime = 0;  // output video time, kept by the video handler
 
   // Nothing survives from one run to the next.
   void reset() { *this = StreamTiming{}; }

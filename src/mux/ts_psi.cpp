@@ -31,10 +31,10 @@ void FinishSection(ByteWriter& w, std::span<std::uint8_t> packet) {
 void BuildPatPacket(std::span<std::uint8_t, kTsPacketSize> packet) {
   ByteWriter w(packet);
   WriteSectionPacketHeader(w, kPatPid);
-  w.u8(0x00);      // table_id
-  w.u16(0xB011);   // section_length 17
-  w.u16(0x0000);   // transport_stream_id
-  w.u8(0xC3);      // version 1, current
+  w.u8(0x00);     // table_id
+  w.u16(0xB011);  // section_length 17
+  w.u16(0x0000);  // transport_stream_id
+  w.u8(0xC3);     // version 1, current
   w.u8(0x00);
   w.u8(0x00);
   w.u32(0x0000E01F);  // program 0: network PID 0x001F

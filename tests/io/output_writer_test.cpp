@@ -1,7 +1,8 @@
 // The output writer: file contents and length, the buffer hand-off between
 // the two threads, and write failures.
-#include <gtest/gtest.h>
+#include "io/output_writer.h"
 
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 
 #include <csignal>
@@ -9,7 +10,6 @@
 #include <vector>
 
 #include "common/flags.h"
-#include "io/output_writer.h"
 #include "support/test_support.h"
 
 namespace kelvor {
@@ -192,7 +192,8 @@ TEST_F(WriterRig, AbandonedOutputIsClosedByTheDestructor) {
   {
     OutputWriter temporary(ui2);
     ASSERT_TRUE(temporary.OpenOutput(dir / "abandoned.ts"));
-    for (std::uint32_t n = 0; n < 3 * kMiB / 2048; ++n) ASSERT_TRUE(temporary.AppendPacket(Packet(2048, n)));
+    for (std::uint32_t n = 0; n < 3 * kMiB / 2048; ++n)
+      ASSERT_TRUE(temporary.AppendPacket(Packet(2048, n)));
   }
   EXPECT_TRUE(ui2.messages().empty());
 }

@@ -55,8 +55,8 @@ std::size_t Mp2FrameSize(const Bytes& es) {
 }
 
 std::size_t Ac3FrameSize(const Bytes& es) {
-  static constexpr std::uint16_t kWordsAt48k[19] = {64,  80,  96,  112, 128, 160, 192,
-                                                    224, 256, 320, 384, 448, 512, 640,
+  static constexpr std::uint16_t kWordsAt48k[19] = {64,  80,  96,   112,  128, 160, 192,
+                                                    224, 256, 320,  384,  448, 512, 640,
                                                     768, 896, 1024, 1152, 1280};
   return 2u * kWordsAt48k[(es.at(4) & 0x3F) >> 1];
 }
@@ -148,20 +148,22 @@ TEST(MuxPeer, FfprobeAndFfmpegReadAllThreeFormats) {
     const Counts written = WriteFile(in, c.format, path);
     EXPECT_EQ(fs::file_size(path) % 512, 0u);
 
-    const std::string streams =
-        Output("ffprobe -v error -count_frames -show_entries "
-            "stream=codec_name,nb_read_frames:stream_tags=language -of csv=p=0 '" +
-            path.string() + "'");
+    const std::string streams = Output(
+        "ffprobe -v error -count_frames -show_entries "
+        "stream=codec_name,nb_read_frames:stream_tags=language -of csv=p=0 '" +
+        path.string() + "'");
     const bool ps = c.format == OutputFormat::ProgramStream;
     // Program stream demuxers take no languages from the stream map.
     const std::string deu = ps ? "" : ",deu";
     const std::string eng = ps ? "" : ",eng";
-    EXPECT_NE(streams.find("mpeg2video," + std::to_string(written.pictures)),
-              std::string::npos) << streams;
+    EXPECT_NE(streams.find("mpeg2video," + std::to_string(written.pictures)), std::string::npos)
+        << streams;
     EXPECT_NE(streams.find("mp2," + std::to_string(written.mp2Frames) + deu + "\n"),
-              std::string::npos) << streams;
+              std::string::npos)
+        << streams;
     EXPECT_NE(streams.find("ac3," + std::to_string(written.ac3Frames) + eng + "\n"),
-              std::string::npos) << streams;
+              std::string::npos)
+        << streams;
 
     EXPECT_EQ(Output("ffmpeg -nostdin -v error -i '" + path.string() + "' -f null -"), "");
   }

@@ -78,8 +78,10 @@ void RunRandomSession(OutputFormat format, std::uint32_t seed) {
   t.videoIsH264 = pick(2) == 0;
   t.videoBitRate = pick(4) == 0 ? 0xFFFFFFFF : pick(40000);
   const std::uint32_t mpeg = pick(6), priv = pick(6);
-  for (std::uint32_t i = 0; i < std::min(mpeg, 4u); ++i) test::AddMpegTrack(t, 0x100 + i, pick(2) ? "eng" : nullptr);
-  for (std::uint32_t j = 0; j < std::min(priv, 4u); ++j) test::AddPrivateTrack(t, 0x200 + j, pick(2) ? "deu" : nullptr);
+  for (std::uint32_t i = 0; i < std::min(mpeg, 4u); ++i)
+    test::AddMpegTrack(t, 0x100 + i, pick(2) ? "eng" : nullptr);
+  for (std::uint32_t j = 0; j < std::min(priv, 4u); ++j)
+    test::AddPrivateTrack(t, 0x200 + j, pick(2) ? "deu" : nullptr);
   t.mpegAudioCount = mpeg;  // possibly more than the table holds
   t.privateAudioCount = priv;
   if (pick(2) == 0) {
@@ -102,7 +104,8 @@ void RunRandomSession(OutputFormat format, std::uint32_t seed) {
       case 1: {
         const std::uint32_t track = pick(10);
         ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(track, bytes.first(std::min(n, 1152u))));
-        if (const AudioOutput* out = rig.run.outputForTrack(track); out != nullptr && out->slot < rig.run.slotCount()) {
+        if (const AudioOutput* out = rig.run.outputForTrack(track);
+            out != nullptr && out->slot < rig.run.slotCount()) {
           auto& a = audioBySlot[out->slot];
           a.insert(a.end(), bytes.begin(), bytes.begin() + std::min(n, 1152u));
         }
@@ -111,7 +114,8 @@ void RunRandomSession(OutputFormat format, std::uint32_t seed) {
       case 2: {
         const std::uint32_t j = pick(6);
         ASSERT_TRUE(rig.mux.WriteAc3Frame(j, bytes.first(std::min(n, 4096u))));
-        if (const AudioOutput* out = rig.run.outputForTrack(rig.run.privateTrack(j)); out != nullptr && out->slot < rig.run.slotCount()) {
+        if (const AudioOutput* out = rig.run.outputForTrack(rig.run.privateTrack(j));
+            out != nullptr && out->slot < rig.run.slotCount()) {
           auto& a = audioBySlot[out->slot];
           a.insert(a.end(), bytes.begin(), bytes.begin() + std::min(n, 4096u));
         }
@@ -145,14 +149,17 @@ void RunRandomSession(OutputFormat format, std::uint32_t seed) {
     CheckTsPackets(rig.sink.packets, prefix);
     ExpectSameStream(test::DemuxTs(rig.sink.packets, 0x1011, prefix).bytes, video);
     for (const auto& [slot, bytes] : audioBySlot) {
-      ExpectSameStream(test::DemuxTs(rig.sink.packets, static_cast<std::uint16_t>(0x1100 + slot), prefix).bytes, bytes);
+      ExpectSameStream(
+          test::DemuxTs(rig.sink.packets, static_cast<std::uint16_t>(0x1100 + slot), prefix).bytes,
+          bytes);
     }
   } else {
     CheckPacks(rig.sink.packets);
     ExpectSameStream(test::DemuxPs(rig.sink.packets, 0xE0).bytes, video);
     for (const auto& [slot, bytes] : audioBySlot) {
       const bool ac3 = slot >= rig.run.mpegOutCount;
-      const int sub = ac3 ? static_cast<int>(0x80 + (rig.run.allTracks ? slot - rig.run.mpegOutCount : 0)) : -1;
+      const int sub =
+          ac3 ? static_cast<int>(0x80 + (rig.run.allTracks ? slot - rig.run.mpegOutCount : 0)) : -1;
       const auto id = static_cast<std::uint8_t>(ac3 ? 0xBD : 0xC0 + slot);
       ExpectSameStream(test::DemuxPs(rig.sink.packets, id, sub).bytes, bytes);
     }

@@ -55,7 +55,8 @@ struct MuxRig {
     mux.BuildStreamHeaders(format);
   }
   // Packets of one PID (TS/M2TS), prefix skipped.
-  std::vector<std::vector<std::uint8_t>> packetsOf(std::uint16_t pid, std::uint32_t prefix = 0) const {
+  std::vector<std::vector<std::uint8_t>> packetsOf(std::uint16_t pid,
+                                                   std::uint32_t prefix = 0) const {
     std::vector<std::vector<std::uint8_t>> out;
     for (const auto& p : sink.packets) {
       const std::uint8_t* ts = p.data() + prefix;
@@ -66,7 +67,8 @@ struct MuxRig {
 };
 
 inline std::uint32_t ReadPts(const std::uint8_t* p) {
-  return (static_cast<std::uint32_t>(p[0] & 0x06) << 29) | (static_cast<std::uint32_t>(p[1]) << 22) |
+  return (static_cast<std::uint32_t>(p[0] & 0x06) << 29) |
+         (static_cast<std::uint32_t>(p[1]) << 22) |
          (static_cast<std::uint32_t>(p[2] & 0xFE) << 14) | (static_cast<std::uint32_t>(p[3]) << 7) |
          (p[4] >> 1);
 }

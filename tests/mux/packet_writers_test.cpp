@@ -20,7 +20,8 @@ std::vector<std::uint8_t> Frame(std::size_t n, std::uint8_t seed = 1) {
 }
 
 std::vector<std::uint8_t> Slice(const std::vector<std::uint8_t>& p, std::size_t at, std::size_t n) {
-  return {p.begin() + static_cast<std::ptrdiff_t>(at), p.begin() + static_cast<std::ptrdiff_t>(at + n)};
+  return {p.begin() + static_cast<std::ptrdiff_t>(at),
+          p.begin() + static_cast<std::ptrdiff_t>(at + n)};
 }
 
 std::uint32_t ReadScr(const std::uint8_t* p) {
@@ -52,8 +53,8 @@ TEST(TsAudioWriter, A768ByteFrameTakesFivePacketsEndingInStuffing) {
     ASSERT_EQ(audio[n].size(), 188u);
     EXPECT_EQ(audio[n][3] & 0x0F, n) << "continuity_counter of packet " << n;
   }
-  EXPECT_EQ(Slice(audio[0], 0, 13), Bytes({0x47, 0x51, 0x00, 0x10, 0x00, 0x00, 0x01, 0xC0, 0x00,
-                                           0x00, 0x81, 0x80, 0x05}));
+  EXPECT_EQ(Slice(audio[0], 0, 13),
+            Bytes({0x47, 0x51, 0x00, 0x10, 0x00, 0x00, 0x01, 0xC0, 0x00, 0x00, 0x81, 0x80, 0x05}));
   EXPECT_EQ(ReadPts(&audio[0][13]), 9000u);
   EXPECT_EQ(ReadPts(&audio[5][13]), 9000u + 2160);
   EXPECT_EQ(Slice(audio[1], 0, 4), Bytes({0x47, 0x11, 0x00, 0x11}));
@@ -183,17 +184,19 @@ TEST(MuxClock, M2tsPacketsCarryTheArrivalTimeOfTheirStamp) {
     const auto& p = rig.sink.packets[n];
     ASSERT_EQ(p.size(), 192u);
     EXPECT_EQ(p[4], 0x47);
-    const std::uint32_t ats = std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 |
-                              std::uint32_t{p[2]} << 8 | p[3];
+    const std::uint32_t ats =
+        std::uint32_t{p[0]} << 24 | std::uint32_t{p[1]} << 16 | std::uint32_t{p[2]} << 8 | p[3];
     EXPECT_EQ(ats, static_cast<std::uint32_t>(((0x01000000ull + 4 * n) * 300) % (1u << 30))) << n;
   }
   EXPECT_EQ(test::DemuxTs(rig.sink.packets, 0x1100, 4).bytes, Frame(400));
-  EXPECT_EQ(test::DemuxTs(rig.sink.packets, 0x1100, 4).pts, std::vector<std::uint32_t>{0x01000000u + 9000});
+  EXPECT_EQ(test::DemuxTs(rig.sink.packets, 0x1100, 4).pts,
+            std::vector<std::uint32_t>{0x01000000u + 9000});
 }
 
 TEST(PsAudioWriter, FramesPackBackToBackAndEachPackTakesThePtsOfItsFirstNewFrame) {
   OneMpegTrack rig(OutputFormat::ProgramStream);
-  for (int n = 0; n < 8; ++n) ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(576, static_cast<std::uint8_t>(n))));
+  for (int n = 0; n < 8; ++n)
+    ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(576, static_cast<std::uint8_t>(n))));
   // Header pack, then two full audio packs (8 * 576 = 2 * 2020 + 568).
   ASSERT_EQ(rig.sink.packets.size(), 3u);
   EXPECT_EQ(Slice(rig.sink.packets[0], 14, 4), Bytes({0x00, 0x00, 0x01, 0xBB}));
@@ -338,7 +341,7 @@ TEST(PacketWriters, TracksWithoutAnOutputStreamAreIgnored) {
   ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(1, Frame(200)));
   EXPECT_EQ(test::DemuxTs(rig.sink.packets, 0x1100, 0).bytes, Frame(200));
   const auto before = rig.sink.packets.size();
-  EXPECT_TRUE(rig.mux.WriteAc3Frame(0, Frame(200)));   // no AC-3 output stream
+  EXPECT_TRUE(rig.mux.WriteAc3Frame(0, Frame(200)));  // no AC-3 output stream
   EXPECT_TRUE(rig.mux.WriteMpegAudioFrame(8, Frame(200)));
   EXPECT_TRUE(rig.mux.WriteAc3Frame(1000, Frame(200)));
   EXPECT_EQ(rig.sink.packets.size(), before);

@@ -1,4 +1,6 @@
 // Program stream header pack, mux rate and stream pack templates.
+#include "mux/program_stream_headers.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -6,7 +8,6 @@
 
 #include "common/crc32_mpeg.h"
 #include "mux/mux_test_support.h"
-#include "mux/program_stream_headers.h"
 
 namespace kelvor {
 namespace {
@@ -16,7 +17,8 @@ using test::AddPrivateTrack;
 using test::Bytes;
 
 std::vector<std::uint8_t> Slice(std::span<const std::uint8_t> s, std::size_t at, std::size_t n) {
-  return {s.begin() + static_cast<std::ptrdiff_t>(at), s.begin() + static_cast<std::ptrdiff_t>(at + n)};
+  return {s.begin() + static_cast<std::ptrdiff_t>(at),
+          s.begin() + static_cast<std::ptrdiff_t>(at + n)};
 }
 
 std::uint32_t MuxRateOfPack(std::span<const std::uint8_t> p) {
@@ -56,17 +58,20 @@ TEST(ProgramStreamHeaders, VideoWithOneMpegAndOneAc3Stream) {
   EXPECT_EQ(MuxRateOfPack(pack), 17803u);
   EXPECT_EQ(RateBoundOfSystemHeader(pack), 17803u);
   EXPECT_EQ(Slice(pack, 14, 6), Bytes({0x00, 0x00, 0x01, 0xBB, 0x00, 15}));
-  EXPECT_EQ(Slice(pack, 23, 12), Bytes({0x04, 0xE1, 0x7F, 0xB9, 0xF4, 0x00, 0xB8, 0xC0, 0x50, 0xBD,
-                                        0xC0, 0xA0}));
+  EXPECT_EQ(Slice(pack, 23, 12),
+            Bytes({0x04, 0xE1, 0x7F, 0xB9, 0xF4, 0x00, 0xB8, 0xC0, 0x50, 0xBD, 0xC0, 0xA0}));
   ASSERT_EQ(mapAt, 35u);
   CheckMapAndPadding(pack, mapAt);
-  // Map body: version, info length 0, then the entries with their languages.
+  // Map: length 40, version, no program descriptors, 30 bytes of entries:
+  // video, MPEG audio with its language, AC-3 with registration and language.
+  // clang-format off
   EXPECT_EQ(Slice(pack, 35, 42),
             Bytes({0x00, 0x00, 0x01, 0xBC, 0x00, 40, 0xE1, 0xFF, 0x00, 0x00, 0x00, 30,
-                   0x02, 0xE0, 0x00, 0x00,                                          //
-                   0x03, 0xC0, 0x00, 0x06, 0x0A, 0x04, 'e', 'n', 'g', 0x00,        //
-                   0x06, 0xBD, 0x00, 0x0C, 0x05, 0x04, 'A', 'C', '-', '3', 0x0A, 0x04, 'd', 'e',
-                   'u', 0x00}));
+                   0x02, 0xE0, 0x00, 0x00,
+                   0x03, 0xC0, 0x00, 0x06, 0x0A, 0x04, 'e', 'n', 'g', 0x00,
+                   0x06, 0xBD, 0x00, 0x0C, 0x05, 0x04, 'A', 'C', '-', '3',
+                   0x0A, 0x04, 'd', 'e', 'u', 0x00}));
+  // clang-format on
 }
 
 TEST(ProgramStreamHeaders, VideoOnlyAndH264Layouts) {
@@ -85,8 +90,8 @@ TEST(ProgramStreamHeaders, VideoOnlyAndH264Layouts) {
   BuildProgramStreamHeaderPack(pack, t, run);
   EXPECT_EQ(CheckMapAndPadding(pack, 29), 6u + 10u + 6u + 10u);
   EXPECT_EQ(Slice(pack, 33, 24),
-            Bytes({0x00, 26, 0xE1, 0xFF, 0x00, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V', 0x00, 10,
-                   0x1B, 0xE0, 0x00, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V'}));
+            Bytes({0x00, 26, 0xE1, 0xFF, 0x00, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V',
+                   0x00, 10, 0x1B, 0xE0, 0x00, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V'}));
 }
 
 TEST(ProgramStreamHeaders, ConvertedTracksAreMpegAudioStreamsInSlotOrder) {
@@ -103,9 +108,8 @@ TEST(ProgramStreamHeaders, ConvertedTracksAreMpegAudioStreamsInSlotOrder) {
   ASSERT_EQ(mapAt, 32u);
   EXPECT_EQ(Slice(pack, 29, 3), Bytes({0xB8, 0xC0, 0x50}));
   CheckMapAndPadding(pack, mapAt);
-  EXPECT_EQ(Slice(pack, mapAt + 12, 16),
-            Bytes({0x02, 0xE0, 0x00, 0x00, 0x03, 0xC0, 0x00, 0x00, 0x03, 0xC1, 0x00, 0x00, 0x03,
-                   0xC2, 0x00, 0x00}));
+  EXPECT_EQ(Slice(pack, mapAt + 12, 16), Bytes({0x02, 0xE0, 0x00, 0x00, 0x03, 0xC0, 0x00, 0x00,
+                                                0x03, 0xC1, 0x00, 0x00, 0x03, 0xC2, 0x00, 0x00}));
   EXPECT_EQ(MuxRateOfPack(pack), (3u * 960 + 15000) * 2048 / 2020);
 }
 

@@ -1,9 +1,10 @@
 // Run settings: output stream counts and the numbering of audio outputs.
+#include "mux/run_settings.h"
+
 #include <gtest/gtest.h>
 
-#include "mux/run_settings.h"
-#include "mux/stream_timing.h"
 #include "mux/mux_test_support.h"
+#include "mux/stream_timing.h"
 
 namespace kelvor {
 namespace {

@@ -1,4 +1,6 @@
 // PAT, PMT and PCR packets of TS output, and the TS stream templates.
+#include "mux/ts_psi.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -7,7 +9,6 @@
 #include "common/crc32_mpeg.h"
 #include "mux/mux_test_support.h"
 #include "mux/time_stamp_fields.h"
-#include "mux/ts_psi.h"
 
 namespace kelvor {
 namespace {
@@ -19,7 +20,8 @@ using test::Bytes;
 using Packet = std::array<std::uint8_t, kTsPacketSize>;
 
 std::vector<std::uint8_t> Slice(const Packet& p, std::size_t at, std::size_t n) {
-  return {p.begin() + static_cast<std::ptrdiff_t>(at), p.begin() + static_cast<std::ptrdiff_t>(at + n)};
+  return {p.begin() + static_cast<std::ptrdiff_t>(at),
+          p.begin() + static_cast<std::ptrdiff_t>(at + n)};
 }
 
 // The PMT's section (table_id .. CRC) must check out and be followed by 0xFF.
@@ -45,15 +47,16 @@ TEST(TsPsi, PmtSectionLengthsAndEntries) {
 
   run.configure(t, false);
   EXPECT_EQ(BuildPmtPacket(pmt, t, run), 18u);
-  EXPECT_EQ(Slice(pmt, 0, 22), Bytes({0x47, 0x41, 0x00, 0x10, 0x00, 0x02, 0xB0, 18, 0x00, 0x01,
-                                      0xC3, 0x00, 0x00, 0xF0, 0x01, 0xF0, 0x00, 0x02, 0xF0, 0x11,
-                                      0xF0, 0x00}));
+  EXPECT_EQ(Slice(pmt, 0, 22),
+            Bytes({0x47, 0x41, 0x00, 0x10, 0x00, 0x02, 0xB0, 18,   0x00, 0x01, 0xC3,
+                   0x00, 0x00, 0xF0, 0x01, 0xF0, 0x00, 0x02, 0xF0, 0x11, 0xF0, 0x00}));
   CheckSection(pmt);
 
   AddMpegTrack(t, 0x44);
   run.configure(t, false);
   EXPECT_EQ(BuildPmtPacket(pmt, t, run), 23u);
-  EXPECT_EQ(Slice(pmt, 17, 10), Bytes({0x02, 0xF0, 0x11, 0xF0, 0x00, 0x03, 0xF1, 0x00, 0xF0, 0x00}));
+  EXPECT_EQ(Slice(pmt, 17, 10),
+            Bytes({0x02, 0xF0, 0x11, 0xF0, 0x00, 0x03, 0xF1, 0x00, 0xF0, 0x00}));
   CheckSection(pmt);
 
   TrackTable h264;
@@ -78,8 +81,8 @@ TEST(TsPsi, PmtListsEveryAudioTrackWithRegistrationAndLanguage) {
   EXPECT_EQ(Slice(pmt, 22, 33),
             Bytes({0x03, 0xF1, 0x00, 0xF0, 0x06, 0x0A, 0x04, 'f', 'r', 'a', 0x00,  //
                    0x03, 0xF1, 0x01, 0xF0, 0x00,                                   //
-                   0x06, 0xF1, 0x02, 0xF0, 0x0C, 0x05, 0x04, 'A', 'C', '-', '3', 0x0A, 0x04,
-                   'e', 'n', 'g', 0x00}));
+                   0x06, 0xF1, 0x02, 0xF0, 0x0C, 0x05, 0x04, 'A', 'C', '-', '3',
+                   0x0A, 0x04, 'e',  'n',  'g',  0x00}));
   CheckSection(pmt);
 
   // The same private track converted: stream_type 3, no registration.
@@ -100,8 +103,8 @@ TEST(TsPsi, PmtListsEveryAudioTrackWithRegistrationAndLanguage) {
 TEST(TsPsi, PcrPacketAndTimeFields) {
   Packet pcr{};
   BuildPcrPacket(pcr);
-  EXPECT_EQ(Slice(pcr, 0, 12), Bytes({0x47, 0x10, 0x01, 0x20, 0xB7, 0x10, 0x00, 0x00, 0x00, 0x00,
-                                      0x7E, 0x00}));
+  EXPECT_EQ(Slice(pcr, 0, 12),
+            Bytes({0x47, 0x10, 0x01, 0x20, 0xB7, 0x10, 0x00, 0x00, 0x00, 0x00, 0x7E, 0x00}));
   for (std::size_t n = 12; n < pcr.size(); ++n) EXPECT_EQ(pcr[n], 0xFF);
 
   std::array<std::uint8_t, 6> field{};
@@ -117,7 +120,8 @@ TEST(TsPsi, PcrPacketAndTimeFields) {
   EXPECT_EQ(std::vector<std::uint8_t>(ats.begin(), ats.end()), Bytes({0x2C, 0x00, 0x00, 0x00}));
   WriteArrivalTimeStamp(ats.data(), 0xFFFFFFFF);  // (2^32 - 1) * 300 mod 2^30
   const std::uint32_t expected = static_cast<std::uint32_t>((0xFFFFFFFFull * 300) % (1ull << 30));
-  EXPECT_EQ(std::uint32_t{ats[0]} << 24 | std::uint32_t{ats[1]} << 16 | std::uint32_t{ats[2]} << 8 | ats[3],
+  EXPECT_EQ(std::uint32_t{ats[0]} << 24 | std::uint32_t{ats[1]} << 16 | std::uint32_t{ats[2]} << 8 |
+                ats[3],
             expected);
 
   std::array<std::uint8_t, 5> pts{};
@@ -129,17 +133,19 @@ TEST(TsPsi, PcrPacketAndTimeFields) {
 
   std::array<std::uint8_t, 5> scr{};
   WriteScrField(scr.data(), 0);
-  EXPECT_EQ(std::vector<std::uint8_t>(scr.begin(), scr.end()), Bytes({0x44, 0x00, 0x04, 0x00, 0x04}));
+  EXPECT_EQ(std::vector<std::uint8_t>(scr.begin(), scr.end()),
+            Bytes({0x44, 0x00, 0x04, 0x00, 0x04}));
   WriteScrField(scr.data(), 0xFFFFFFFF);
-  EXPECT_EQ(std::vector<std::uint8_t>(scr.begin(), scr.end()), Bytes({0x5F, 0xFF, 0xFF, 0xFF, 0xFC}));
+  EXPECT_EQ(std::vector<std::uint8_t>(scr.begin(), scr.end()),
+            Bytes({0x5F, 0xFF, 0xFF, 0xFF, 0xFC}));
 }
 
 TEST(TsPsi, StreamTemplateHasFirstAndFollowingPacket) {
   std::array<std::uint8_t, 2048> tmpl{};
   BuildTsTemplate(tmpl, 4, 0x1102, 0xBD);
   EXPECT_EQ(std::vector<std::uint8_t>(tmpl.begin(), tmpl.begin() + 22),
-            Bytes({0x00, 0x00, 0x00, 0x00, 0x47, 0x51, 0x02, 0x10, 0x00, 0x00, 0x01, 0xBD, 0x00,
-                   0x00, 0x81, 0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+            Bytes({0x00, 0x00, 0x00, 0x00, 0x47, 0x51, 0x02, 0x10, 0x00, 0x00, 0x01,
+                   0xBD, 0x00, 0x00, 0x81, 0x00, 0x05, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
   EXPECT_EQ(std::vector<std::uint8_t>(tmpl.begin() + 192, tmpl.begin() + 200),
             Bytes({0x00, 0x00, 0x00, 0x00, 0x47, 0x11, 0x02, 0x10}));
 }
