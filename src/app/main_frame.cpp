@@ -32,7 +32,12 @@ wxString Text(StringId id) {
 }
 
 wxString Wildcard(StringId id) {
-  const std::string w = WildcardFromFilter(LoadString(id));
+#ifdef __WXMSW__
+  constexpr PatternCase patternCase = PatternCase::AsWritten;
+#else
+  constexpr PatternCase patternCase = PatternCase::BothCases;
+#endif
+  const std::string w = WildcardFromFilter(LoadString(id), patternCase);
   return wxString(w.data(), w.size());
 }
 
@@ -102,7 +107,11 @@ void MainFrame::buildControls() {
   wxPanel* p = panel_;
   SetClientSize(DluSize(p, 183, 140));
 
-  new wxStaticText(p, wxID_ANY, "&Audio tracks", DluPoint(p, 7, 2), DluSize(p, 40, 8));
+  auto* label = new wxStaticText(p, wxID_ANY, "&Audio tracks", DluPoint(p, 7, 2), DluSize(p, 40, 8));
+  // Fonts wider than the one the layout was drawn for must not clip it.
+  wxSize labelSize = label->GetSize();
+  labelSize.IncTo(label->GetBestSize());
+  label->SetSize(labelSize);
   tracks_ = new wxListBox(p, ids::kTrackList, DluPoint(p, 7, 11), DluSize(p, 166, 51), 0, nullptr,
                           wxLB_SINGLE | wxBORDER_SUNKEN);
   new wxStaticBitmap(p, wxID_ANY, KelvorLogo(), DluPoint(p, 7, 70));

@@ -34,5 +34,13 @@ TEST(MessageText, FiltersBecomeWildcardsInTheirOrder) {
   EXPECT_EQ(WildcardFromFilter(""), "");
 }
 
+TEST(MessageText, CaseSensitiveFileSystemsAlsoMatchLowerCaseNames) {
+  EXPECT_EQ(WildcardFromFilter(LoadString(StringId::InputFilter), PatternCase::BothCases),
+            "MPEG Transport Stream|*.TS;*.ts;*.TP;*.tp;*.MTS;*.mts;*.M2TS;*.m2ts|All files|*.*");
+  // Descriptions keep their case; the upper-case pattern stays first.
+  const std::string out = WildcardFromFilter(LoadString(StringId::OutputFilter), PatternCase::BothCases);
+  EXPECT_EQ(out.substr(0, out.find('|', out.find('|') + 1)), "MPEG Program Stream|*.MPG;*.mpg;*.MPEG;*.mpeg");
+}
+
 }  // namespace
 }  // namespace kelvor

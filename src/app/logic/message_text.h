@@ -16,8 +16,13 @@ MessageKind KindOfMessage(std::string_view text);
 // every CR, CR LF and LF becomes one LF.
 std::string MessageBoxText(std::string_view text);
 
+enum class PatternCase {
+  AsWritten,  // file systems that ignore case
+  BothCases,  // each pattern also in lower case, for file systems that do not
+};
+
 // A string-table filter (NUL-separated description/pattern pairs) as a
 // wxWidgets wildcard ("description|patterns|...").
-std::string WildcardFromFilter(std::string_view filter);
+std::string WildcardFromFilter(std::string_view filter, PatternCase patternCase = PatternCase::AsWritten);
 
 }  // namespace kelvor
