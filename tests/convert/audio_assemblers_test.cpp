@@ -1,0 +1,233 @@
+// The MPEG audio and AC-3 frame assemblers: header checks, frame lengths,
+// the drop/repeat rule around half a frame, and hostile input.
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "convert/mpeg_audio_frame_sizes.h"
+#include "convert_test_support.h"
+
+namespace kelvor::test {
+namespace {
+
+// A frame with the given header bytes, filled up to `length`.
+std::vector<std::uint8_t> Frame(std::initializer_list<std::uint8_t> header, std::size_t length) {
+  std::vector<std::uint8_t> f(header);
+  while (f.size() < length) f.push_back(static_cast<std::uint8_t>(0x10 + f.size() % 7));
+  return f;
+}
+
+struct MpegAudioRig : HandlerRig {
+  MpegAudioRig() {
+    AddMpegTrack(tracks, 0x100);
+    start(OutputFormat::Ts);
+    startAt(0);
+  }
+  // Hands a timed (pts >= 0) or untimed piece to track 0.
+  bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
+    if (pts >= 0) {
+      timing.mpegAudioPts[0] = static_cast<std::uint32_t>(pts);
+      timing.mpegAudioPtsValid[0] = true;
+    }
+    return mpeg.HandleMpegAudio(bytes, 0);
+  }
+  // Audio PES packets written so far (TS output: one per frame).
+  std::size_t framesOut() const {
+    std::size_t n = 0;
+    for (const auto& p : sink.packets) n += p[1] == 0x51 && p[2] == 0x00;
+    return n;
+  }
+};
+
+TEST(MpegAudioAssembler, FrameLengthComesFromTheBitRate) {
+  EXPECT_EQ(kLayer2FrameBytes48k[8], 384u);  // 128 kbit/s
+  EXPECT_EQ(kLayer2FrameBytes48k[14], 1152u);
+  for (std::size_t i = 1; i < 15; ++i) EXPECT_EQ(kLayer2FrameBytes48k[i] % 3, 0u);
+
+  MpegAudioRig rig;
+  // FF FD 84: Layer II, 128 kbit/s: 384 bytes; two frames back to back.
+  auto a = Frame({0xFF, 0xFD, 0x84, 0x00}, 384);
+  auto b = Frame({0xFF, 0xFD, 0x84, 0x00}, 384);
+  a.insert(a.end(), b.begin(), b.end());
+  ASSERT_TRUE(rig.feed(a, 9000));
+  EXPECT_EQ(rig.framesOut(), 2u);
+  const auto es = TsElementaryOf(rig.sink, 0x1100);
+  EXPECT_EQ(es, a);
+}
+
+TEST(MpegAudioAssembler, RefusesHeadersItCannotCut) {
+  for (std::uint8_t byte2 : {std::uint8_t{0xF4}, std::uint8_t{0x04}}) {  // index 15, free format
+    MpegAudioRig rig;
+    ASSERT_TRUE(rig.feed(Frame({0xFF, 0xFD, byte2}, 600), 9000));
+    EXPECT_EQ(rig.framesOut(), 0u);
+  }
+  MpegAudioRig layer3;
+  ASSERT_TRUE(layer3.feed(Frame({0xFF, 0xFB, 0x84}, 600), 9000));
+  EXPECT_EQ(layer3.framesOut(), 0u);
+
+  // A second 0xFF restarts the sync: the frame starts there.
+  MpegAudioRig resync;
+  auto f = Frame({0xFF, 0xFF, 0xFD, 0x84}, 385);
+  ASSERT_TRUE(resync.feed(f, 9000));
+  ASSERT_EQ(resync.framesOut(), 1u);
+  EXPECT_EQ(TsElementaryOf(resync.sink, 0x1100), std::vector<std::uint8_t>(f.begin() + 1, f.end()));
+}
+
+TEST(MpegAudioAssembler, RepeatsLateFramesAndDropsEarlyOnes) {
+  const auto frame = Frame({0xFF, 0xFD, 0x84}, 384);
+  struct Case {
+    std::int32_t offset;  // PTS of the second frame minus where the output is
+    std::size_t written;  // copies of it
+  };
+  for (const Case c : {Case{1080, 2}, Case{1079, 1}, Case{-1080, 1}, Case{-1081, 0}}) {
+    MpegAudioRig rig;
+    ASSERT_TRUE(rig.feed(frame, 100000));  // first timed frame: output time 100000
+    const std::int64_t pts = 100000 + 2160 + c.offset;
+    ASSERT_TRUE(rig.feed(frame, pts));
+    EXPECT_EQ(rig.framesOut(), 1 + c.written) << "offset " << c.offset;
+  }
+}
+
+TEST(MpegAudioAssembler, FramesSpanAnyNumberOfPiecesAndUntimedFramesGoOutOnce) {
+  MpegAudioRig rig;
+  auto stream = Frame({0xFF, 0xFD, 0x84}, 384);
+  for (int k = 0; k < 3; ++k) {
+    auto f = Frame({0xFF, 0xFD, 0x84}, 384);
+    stream.insert(stream.end(), f.begin(), f.end());
+  }
+  rig.timing.mpegAudioPts[0] = 9000;
+  rig.timing.mpegAudioPtsValid[0] = true;
+  for (std::size_t pos = 0; pos < stream.size(); pos += 1 + pos % 5) {
+    const std::size_t end = std::min(stream.size(), pos + 1 + pos % 5);
+    ASSERT_TRUE(rig.mpeg.HandleMpegAudio(std::span(stream).subspan(pos, end - pos), 0));
+  }
+  EXPECT_EQ(rig.framesOut(), 4u);
+  EXPECT_FALSE(rig.timing.mpegAudioPtsValid[0]) << "the PTS is used by one frame only";
+  EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), stream);
+}
+
+struct Ac3Rig : HandlerRig {
+  explicit Ac3Rig(bool convert = false) {
+    AddPrivateTrack(tracks, 0x200);
+    start(OutputFormat::Ts, convert);
+    startAt(0);
+  }
+  bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
+    if (pts >= 0) {
+      timing.privateAudioPts[0] = static_cast<std::uint32_t>(pts);
+      timing.privateAudioPtsValid[0] = true;
+    }
+    return ac3.HandleAc3(bytes, 0);
+  }
+  std::size_t framesOut() const {
+    std::size_t n = 0;
+    for (const auto& p : sink.packets) n += p[1] == 0x51 && p[2] == 0x00;
+    return n;
+  }
+};
+
+// AC-3 header: sync, crc1, fscod/frmsizecod byte, bsid 8.
+std::vector<std::uint8_t> Ac3Frame(std::uint8_t byte4, std::size_t length) {
+  return Frame({0x0B, 0x77, 0x12, 0x34, byte4, 0x40}, length);
+}
+
+TEST(Ac3Assembler, FrameLengthsFollowTheHeader) {
+  Ac3Rig rig;
+  const auto f = Ac3Frame(0x1C, 1536);  // frmsizecod 28: 448 kbit/s
+  ASSERT_TRUE(rig.feed(f, 9000));
+  EXPECT_EQ(rig.framesOut(), 1u);
+  EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), f);
+
+  Ac3Rig other;  // fscod 1 (44.1 kHz)
+  ASSERT_TRUE(other.feed(Ac3Frame(0x5C, 1536), 9000));
+  EXPECT_EQ(other.framesOut(), 0u);
+
+  Ac3Rig tooBig;  // frmsizecod 38 is past the table
+  ASSERT_TRUE(tooBig.feed(Ac3Frame(0x26, 1536), 9000));
+  EXPECT_EQ(tooBig.framesOut(), 0u);
+}
+
+TEST(Ac3Assembler, EnhancedFramesGoToTheConverter) {
+  Ac3Rig rig;
+  // bsid 16, strmtyp 0, substream 0, frmsiz 767: 1536 bytes.
+  const auto f = Frame({0x0B, 0x77, 0x02, 0xFF, 0x00, 0x80}, 1536);
+  ASSERT_TRUE(rig.feed(f, 9000));
+  ASSERT_EQ(rig.converter.frames.size(), 1u);
+  EXPECT_EQ(rig.converter.frames[0], f);
+  EXPECT_TRUE(rig.tracks.privateAudioIsEac3[0]);
+  EXPECT_EQ(rig.framesOut(), 0u);
+
+  // A dependent substream (strmtyp 1) is refused; bsid 10 is E-AC-3.
+  ASSERT_TRUE(rig.feed(Frame({0x0B, 0x77, 0x42, 0xFF, 0x00, 0x80}, 1536)));
+  EXPECT_EQ(rig.converter.frames.size(), 1u);
+  ASSERT_TRUE(rig.feed(Frame({0x0B, 0x77, 0x02, 0xFF, 0x00, 0x50}, 1536)));
+  EXPECT_EQ(rig.converter.frames.size(), 2u);
+
+  // A frame size smaller than the header itself is refused, not collected
+  // with a negative byte count.
+  ASSERT_TRUE(rig.feed(Frame({0x0B, 0x77, 0x00, 0x01, 0x00, 0x80}, 64)));
+  EXPECT_EQ(rig.converter.frames.size(), 2u);
+}
+
+TEST(Ac3Assembler, RepeatsLateFramesAndDropsEarlyOnes) {
+  const auto frame = Ac3Frame(0x08, 256);  // frmsizecod 8: 128 words
+  struct Case {
+    std::int32_t offset;
+    std::size_t written;
+  };
+  for (const Case c : {Case{1440, 2}, Case{1439, 1}, Case{-1440, 1}, Case{-1441, 0}}) {
+    Ac3Rig rig;
+    ASSERT_TRUE(rig.feed(frame, 50000));
+    ASSERT_TRUE(rig.feed(frame, 50000 + 2880 + c.offset));
+    EXPECT_EQ(rig.framesOut(), 1 + c.written) << "offset " << c.offset;
+    EXPECT_EQ(rig.ac3.expectedTime(0), 50000 - 0 + 2880 * (1 + c.written));
+  }
+}
+
+TEST(Ac3Assembler, SyncRunsAndHeadersSplitAcrossPesPackets) {
+  Ac3Rig rig;
+  const auto f = Ac3Frame(0x08, 256);
+  // 0B 0B 77: the sync word starts at the second 0x0B.
+  std::vector<std::uint8_t> first{0x55, 0x0B};
+  ASSERT_TRUE(rig.feed(first, 20000));
+  // The next PES starts with 0B 77 ...; its PTS is not the frame's.
+  ASSERT_TRUE(rig.feed({0x0B}, 20000));
+  ASSERT_TRUE(rig.feed(std::vector<std::uint8_t>(f.begin() + 1, f.end()), 99999));
+  ASSERT_EQ(rig.framesOut(), 1u);
+  EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), f);
+  EXPECT_EQ(rig.mux.clock().trackOutTime[0], 20000u + 2880u);
+}
+
+TEST(AudioAssemblers, SurviveRandomBytes) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 20; ++round) {
+    MpegAudioRig mpeg;
+    Ac3Rig ac3;
+    std::vector<std::uint8_t> piece(184);
+    for (int k = 0; k < 400; ++k) {
+      for (auto& b : piece) b = static_cast<std::uint8_t>(random());
+      // Bias towards sync bytes so that headers are found often.
+      piece[random() % 184] = 0xFF;
+      piece[random() % 184] = 0x0B;
+      piece[(random() % 183)] = 0x0B;
+      const std::size_t n = random() % 185;
+      ASSERT_TRUE(mpeg.feed(std::vector<std::uint8_t>(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n)),
+                            (k % 3 == 0) ? std::int64_t(random() % 1000000) : -1));
+      ASSERT_TRUE(ac3.feed(std::vector<std::uint8_t>(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n)),
+                           (k % 3 == 0) ? std::int64_t(random() % 1000000) : -1));
+    }
+    for (const auto& p : mpeg.sink.packets) ASSERT_EQ(p.size(), 188u);
+  }
+}
+
+TEST(AudioAssemblers, RefusedOutputEndsTheCall) {
+  MpegAudioRig rig;
+  rig.sink.refuseAfter = 0;
+  EXPECT_FALSE(rig.feed(Frame({0xFF, 0xFD, 0x84}, 384), 9000));
+  Ac3Rig ac3;
+  ac3.sink.refuseAfter = 0;
+  EXPECT_FALSE(ac3.feed(Ac3Frame(0x08, 256), 9000));
+}
+
+}  // namespace
+}  // namespace kelvor::test

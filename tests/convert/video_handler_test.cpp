@@ -1,0 +1,350 @@
+// The video handler: where output starts, the counted MPEG-2 time line and
+// its re-timing after lost pictures, start codes split across pieces, and
+// the H.264 rules (pack padding, filler removal, decode-time gaps).
+#include <gtest/gtest.h>
+
+#include <random>
+
+#include "convert_test_support.h"
+
+namespace kelvor::test {
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+
+Bytes SequenceHeader() { return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x33, 0x24, 0x9F, 0x23, 0x81}; }
+Bytes GopHeader() { return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x40}; }
+// A picture header with temporal_reference tr, then one slice of data.
+Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40) {
+  Bytes b{0x00, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(tr >> 2),
+          static_cast<std::uint8_t>(((tr & 3) << 6) | 0x08), 0x12, 0x34, 0x00, 0x00, 0x01, 0x01};
+  for (std::size_t k = 0; k < sliceBytes; ++k) b.push_back(static_cast<std::uint8_t>(0x21 + k % 13));
+  return b;
+}
+
+struct VideoRig : HandlerRig {
+  explicit VideoRig(OutputFormat format = OutputFormat::Ts, bool h264 = false) {
+    tracks.videoIsH264 = h264;
+    tracks.videoBitRate = 15000;
+    start(format);
+    startAt(0);
+  }
+  // One PES packet (pts < 0: none), handed over in pieces of `piece` bytes.
+  bool pes(const Bytes& data, std::int64_t pts, std::size_t piece = 184, std::int64_t dts = -1) {
+    timing.videoPts = static_cast<std::uint32_t>(pts);
+    timing.videoPtsValid = pts >= 0;
+    video.startPes(dts >= 0, static_cast<std::uint32_t>(dts));
+    for (std::size_t pos = 0; pos < data.size(); pos += piece) {
+      const std::size_t n = std::min(piece, data.size() - pos);
+      if (!video.HandleVideo(std::span(data).subspan(pos, n))) return false;
+      if (video.stopped()) break;
+    }
+    return true;
+  }
+  Bytes es() { return TsElementaryOf(sink, 0x1011); }
+  // PTS of every video PES packet in TS output.
+  std::vector<std::uint32_t> ptsList() const {
+    std::vector<std::uint32_t> out;
+    for (const auto& p : sink.packets) {
+      if (p[1] != 0x50 || p[2] != 0x11) continue;
+      const std::size_t s = (p[3] & 0x20) ? 5u + p[4] : 4u;
+      if ((p[s + 7] & 0x80) == 0) continue;
+      const std::uint8_t* t = &p[s + 9];
+      out.push_back(((t[0] & 0x06u) << 29) | (t[1] << 22) | ((t[2] & 0xFEu) << 14) | (t[3] << 7) |
+                    (t[4] >> 1));
+    }
+    return out;
+  }
+  std::size_t pesCount() const {
+    std::size_t n = 0;
+    for (const auto& p : sink.packets) n += p[1] == 0x50 && p[2] == 0x11;
+    return n;
+  }
+};
+
+Bytes Gop(std::uint32_t pictures) {
+  Bytes b = SequenceHeader();
+  Append(b, GopHeader());
+  Append(b, Picture(0));
+  for (std::uint32_t k = 1; k < pictures; ++k) Append(b, Picture(k));
+  return b;
+}
+
+TEST(VideoHandlerMpeg2, AnchorsTheTimeLineAndStartsAtTheNextSequenceHeader) {
+  VideoRig rig;
+  Bytes first = SequenceHeader();
+  Append(first, GopHeader());
+  Append(first, Picture(2));
+  ASSERT_TRUE(rig.pes(first, 100000));
+  EXPECT_EQ(rig.timing.videoTime, 92800u);
+  EXPECT_FALSE(rig.video.outputOn()) << "output waits for a sequence header after the anchor";
+  EXPECT_EQ(rig.packetCount(), 0u);
+
+  Bytes second = SequenceHeader();
+  Append(second, GopHeader());
+  Append(second, Picture(2));
+  ASSERT_TRUE(rig.pes(second, 100000 + 3600));
+  ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+  EXPECT_EQ(rig.es(), second);
+  ASSERT_FALSE(rig.ptsList().empty());
+  EXPECT_EQ(rig.ptsList().front(), 103600u) << "nothing lost: the input PTS is kept";
+}
+
+TEST(VideoHandlerMpeg2, CountsPicturesPerGop) {
+  VideoRig rig;
+  Bytes gop = GopHeader();
+  for (std::uint32_t tr = 0; tr < 12; ++tr) Append(gop, Picture(tr));
+  ASSERT_TRUE(rig.pes(gop, 90000));
+  const std::uint32_t before = rig.timing.videoTime;
+  ASSERT_TRUE(rig.pes(GopHeader(), -1));
+  EXPECT_EQ(rig.timing.videoTime - before, 43200u);
+}
+
+TEST(VideoHandlerMpeg2, ClosesGapsByMovingTheTimeOrigin) {
+  VideoRig rig;
+  Bytes first = SequenceHeader();
+  Append(first, GopHeader());
+  Append(first, Picture(0));
+  ASSERT_TRUE(rig.pes(first, 90000));
+  // Two pictures lost: the next one arrives 7200 ticks later than counted.
+  ASSERT_TRUE(rig.pes(Picture(1), 90000 + 3600 + 7200));
+  EXPECT_EQ(rig.timing.startBase, 7200u);
+  EXPECT_EQ(rig.video.timeRemoved(), 7200);
+  // A jump of exactly 10 seconds is absorbed...
+  ASSERT_TRUE(rig.pes(Picture(2), 90000 + 7200 + 7200 + 900000));
+  EXPECT_FALSE(rig.video.stopped());
+  EXPECT_EQ(rig.timing.startBase, 907200u);
+  // ...one tick more ends the conversion.
+  ASSERT_TRUE(rig.pes(Picture(3), 90000 + 10800 + 907200 + 900001));
+  EXPECT_TRUE(rig.video.stopped());
+  const std::size_t packets = rig.packetCount();
+  ASSERT_TRUE(rig.pes(Gop(3), 5000000));
+  EXPECT_EQ(rig.packetCount(), packets) << "nothing is written once stopped";
+}
+
+TEST(VideoHandlerMpeg2, PesTimeStampBelongsToItsFirstPicture) {
+  // Two pictures in one PES with one PTS: the second must not be taken as a
+  // jump (it would cut 3600 ticks of audio for nothing).
+  VideoRig rig;
+  Bytes b = SequenceHeader();
+  Append(b, GopHeader());
+  Append(b, Picture(0));
+  Append(b, Picture(1));
+  ASSERT_TRUE(rig.pes(b, 90000));
+  EXPECT_EQ(rig.timing.startBase, 0u);
+  EXPECT_EQ(rig.video.timeRemoved(), 0);
+}
+
+TEST(VideoHandlerMpeg2, StartCodesSplitAcrossPiecesAreRebuilt) {
+  // The same stream, cut everywhere: the output bytes must not change.
+  Bytes stream = Gop(3);
+  Append(stream, Bytes{0x00, 0x00, 0x00, 0x00});  // zero stuffing before a start code
+  Append(stream, Gop(4));
+  Append(stream, Gop(2));
+  VideoRig whole;
+  ASSERT_TRUE(whole.pes(Gop(3), 90000));
+  ASSERT_TRUE(whole.pes(stream, 90000 + 3 * 3600, stream.size()));
+  ASSERT_TRUE(whole.mux.FinishOutput(true));
+  EXPECT_EQ(whole.es(), stream);
+
+  std::mt19937 random(11);
+  for (int round = 0; round < 30; ++round) {
+    VideoRig rig;
+    ASSERT_TRUE(rig.pes(Gop(3), 90000));
+    rig.timing.videoPts = 90000 + 3 * 3600;
+    rig.timing.videoPtsValid = true;
+    rig.video.startPes(false, 0);
+    for (std::size_t pos = 0; pos < stream.size();) {
+      const std::size_t n = std::min<std::size_t>(1 + random() % 7, stream.size() - pos);
+      ASSERT_TRUE(rig.video.HandleVideo(std::span(stream).subspan(pos, n)));
+      pos += n;
+    }
+    ASSERT_TRUE(rig.mux.FinishOutput(true));
+    ASSERT_EQ(rig.es(), stream) << "round " << round;
+  }
+}
+
+TEST(VideoHandlerMpeg2, StraddlingSequenceHeaderStartsNoNewPes) {
+  // How many PES packets of the output begin with a sequence header? The
+  // first does, where output starts.
+  auto headerOpensPes = [](bool split) {
+    VideoRig rig;
+    EXPECT_TRUE(rig.pes(Gop(2), 90000));
+    EXPECT_TRUE(rig.pes(Gop(1), 90000 + 7200));  // output on from here
+    Bytes tail = Picture(1);
+    tail.insert(tail.end(), {0x00, 0x00});
+    const Bytes next = Gop(2);
+    if (split) {
+      EXPECT_TRUE(rig.video.HandleVideo(tail));
+      EXPECT_TRUE(rig.video.HandleVideo(std::span(next).subspan(2)));
+    } else {
+      tail.insert(tail.end(), next.begin() + 2, next.end());
+      EXPECT_TRUE(rig.video.HandleVideo(tail));
+    }
+    EXPECT_TRUE(rig.mux.FinishOutput(true));
+    int opens = 0;
+    for (const auto& p : rig.sink.packets) {
+      if (p[1] != 0x50 || p[2] != 0x11) continue;
+      const std::size_t s = (p[3] & 0x20) ? 5u + p[4] : 4u;
+      const std::size_t payload = s + 9 + p[s + 8];
+      opens += p[payload + 3] == 0xB3;
+    }
+    Bytes expected = Gop(1);
+    Append(expected, Picture(1));
+    Append(expected, next);
+    EXPECT_EQ(rig.es(), expected);
+    return opens;
+  };
+  EXPECT_EQ(headerOpensPes(false), 2);
+  EXPECT_EQ(headerOpensPes(true), 1);
+}
+
+// H.264 NAL units with 4-byte start codes.
+Bytes Nal(std::uint8_t header, std::size_t bytes, std::uint8_t fill = 0x5A) {
+  Bytes b{0x00, 0x00, 0x00, 0x01, header};
+  b.insert(b.end(), bytes, fill);
+  return b;
+}
+Bytes Delimiter() { return {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}; }
+Bytes IdrUnit(std::size_t sliceBytes = 300) {
+  Bytes b = Delimiter();
+  Append(b, Nal(0x67, 12));
+  Append(b, Nal(0x68, 4));
+  Append(b, Nal(0x65, sliceBytes));
+  return b;
+}
+Bytes PUnit(std::size_t sliceBytes = 200) {
+  Bytes b = Delimiter();
+  Append(b, Nal(0x41, sliceBytes));
+  return b;
+}
+
+TEST(VideoHandlerH264, OutputStartsWithTheAccessUnitThatAnchorsTheTimeLine) {
+  // Starting after it would leave every picture up to the next IDR without
+  // its parameter sets and reference.
+  VideoRig rig(OutputFormat::Ts, true);
+  rig.idr.idrSeen = true;  // the scan saw IDR pictures
+  Bytes stream;
+  ASSERT_TRUE(rig.pes(PUnit(), 86400));  // before any IDR: not written
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  Append(stream, IdrUnit());
+  for (int k = 1; k < 5; ++k) {
+    ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
+    Append(stream, PUnit());
+  }
+  ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+  // The first zero of a 4-byte start code belongs to the data before it.
+  EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end()));
+  const std::vector<std::uint32_t> expected{90000, 93600, 97200, 100800, 104400};
+  EXPECT_EQ(rig.ptsList(), expected);
+  EXPECT_EQ(rig.timing.videoTime, 90000u) << "up to 255 slices after an IDR do not raise it";
+}
+
+TEST(VideoHandlerH264, TimedAccessUnitStartsANewPack) {
+  for (const std::uint32_t freeBytes : {100u, 5u}) {
+    VideoRig rig(OutputFormat::ProgramStream, true);
+    // The first access unit leaves `freeBytes` of the 2020-byte pack payload.
+    Bytes first = IdrUnit(0);
+    const std::size_t slice = 2020 - freeBytes - first.size();
+    first = IdrUnit(slice + 1);
+    first.erase(first.begin());  // a 3-byte start code: the whole unit is written
+    ASSERT_EQ(first.size(), 2020 - freeBytes);
+    ASSERT_TRUE(rig.pes(first, 90000));
+    Bytes second{0x00, 0x00, 0x01, 0x09, 0xF0};  // a 3-byte start code: no zero joins the pack
+    Append(second, Nal(0x41, 100));
+    ASSERT_TRUE(rig.pes(second, 93600));
+    ASSERT_TRUE(rig.mux.FinishOutput(true));
+    std::vector<Bytes> packs;
+    for (const auto& p : rig.sink.packets) {
+      if (p.size() == 2048 && p[17] == 0xE0) packs.push_back(p);
+    }
+    ASSERT_EQ(packs.size(), 2u);
+    const Bytes tail(packs[0].end() - freeBytes, packs[0].end());
+    Bytes expected;
+    if (freeBytes >= 6) {
+      expected = {0x00, 0x00, 0x01, 0x0C};
+      expected.insert(expected.end(), freeBytes - 5, 0xFF);
+      expected.push_back(0x00);
+    } else {
+      expected.assign(freeBytes, 0x00);
+    }
+    EXPECT_EQ(tail, expected) << freeBytes << " free bytes";
+    EXPECT_EQ(packs[1][21] & 0x80, 0x80) << "the next pack carries the PTS";
+    EXPECT_EQ(Bytes(packs[1].begin() + 28, packs[1].begin() + 33), Bytes(second.begin(), second.begin() + 5));
+  }
+}
+
+TEST(VideoHandlerH264, FillerDataIsCutToItsHeader) {
+  VideoRig rig(OutputFormat::Ts, true);
+  rig.idr.idrSeen = true;
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  // A filler NAL unit over several pieces; only the bytes that share a piece
+  // with the next start code survive.
+  Bytes unit = PUnit(50);
+  Append(unit, Nal(0x0C, 400, 0xFF));
+  Append(unit, PUnit(50));
+  ASSERT_TRUE(rig.pes(unit, 93600, 184));
+  ASSERT_TRUE(rig.mux.FinishOutput(true));
+  const Bytes out = rig.es();
+  const Bytes idr = IdrUnit();
+  ASSERT_GT(out.size(), idr.size());
+  // The IDR unit is written from its 3-byte start code on.
+  const Bytes rest(out.begin() + static_cast<std::ptrdiff_t>(idr.size() - 1), out.end());
+  // Pieces: [0,184) holds the P unit, the filler header and 75 filler bytes;
+  // [184,368) is filler only; [368,...) has the last filler bytes and the next unit.
+  const std::size_t fillerStart = PUnit(50).size();
+  Bytes expected(unit.begin(), unit.begin() + static_cast<std::ptrdiff_t>(fillerStart + 5));
+  expected.insert(expected.end(), unit.begin() + 368, unit.end());
+  EXPECT_EQ(rest, expected);
+}
+
+TEST(VideoHandlerH264, DecodeTimeGapsAreClosedLikeLostPictures) {
+  VideoRig rig(OutputFormat::Ts, true);
+  std::int64_t t = 90000;
+  ASSERT_TRUE(rig.pes(IdrUnit(), t, 184, t - 3600));
+  for (int k = 0; k < 10; ++k) {
+    t += 3600;
+    ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
+  }
+  // Three seconds lost in reception.
+  t += 3600 + 270000;
+  for (int k = 0; k < 5; ++k) {
+    ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
+    t += 3600;
+  }
+  EXPECT_EQ(rig.timing.startBase, 270000u);
+  const auto pts = rig.ptsList();
+  ASSERT_EQ(pts.size(), 16u);
+  for (std::size_t k = 1; k < pts.size(); ++k) EXPECT_EQ(pts[k] - pts[k - 1], 3600u) << k;
+
+  // A jump of more than 10 seconds is kept as the input has it.
+  t += 900000 + 3600;
+  ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
+  EXPECT_EQ(rig.timing.startBase, 270000u);
+  EXPECT_FALSE(rig.video.stopped());
+}
+
+TEST(VideoHandler, SurvivesRandomBytes) {
+  std::mt19937 random(3);
+  for (const bool h264 : {false, true}) {
+    for (const auto format : {OutputFormat::ProgramStream, OutputFormat::Ts}) {
+      VideoRig rig(format, h264);
+      Bytes piece(184);
+      for (int k = 0; k < 3000 && !rig.video.stopped(); ++k) {
+        for (auto& b : piece) b = static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random());
+        piece[random() % 180 + 2] = 1;
+        const std::size_t n = random() % 185;
+        ASSERT_TRUE(rig.pes(Bytes(piece.begin(), piece.begin() + static_cast<std::ptrdiff_t>(n)),
+                            k % 2 ? std::int64_t(90000 + 3600 * k) : -1, 184,
+                            k % 4 == 1 ? std::int64_t(90000 + 3000 * k) : -1));
+      }
+      ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+      for (const auto& p : rig.sink.packets) ASSERT_EQ(p.size(), format == OutputFormat::Ts ? 188u : 2048u);
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelvor::test
