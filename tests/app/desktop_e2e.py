@@ -5,8 +5,10 @@ Starts `kelvor`, enters a generated stream in "Select input stream", waits
 for the scan, checks that Start stays disabled until a track row is chosen,
 converts with the proposed output name, acknowledges the final report,
 checks the output with ffprobe, opens the Read Me and quits with Escape.
-Screenshots of the main window, the conversion dialog and the Read Me go to
-the artefact directory.
+A second session converts a long recording and answers Stop with No (the
+run goes on) and then Yes (the run ends with a complete, closed output and
+the final report). Screenshots of the main window, the conversion dialog
+and the Read Me go to the artefact directory.
 
 Exit status: 0 pass, 1 fail, 77 skipped (a tool is missing).
 """
@@ -84,6 +86,14 @@ class Desktop:
             time.sleep(0.1)
         raise Failure(f"window {title!r} still open after {timeout} s")
 
+    def wait_id_gone(self, title, window, timeout=TIMEOUT):
+        deadline = time.monotonic() + timeout
+        while time.monotonic() < deadline:
+            if window not in self.windows(title):
+                return
+            time.sleep(0.1)
+        raise Failure(f"window {title!r} ({window}) still open after {timeout} s")
+
     def geometry(self, window):
         out = self.xdotool("getwindowgeometry", "--shell", window)
         values = dict(line.split("=", 1) for line in out.split())
@@ -120,6 +130,101 @@ def main_window_point(desktop, window, x_dlu, y_dlu):
     return x_dlu * unit, height - (140 - y_dlu) * unit * 1.07
 
 
+def start_program(desktop, program, work, log_name):
+    env = desktop.env()
+    env["HOME"] = str(work)  # the file dialogs keep their recent files here
+    log = open(desktop.artifacts / log_name, "w")
+    return subprocess.Popen([program], cwd=work, env=env, stdout=log, stderr=log)
+
+
+def enter_input(desktop, stream):
+    """Fills in the input dialog that opens at start; returns the main window
+    once the scan has finished."""
+    dialog = desktop.wait_windows("Select input stream")[0]
+    main = desktop.windows("TS stream converter")
+    if not main:
+        raise Failure("main window not shown")
+    desktop.focus(dialog)
+    desktop.keys("ctrl+l")
+    time.sleep(0.3)
+    desktop.type(str(stream))
+    time.sleep(0.3)
+    desktop.keys("Return")
+    desktop.wait_gone("Select input stream")
+    # The scan dialog may come and go before it is seen; give it a moment.
+    time.sleep(1.0)
+    desktop.wait_gone("KELVOR")
+    return main[0]
+
+
+def choose_first_track(desktop, main):
+    """Row 0 is the file name; row 1 the first track."""
+    desktop.click(main, *main_window_point(desktop, main, 90, 36))
+    desktop.keys("Home")
+    time.sleep(0.2)
+    desktop.keys("Down")
+    time.sleep(0.5)
+
+
+def start_conversion(desktop, main):
+    """Start, then the proposed name in "Save stream as"."""
+    desktop.click(main, *main_window_point(desktop, main, 138, 86))
+    save = desktop.wait_windows("Save stream as")[0]
+    desktop.focus(save)
+    desktop.keys("Return")
+
+
+def close_report(desktop, timeout=60):
+    """The final report sits over the conversion dialog; it is the smaller
+    of the two windows titled KELVOR."""
+    found = desktop.wait_windows("KELVOR", count=2, timeout=timeout)
+    report = min(found, key=lambda w: desktop.geometry(w)[0] * desktop.geometry(w)[1])
+    return found, report
+
+
+def check_output(path):
+    """A complete, closed program stream that ffprobe reads."""
+    if not path.is_file():
+        raise Failure(f"no output {path.name}")
+    size = path.stat().st_size
+    if size == 0 or size % 512 != 0:
+        raise Failure(f"output size {size} is not a whole number of 512-byte blocks")
+    probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name",
+                            "-of", "csv=p=0", str(path)], capture_output=True, text=True, timeout=60)
+    streams = sorted(line.strip(",") for line in probe.stdout.split())
+    if probe.returncode != 0 or streams != ["mp2,audio", "mpeg2video,video"]:
+        raise Failure(f"ffprobe: rc {probe.returncode}, streams {streams}, {probe.stderr.strip()}")
+
+
+def quit_program(desktop, main, app):
+    """Escape in the main window quits with exit code 0."""
+    desktop.focus(main)
+    desktop.keys("Escape")
+    try:
+        code = app.wait(TIMEOUT)
+    except subprocess.TimeoutExpired:
+        raise Failure("Escape did not end the program")
+    if code != 0:
+        raise Failure(f"the program ended with exit code {code}")
+
+
+def make_long_recording(source, path, size=4 << 30):
+    """The test stream followed by a long stretch without packets: a sparse
+    file with a few null packets at every MiB, so that the converter keeps
+    finding packets (and polling Stop) for tens of seconds."""
+    null_packets = (b"\x47\x1f\xff\x10" + b"\xff" * 184) * 8
+    with open(source, "rb") as f:
+        data = f.read()
+    with open(path, "wb") as f:
+        f.write(data)
+        offset = (len(data) + (1 << 20)) & ~((1 << 20) - 1)
+        while offset + len(null_packets) < size:
+            f.seek(offset)
+            f.write(null_packets)
+            offset += 1 << 20
+        f.truncate(size)
+
+
 def run(args):
     artifacts = Path(args.artifacts).resolve()
     shutil.rmtree(artifacts, ignore_errors=True)
@@ -130,73 +235,34 @@ def run(args):
         raise Failure(f"missing test stream {source}")
     stream = work / source.name
     stream.symlink_to(source)
+    program = str(Path(args.program).resolve())
 
     desktop = Desktop(artifacts)
     app = None
     try:
-        env = desktop.env()
-        env["HOME"] = str(work)  # the file dialogs keep their recent files here
-        log = open(artifacts / "kelvor.log", "w")
-        app = subprocess.Popen([str(Path(args.program).resolve())], cwd=work, env=env, stdout=log, stderr=log)
-
-        # The input dialog opens at once.
-        dialog = desktop.wait_windows("Select input stream")[0]
-        main = desktop.windows("TS stream converter")
-        if not main:
-            raise Failure("main window not shown")
-        main = main[0]
-        desktop.focus(dialog)
-        desktop.keys("ctrl+l")
-        time.sleep(0.3)
-        desktop.type(str(stream))
-        time.sleep(0.3)
-        desktop.keys("Return")
-        desktop.wait_gone("Select input stream")
-        desktop.wait_gone("KELVOR")  # the scan dialog
+        app = start_program(desktop, program, work, "kelvor.log")
+        main = enter_input(desktop, stream)
 
         # Start is disabled until a track row is chosen.
-        start = main_window_point(desktop, main, 138, 86)
-        desktop.click(main, *start)
+        desktop.click(main, *main_window_point(desktop, main, 138, 86))
         time.sleep(1.5)
         if desktop.windows("Save stream as"):
             raise Failure("Start was enabled before a track was chosen")
-
-        # Row 0 is the file name; row 1 the first track.
-        desktop.click(main, *main_window_point(desktop, main, 90, 36))
-        desktop.keys("Home")
-        time.sleep(0.2)
-        desktop.keys("Down")
-        time.sleep(0.5)
+        choose_first_track(desktop, main)
         desktop.screenshot("main_window.png", main)
 
-        desktop.click(main, *start)
-        save = desktop.wait_windows("Save stream as")[0]
-        desktop.focus(save)
-        desktop.keys("Return")  # the proposed name
-
-        # The final report sits over the conversion dialog: two windows.
-        found = desktop.wait_windows("KELVOR", count=2, timeout=60)
+        start_conversion(desktop, main)
+        _, report = close_report(desktop)
         desktop.screenshot("conversion.png")
-        sizes = sorted(found, key=lambda w: desktop.geometry(w)[0] * desktop.geometry(w)[1])
-        report, conversion = sizes[0], sizes[-1]
-        desktop.screenshot("conversion_dialog.png", conversion)
         desktop.focus(report)
         desktop.keys("Return")
         desktop.wait_gone("KELVOR")
 
-        outputs = [p for p in work.iterdir() if p.name.startswith("mpeg2_mp2_ac3.") and p != stream
-                   and p.is_file() and not p.is_symlink()]
-        if [p.name for p in outputs] != ["mpeg2_mp2_ac3.MPG"]:
-            raise Failure(f"expected the output mpeg2_mp2_ac3.MPG, found {[p.name for p in outputs]}")
-        output = outputs[0]
-        size = output.stat().st_size
-        if size == 0 or size % 512 != 0:
-            raise Failure(f"output size {size} is not a whole number of 512-byte blocks")
-        probe = subprocess.run(["ffprobe", "-v", "error", "-show_entries", "stream=codec_type,codec_name",
-                                "-of", "csv=p=0", str(output)], capture_output=True, text=True, timeout=60)
-        streams = sorted(line.strip(",") for line in probe.stdout.split())
-        if probe.returncode != 0 or streams != ["mp2,audio", "mpeg2video,video"]:
-            raise Failure(f"ffprobe: rc {probe.returncode}, streams {streams}, {probe.stderr.strip()}")
+        outputs = sorted(p.name for p in work.iterdir() if p.name.startswith("mpeg2_mp2_ac3.")
+                         and p.is_file() and not p.is_symlink())
+        if outputs != ["mpeg2_mp2_ac3.MPG"]:
+            raise Failure(f"expected the output mpeg2_mp2_ac3.MPG, found {outputs}")
+        check_output(work / "mpeg2_mp2_ac3.MPG")
 
         # Help / Read Me from the keyboard: F10 opens File, Right moves to Help.
         desktop.focus(main)
@@ -211,16 +277,67 @@ def run(args):
         desktop.keys("Return")
         desktop.wait_gone("KELVOR Read Me")
 
-        # Escape in the main window quits.
+        # Help / About: the one window without a title.
+        before = set(desktop.xdotool("search", "--onlyvisible", "--name", "^$", check=False).split())
         desktop.focus(main)
-        desktop.keys("Escape")
-        try:
-            code = app.wait(TIMEOUT)
-        except subprocess.TimeoutExpired:
-            raise Failure("Escape did not end the program")
-        if code != 0:
-            raise Failure(f"the program ended with exit code {code}")
+        desktop.keys("F10")
+        time.sleep(0.4)
+        desktop.keys("Right")
+        time.sleep(0.3)
+        desktop.keys("Down", "Down", "Return")
+        time.sleep(1.0)
+        after = set(desktop.xdotool("search", "--onlyvisible", "--name", "^$", check=False).split())
+        if not after - before:
+            raise Failure("About dialog not found")
+        # Menus are untitled too; the dialog is the largest new window.
+        about = max(after - before, key=lambda w: desktop.geometry(w)[0] * desktop.geometry(w)[1])
+        desktop.screenshot("about.png", about)
+        desktop.focus(about)
+        desktop.keys("Return")
+        time.sleep(0.5)
+        if about in desktop.xdotool("search", "--onlyvisible", "--name", "^$", check=False).split():
+            raise Failure("OK did not close the About dialog")
+
+        quit_program(desktop, main, app)
         app = None
+
+        # Second session: Stop on a long recording.
+        long_stream = work / "long_recording.ts"
+        make_long_recording(source, long_stream)
+        app = start_program(desktop, program, work, "kelvor_stop.log")
+        main = enter_input(desktop, long_stream)
+        choose_first_track(desktop, main)
+        start_conversion(desktop, main)
+        conversion = desktop.wait_windows("KELVOR")[0]
+        time.sleep(1.0)
+        desktop.screenshot("conversion_running.png", conversion)
+        width, height = desktop.geometry(conversion)
+        stop = (80 * width / 160.0, 72 * height / 90.0)  # Stop, in the 160 x 90 dialog
+
+        desktop.click(conversion, *stop)
+        question = [w for w in desktop.wait_windows("KELVOR", count=2) if w != conversion][0]
+        desktop.focus(question)
+        desktop.keys("Return")  # No is the default
+        desktop.wait_id_gone("KELVOR", question)
+        time.sleep(1.5)
+        if desktop.windows("KELVOR") != [conversion]:
+            raise Failure("answering No did not leave the conversion running")
+
+        desktop.click(conversion, *stop)
+        question = [w for w in desktop.wait_windows("KELVOR", count=2) if w != conversion][0]
+        desktop.focus(question)
+        desktop.keys("alt+y")
+        desktop.wait_id_gone("KELVOR", question)
+        # Well before the end of the recording, which takes far longer.
+        _, report = close_report(desktop, timeout=10)
+        desktop.screenshot("conversion_stopped.png")
+        desktop.focus(report)
+        desktop.keys("Return")
+        desktop.wait_gone("KELVOR")
+        check_output(work / "long_recording.MPG")
+        quit_program(desktop, main, app)
+        app = None
+        long_stream.unlink()
     finally:
         if app is not None:
             try:
