@@ -1,0 +1,317 @@
+#include "cli/decode_ac3_command.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "ac3dec/ac3_decoder.h"
+#include "ac3dec/syncframe.h"
+#include "cli/exit_status.h"
+
+namespace kelvor::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kelvor-cli decode-ac3 [--stats] INPUT OUTPUT.wav\n"
+    "\n"
+    "Decodes an AC-3 or E-AC-3 elementary stream, or the first private audio\n"
+    "track of a transport stream (188- or 192-byte packets), with the decoder\n"
+    "that converts audio to MPEG, and writes 48 kHz stereo WAV in 32-bit float.\n"
+    "Samples above full scale are kept, not clipped. A frame the decoder\n"
+    "rejects becomes silence of the same duration.\n"
+    "\n"
+    "  --stats     print frame counts and the coding tools the stream uses\n"
+    "  -h, --help\n"
+    "\n"
+    "Exit status: 0 decoded, 1 the input could not be read, held no frames or\n"
+    "the output could not be written, 2 bad command line.\n";
+
+using Bytes = std::vector<std::uint8_t>;
+
+std::optional<Bytes> ReadWholeFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return std::nullopt;
+  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  if (in.bad()) return std::nullopt;
+  return bytes;
+}
+
+// Packet size of a transport stream (188 or 192), or 0 for other data.
+std::size_t TsPacketSize(const Bytes& data) {
+  for (const std::size_t size : {std::size_t{188}, std::size_t{192}}) {
+    const std::size_t sync = size - 188;  // offset of 0x47 within a packet
+    if (data.size() < 3 * size) continue;
+    if (data[sync] == 0x47 && data[sync + size] == 0x47 && data[sync + 2 * size] == 0x47) return size;
+  }
+  return 0;
+}
+
+struct TsPacket {
+  unsigned pid = 0;
+  bool unit_start = false;
+  std::span<const std::uint8_t> payload;
+};
+
+std::optional<TsPacket> ParsePacket(std::span<const std::uint8_t> p) {
+  if (p.size() < 188 || p[0] != 0x47) return std::nullopt;
+  TsPacket packet;
+  packet.pid = ((p[1] & 0x1Fu) << 8) | p[2];
+  packet.unit_start = (p[1] & 0x40) != 0;
+  const unsigned scrambling = p[3] >> 6;
+  const unsigned adaptation = (p[3] >> 4) & 3u;
+  if (scrambling != 0 || (adaptation & 1u) == 0) return packet;  // no usable payload
+  std::size_t offset = 4;
+  if (adaptation & 2u) offset += 1 + std::size_t{p[4]};
+  if (offset < 188) packet.payload = p.subspan(offset, 188 - offset);
+  return packet;
+}
+
+// The payload of a PES packet of private stream 1 (stream id 0xBD), or an
+// empty span when this is some other PES packet.
+std::span<const std::uint8_t> PrivateStreamPayload(std::span<const std::uint8_t> pes) {
+  if (pes.size() < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != 0xBD) return {};
+  const std::size_t start = 9 + std::size_t{pes[8]};
+  return start < pes.size() ? pes.subspan(start) : std::span<const std::uint8_t>{};
+}
+
+bool HoldsSyncframe(std::span<const std::uint8_t> bytes) {
+  for (std::size_t i = 0; i + 6 <= bytes.size(); ++i) {
+    if (read_syncinfo(bytes.subspan(i)).length != 0) return true;
+  }
+  return false;
+}
+
+// The elementary stream of the first PID whose private-stream PES packets
+// carry AC-3 or E-AC-3 syncframes.
+Bytes ExtractFirstPrivateTrack(const Bytes& data, std::size_t packet_size) {
+  const std::size_t prefix = packet_size - 188;
+  const auto packets = [&](auto&& visit) {
+    for (std::size_t at = 0; at + packet_size <= data.size(); at += packet_size) {
+      const auto packet = ParsePacket(std::span<const std::uint8_t>(data).subspan(at + prefix, 188));
+      if (packet) visit(*packet);
+    }
+  };
+  std::optional<unsigned> chosen;
+  packets([&](const TsPacket& p) {
+    if (!chosen && p.unit_start && HoldsSyncframe(PrivateStreamPayload(p.payload))) chosen = p.pid;
+  });
+  Bytes es;
+  if (!chosen) return es;
+  bool in_private_pes = false;
+  packets([&](const TsPacket& p) {
+    if (p.pid != *chosen) return;
+    if (p.unit_start) {
+      const auto payload = PrivateStreamPayload(p.payload);
+      in_private_pes = !payload.empty() || (p.payload.size() >= 4 && p.payload[3] == 0xBD);
+      es.insert(es.end(), payload.begin(), payload.end());
+    } else if (in_private_pes) {
+      es.insert(es.end(), p.payload.begin(), p.payload.end());
+    }
+  });
+  return es;
+}
+
+class WavWriter {
+ public:
+  explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
+    if (file_) ok_ = WriteHeader(0);
+  }
+  ~WavWriter() {
+    if (file_) std::fclose(file_);
+  }
+  WavWriter(const WavWriter&) = delete;
+  WavWriter& operator=(const WavWriter&) = delete;
+
+  bool ok() const { return file_ != nullptr && ok_; }
+
+  void Write(std::span<const Q24> left, std::span<const Q24> right) {
+    buffer_.clear();
+    for (std::size_t i = 0; i < left.size(); ++i) {
+      buffer_.push_back(static_cast<float>(left[i]) / 16777216.0f);
+      buffer_.push_back(static_cast<float>(right[i]) / 16777216.0f);
+    }
+    ok_ = ok_ && std::fwrite(buffer_.data(), sizeof(float), buffer_.size(), file_) == buffer_.size();
+    frames_ += left.size();
+  }
+
+  bool Finish() {
+    if (!ok()) return false;
+    ok_ = std::fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(frames_);
+    const bool closed = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok_ && closed;
+  }
+
+ private:
+  // RIFF/WAVE with an IEEE float fmt chunk and the fact chunk float needs.
+  bool WriteHeader(std::uint64_t frames) {
+    const auto data_bytes = static_cast<std::uint32_t>(frames * 8);
+    std::uint8_t h[58];
+    std::size_t n = 0;
+    const auto tag = [&](const char* s) { std::memcpy(h + n, s, 4); n += 4; };
+    const auto u32 = [&](std::uint32_t v) { for (int i = 0; i < 4; ++i) h[n++] = static_cast<std::uint8_t>(v >> (8 * i)); };
+    const auto u16 = [&](std::uint16_t v) { h[n++] = static_cast<std::uint8_t>(v); h[n++] = static_cast<std::uint8_t>(v >> 8); };
+    tag("RIFF");
+    u32(50 + data_bytes);
+    tag("WAVE");
+    tag("fmt ");
+    u32(18);
+    u16(3);              // IEEE float
+    u16(2);              // channels
+    u32(48000);          // sample rate
+    u32(48000 * 8);      // bytes per second
+    u16(8);              // block align
+    u16(32);             // bits per sample
+    u16(0);              // extension size
+    tag("fact");
+    u32(4);
+    u32(static_cast<std::uint32_t>(frames));
+    tag("data");
+    u32(data_bytes);
+    return std::fwrite(h, 1, n, file_) == n;
+  }
+
+  std::FILE* file_;
+  bool ok_ = false;
+  std::uint64_t frames_ = 0;
+  std::vector<float> buffer_;
+};
+
+struct DecodeCounts {
+  std::uint64_t decoded = 0;
+  std::uint64_t rejected = 0;
+  std::uint64_t skipped = 0;  // dependent or additional E-AC-3 substreams
+};
+
+void PrintStats(const DecodeCounts& counts, const Ac3ToolUsage& u) {
+  const auto line = [](const char* name, std::uint64_t value) {
+    std::printf("%-26s %llu\n", name, static_cast<unsigned long long>(value));
+  };
+  line("frames decoded", counts.decoded);
+  line("frames rejected", counts.rejected);
+  line("substream frames skipped", counts.skipped);
+  line("AC-3 frames", u.ac3_frames);
+  line("E-AC-3 frames", u.eac3_frames);
+  line("E-AC-3 1-block frames", u.eac3_frames_by_blocks[1]);
+  line("E-AC-3 2-block frames", u.eac3_frames_by_blocks[2]);
+  line("E-AC-3 3-block frames", u.eac3_frames_by_blocks[3]);
+  line("E-AC-3 6-block frames", u.eac3_frames_by_blocks[6]);
+  line("blocks", u.blocks);
+  line("short-block blocks", u.short_block_blocks);
+  line("coupling blocks", u.coupling_blocks);
+  line("phase-flag blocks", u.phase_flag_blocks);
+  line("rematrixing blocks", u.rematrix_blocks);
+  line("LFE blocks", u.lfe_blocks);
+  line("dither blocks", u.dither_blocks);
+  line("delta allocation blocks", u.delta_alloc_blocks);
+  line("spectral extension blocks", u.spx_blocks);
+  line("spx attenuation frames", u.spx_atten_frames);
+  line("hybrid transform channels", u.aht_channel_frames);
+  line("frame exp strategy frames", u.frame_exp_strategy_frames);
+  line("frame SNR offset frames", u.frame_snr_offset_frames);
+  for (std::size_t acmod = 0; acmod < u.acmod_frames.size(); ++acmod) {
+    if (u.acmod_frames[acmod] == 0) continue;
+    char name[32];
+    std::snprintf(name, sizeof name, "acmod %zu frames", acmod);
+    line(name, u.acmod_frames[acmod]);
+  }
+}
+
+}  // namespace
+
+int RunDecodeAc3Command(int argc, char** argv) {
+  bool stats = false;
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (arg == "--stats") {
+      stats = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      std::fprintf(stderr, "decode-ac3: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return kExitUsage;
+    } else {
+      paths.push_back(arg);
+    }
+  }
+  if (paths.size() != 2) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+
+  const auto input = ReadWholeFile(paths[0]);
+  if (!input) {
+    std::fprintf(stderr, "decode-ac3: cannot read '%s'\n", paths[0].c_str());
+    return kExitInputError;
+  }
+  const std::size_t packet_size = TsPacketSize(*input);
+  Bytes extracted;
+  if (packet_size != 0) extracted = ExtractFirstPrivateTrack(*input, packet_size);
+  const Bytes& es = packet_size != 0 ? extracted : *input;
+
+  WavWriter wav(paths[1]);
+  if (!wav.ok()) {
+    std::fprintf(stderr, "decode-ac3: cannot write '%s'\n", paths[1].c_str());
+    return kExitInputError;
+  }
+  auto decoder = std::make_unique<Ac3Decoder>();
+  std::vector<Q24> left(Ac3Decoder::kMaxSamples);
+  std::vector<Q24> right(Ac3Decoder::kMaxSamples);
+  DecodeCounts counts;
+  const std::span<const std::uint8_t> all(es);
+  std::size_t pos = 0;
+  while (pos + 6 <= all.size()) {
+    const SyncframeInfo info = read_syncinfo(all.subspan(pos));
+    if (info.length == 0 || pos + info.length > all.size()) {
+      ++pos;
+      continue;
+    }
+    if (!info.independent) {
+      ++counts.skipped;
+      pos += info.length;
+      continue;
+    }
+    const unsigned blocks = decoder->ac3_decode_frame(0, all.subspan(pos, info.length), info.eac3 ? 1 : 0, left, right);
+    if (blocks != 0) {
+      ++counts.decoded;
+    } else {
+      // A damaged frame is followed by the next sync word (or the end);
+      // anything else was a false sync inside data.
+      const std::size_t next = pos + info.length;
+      const bool at_end = next == all.size();
+      const bool next_sync = next + 2 <= all.size() && all[next] == 0x0B && all[next + 1] == 0x77;
+      if (!next_sync && !at_end) {
+        ++pos;
+        continue;
+      }
+      ++counts.rejected;
+      std::fill(left.begin(), left.end(), 0);
+      std::fill(right.begin(), right.end(), 0);
+    }
+    const std::size_t samples = (blocks != 0 ? blocks : info.num_blocks) * Ac3Decoder::kSamplesPerBlock;
+    wav.Write(std::span<const Q24>(left).first(samples), std::span<const Q24>(right).first(samples));
+    pos += info.length;
+  }
+  if (!wav.Finish()) {
+    std::fprintf(stderr, "decode-ac3: cannot write '%s'\n", paths[1].c_str());
+    return kExitInputError;
+  }
+  if (stats) PrintStats(counts, decoder->tool_usage());
+  if (counts.decoded == 0) {
+    std::fprintf(stderr, "decode-ac3: no AC-3 or E-AC-3 frames in '%s'\n", paths[0].c_str());
+    return kExitInputError;
+  }
+  return kExitOk;
+}
+
+}  // namespace kelvor::cli
