@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "convert/gap_fill.h"
+
 #include "scan/ac3_tables.h"
 
 namespace kelvor {
@@ -88,10 +90,11 @@ bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
     return converter_.convertFrame({j, frame, eac3, delta}, t.expectedTime);
   }
   if (delta < -kHalfFrame) return true;  // early: the output is ahead
-  if (!mux_.WriteAc3Frame(j, frame)) return false;
-  t.expectedTime += kAc3FrameTicks;
-  // Late by half a frame or more: one repeat per incoming frame fills the gap.
-  if (delta >= kHalfFrame) {
+  // Late by half a frame or more: repeats fill the gap. The frame's own time
+  // is where the output would be had nothing been lost.
+  const std::uint32_t writes =
+      LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
+  for (std::uint32_t w = 0; w < writes; ++w) {
     if (!mux_.WriteAc3Frame(j, frame)) return false;
     t.expectedTime += kAc3FrameTicks;
   }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "convert/gap_fill.h"
+
 namespace kelvor {
 
 void MpegAudioAssembler::reset() {
@@ -45,9 +47,12 @@ bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
   t.phase = Phase::Hunt;
   if (t.timingDelta < -kHalfFrame) return true;  // early: the output is ahead
   const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
-  if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
-  // Late by half a frame or more: one repeat per incoming frame fills the gap.
-  if (t.timingDelta >= kHalfFrame && !mux_.WriteMpegAudioFrame(i, frame)) return false;
+  // Late by half a frame or more: repeats fill the gap.
+  const std::uint32_t writes =
+      LateFrameWrites(t.timingDelta, 2 * kHalfFrame, t.framePts - timing_.startBase, timing_);
+  for (std::uint32_t w = 0; w < writes; ++w) {
+    if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
+  }
   return true;
 }
 
