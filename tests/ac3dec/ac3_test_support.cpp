@@ -223,6 +223,7 @@ double SnrDb(const StereoPcm& test, const StereoPcm& reference, int shift) {
     const double dr = test.right[uj] - reference.right[ui];
     error += dl * dl + dr * dr;
   }
+  if (n == 0) return -1000.0;  // nothing to compare is a failure, not a match
   if (error == 0) return 400.0;
   return 10.0 * std::log10(signal / error);
 }
