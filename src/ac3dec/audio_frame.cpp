@@ -122,7 +122,10 @@ bool parse_audfrm(BitReader& br, FrameState& fs) {
   }
   if (fs.transproce) {
     for (int ch = 0; ch < fs.nfchans; ++ch) {
-      if (bit()) br.read_bits(18);  // transprocloc, transproclen
+      if (bit()) {
+        br.read_bits(10);  // transprocloc
+        br.read_bits(8);   // transproclen
+      }
     }
   }
   if (fs.spxattene) {

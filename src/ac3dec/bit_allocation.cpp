@@ -29,6 +29,7 @@ void compute_mask(std::span<const std::int32_t, 256> exps, const MaskInput& in, 
                   MaskResult& out) {
   const int start = in.start;
   const int end = in.end;
+  if (start < 0 || end > 256 || start >= end) return;  // nothing to allocate
   for (int bin = start; bin < end; ++bin) out.psd[static_cast<std::size_t>(bin)] = 3072 - exps[static_cast<std::size_t>(bin)] * 128;
 
   // Integration of the psd into bands by log-addition.
@@ -108,6 +109,7 @@ void apply_delta(const DeltaAllocation& dba, std::span<std::int32_t, kBands> mas
 
 void compute_bap(const MaskResult& m, int start, int end, int snroffset, int floor,
                  std::span<const std::uint8_t, 64> table, std::span<std::uint8_t, 256> bap) {
+  if (start < 0 || end > 256 || start >= end) return;
   int bin = start;
   int band = masktab[static_cast<std::size_t>(start)];
   int lastbin = 0;

@@ -37,7 +37,8 @@ struct MaskResult {
   std::array<std::int32_t, kBands> mask{};
 };
 
-// psd, band integration, excitation and masking curve.
+// psd, band integration, excitation and masking curve. An empty range
+// (start >= end) changes nothing, here and in compute_bap.
 void compute_mask(std::span<const std::int32_t, 256> exps, const MaskInput& in, const BitAllocParams& params,
                   MaskResult& out);
 

@@ -23,3 +23,13 @@ inline constexpr std::array<std::uint32_t, 256> ac3_crc_table = make_ac3_crc_tab
 std::uint16_t ac3_crc16(std::span<const std::uint8_t> bytes);
 
 }  // namespace kelvor
+
+namespace kelvor {
+
+// Writes the CRC words of a whole syncframe so that check_syncframe accepts
+// it: the E-AC-3 CRC in the last word; for AC-3, crc2 in the last word and
+// crc1 at bytes 2 and 3 (which leads the range it protects, so it is solved
+// for rather than computed).
+void ac3_set_frame_crcs(std::span<std::uint8_t> frame, bool eac3);
+
+}  // namespace kelvor

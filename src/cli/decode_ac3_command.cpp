@@ -218,7 +218,7 @@ void PrintStats(const DecodeCounts& counts, const Ac3ToolUsage& u) {
   line("frame SNR offset frames", u.frame_snr_offset_frames);
   for (std::size_t acmod = 0; acmod < u.acmod_frames.size(); ++acmod) {
     if (u.acmod_frames[acmod] == 0) continue;
-    char name[32];
+    char name[48];
     std::snprintf(name, sizeof name, "acmod %zu frames", acmod);
     line(name, u.acmod_frames[acmod]);
   }

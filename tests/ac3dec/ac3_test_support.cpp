@@ -32,67 +32,7 @@ std::vector<FrameRef> SplitFrames(std::span<const std::uint8_t> es) {
   return frames;
 }
 
-namespace {
-
-std::uint16_t Crc(std::span<const std::uint8_t> bytes) { return ac3_crc16(bytes); }
-
-void PutWord(std::span<std::uint8_t> at, std::uint16_t word) {
-  at[0] = static_cast<std::uint8_t>(word >> 8);
-  at[1] = static_cast<std::uint8_t>(word);
-}
-
-// crc1 sits at the start of the range it protects: the word c that makes the
-// remainder of bytes 2..p-1 zero solves a 16x16 linear system over GF(2),
-// since the remainder is linear in c.
-std::uint16_t SolveCrc1(std::span<std::uint8_t> frame, std::size_t p) {
-  const auto range = frame.subspan(2, p - 2);
-  PutWord(frame.subspan(2), 0);
-  const std::uint16_t base = Crc(range);
-  std::array<std::uint16_t, 16> column{};  // remainder change caused by each bit of c
-  for (int bit = 0; bit < 16; ++bit) {
-    PutWord(frame.subspan(2), static_cast<std::uint16_t>(1u << bit));
-    column[static_cast<std::size_t>(bit)] = static_cast<std::uint16_t>(Crc(range) ^ base);
-  }
-  // Gaussian elimination: find c with XOR of column[bit] over set bits = base.
-  std::array<std::uint32_t, 16> rows{};  // per remainder bit: 16 coefficient bits and the target bit
-  for (int r = 0; r < 16; ++r) {
-    std::uint32_t row = 0;
-    for (int bit = 0; bit < 16; ++bit) row |= ((column[static_cast<std::size_t>(bit)] >> r) & 1u) << bit;
-    rows[static_cast<std::size_t>(r)] = row | (((base >> r) & 1u) << 16);
-  }
-  for (int bit = 0, r0 = 0; bit < 16 && r0 < 16; ++bit) {
-    int pivot = -1;
-    for (int r = r0; r < 16; ++r) {
-      if (rows[static_cast<std::size_t>(r)] >> bit & 1u) pivot = r;
-    }
-    if (pivot < 0) continue;
-    std::swap(rows[static_cast<std::size_t>(pivot)], rows[static_cast<std::size_t>(r0)]);
-    for (int r = 0; r < 16; ++r) {
-      if (r != r0 && (rows[static_cast<std::size_t>(r)] >> bit & 1u)) rows[static_cast<std::size_t>(r)] ^= rows[static_cast<std::size_t>(r0)];
-    }
-    ++r0;
-  }
-  std::uint16_t c = 0;
-  for (int r = 0; r < 16; ++r) {
-    const std::uint32_t row = rows[static_cast<std::size_t>(r)];
-    const std::uint32_t coefficients = row & 0xFFFFu;
-    if (coefficients != 0) c |= static_cast<std::uint16_t>(((row >> 16) & 1u) << std::countr_zero(coefficients));
-  }
-  return c;
-}
-
-}  // namespace
-
-void RepairCrc(std::span<std::uint8_t> frame, bool eac3) {
-  const std::size_t n = frame.size();
-  if (eac3) {
-    PutWord(frame.subspan(n - 2), Crc(frame.subspan(2, n - 4)));
-    return;
-  }
-  const std::size_t p = 2 * (n / 4 + n / 16);
-  PutWord(frame.subspan(2), SolveCrc1(frame, p));
-  PutWord(frame.subspan(n - 2), Crc(frame.subspan(p, n - p - 2)));
-}
+void RepairCrc(std::span<std::uint8_t> frame, bool eac3) { ac3_set_frame_crcs(frame, eac3); }
 
 StereoPcm DecodeStream(std::span<const std::uint8_t> es, Ac3Decoder& decoder, int* rejected) {
   StereoPcm pcm;
