@@ -1,6 +1,7 @@
 #include "convert/video_handler.h"
 
 #include <algorithm>
+#include <bit>
 
 namespace kelvor {
 namespace {
@@ -42,6 +43,8 @@ void VideoHandler::reset() {
   capturing_ = false;
   captureLength_ = 0;
   gopPictureCount_ = gopSpan_ = 0;
+  gopSlots_ = 0;
+  restartTr_ = 0;
   pesClosedAtHeader_ = false;
   timeRemoved_ = 0;
 }
@@ -180,10 +183,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
       return true;
     }
     if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
-    if (value == kGroupStart && videoTimeSet_) {
-      timing_.videoTime += gopPictureCount_ * kPictureTicks;
-      gopPictureCount_ = gopSpan_ = 0;
-    }
+    if (value == kGroupStart && videoTimeSet_) closeGop();
     p.runStart = v;
     return writePrefix();
   }
@@ -202,10 +202,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   }
   if (value == kSequenceHeader || value == kGroupStart) {
     held_ = 0;
-    if (value == kGroupStart && videoTimeSet_) {
-      timing_.videoTime += gopPictureCount_ * kPictureTicks;
-      gopPictureCount_ = gopSpan_ = 0;
-    }
+    if (value == kGroupStart && videoTimeSet_) closeGop();
     if (value == kSequenceHeader && !videoOutputOn_) {
       // Output begins here once the time line is anchored; nothing earlier.
       videoOutputOn_ = videoTimeSet_;
@@ -221,6 +218,44 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   }
   held_ = 0;  // 00 00 01 and the value join the run
   return true;
+}
+
+void VideoHandler::closeGop() {
+  // A GOP with lost pictures still spans up to its highest picture: the next
+  // GOP starts after it rather than on top of it.
+  timing_.videoTime += std::max(gopPictureCount_, gopSpan_) * kPictureTicks;
+  gopPictureCount_ = gopSpan_ = 0;
+  gopSlots_ = 0;
+  restartTr_ = 0;
+}
+
+void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored) {
+  // Pictures were lost (or the time stamps jumped): the picture goes to the
+  // first free place of the time line, and its GOP is counted from there on,
+  // so that the time line neither stops short nor runs back over pictures
+  // already written. Only what the pictures after it show is known: those
+  // that would come before it in this GOP were lost with the rest.
+  auto free = static_cast<std::uint32_t>(std::countr_one(gopSlots_));
+  if (free >= 64) free = std::max(gopPictureCount_, gopSpan_);
+  const std::uint32_t origin = timing_.videoTime + (free - tr) * kPictureTicks;
+  moveStartBase(TimeDifference(anchored, origin));
+  timing_.videoTime = origin;
+  gopPictureCount_ = gopSpan_ = tr;
+  gopSlots_ = tr >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << tr) - 1;
+  restartTr_ = tr;
+}
+
+void VideoHandler::countPicture(std::uint32_t tr) {
+  if (tr >= gopSpan_) gopSpan_ = tr + 1;
+  if (tr < 64) gopSlots_ |= std::uint64_t{1} << tr;
+  if (++gopPictureCount_ > gopSpan_) {
+    // A GOP that runs on without a GOP header is cut where it restarts.
+    timing_.videoTime += gopSpan_ * kPictureTicks;
+    gopPictureCount_ -= gopSpan_;
+    gopSlots_ = gopSpan_ >= 64 ? 0 : gopSlots_ >> gopSpan_;
+    gopSpan_ = 0;
+    restartTr_ = 0;
+  }
 }
 
 bool VideoHandler::mpeg2Picture(Piece& p) {
@@ -241,26 +276,31 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
         phase_ = Phase::Stopped;
         return true;
       }
-      // Lost pictures: the lost time leaves the output, audio included.
-      moveStartBase(d);
+      if (d >= kHalfPicture || d <= -kHalfPicture) {
+        // Lost pictures: the lost time leaves the output, audio included.
+        restartGop(tr, anchored);
+      } else {
+        moveStartBase(d);
+      }
     }
   }
+  // After a restart, a picture that belongs before the restarting one (a B
+  // picture whose forward reference was lost) is shown right after it, and
+  // the rest of the GOP moves on by one picture.
+  const bool follower = videoTimeSet_ && tr < restartTr_;
+  if (follower) {
+    timing_.videoTime += kPictureTicks;
+    moveStartBase(-static_cast<std::int32_t>(kPictureTicks));
+  }
   if (videoOutputOn_) {
+    const std::uint32_t slot = follower ? restartTr_ : tr;
     if (!mux_.videoState().ptsPlaced &&
-        !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
+        !mux_.PlaceVideoPts(timing_.videoTime + slot * kPictureTicks)) {
       return false;
     }
     if (!writeBytes(startCodeTemplate_)) return false;
   }
-  if (videoTimeSet_) {
-    if (tr >= gopSpan_) gopSpan_ = tr + 1;
-    if (++gopPictureCount_ > gopSpan_) {
-      // A GOP that runs on without a GOP header is cut where it restarts.
-      timing_.videoTime += gopSpan_ * kPictureTicks;
-      gopPictureCount_ -= gopSpan_;
-      gopSpan_ = 0;
-    }
-  }
+  if (videoTimeSet_ && !follower) countPicture(tr);
   return true;
 }
 

@@ -25,6 +25,8 @@ class VideoHandler {
  public:
   static constexpr std::uint32_t kPictureTicks = 3600;     // 25 pictures per second
   static constexpr std::int32_t kMaxTimeJump = 900000;     // 10 seconds
+  // MPEG-2: a time stamp this far off the counted time line means lost pictures.
+  static constexpr std::int32_t kHalfPicture = 1800;
   // H.264: the head of the first access unit (delimiter, parameter sets,
   // SEI) is held until its first slice shows whether output can start there.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
@@ -88,6 +90,10 @@ class VideoHandler {
   void h264CheckDecodeTime();
   void moveStartBase(std::int32_t d);
   bool closeVideoPes();
+  // MPEG-2 picture time line.
+  void closeGop();
+  void restartGop(std::uint32_t tr, std::uint32_t anchored);
+  void countPicture(std::uint32_t tr);
 
   const TrackTable& tracks_;
   StreamTiming& timing_;
@@ -123,6 +129,8 @@ class VideoHandler {
   // MPEG-2
   std::uint32_t gopPictureCount_ = 0;
   std::uint32_t gopSpan_ = 0;
+  std::uint64_t gopSlots_ = 0;        // picture slots of the GOP that are taken, from videoTime
+  std::uint32_t restartTr_ = 0;       // the GOP was restarted at a picture with this tr (0: not)
   bool pesClosedAtHeader_ = false;
 
   std::int64_t timeRemoved_ = 0;
