@@ -104,6 +104,11 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
           break;
         }
         updateDisplay(1);
+        // A long stretch without sync bytes must not hold up a stop.
+        if (abortRequested.load(std::memory_order_relaxed)) {
+          outcome.stoppedByUser = true;
+          break;
+        }
         continue;
       }
       synced = true;
@@ -201,6 +206,11 @@ bool ConversionPass::startAudio(bool& started, const PesStart& pes) {
   return started;
 }
 
+bool ConversionPass::isRepeat(const Continuity& c, std::uint8_t cc) {
+  // The packet just handled, sent twice: its continuity counter did not move.
+  return c.active && cc == ((c.expected + 15) & 0x0F);
+}
+
 bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   const PesStart pes = ReadPesStart(p, h);
   const auto payload = PayloadFrom(p, pes.payloadStart);
@@ -215,6 +225,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
       if (allTracks) warnOnce(StringId::TooManyAudioChannels);
       return true;
     }
+    if (isRepeat(mpegCont_[i], h.cc)) return true;
     if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
     timing_.mpegAudioPts[i] = pes.pts;
@@ -230,6 +241,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
       warnOnce(StringId::TooManyVideoChannels);
       return true;
     }
+    if (isRepeat(videoCont_, h.cc)) return true;
     if (pes.streamId != tracks_.videoStreamId) warnOnce(StringId::InvalidVideoStreamCode);
     timing_.videoPts = pes.pts;
     timing_.videoPtsValid = pes.ptsValid;
@@ -250,6 +262,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
+  if (isRepeat(privateCont_[j], h.cc)) return true;
   timing_.privateAudioPts[j] = pes.pts;
   timing_.privateAudioPtsValid[j] = pes.ptsValid;
   if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;

@@ -75,6 +75,8 @@ class ConversionPass {
   void warnOnce(StringId id);
   void updateDisplay(std::uint32_t bytes);
   static Step continuityStep(Continuity& c, std::uint8_t cc);
+  // A PES start that repeats the packet before it is not handled twice.
+  static bool isRepeat(const Continuity& c, std::uint8_t cc);
 
   UiPort& ui_;
   InputView& input_;
