@@ -1,5 +1,6 @@
 #include "convert/conversion_pass.h"
 
+#include <algorithm>
 #include <span>
 #include <string>
 #include <string_view>
@@ -206,9 +207,19 @@ bool ConversionPass::startAudio(bool& started, const PesStart& pes) {
   return started;
 }
 
-bool ConversionPass::isRepeat(const Continuity& c, std::uint8_t cc) {
-  // The packet just handled, sent twice: its continuity counter did not move.
-  return c.active && cc == ((c.expected + 15) & 0x0F);
+bool ConversionPass::isRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h) {
+  // The packet just handled, sent twice: its continuity counter did not move
+  // and its content is the same. A new PES packet whose counter only looks
+  // repeated (after lost packets) differs at least in its time stamp.
+  if (!c.active || !c.lastWasStart || h.cc != ((c.expected + 15) & 0x0F)) return false;
+  const std::size_t n = std::min<std::size_t>(c.startHead.size(), kTsPacketBytes - h.payloadStart);
+  return std::equal(p + h.payloadStart, p + h.payloadStart + n, c.startHead.begin());
+}
+
+void ConversionPass::noteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h) {
+  const std::size_t n = std::min<std::size_t>(c.startHead.size(), kTsPacketBytes - h.payloadStart);
+  std::copy(p + h.payloadStart, p + h.payloadStart + n, c.startHead.begin());
+  c.lastWasStart = true;
 }
 
 bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
@@ -225,14 +236,16 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
       if (allTracks) warnOnce(StringId::TooManyAudioChannels);
       return true;
     }
-    if (isRepeat(mpegCont_[i], h.cc)) return true;
+    if (isRepeat(mpegCont_[i], p, h)) return true;
     if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
     timing_.mpegAudioPts[i] = pes.pts;
     timing_.mpegAudioPtsValid[i] = pes.ptsValid;
     if (!startAudio(timing_.mpegAudioStarted[i], pes)) return true;
     if (!mpegAudio_.HandleMpegAudio(payload, i)) return false;
-    mpegCont_[i] = {true, next};
+    mpegCont_[i].active = true;
+    mpegCont_[i].expected = next;
+    noteStart(mpegCont_[i], p, h);
     return true;
   }
 
@@ -241,13 +254,15 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
       warnOnce(StringId::TooManyVideoChannels);
       return true;
     }
-    if (isRepeat(videoCont_, h.cc)) return true;
+    if (isRepeat(videoCont_, p, h)) return true;
     if (pes.streamId != tracks_.videoStreamId) warnOnce(StringId::InvalidVideoStreamCode);
     timing_.videoPts = pes.pts;
     timing_.videoPtsValid = pes.ptsValid;
     video_.startPes(pes.dtsValid, pes.dts);
     if (!video_.HandleVideo(payload)) return false;
-    videoCont_ = {true, next};
+    videoCont_.active = true;
+    videoCont_.expected = next;
+    noteStart(videoCont_, p, h);
     return true;
   }
 
@@ -262,18 +277,21 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-  if (isRepeat(privateCont_[j], h.cc)) return true;
+  if (isRepeat(privateCont_[j], p, h)) return true;
   timing_.privateAudioPts[j] = pes.pts;
   timing_.privateAudioPtsValid[j] = pes.ptsValid;
   if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;
   if (!ac3_.HandleAc3(payload, j)) return false;
-  privateCont_[j] = {true, next};
+  privateCont_[j].active = true;
+  privateCont_[j].expected = next;
+  noteStart(privateCont_[j], p, h);
   return true;
 }
 
 ConversionPass::Step ConversionPass::continuityStep(Continuity& c, std::uint8_t cc) {
   if (cc == c.expected) {
     c.expected = static_cast<std::uint8_t>((c.expected + 1) & 0x0F);
+    c.lastWasStart = false;
     return Step::Next;
   }
   if (cc == ((c.expected + 15) & 0x0F)) return Step::Repeat;

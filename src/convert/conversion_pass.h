@@ -62,6 +62,9 @@ class ConversionPass {
   struct Continuity {
     bool active = false;
     std::uint8_t expected = 0;
+    // The last packet handled was a PES start; the head of its payload.
+    bool lastWasStart = false;
+    std::array<std::uint8_t, 32> startHead{};
   };
   enum class Step : std::uint8_t { Next, Repeat, Break };
 
@@ -76,7 +79,8 @@ class ConversionPass {
   void updateDisplay(std::uint32_t bytes);
   static Step continuityStep(Continuity& c, std::uint8_t cc);
   // A PES start that repeats the packet before it is not handled twice.
-  static bool isRepeat(const Continuity& c, std::uint8_t cc);
+  static bool isRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h);
+  static void noteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h);
 
   UiPort& ui_;
   InputView& input_;

@@ -284,18 +284,14 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       }
     }
   }
-  // After a restart, a picture that belongs before the restarting one (a B
-  // picture whose forward reference was lost) is shown right after it, and
-  // the rest of the GOP moves on by one picture.
+  // After a restart, a picture that belongs before the restarting one in the
+  // GOP (a B picture whose forward reference was lost) keeps its place before
+  // it, in step with its sound, over the last pictures written before the
+  // loss; it is not counted again.
   const bool follower = videoTimeSet_ && tr < restartTr_;
-  if (follower) {
-    timing_.videoTime += kPictureTicks;
-    moveStartBase(-static_cast<std::int32_t>(kPictureTicks));
-  }
   if (videoOutputOn_) {
-    const std::uint32_t slot = follower ? restartTr_ : tr;
     if (!mux_.videoState().ptsPlaced &&
-        !mux_.PlaceVideoPts(timing_.videoTime + slot * kPictureTicks)) {
+        !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
       return false;
     }
     if (!writeBytes(startCodeTemplate_)) return false;
