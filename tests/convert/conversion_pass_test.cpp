@@ -3,6 +3,7 @@
 // incomplete, which must still leave a closed output of whole packets.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "common/flags.h"
@@ -169,6 +170,97 @@ TEST(ConversionPass, RepeatedPacketsAreTakenOnceAndLostOnesEndTheirPes) {
   const std::size_t plain = framesOut(false, false);
   EXPECT_EQ(framesOut(true, false), plain) << "a repeated packet is not passed twice";
   EXPECT_EQ(framesOut(false, true), plain - 2) << "a lost packet ends that PES";
+}
+
+// Picture start codes in the video of TS output.
+std::size_t PictureCount(const Bytes& ts) {
+  Bytes es;
+  for (std::size_t k = 0; k + 188 <= ts.size(); k += 188) {
+    if ((((ts[k + 1] & 0x1F) << 8) | ts[k + 2]) != 0x1011) continue;
+    const std::size_t start = (ts[k + 3] & 0x20) ? 5u + ts[k + 4] : 4u;
+    es.insert(es.end(), ts.begin() + static_cast<std::ptrdiff_t>(k + start), ts.begin() + static_cast<std::ptrdiff_t>(k + 188));
+  }
+  const Bytes picture{0x00, 0x00, 0x01, 0x00};
+  std::size_t n = 0;
+  for (auto it = es.begin(); (it = std::search(it, es.end(), picture.begin(), picture.end())) != es.end(); ++it) ++n;
+  return n;
+}
+
+TEST(ConversionPass, RepeatedPesStartIsTakenOnceButANewPesIsNot) {
+  // Video PES packets of one TS packet each (a one-picture GOP): `repeatAt`
+  // is sent twice; with `sameCounter` the PES packets from the fourth on
+  // carry the counter of the one before (packets were lost between them),
+  // but their content differs.
+  auto picturesOut = [](int repeatAt, bool sameCounter) {
+    TsBuilder ts;
+    ProgramTables(ts);
+    AddContent(ts, 90000, 2);
+    Bytes bytes = ts.bytes();
+    for (int k = 0; k < 6; ++k) {
+      TsBuilder one;
+      one.pes(0x100, 0xE0, VideoGop(1), 90000 + 2 * 43200 + 3600 * k);
+      Bytes packet = one.bytes();
+      int cc = 4 + k;
+      if (sameCounter && k >= 3) cc -= 1;
+      packet[3] = static_cast<std::uint8_t>((packet[3] & 0xF0) | (cc & 0x0F));
+      bytes.insert(bytes.end(), packet.begin(), packet.end());
+      if (k == repeatAt) bytes.insert(bytes.end(), packet.begin(), packet.end());
+    }
+    TsBuilder tail;
+    AddContent(tail, 90000 + 2 * 43200 + 6 * 3600, 1);
+    bytes.insert(bytes.end(), tail.bytes().begin(), tail.bytes().end());
+    return PictureCount(Convert(bytes).output);
+  };
+  const std::size_t plain = picturesOut(-1, false);
+  EXPECT_EQ(picturesOut(2, false), plain) << "a repeated PES start is not passed twice";
+  EXPECT_EQ(picturesOut(-1, true), plain) << "a new PES whose counter did not move is still taken";
+}
+
+// Sets abortRequested at the first progress report of the conversion.
+class StopAtFirstProgress : public RecordingUiPort {
+ public:
+  void setStatusText(std::string_view text) override {
+    converting_ = text.rfind("Converting", 0) == 0;
+    RecordingUiPort::setStatusText(text);
+  }
+  void setProgress(unsigned percent) override {
+    if (converting_) abortRequested = true;
+    RecordingUiPort::setProgress(percent);
+  }
+
+ private:
+  bool converting_ = false;
+};
+
+TEST(ConversionPass, StopIsSeenInsideJunkWithoutSyncBytes) {
+  // 8 MiB without a sync byte between two stretches of content: the stop
+  // asked for after the first MiB must end the run there, not after the junk.
+  TsBuilder head;
+  ProgramTables(head);
+  AddContent(head, 90000, 2);
+  Bytes input = head.bytes();
+  const std::size_t junkStart = input.size();
+  input.resize(junkStart + 8 * 0x100000, 0x00);
+  TsBuilder tail;
+  AddContent(tail, 90000 + 2 * 43200, 2);
+  input.insert(input.end(), tail.bytes().begin(), tail.bytes().end());
+
+  const auto dir = TempDir();
+  WriteFile(dir / "in.ts", input);
+  StopAtFirstProgress ui;
+  Engine engine(ui);
+  engine.setInputPath((dir / "in.ts").string());
+  abortRequested = false;
+  engine.runScan();
+  engine.tracks().selectedAudioPid = kAllTracks;
+  ConversionRequest request;
+  request.outputPath = (dir / "out").string();
+  const ConversionOutcome outcome = engine.runConversion(request);
+  abortRequested = false;
+  EXPECT_TRUE(outcome.stoppedByUser);
+  EXPECT_LT(outcome.inputOffset, junkStart + 2 * 0x100000);
+  ASSERT_FALSE(ui.messages().empty());
+  EXPECT_EQ(ui.messages().back().rfind("Convertion done!", 0), 0u);
 }
 
 TEST(ConversionPass, DamagedInputLeavesAClosedOutputOfWholePackets) {

@@ -3,6 +3,7 @@
 // the H.264 rules (pack padding, filler removal, decode-time gaps).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <random>
 
 #include "convert_test_support.h"
@@ -122,6 +123,110 @@ TEST(VideoHandlerMpeg2, ClosesGapsByMovingTheTimeOrigin) {
   const std::size_t packets = rig.packetCount();
   ASSERT_TRUE(rig.pes(Gop(3), 5000000));
   EXPECT_EQ(rig.packetCount(), packets) << "nothing is written once stopped";
+}
+
+// Output PTS values sorted, as a player lines pictures up.
+std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
+  std::sort(v.begin(), v.end());
+  return v;
+}
+
+// One picture per PES packet, each with its time stamp: (tr, display slot).
+struct Pic {
+  std::uint32_t tr;
+  std::int64_t slot;
+};
+bool SendPictures(VideoRig& rig, std::int64_t origin, std::initializer_list<Pic> pics, bool gopHeader) {
+  bool first = gopHeader;
+  for (const Pic& pic : pics) {
+    Bytes b;
+    if (first) {
+      b = SequenceHeader();
+      Append(b, GopHeader());
+      first = false;
+    }
+    Append(b, Picture(pic.tr));
+    if (!rig.pes(b, origin + pic.slot * 3600)) return false;
+  }
+  return true;
+}
+
+// The time line after lost pictures: every picture that arrives gets a place
+// of its own, the places follow each other without a hole, and the picture
+// that shows the jump carries the lost time away with it.
+TEST(VideoHandlerMpeg2, LostGopHeaderContinuesOnTheFirstFreePlace) {
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Gop(1), 90000));  // anchors; output starts at the next GOP
+  const std::int64_t o = 93600;
+  // I2 B0 B1 P5 B3 B4 P8 B6 arrive, B7 and three seconds after it are lost,
+  // with the next GOP header: B4 of a later GOP is the first picture again.
+  ASSERT_TRUE(SendPictures(rig, o, {{2, 2}, {0, 0}, {1, 1}, {5, 5}, {3, 3}, {4, 4}, {8, 8}, {6, 6}}, true));
+  const std::int64_t later = o + 12 * 3600 + 270000;
+  ASSERT_TRUE(SendPictures(rig, later, {{4, 4}, {8, 8}, {6, 6}, {7, 7}, {11, 11}, {9, 9}, {10, 10}}, false));
+  ASSERT_TRUE(SendPictures(rig, later + 12 * 3600, {{2, 2}, {0, 0}, {1, 1}}, true));
+  ASSERT_TRUE(rig.mux.FinishOutput(true));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t k = 0; k < 18; ++k) expected.push_back(static_cast<std::uint32_t>(o) + k * 3600);
+  EXPECT_EQ(Sorted(rig.ptsList()), expected) << "B4 takes the place of the lost B7, no place is used twice";
+  // B4 of the later GOP (input later + 4 pictures) is shown at o + 7 pictures.
+  EXPECT_EQ(rig.video.timeRemoved(), later - o - 3 * 3600);
+  EXPECT_EQ(rig.timing.startBase, static_cast<std::uint32_t>(later - o - 3 * 3600));
+}
+
+TEST(VideoHandlerMpeg2, GopWithoutItsLeadingPicturesIsFollowedWithoutOverlap) {
+  // The GOP after a loss begins with its I picture (tr 2); the B pictures
+  // before it were lost too. The I picture follows the last one written, and
+  // the next GOP follows the I picture: one cut of the time origin, no
+  // second one, no place used twice and no hole.
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Gop(1), 90000));
+  const std::int64_t o = 93600;
+  ASSERT_TRUE(SendPictures(rig, o, {{2, 2}, {0, 0}, {1, 1}, {3, 3}}, true));
+  const std::int64_t later = o + 4 * 3600 + 90000;  // one second lost
+  ASSERT_TRUE(SendPictures(rig, later, {{2, 2}}, true));
+  const std::int64_t removed = rig.video.timeRemoved();
+  EXPECT_EQ(removed, 90000 + 2 * 3600);
+  ASSERT_TRUE(SendPictures(rig, later + 3 * 3600, {{2, 2}, {0, 0}, {1, 1}, {5, 5}, {3, 3}, {4, 4}}, true));
+  EXPECT_EQ(rig.video.timeRemoved(), removed) << "the time origin moves once";
+  ASSERT_TRUE(rig.mux.FinishOutput(true));
+  std::vector<std::uint32_t> expected;
+  for (std::uint32_t k = 0; k < 11; ++k) expected.push_back(static_cast<std::uint32_t>(o) + k * 3600);
+  EXPECT_EQ(Sorted(rig.ptsList()), expected);
+}
+
+TEST(VideoHandlerMpeg2, PicturesBeforeTheRestartingOneKeepTheirPlaceBeforeIt) {
+  // After a loss the GOP header and its I picture (tr 2) arrive, then one of
+  // the B pictures shown before it: it is stamped before the I picture with
+  // the same cut of the time origin, so it stays in step with its sound, and
+  // it is not counted again: the next GOP follows the I picture.
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Gop(1), 90000));
+  const std::int64_t o = 93600;
+  ASSERT_TRUE(SendPictures(rig, o, {{2, 2}, {0, 0}, {1, 1}, {3, 3}}, true));
+  const std::int64_t later = o + 4 * 3600 + 90000;
+  ASSERT_TRUE(SendPictures(rig, later, {{2, 2}, {1, 1}}, true));
+  ASSERT_TRUE(SendPictures(rig, later + 3 * 3600, {{2, 2}, {0, 0}, {1, 1}}, true));
+  EXPECT_EQ(rig.video.timeRemoved(), 90000 + 2 * 3600);
+  ASSERT_TRUE(rig.mux.FinishOutput(true));
+  const auto pts = rig.ptsList();
+  ASSERT_EQ(pts.size(), 9u);
+  EXPECT_EQ(pts[4], static_cast<std::uint32_t>(o + 4 * 3600)) << "the I picture after the loss";
+  EXPECT_EQ(pts[5], static_cast<std::uint32_t>(o + 3 * 3600)) << "its B picture, one place before it";
+  EXPECT_EQ(pts[7], static_cast<std::uint32_t>(o + 5 * 3600)) << "the next GOP's first picture";
+}
+
+TEST(VideoHandlerMpeg2, GopEnteredInTheMiddleIsNotTakenForLostPictures) {
+  // The time line is anchored at P5 of a GOP whose first pictures came
+  // before the start: the next GOP must not be taken as three pictures late
+  // (that would cut 120 ms of sound at the start for nothing).
+  VideoRig rig;
+  rig.timing.startFound = false;
+  ASSERT_TRUE(SendPictures(rig, 90000, {{2, 2}, {0, 0}, {1, 1}}, true));
+  rig.startAt(0);
+  ASSERT_TRUE(SendPictures(rig, 90000, {{5, 5}, {3, 3}, {4, 4}, {8, 8}, {6, 6}, {7, 7}}, false));
+  ASSERT_TRUE(SendPictures(rig, 90000 + 9 * 3600, {{2, 2}, {0, 0}, {1, 1}}, true));
+  EXPECT_EQ(rig.video.timeRemoved(), 0);
+  EXPECT_EQ(rig.timing.startBase, 0u);
 }
 
 TEST(VideoHandlerMpeg2, PesTimeStampBelongsToItsFirstPicture) {
