@@ -61,3 +61,6 @@ DROP_AT=20 run_case mpeg2_audio_drop_1s mpeg2_mp2_long.ts dropaudio:20:1
 DROP_AT=4 run_case h264_drop_3s h264_eac3_mp2.ts drop:4:3
 DROP_AT=4 run_case h264_drop_1s h264_eac3_mp2.ts drop:4:1
 DROP_AT=-1 run_case mpeg2_dup_flip mpeg2_mp2_ac3.ts dup:50 flip:9:40
+# The two impairments of the case above one by one.
+DROP_AT=-1 run_case mpeg2_dup mpeg2_mp2_ac3.ts dup:50
+DROP_AT=-1 run_case mpeg2_flip mpeg2_mp2_ac3.ts flip:9:40
