@@ -45,7 +45,7 @@ unsigned Ac3Decoder::ac3_decode_frame(unsigned stream, std::span<const std::uint
   for (int blk = 0; blk < fs.num_blocks; ++blk) {
     BlockChanges changes;
     if (!parse_audio_block(br_, fs, blk, changes)) return 0;
-    if (changes.realloc) allocate_bits();
+    if (changes.any()) allocate_bits(changes);
     if (!read_mantissas(blk)) return 0;
     const std::size_t at = idx(blk) * kSamplesPerBlock;
     reconstruct_block(blk, delay_[stream], left.subspan(at).first<256>(), right.subspan(at).first<256>());
@@ -66,10 +66,12 @@ unsigned Ac3Decoder::ac3_decode_frame(unsigned stream, std::span<const std::uint
   return static_cast<unsigned>(fs.num_blocks);
 }
 
-void Ac3Decoder::allocate_bits() {
+void Ac3Decoder::allocate_bits(const BlockChanges& changes) {
   FrameState& fs = fs_;
   bool all_zero = fs.csnroffst == -240 && (!fs.cplinu || fs.fsnroffst[kCpl] == 0) && (!fs.lfeon || fs.fsnroffst[kLfe] == 0);
   for (int ch = 0; ch < fs.nfchans; ++ch) all_zero = all_zero && fs.fsnroffst[idx(ch)] == 0;
+  const bool all = changes.all || all_zero != all_zero_;
+  all_zero_ = all_zero;
   if (all_zero) {
     // Nothing is coded: every mantissa is zero or dither.
     for (auto& bap : fs.bap) bap.fill(0);
@@ -77,6 +79,7 @@ void Ac3Decoder::allocate_bits() {
   }
   const BitAllocParams params{fs.sdecay, fs.fdecay, fs.sgain, fs.dbknee, fs.floor};
   const auto run = [&](std::size_t slot, int start, int end, int fastleak, int slowleak, const DeltaAllocation* dba) {
+    if (!all && !changes.slot[slot]) return;  // nothing this channel depends on changed
     MaskInput in;
     in.start = start;
     in.end = end;

@@ -7,6 +7,7 @@
 #include <span>
 
 #include "ac3dec/aht.h"
+#include "ac3dec/audio_block.h"
 #include "ac3dec/bit_allocation.h"
 #include "ac3dec/coefficient_tools.h"
 #include "ac3dec/dither.h"
@@ -68,7 +69,7 @@ class Ac3Decoder {
     std::array<Q24, 256> lfe;
   };
 
-  void allocate_bits();
+  void allocate_bits(const ac3::BlockChanges& changes);
   bool read_mantissas(int blk);
   void reconstruct_block(int blk, StreamDelayLines& delay, std::span<Q24, 256> left, std::span<Q24, 256> right);
   void count_block_tools();
@@ -81,6 +82,7 @@ class Ac3Decoder {
   std::array<ac3::Coefficients, ac3::kSlots> coeffs_{};  // the coupling slot holds unscaled mantissas
   std::array<std::array<ac3::AhtBin, 256>, ac3::kSlots> aht_{};
   std::array<StreamDelayLines, kStreams> delay_{};
+  bool all_zero_ = false;  // the last allocation took the all-zero short cut
   Ac3ToolUsage usage_;
 };
 

@@ -170,6 +170,7 @@ class BlockParser {
       }
     }
     fs_.ncplbnds = nbands;
+    changes_.slot[kCpl] = true;  // a new coupling range
     return true;
   }
 
@@ -260,7 +261,7 @@ class BlockParser {
       const auto absexp = static_cast<std::int32_t>(bits(4) << 1);
       auto out = std::span<std::int32_t>(fs_.exps[kCpl]).subspan(idx(fs_.cpl_start), idx(fs_.cpl_end - fs_.cpl_start));
       if (!ungroup_exponents(absexp, out, grpsize, read_groups(ngrps))) return false;
-      changes_.realloc = true;
+      changes_.slot[kCpl] = true;
     }
     for (int ch = 0; ch < nfchans(); ++ch) {
       const size_t c = idx(ch);
@@ -273,14 +274,14 @@ class BlockParser {
       if (!ungroup_exponents(absexp, std::span<std::int32_t>(fs_.exps[c]).subspan(1), grpsize, read_groups(ngrps)))
         return false;
       bits(2);  // gainrng
-      changes_.realloc = true;
+      changes_.slot[c] = true;
     }
     if (fs_.lfeon && fs_.expstr[kLfe] != 0) {
       const auto absexp = static_cast<std::int32_t>(bits(4));
       fs_.exps[kLfe][0] = absexp;
       if (!ungroup_exponents(absexp, std::span<std::int32_t>(fs_.exps[kLfe]).subspan(1, 6), 1, read_groups(2)))
         return false;
-      changes_.realloc = true;
+      changes_.slot[kLfe] = true;
     }
     return true;
   }
@@ -293,7 +294,7 @@ class BlockParser {
         fs_.sgain = kSlowGain[bits(2)];
         fs_.dbknee = kDbPerBit[bits(2)];
         fs_.floor = kFloor[bits(3)];
-        changes_.realloc = true;
+        changes_.all = true;
       } else if (blk_ == 0) {
         return false;
       }
@@ -302,7 +303,7 @@ class BlockParser {
       const bool snroffste = (fs_.eac3 && blk_ == 0) || bit();
       if (!snroffste && !fs_.eac3 && blk_ == 0) return false;
       if (snroffste) {
-        changes_.realloc = true;
+        changes_.all = true;
         fs_.csnroffst = (static_cast<int>(bits(6)) - 15) * 16;
         if (fs_.snroffststr == 1) {
           fs_.fsnroffst.fill(static_cast<int>(bits(4)));
@@ -318,7 +319,7 @@ class BlockParser {
       }
     }
     if (fs_.frmfgaincode && bit()) {  // fgaincode: new fast gains also need a new allocation
-      changes_.realloc = true;
+      changes_.all = true;
       if (fs_.cplinu) fs_.fgaincod[kCpl] = static_cast<int>(bits(3));
       for (int ch = 0; ch < nfchans(); ++ch) fs_.fgaincod[idx(ch)] = static_cast<int>(bits(3));
       if (fs_.lfeon) fs_.fgaincod[kLfe] = static_cast<int>(bits(3));
@@ -331,7 +332,7 @@ class BlockParser {
         fs_.cplfleak = static_cast<int>(bits(3));
         fs_.cplsleak = static_cast<int>(bits(3));
         fs_.cplleak_received = true;
-        changes_.realloc = true;  // new leaks need a new coupling allocation
+        changes_.slot[kCpl] = true;  // new leaks need a new coupling allocation
       } else if (!fs_.cplleak_received) {
         return false;
       }
@@ -346,7 +347,7 @@ class BlockParser {
       }
       return true;
     }
-    changes_.realloc = true;
+    changes_.all = true;
     const auto code = [&](size_t slot) {
       const int mode = static_cast<int>(bits(2));
       fs_.dba[slot].mode = mode;
@@ -390,6 +391,7 @@ class BlockParser {
 
 bool parse_audio_block(BitReader& br, FrameState& fs, int blk, BlockChanges& changes) {
   changes = BlockChanges{};
+  changes.all = blk == 0;
   return BlockParser(br, fs, blk, changes).parse();
 }
 

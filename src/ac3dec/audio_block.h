@@ -15,11 +15,19 @@ void start_frame(FrameState& fs);
 
 bool parse_audfrm(BitReader& br, FrameState& fs);
 
-// Whether a block changed anything the bit allocation depends on: new
-// exponents, parameters, SNR offsets, fast gains, coupling leaks or delta
-// allocations.
+// What a block changed that the bit allocation depends on: `all` for the
+// parameters every channel uses (allocation parameters, SNR offsets, fast
+// gains, delta allocations; everything in block 0), `slot` for a channel's
+// own new exponents, coupling range or leak values. Recomputing just the
+// flagged channels gives the same pointers as recomputing every channel.
 struct BlockChanges {
-  bool realloc = false;
+  bool all = false;
+  std::array<bool, kSlots> slot{};
+  bool any() const {
+    for (const bool s : slot)
+      if (s) return true;
+    return all;
+  }
 };
 
 bool parse_audio_block(BitReader& br, FrameState& fs, int blk, BlockChanges& changes);

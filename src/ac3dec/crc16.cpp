@@ -6,9 +6,18 @@
 
 namespace kelvor {
 
+namespace {
+constexpr auto kTables = make_ac3_crc_tables4();
+}  // namespace
+
 std::uint16_t ac3_crc16(std::span<const std::uint8_t> bytes) {
   std::uint32_t crc = 0;
-  for (const std::uint8_t b : bytes) crc = ((crc & 0xFFu) << 8) ^ ac3_crc_table[(crc >> 8) ^ b];
+  std::size_t i = 0;
+  for (; i + 4 <= bytes.size(); i += 4) {
+    crc = kTables[3][(crc >> 8) ^ bytes[i]] ^ kTables[2][(crc & 0xFFu) ^ bytes[i + 1]] ^
+          kTables[1][bytes[i + 2]] ^ kTables[0][bytes[i + 3]];
+  }
+  for (; i < bytes.size(); ++i) crc = ((crc & 0xFFu) << 8) ^ ac3_crc_table[(crc >> 8) ^ bytes[i]];
   return static_cast<std::uint16_t>(crc);
 }
 

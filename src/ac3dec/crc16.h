@@ -19,6 +19,20 @@ constexpr std::array<std::uint32_t, 256> make_ac3_crc_table() {
 
 inline constexpr std::array<std::uint32_t, 256> ac3_crc_table = make_ac3_crc_table();
 
+// Tables for four bytes per step: entry x of table n is the register after
+// byte x and then n zero bytes, from a zero register (table 0 is the one
+// above). The CRC is linear, so four bytes combine by XOR.
+constexpr std::array<std::array<std::uint32_t, 256>, 4> make_ac3_crc_tables4() {
+  std::array<std::array<std::uint32_t, 256>, 4> t{};
+  t[0] = make_ac3_crc_table();
+  for (std::size_t n = 1; n < 4; ++n)
+    for (std::size_t x = 0; x < 256; ++x) {
+      const std::uint32_t prev = t[n - 1][x];
+      t[n][x] = ((prev & 0xFFu) << 8) ^ t[0][prev >> 8];
+    }
+  return t;
+}
+
 // Remainder over the bytes; 0 when the range ends with its intact CRC word.
 std::uint16_t ac3_crc16(std::span<const std::uint8_t> bytes);
 

@@ -3,6 +3,7 @@
 #include <array>
 
 #include "ac3dec/ac3_math.h"
+#include "ac3dec/transform_avx2.h"
 #include "ac3dec/transform_tables.h"
 
 namespace kelvor::ac3 {
@@ -11,11 +12,20 @@ namespace {
 
 using Sample = Q24;
 
-// Rounded Q24 product; every sum and difference saturates.
+// Rounded Q24 product; every sum and difference saturates. Overflow is rare,
+// so it is tested after a plain wrapping operation.
 inline Sample mul(Sample a, Sample b) { return mul_q24(a, b); }
-inline Sample add(Sample a, Sample b) { return add_sat_q24(a, b); }
-inline Sample sub(Sample a, Sample b) { return sub_sat_q24(a, b); }
-inline Sample neg(Sample a) { return neg_sat_q24(a); }
+inline Sample add(Sample a, Sample b) {
+  Sample r;
+  if (__builtin_add_overflow(a, b, &r)) [[unlikely]] r = a < 0 ? INT32_MIN : INT32_MAX;
+  return r;
+}
+inline Sample sub(Sample a, Sample b) {
+  Sample r;
+  if (__builtin_sub_overflow(a, b, &r)) [[unlikely]] r = a < 0 ? INT32_MIN : INT32_MAX;
+  return r;
+}
+inline Sample neg(Sample a) { return a == INT32_MIN ? INT32_MAX : -a; }
 
 struct Complex128 {
   std::array<Sample, 128> re;
@@ -23,37 +33,70 @@ struct Complex128 {
 };
 
 // In-place radix-2 inverse FFT of n = 2^log2n points whose input is in
-// bit-reversed order; twiddles e^{+j 2 pi k / n} come from the 128-point
-// table with stride 128 / n.
-void inverse_fft(Sample* re, Sample* im, int log2n) {
+// bit-reversed order. Butterflies of span 2 * half use e^{+j pi k / half}:
+// entry k * 64 / half of the table of cos(pi k / 64), sin(pi k / 64).
+void inverse_fft(Sample* __restrict re, Sample* __restrict im, int log2n, bool simd) {
   const int n = 1 << log2n;
-  // Butterflies of span 2 * half use e^{+j pi k / half}: entry k * 64 / half
-  // of the table of cos(pi k / 64), sin(pi k / 64).
-  for (int half = 1; half < n; half *= 2) {
+  // Stages 1 and 2 have the twiddles 1 and j, whose products are exact:
+  // x * 1.0 rounds to x and x * 0 to 0.
+  for (int base = 0; base < n; base += 4) {
+    Sample* r = re + base;
+    Sample* i = im + base;
+    const Sample r0 = add(r[0], r[1]), i0 = add(i[0], i[1]);
+    const Sample r1 = sub(r[0], r[1]), i1 = sub(i[0], i[1]);
+    const Sample r2 = add(r[2], r[3]), i2 = add(i[2], i[3]);
+    const Sample r3 = sub(r[2], r[3]), i3 = sub(i[2], i[3]);
+    r[0] = add(r0, r2);
+    i[0] = add(i0, i2);
+    r[2] = sub(r0, r2);
+    i[2] = sub(i0, i2);
+    // (r3 + j i3) * j = -i3 + j r3
+    const Sample tr = neg(i3);
+    r[1] = add(r1, tr);
+    i[1] = add(i1, r3);
+    r[3] = sub(r1, tr);
+    i[3] = sub(i1, r3);
+  }
+  for (int half = 4; half < n; half *= 2) {
+    if (simd && half >= 8 && fft_stage_avx2(re, im, n, half)) continue;
     const int tw_step = 64 / half;
     for (int base = 0; base < n; base += 2 * half) {
+      Sample* __restrict ar = re + base;
+      Sample* __restrict ai = im + base;
+      Sample* __restrict br = ar + half;
+      Sample* __restrict bi = ai + half;
       for (int k = 0; k < half; ++k) {
         const std::size_t t = static_cast<std::size_t>(k * tw_step);
         const Sample c = kFftTwiddles.cos[t];
         const Sample s = kFftTwiddles.sin[t];
-        Sample* ar = re + base + k;
-        Sample* ai = im + base + k;
-        Sample* br = ar + half;
-        Sample* bi = ai + half;
-        const Sample tr = sub(mul(*br, c), mul(*bi, s));
-        const Sample ti = add(mul(*bi, c), mul(*br, s));
-        *br = sub(*ar, tr);
-        *bi = sub(*ai, ti);
-        *ar = add(*ar, tr);
-        *ai = add(*ai, ti);
+        const Sample tr = sub(mul(br[k], c), mul(bi[k], s));
+        const Sample ti = add(mul(bi[k], c), mul(br[k], s));
+        br[k] = sub(ar[k], tr);
+        bi[k] = sub(ai[k], ti);
+        ar[k] = add(ar[k], tr);
+        ai[k] = add(ai[k], ti);
       }
     }
   }
 }
 
+void inverse_transform_256_impl(std::span<Q24, 256> data, std::span<Q24, 256> delay, bool simd);
+
 }  // namespace
 
 void inverse_transform_512(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  if (!inverse_transform_512_avx2(data, delay)) inverse_transform_512_portable(data, delay);
+}
+
+void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  inverse_transform_256_impl(data, delay, true);
+}
+
+void inverse_transform_256_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  inverse_transform_256_impl(data, delay, false);
+}
+
+void inverse_transform_512_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
   const Twiddles& tw = kPrePost512;
   Complex128 z;
   for (std::size_t k = 0; k < 128; ++k) {
@@ -63,7 +106,7 @@ void inverse_transform_512(std::span<Q24, 256> data, std::span<Q24, 256> delay) 
     z.re[r] = sub(mul(a, tw.cos[k]), mul(b, tw.sin[k]));
     z.im[r] = add(mul(b, tw.cos[k]), mul(a, tw.sin[k]));
   }
-  inverse_fft(z.re.data(), z.im.data(), 7);
+  inverse_fft(z.re.data(), z.im.data(), 7, false);
   Complex128 y;
   for (std::size_t n = 0; n < 128; ++n) {
     y.re[n] = sub(mul(z.re[n], tw.cos[n]), mul(z.im[n], tw.sin[n]));
@@ -87,7 +130,9 @@ void inverse_transform_512(std::span<Q24, 256> data, std::span<Q24, 256> delay) 
   }
 }
 
-void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+namespace {
+
+void inverse_transform_256_impl(std::span<Q24, 256> data, std::span<Q24, 256> delay, bool simd) {
   const Twiddles& tw = kPrePost256;
   // z1 from the even coefficients, z2 from the odd ones; 64 points each.
   Complex128 z;  // re/im [0..63] hold z1, [64..127] hold z2
@@ -102,8 +147,8 @@ void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay) 
     z.re[64 + r] = sub(mul(a2, tw.cos[k]), mul(b2, tw.sin[k]));
     z.im[64 + r] = add(mul(b2, tw.cos[k]), mul(a2, tw.sin[k]));
   }
-  inverse_fft(z.re.data(), z.im.data(), 6);
-  inverse_fft(z.re.data() + 64, z.im.data() + 64, 6);
+  inverse_fft(z.re.data(), z.im.data(), 6, simd);
+  inverse_fft(z.re.data() + 64, z.im.data() + 64, 6, simd);
   Complex128 y;
   for (std::size_t n = 0; n < 64; ++n) {
     for (std::size_t h = 0; h < 128; h += 64) {
@@ -132,5 +177,7 @@ void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay) 
     delay[n] = x[256 + n];
   }
 }
+
+}  // namespace
 
 }  // namespace kelvor::ac3

@@ -15,4 +15,9 @@ void inverse_transform_512(std::span<Q24, 256> data, std::span<Q24, 256> delay);
 // 64-point complex FFTs over the even and the odd coefficients).
 void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay);
 
+// The same transforms without the processor-specific (AVX2) code paths, which
+// must give identical results.
+void inverse_transform_512_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay);
+void inverse_transform_256_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay);
+
 }  // namespace kelvor::ac3

@@ -1,0 +1,268 @@
+#include "ac3dec/transform_avx2.h"
+
+#include "ac3dec/transform_tables.h"
+
+#include <array>
+#include <cstdint>
+
+#if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
+#include <immintrin.h>
+#define KELVOR_HAVE_AVX2_PATH 1
+#endif
+
+namespace kelvor::ac3 {
+
+#ifdef KELVOR_HAVE_AVX2_PATH
+
+namespace {
+
+// Twiddles of each stage laid out contiguously: entry half + k holds
+// cos(pi k / half) and sin(pi k / half), k < half.
+struct StageTwiddles {
+  alignas(32) std::array<Q24, 128> cos{};
+  alignas(32) std::array<Q24, 128> sin{};
+};
+
+constexpr StageTwiddles make_stage_twiddles() {
+  StageTwiddles t;
+  for (int half = 1; half < 128; half *= 2) {
+    for (int k = 0; k < half; ++k) {
+      const auto at = static_cast<std::size_t>(k * (64 / half));
+      t.cos[static_cast<std::size_t>(half + k)] = kFftTwiddles.cos[at];
+      t.sin[static_cast<std::size_t>(half + k)] = kFftTwiddles.sin[at];
+    }
+  }
+  return t;
+}
+constexpr StageTwiddles kStage = make_stage_twiddles();
+
+using V = __m256i;
+
+// Rounded Q24 products of eight lanes: the even and odd lanes' 64-bit
+// products, each plus 2^23, keep bits 24..55 (the low word of the shifted
+// product, as the scalar cast to 32 bits does).
+__attribute__((target("avx2"))) inline V mul_q24(V a, V b) {
+  const V round = _mm256_set1_epi64x(std::int64_t{1} << 23);
+  const V even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epi32(a, b), round), 24);
+  const V odd = _mm256_add_epi64(_mm256_mul_epi32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32)), round);
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(_mm256_srli_epi64(odd, 24), 32), 0xAA);
+}
+
+// Saturation toward the sign of a where the sign bit of `overflow` is set.
+__attribute__((target("avx2"))) inline V saturate(V a, V r, V overflow) {
+  const V limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7FFFFFFF));
+  return _mm256_blendv_epi8(r, limit, _mm256_srai_epi32(overflow, 31));
+}
+
+__attribute__((target("avx2"))) inline V add_sat(V a, V b) {
+  const V r = _mm256_add_epi32(a, b);
+  return saturate(a, r, _mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r)));
+}
+
+__attribute__((target("avx2"))) inline V sub_sat(V a, V b) {
+  const V r = _mm256_sub_epi32(a, b);
+  return saturate(a, r, _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, r)));
+}
+
+__attribute__((target("avx2"))) inline V load(const Q24* p) {
+  return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
+}
+
+__attribute__((target("avx2"))) inline void store(Q24* p, V v) { _mm256_storeu_si256(reinterpret_cast<V*>(p), v); }
+
+__attribute__((target("avx2"))) void stage(Q24* re, Q24* im, int n, int half) {
+  for (int base = 0; base < n; base += 2 * half) {
+    for (int k = 0; k < half; k += 8) {
+      const V c = load(kStage.cos.data() + half + k);
+      const V s = load(kStage.sin.data() + half + k);
+      Q24* ar = re + base + k;
+      Q24* ai = im + base + k;
+      Q24* br = ar + half;
+      Q24* bi = ai + half;
+      const V vbr = load(br);
+      const V vbi = load(bi);
+      const V tr = sub_sat(mul_q24(vbr, c), mul_q24(vbi, s));
+      const V ti = add_sat(mul_q24(vbi, c), mul_q24(vbr, s));
+      const V var = load(ar);
+      const V vai = load(ai);
+      store(br, sub_sat(var, tr));
+      store(bi, sub_sat(vai, ti));
+      store(ar, add_sat(var, tr));
+      store(ai, add_sat(vai, ti));
+    }
+  }
+}
+
+
+// The window split by the index pattern of each of the eight windowing
+// formulas, so that every formula reads its window values contiguously.
+struct WindowTables {
+  alignas(32) std::array<std::array<Q24, 64>, 8> w{};
+};
+
+constexpr WindowTables make_window_tables() {
+  WindowTables t;
+  for (std::size_t n = 0; n < 64; ++n) {
+    t.w[0][n] = kWindow[2 * n];
+    t.w[1][n] = kWindow[2 * n + 1];
+    t.w[2][n] = kWindow[128 + 2 * n];
+    t.w[3][n] = kWindow[128 + 2 * n + 1];
+    t.w[4][n] = kWindow[255 - 2 * n];
+    t.w[5][n] = kWindow[254 - 2 * n];
+    t.w[6][n] = kWindow[127 - 2 * n];
+    t.w[7][n] = kWindow[126 - 2 * n];
+  }
+  return t;
+}
+constexpr WindowTables kWin = make_window_tables();
+
+__attribute__((target("avx2"))) inline V w(int formula, int n) {
+  return load(kWin.w[static_cast<std::size_t>(formula)].data() + n);
+}
+
+__attribute__((target("avx2"))) inline V neg_sat(V a) { return sub_sat(_mm256_setzero_si256(), a); }
+
+// Lanes in reverse order.
+__attribute__((target("avx2"))) inline V reverse(V a) {
+  return _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0));
+}
+
+// The even-indexed (or odd-indexed) lanes of 16 values starting at p.
+__attribute__((target("avx2"))) inline V evens(const Q24* p) {
+  const V idx = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const V lo = _mm256_permutevar8x32_epi32(load(p), idx);
+  const V hi = _mm256_permutevar8x32_epi32(load(p + 8), idx);
+  return _mm256_permute2x128_si256(lo, hi, 0x20);
+}
+__attribute__((target("avx2"))) inline V odds(const Q24* p) {
+  const V idx = _mm256_setr_epi32(0, 2, 4, 6, 1, 3, 5, 7);
+  const V lo = _mm256_permutevar8x32_epi32(load(p), idx);
+  const V hi = _mm256_permutevar8x32_epi32(load(p + 8), idx);
+  return _mm256_permute2x128_si256(lo, hi, 0x31);
+}
+
+// Stores a interleaved with b: p[2i] = a[i], p[2i + 1] = b[i], i < 8.
+__attribute__((target("avx2"))) inline void store_interleaved(Q24* p, V a, V b) {
+  const V lo = _mm256_unpacklo_epi32(a, b);
+  const V hi = _mm256_unpackhi_epi32(a, b);
+  store(p, _mm256_permute2x128_si256(lo, hi, 0x20));
+  store(p + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
+}
+
+// Stages 1 to 3 of the 128-point FFT on one group of eight points, as the
+// portable code does them (stages 1 and 2 without products).
+__attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
+  V r = load(re);
+  V i = load(im);
+  // Stage 1: pairs (0, 1), (2, 3)...: sum in the even lane, difference in the odd.
+  {
+    const V ar = _mm256_shuffle_epi32(r, 0xA0), br = _mm256_shuffle_epi32(r, 0xF5);
+    const V ai = _mm256_shuffle_epi32(i, 0xA0), bi = _mm256_shuffle_epi32(i, 0xF5);
+    r = _mm256_blend_epi32(add_sat(ar, br), sub_sat(ar, br), 0xAA);
+    i = _mm256_blend_epi32(add_sat(ai, bi), sub_sat(ai, bi), 0xAA);
+  }
+  // Stage 2: (0, 2) with twiddle 1 and (1, 3) with twiddle j: (r3, i3) * j = (-i3, r3).
+  {
+    const V ar = _mm256_shuffle_epi32(r, 0x44), br = _mm256_shuffle_epi32(r, 0xEE);
+    const V ai = _mm256_shuffle_epi32(i, 0x44), bi = _mm256_shuffle_epi32(i, 0xEE);
+    const V tr = _mm256_blend_epi32(br, neg_sat(bi), 0xAA);
+    const V ti = _mm256_blend_epi32(bi, br, 0xAA);
+    r = _mm256_blend_epi32(add_sat(ar, tr), sub_sat(ar, tr), 0xCC);
+    i = _mm256_blend_epi32(add_sat(ai, ti), sub_sat(ai, ti), 0xCC);
+  }
+  // Stage 3: span 8, twiddles pi k / 4 for k = 0..3.
+  {
+    const V c = _mm256_permute2x128_si256(load(kStage.cos.data() + 4), load(kStage.cos.data() + 4), 0x00);
+    const V s = _mm256_permute2x128_si256(load(kStage.sin.data() + 4), load(kStage.sin.data() + 4), 0x00);
+    const V ar = _mm256_permute2x128_si256(r, r, 0x00), br = _mm256_permute2x128_si256(r, r, 0x11);
+    const V ai = _mm256_permute2x128_si256(i, i, 0x00), bi = _mm256_permute2x128_si256(i, i, 0x11);
+    const V tr = sub_sat(mul_q24(br, c), mul_q24(bi, s));
+    const V ti = add_sat(mul_q24(bi, c), mul_q24(br, s));
+    r = _mm256_blend_epi32(add_sat(ar, tr), sub_sat(ar, tr), 0xF0);
+    i = _mm256_blend_epi32(add_sat(ai, ti), sub_sat(ai, ti), 0xF0);
+  }
+  store(re, r);
+  store(im, i);
+}
+
+__attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
+  const Twiddles& tw = kPrePost512;
+  alignas(32) std::array<Q24, 128> zr;
+  alignas(32) std::array<Q24, 128> zi;
+  alignas(32) std::array<Q24, 128> re;
+  alignas(32) std::array<Q24, 128> im;
+  // Pre-twiddle of a = X[255 - 2k] and b = X[2k], then into bit-reversed order.
+  for (int k = 0; k < 128; k += 8) {
+    const V b = evens(data + 2 * k);
+    const V a = reverse(odds(data + 240 - 2 * k));
+    const V c = load(tw.cos.data() + k);
+    const V s = load(tw.sin.data() + k);
+    store(zr.data() + k, sub_sat(mul_q24(a, c), mul_q24(b, s)));
+    store(zi.data() + k, add_sat(mul_q24(b, c), mul_q24(a, s)));
+  }
+  for (std::size_t k = 0; k < 128; ++k) {
+    re[kBitReverse7[k]] = zr[k];
+    im[kBitReverse7[k]] = zi[k];
+  }
+  for (int g = 0; g < 128; g += 8) first_stages(re.data() + g, im.data() + g);
+  for (int half = 8; half < 128; half *= 2) stage(re.data(), im.data(), 128, half);
+  // Post-twiddle.
+  for (int n = 0; n < 128; n += 8) {
+    const V r = load(re.data() + n);
+    const V i = load(im.data() + n);
+    const V c = load(tw.cos.data() + n);
+    const V s = load(tw.sin.data() + n);
+    store(zr.data() + n, sub_sat(mul_q24(r, c), mul_q24(i, s)));
+    store(zi.data() + n, add_sat(mul_q24(i, c), mul_q24(r, s)));
+  }
+  const Q24* yr = zr.data();
+  const Q24* yi = zi.data();
+  // Windowing and de-interleaving: formula f fills x[base_f + 2n (+1)].
+  alignas(32) std::array<Q24, 512> x;
+  for (int n = 0; n < 64; n += 8) {
+    const V x0 = neg_sat(mul_q24(load(yi + 64 + n), w(0, n)));
+    const V x1 = mul_q24(reverse(load(yr + 56 - n)), w(1, n));
+    const V x2 = neg_sat(mul_q24(load(yr + n), w(2, n)));
+    const V x3 = mul_q24(reverse(load(yi + 120 - n)), w(3, n));
+    const V x4 = neg_sat(mul_q24(load(yr + 64 + n), w(4, n)));
+    const V x5 = mul_q24(reverse(load(yi + 56 - n)), w(5, n));
+    const V x6 = mul_q24(load(yi + n), w(6, n));
+    const V x7 = neg_sat(mul_q24(reverse(load(yr + 120 - n)), w(7, n)));
+    store_interleaved(x.data() + 2 * n, x0, x1);
+    store_interleaved(x.data() + 128 + 2 * n, x2, x3);
+    store_interleaved(x.data() + 256 + 2 * n, x4, x5);
+    store_interleaved(x.data() + 384 + 2 * n, x6, x7);
+  }
+  for (int n = 0; n < 256; n += 8) {
+    store(data + n, add_sat(load(x.data() + n), load(delay + n)));
+    store(delay + n, load(x.data() + 256 + n));
+  }
+}
+
+bool have_avx2() {
+  static const bool available = __builtin_cpu_supports("avx2") != 0;
+  return available;
+}
+
+}  // namespace
+
+bool fft_stage_avx2(Q24* re, Q24* im, int n, int half) {
+  if (half < 8 || !have_avx2()) return false;
+  stage(re, im, n, half);
+  return true;
+}
+
+bool inverse_transform_512_avx2(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
+  if (!have_avx2()) return false;
+  transform_512(data.data(), delay.data());
+  return true;
+}
+
+#else
+
+bool fft_stage_avx2(Q24*, Q24*, int, int) { return false; }
+bool inverse_transform_512_avx2(std::span<Q24, 256>, std::span<Q24, 256>) { return false; }
+
+#endif
+
+}  // namespace kelvor::ac3
