@@ -116,7 +116,7 @@ bool Ac3Decoder::read_mantissas(int blk) {
   const auto read_channel = [&](std::size_t slot, int end, bool dither) {
     Coefficients& co = coeffs_[slot];
     if (fs.ahtinu[slot]) {
-      if (blk == 0 && !read_aht_channel(br_, fs.bap[slot], 0, end, dither_, aht_[slot])) return false;
+      if (blk == 0 && !read_aht_channel(br_, fs.bap[slot], 0, end, dither_, true, aht_[slot])) return false;
       for (int bin = 0; bin < end; ++bin)
         co[idx(bin)] = shr32(aht_[slot][idx(bin)][idx(blk)], fs.exps[slot][idx(bin)]);
       return true;
@@ -138,7 +138,9 @@ bool Ac3Decoder::read_mantissas(int blk) {
       coupling_read = true;
       Coefficients& cpl = coeffs_[kCpl];
       if (fs.ahtinu[kCpl]) {
-        if (blk == 0 && !read_aht_channel(br_, fs.bap[kCpl], fs.cpl_start, fs.cpl_end, dither_, aht_[kCpl]))
+        // Without dither, like the coupling channel's ordinary mantissas:
+        // decoupling dithers its empty bins per channel, as dithflag says.
+        if (blk == 0 && !read_aht_channel(br_, fs.bap[kCpl], fs.cpl_start, fs.cpl_end, dither_, false, aht_[kCpl]))
           return false;
         for (int bin = fs.cpl_start; bin < fs.cpl_end; ++bin) cpl[idx(bin)] = aht_[kCpl][idx(bin)][idx(blk)];
       } else {

@@ -49,7 +49,7 @@ AhtBin aht_inverse_dct(const AhtBin& x) {
 }
 
 bool read_aht_channel(BitReader& br, std::span<const std::uint8_t, 256> hebap, int start, int end,
-                      Ac3Dither& dither, std::span<AhtBin, 256> out) {
+                      Ac3Dither& dither, bool dither_empty_bins, std::span<AhtBin, 256> out) {
   const unsigned gaqmod = br.read_bits(2);
   const unsigned endbap = end_gain_bap(gaqmod);
   std::array<std::uint8_t, 256> gain{};
@@ -77,6 +77,10 @@ bool read_aht_channel(BitReader& br, std::span<const std::uint8_t, 256> hebap, i
     const unsigned h = hebap[static_cast<std::size_t>(bin)];
     AhtBin x{};
     if (h == 0) {
+      if (!dither_empty_bins) {
+        out[static_cast<std::size_t>(bin)] = {};
+        continue;
+      }
       for (Q24& v : x) v = dither.dither_next();
     } else if (h <= 7) {
       const unsigned index = br.read_bits(eac3::kHebapBits[h]);

@@ -127,7 +127,7 @@ class Builder {
       Put(0, 1);  // convexpstre
     }
     if (s_.aht) {
-      if (s_.coupling) Put(0, 1);
+      if (s_.coupling) Put(1, 1);  // cplahtinu: the coupling channel too
       for (int ch = 0; ch < nfchans_; ++ch) Put(1, 1);  // chahtinu
     }
     Put(static_cast<std::uint32_t>(s_.csnroffst), 6);
@@ -414,7 +414,7 @@ class Builder {
       MaskInput in{start, end, kFastGain[idx(fgain_[slot])], fastleak, slowleak};
       compute_mask(exps_[slot], in, params, mask_);
       apply_delta(dba_[slot], mask_.mask);
-      compute_bap(mask_, start, end, snroffset, params.floor, (s_.aht && slot != kCpl) ? eac3::hebaptab : baptab,
+      compute_bap(mask_, start, end, snroffset, params.floor, s_.aht ? eac3::hebaptab : baptab,
                   bap_[slot]);
     };
     if (s_.coupling) run(kCpl, cpl_start_, cpl_end_, fleak_ * 256 + 768, sleak_ * 256 + 768);
@@ -455,12 +455,12 @@ class Builder {
     out_.mantissa_bits += static_cast<int>(w_.count());
   }
 
-  void HybridTransform(std::size_t slot, int end) {
+  void HybridTransform(std::size_t slot, int end, int start = 0) {
     Put(static_cast<std::uint32_t>(s_.gaqmod), 2);
     const int endbap = s_.gaqmod < 2 ? 12 : 17;
     std::array<int, 256> gain{};
     std::vector<int> gain_bins;
-    for (int bin = 0; bin < end; ++bin) {
+    for (int bin = start; bin < end; ++bin) {
       const int h = bap_[slot][idx(bin)];
       if (h > 7 && h < endbap) gain_bins.push_back(bin);
     }
@@ -479,7 +479,7 @@ class Builder {
         for (std::size_t k = 0; k < 3 && i + k < gain_bins.size(); ++k) gain[idx(gain_bins[i + k])] = digits[k];
       }
     }
-    for (int bin = 0; bin < end; ++bin) {
+    for (int bin = start; bin < end; ++bin) {
       const int h = bap_[slot][idx(bin)];
       ++out_.hebap_bins[idx(h)];
       if (h == 0) continue;
@@ -520,7 +520,11 @@ class Builder {
       }
       if (s_.coupling && !coupling_done) {
         coupling_done = true;
-        for (int bin = cpl_start_; bin < cpl_end_; ++bin) Mantissa(bap_[kCpl][idx(bin)]);
+        if (!s_.aht) {
+          for (int bin = cpl_start_; bin < cpl_end_; ++bin) Mantissa(bap_[kCpl][idx(bin)]);
+        } else if (blk == 0) {
+          HybridTransform(kCpl, cpl_end_, cpl_start_);
+        }
       }
     }
   }
