@@ -4,6 +4,7 @@
 #include <string>
 
 #include "cli/convert_command.h"
+#include "cli/decode_ac3_command.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
 
@@ -18,6 +19,9 @@ constexpr const char* kUsage =
     "Commands:\n"
     "  scan INPUT              list the video and audio tracks of a recording\n"
     "  convert INPUT OUTPUT    convert a recording to MPG, TS or M2TS\n"
+    "  decode-ac3 INPUT OUTPUT.wav\n"
+    "                          decode AC-3/E-AC-3 (a raw stream or the first\n"
+    "                          private track of a TS) to 48 kHz stereo WAV\n"
     "\n"
     "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
     "Exit status: 0 success, 1 input error, 2 bad command line.\n";
@@ -37,6 +41,7 @@ int main(int argc, char** argv) {
   }
   if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
   if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
+  if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }
