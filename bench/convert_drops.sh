@@ -13,12 +13,20 @@ impair="python3 $here/tests/fixtures/impair_ts.py"
 measure="python3 $here/tests/fixtures/measure_markers.py"
 mkdir -p "$work"
 
+# Pictures whose time stamps no decode time can follow (two pictures on one
+# time stamp, or a picture stamped before one a decoder shows ahead of it), as
+# ffmpeg reports them when it muxes the video in decode order.
+order_complaints() {
+  ffmpeg -nostdin -v error -i "$1" -map 0:v -c copy -f null - 2>&1 | grep -c monoton || true
+}
+
 # One line: name, tool, complete markers, worst offset over all markers, worst
-# offset away from the drop (markers more than 2.5 s from it), largest PTS steps.
+# offset away from the drop (markers more than 2.5 s from it), largest PTS
+# steps, decode-order complaints.
 summary() {
-  python3 - "$1" "$2" "$3" "$4" <<'PY'
+  python3 - "$1" "$2" "$3" "$4" "$5" <<'PY'
 import json, sys
-name, tool, path, drop = sys.argv[1:5]
+name, tool, path, drop, order = sys.argv[1:6]
 m = json.load(open(path))
 drop = float(drop)
 worst = far = 0.0
@@ -35,7 +43,7 @@ v = m.get("video", {}).get("max_pts_step_ms")
 a = [s.get("max_pts_step_ms") for s in m.get("audio", [])]
 n = m.get("summary", {}).get("complete_markers")
 print(f"{name:22s} {tool:7s} markers {n}  worst {worst:6.1f} ms  away from drop {far:6.1f} ms  "
-      f"largest PTS step: video {v} ms, audio {a} ms")
+      f"largest PTS step: video {v} ms, audio {a} ms  order complaints {order}")
 PY
 }
 
@@ -49,8 +57,8 @@ run_case() {  # NAME INPUT OPS...
   ffmpeg -nostdin -v error -y -i "$in" -map 0:v -map 0:a -c copy -f $ffmt "$work/$name.ff.mpg" 2>/dev/null || true
   $measure "$work/$name.mpg" --json > "$work/$name.json" 2>/dev/null || echo '{}' > "$work/$name.json"
   $measure "$work/$name.ff.mpg" --json > "$work/$name.ff.json" 2>/dev/null || echo '{}' > "$work/$name.ff.json"
-  summary "$name" kelvor "$work/$name.json" "${DROP_AT:--1}"
-  summary "$name" ffmpeg "$work/$name.ff.json" "${DROP_AT:--1}"
+  summary "$name" kelvor "$work/$name.json" "${DROP_AT:--1}" "$(order_complaints "$work/$name.mpg")"
+  summary "$name" ffmpeg "$work/$name.ff.json" "${DROP_AT:--1}" "$(order_complaints "$work/$name.ff.mpg")"
 }
 
 DROP_AT=20 run_case mpeg2_drop_40ms mpeg2_mp2_long.ts drop:20:0.04

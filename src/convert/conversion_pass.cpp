@@ -145,7 +145,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   }
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
 
-  if (flush && !mux_.FinishOutput(video_.outputOn())) outcome.outputError = true;
+  // A picture held back at a restart of the time line goes out first.
+  if (flush && (!video_.finish() || !mux_.FinishOutput(video_.outputOn()))) outcome.outputError = true;
   ui_.setStopEnabled(false);
   if (!output_.CloseOutput()) outcome.outputError = true;
   input_.close();

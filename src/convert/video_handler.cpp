@@ -13,6 +13,13 @@ constexpr std::uint8_t kNalIdrSlice = 5;
 constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalDelimiter = 9;
 constexpr std::uint8_t kNalFiller = 12;
+constexpr std::uint32_t kIPicture = 1;
+constexpr std::uint32_t kPPicture = 2;
+constexpr std::uint32_t kBPicture = 3;
+constexpr std::uint32_t kTrModulo = 1024;
+
+// The lowest `n` bits set.
+constexpr std::uint64_t LowBits(std::uint32_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
 
 // An H.264 filler-data NAL unit as long as a program stream pack.
 constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
@@ -30,7 +37,7 @@ constexpr std::array<std::uint8_t, 8> kZeros{};
 
 VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux,
                            H264IdrState& idr)
-    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(kCaptureSize) {}
+    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
 
 void VideoHandler::reset() {
   phase_ = Phase::Z0;
@@ -44,15 +51,29 @@ void VideoHandler::reset() {
   captureLength_ = 0;
   gopPictureCount_ = gopSpan_ = 0;
   gopSlots_ = 0;
-  restartTr_ = 0;
+  restartTr_ = leadingFloor_ = 0;
+  holding_ = closeAfterRelease_ = skipping_ = false;
+  holdLength_ = 0;
+  anchorSeen_ = false;
+  anchorTr_ = 0;
   pesClosedAtHeader_ = false;
   timeRemoved_ = 0;
 }
 
 bool VideoHandler::writeBytes(std::span<const std::uint8_t> bytes) {
+  if (skipping_) return true;
+  if (holding_) {
+    if (bytes.size() <= kHoldSize - holdLength_) {
+      std::copy(bytes.begin(), bytes.end(), capture_.begin() + holdLength_);
+      holdLength_ += static_cast<std::uint32_t>(bytes.size());
+      return true;
+    }
+    // Too large to hold: placed as if none of the pictures before it follows.
+    if (!releaseHeld(restartTr_)) return false;
+  }
   if (videoOutputOn_) return mux_.WriteVideoBytes(bytes);
   if (capturing_) {
-    if (bytes.size() > capture_.size() - captureLength_) {
+    if (bytes.size() > kCaptureSize - captureLength_) {
       capturing_ = false;  // too long to hold: output starts at a later access unit
     } else {
       std::copy(bytes.begin(), bytes.end(), capture_.begin() + captureLength_);
@@ -83,6 +104,9 @@ bool VideoHandler::release(std::uint32_t count) {
 }
 
 bool VideoHandler::closeVideoPes() {
+  // A PES packet that nothing was written to (a picture left out) stays open.
+  const StreamPacketState& s = mux_.videoState();
+  if (!s.followingInUse && s.remaining == s.firstSize) return true;
   if (!mux_.FlushPartialPacket(mux_.videoState())) return false;
   mux_.ResetVideoPes();
   return true;
@@ -178,9 +202,15 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   if (straddling) {
     held_ = heldOutside_ = 0;
     if (value == kPictureStart) {
+      skipping_ = false;
       p.runStart = p.pos;
       phase_ = Phase::P1;
       return true;
+    }
+    if (value == kSequenceHeader || value == kGroupStart) {
+      // A left-out picture ends here; a held one has no leading pictures.
+      skipping_ = false;
+      if (holding_ && !releaseHeld(restartTr_)) return false;
     }
     if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
     if (value == kGroupStart && videoTimeSet_) closeGop();
@@ -193,7 +223,15 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     held_ = 0;
     if (videoOutputOn_) {
       if (!writeRun(p, prefixStart)) return false;
-      if (ts && !pesClosedAtHeader_ && !closeVideoPes()) return false;
+      skipping_ = false;
+      if (ts && !pesClosedAtHeader_) {
+        // The held picture's PES packet is closed once it is written.
+        if (holding_) {
+          closeAfterRelease_ = true;
+        } else if (!closeVideoPes()) {
+          return false;
+        }
+      }
       pesClosedAtHeader_ = false;
     }
     p.runStart = p.pos;
@@ -202,6 +240,13 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   }
   if (value == kSequenceHeader || value == kGroupStart) {
     held_ = 0;
+    if (skipping_ || holding_) {
+      // The picture before ends here: a left-out one is done, a held one has
+      // no leading pictures.
+      if (!writeRun(p, prefixStart)) return false;
+      skipping_ = false;
+      if (holding_ && !releaseHeld(restartTr_)) return false;
+    }
     if (value == kGroupStart && videoTimeSet_) closeGop();
     if (value == kSequenceHeader && !videoOutputOn_) {
       // Output begins here once the time line is anchored; nothing earlier.
@@ -226,23 +271,25 @@ void VideoHandler::closeGop() {
   timing_.videoTime += std::max(gopPictureCount_, gopSpan_) * kPictureTicks;
   gopPictureCount_ = gopSpan_ = 0;
   gopSlots_ = 0;
-  restartTr_ = 0;
+  restartTr_ = leadingFloor_ = 0;
+  anchorSeen_ = false;  // temporal references start again
 }
 
 void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored) {
   // Pictures were lost (or the time stamps jumped): the picture goes to the
   // first free place of the time line, and its GOP is counted from there on,
   // so that the time line neither stops short nor runs back over pictures
-  // already written. Only what the pictures after it show is known: those
-  // that would come before it in this GOP were lost with the rest.
+  // already written. Pictures that come before it in this GOP and still
+  // arrive move it on when it is held (releaseHeld); the others were lost.
   auto free = static_cast<std::uint32_t>(std::countr_one(gopSlots_));
   if (free >= 64) free = std::max(gopPictureCount_, gopSpan_);
   const std::uint32_t origin = timing_.videoTime + (free - tr) * kPictureTicks;
   moveStartBase(TimeDifference(anchored, origin));
   timing_.videoTime = origin;
   gopPictureCount_ = gopSpan_ = tr;
-  gopSlots_ = tr >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << tr) - 1;
-  restartTr_ = tr;
+  gopSlots_ = LowBits(tr);
+  restartTr_ = leadingFloor_ = tr;
+  anchorSeen_ = false;  // the reference pictures before the loss do not count
 }
 
 void VideoHandler::countPicture(std::uint32_t tr) {
@@ -254,16 +301,70 @@ void VideoHandler::countPicture(std::uint32_t tr) {
     gopPictureCount_ -= gopSpan_;
     gopSlots_ = gopSpan_ >= 64 ? 0 : gopSlots_ >> gopSpan_;
     gopSpan_ = 0;
-    restartTr_ = 0;
+    restartTr_ = leadingFloor_ = 0;
   }
+}
+
+bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
+  holding_ = false;
+  const std::uint32_t tr = restartTr_;
+  if (firstLeading < tr) {
+    // The leading pictures still to come take the places before the held
+    // one: it moves on by as many, and so does the time origin, so that the
+    // sound stays in step. The places of the lost ones are those of the
+    // pictures written before the loss.
+    const std::uint32_t room = tr - firstLeading;
+    if (gopPictureCount_ >= room) {
+      timing_.videoTime += room * kPictureTicks;
+      moveStartBase(-static_cast<std::int32_t>(room * kPictureTicks));
+      gopPictureCount_ -= room;
+      gopSlots_ = (gopSlots_ & ~LowBits(tr)) | LowBits(firstLeading);
+      leadingFloor_ = firstLeading;
+    }
+  }
+  if (!mux_.videoState().ptsPlaced && !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
+    return false;
+  }
+  const std::uint32_t length = holdLength_;
+  holdLength_ = 0;
+  if (!mux_.WriteVideoBytes(std::span(capture_).first(length))) return false;
+  if (!closeAfterRelease_) return true;
+  closeAfterRelease_ = false;
+  return closeVideoPes();
+}
+
+bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
+
+bool VideoHandler::lostBackwardReference(std::uint32_t tr, std::uint32_t type) const {
+  // B pictures follow both their references in decode order and are shown
+  // before the later one. Shown after it, a B picture is one whose later
+  // reference was lost: decoders would show it before that reference, out of
+  // order, and predict it from the wrong pictures.
+  if (type != kBPicture || !anchorSeen_) return false;
+  const std::uint32_t ahead = (tr - anchorTr_) % kTrModulo;
+  return ahead != 0 && ahead < kTrModulo / 2;
 }
 
 bool VideoHandler::mpeg2Picture(Piece& p) {
   const std::uint32_t tr = (static_cast<std::uint32_t>(startCodeTemplate_[4]) << 2) |
                            (startCodeTemplate_[5] >> 6);
+  const std::uint32_t type = (startCodeTemplate_[5] >> 3) & 7;
   phase_ = Phase::Z0;
   p.runStart = p.pos;
-  if (startCodePtsValid_ && timing_.startFound) {
+  const bool timed = startCodePtsValid_ && timing_.startFound;
+  if (holding_) {
+    // The picture after the held one: shown before it and in step with it,
+    // it is the first of the held picture's leading pictures that arrive.
+    bool leading = tr < restartTr_;
+    if (leading && timed) {
+      const std::uint32_t anchored = startCodePts_ - tr * kPictureTicks - timing_.startBase;
+      const std::int32_t d = TimeDifference(anchored, timing_.videoTime);
+      leading = d < kHalfPicture && d > -kHalfPicture;
+    }
+    if (!releaseHeld(leading ? tr : restartTr_)) return false;
+  }
+  bool restarted = false;
+  if (timed) {
     // A PES time stamp belongs to the first picture that starts in the PES.
     timing_.videoPtsValid = false;
     const std::uint32_t anchored = startCodePts_ - tr * kPictureTicks - timing_.startBase;
@@ -279,24 +380,38 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       if (d >= kHalfPicture || d <= -kHalfPicture) {
         // Lost pictures: the lost time leaves the output, audio included.
         restartGop(tr, anchored);
+        restarted = true;
       } else {
         moveStartBase(d);
       }
     }
   }
-  // After a restart, a picture that belongs before the restarting one in the
-  // GOP (a B picture whose forward reference was lost) keeps its place before
-  // it, in step with its sound, over the last pictures written before the
-  // loss; it is not counted again.
-  const bool follower = videoTimeSet_ && tr < restartTr_;
+  // A picture of the restarted GOP that would land on a place written before
+  // the loss is left out, and not counted again. So is a B picture that lost
+  // its later reference; its place stays empty, as for any lost picture.
+  const bool overlaps = videoTimeSet_ && tr < leadingFloor_;
+  const bool orphan = videoTimeSet_ && lostBackwardReference(tr, type);
   if (videoOutputOn_) {
-    if (!mux_.videoState().ptsPlaced &&
-        !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
-      return false;
+    if (overlaps || orphan) {
+      skipping_ = true;
+    } else if (restarted && (type == kIPicture || type == kPPicture) && tr > 0 && tr < 64) {
+      holding_ = true;
+      holdLength_ = 0;
+      closeAfterRelease_ = false;
+      if (!writeBytes(startCodeTemplate_)) return false;
+    } else {
+      if (!mux_.videoState().ptsPlaced &&
+          !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
+        return false;
+      }
+      if (!writeBytes(startCodeTemplate_)) return false;
     }
-    if (!writeBytes(startCodeTemplate_)) return false;
   }
-  if (videoTimeSet_ && !follower) countPicture(tr);
+  if (videoTimeSet_ && !overlaps) countPicture(tr);
+  if (type == kIPicture || type == kPPicture) {
+    anchorTr_ = tr;
+    anchorSeen_ = true;
+  }
   return true;
 }
 

@@ -30,6 +30,11 @@ class VideoHandler {
   // H.264: the head of the first access unit (delimiter, parameter sets,
   // SEI) is held until its first slice shows whether output can start there.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
+  // MPEG-2: the picture that restarts the time line after a loss is held
+  // until the next picture shows how many of the pictures shown before it
+  // are still to come. Room for any picture of main profile at high level
+  // (its VBV buffer); a larger one is placed without waiting.
+  static constexpr std::uint32_t kHoldSize = 0x130000;
 
   VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux, H264IdrState& idr);
 
@@ -47,6 +52,10 @@ class VideoHandler {
   // One piece of the video elementary stream. False only when the output
   // refused a packet. Does nothing once stopped.
   bool HandleVideo(std::span<const std::uint8_t> piece);
+
+  // End of the run: writes a picture still held. False only when the output
+  // refused a packet.
+  bool finish();
 
   // The time base jumped by more than 10 seconds: the conversion ends here.
   bool stopped() const { return phase_ == Phase::Stopped; }
@@ -94,6 +103,12 @@ class VideoHandler {
   void closeGop();
   void restartGop(std::uint32_t tr, std::uint32_t anchored);
   void countPicture(std::uint32_t tr);
+  // The held restarting picture goes out; `firstLeading` is the lowest
+  // temporal reference of the pictures before it that still arrive.
+  bool releaseHeld(std::uint32_t firstLeading);
+  // A B picture shown after the last reference picture decoded lost the
+  // reference it is predicted backwards from.
+  bool lostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
 
   const TrackTable& tracks_;
   StreamTiming& timing_;
@@ -124,6 +139,7 @@ class VideoHandler {
   std::uint32_t untimedUnits_ = 0;     // access units since the last timed one
   bool capturing_ = false;
   std::uint32_t captureLength_ = 0;
+  // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;
 
   // MPEG-2
@@ -131,6 +147,14 @@ class VideoHandler {
   std::uint32_t gopSpan_ = 0;
   std::uint64_t gopSlots_ = 0;        // picture slots of the GOP that are taken, from videoTime
   std::uint32_t restartTr_ = 0;       // the GOP was restarted at a picture with this tr (0: not)
+  // Pictures of this GOP below this tr would land on places already written.
+  std::uint32_t leadingFloor_ = 0;
+  bool holding_ = false;              // the restarting picture is being held
+  std::uint32_t holdLength_ = 0;
+  bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
+  bool skipping_ = false;             // the current picture is not written
+  bool anchorSeen_ = false;           // a reference picture of this GOP was decoded
+  std::uint32_t anchorTr_ = 0;        // its temporal reference
   bool pesClosedAtHeader_ = false;
 
   std::int64_t timeRemoved_ = 0;

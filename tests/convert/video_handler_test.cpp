@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 #include <random>
 
 #include "convert_test_support.h"
@@ -17,11 +18,17 @@ void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(),
 
 Bytes SequenceHeader() { return {0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x33, 0x24, 0x9F, 0x23, 0x81}; }
 Bytes GopHeader() { return {0x00, 0x00, 0x01, 0xB8, 0x00, 0x08, 0x00, 0x40}; }
-// A picture header with temporal_reference tr, then one slice of data.
-Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40) {
+// Picture coding types.
+constexpr std::uint8_t kI = 1;
+constexpr std::uint8_t kP = 2;
+constexpr std::uint8_t kB = 3;
+
+// A picture header with temporal_reference tr, then one slice of data; `seed`
+// tells pictures of the same size apart.
+Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40, std::uint8_t type = kI, std::uint32_t seed = 0) {
   Bytes b{0x00, 0x00, 0x01, 0x00, static_cast<std::uint8_t>(tr >> 2),
-          static_cast<std::uint8_t>(((tr & 3) << 6) | 0x08), 0x12, 0x34, 0x00, 0x00, 0x01, 0x01};
-  for (std::size_t k = 0; k < sliceBytes; ++k) b.push_back(static_cast<std::uint8_t>(0x21 + k % 13));
+          static_cast<std::uint8_t>(((tr & 3) << 6) | (type << 3)), 0x12, 0x34, 0x00, 0x00, 0x01, 0x01};
+  for (std::size_t k = 0; k < sliceBytes; ++k) b.push_back(static_cast<std::uint8_t>(0x21 + (k + seed) % 13));
   return b;
 }
 
@@ -44,6 +51,7 @@ struct VideoRig : HandlerRig {
     }
     return true;
   }
+  bool finish() { return video.finish() && mux.FinishOutput(video.outputOn()); }
   Bytes es() { return TsElementaryOf(sink, 0x1011); }
   // PTS of every video PES packet in TS output.
   std::vector<std::uint32_t> ptsList() const {
@@ -57,6 +65,16 @@ struct VideoRig : HandlerRig {
                     (t[4] >> 1));
     }
     return out;
+  }
+  // Video PES packets of the TS output that carry no data.
+  std::size_t emptyPesCount() const {
+    std::size_t n = 0;
+    for (const auto& p : sink.packets) {
+      if (p[1] != 0x50 || p[2] != 0x11) continue;
+      const std::size_t s = (p[3] & 0x20) ? 5u + p[4] : 4u;
+      n += s + 9u + p[s + 8] >= 188;
+    }
+    return n;
   }
   std::size_t pesCount() const {
     std::size_t n = 0;
@@ -87,7 +105,7 @@ TEST(VideoHandlerMpeg2, AnchorsTheTimeLineAndStartsAtTheNextSequenceHeader) {
   Append(second, GopHeader());
   Append(second, Picture(2));
   ASSERT_TRUE(rig.pes(second, 100000 + 3600));
-  ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+  ASSERT_TRUE(rig.finish());
   EXPECT_EQ(rig.es(), second);
   ASSERT_FALSE(rig.ptsList().empty());
   EXPECT_EQ(rig.ptsList().front(), 103600u) << "nothing lost: the input PTS is kept";
@@ -131,24 +149,63 @@ std::vector<std::uint32_t> Sorted(std::vector<std::uint32_t> v) {
   return v;
 }
 
-// One picture per PES packet, each with its time stamp: (tr, display slot).
+// One picture per PES packet, each with its time stamp: (tr, display slot,
+// coding type, content seed).
 struct Pic {
   std::uint32_t tr;
   std::int64_t slot;
+  std::uint8_t type = kI;
+  std::uint32_t seed = 0;
 };
-bool SendPictures(VideoRig& rig, std::int64_t origin, std::initializer_list<Pic> pics, bool gopHeader) {
+Bytes PesData(const Pic& pic, bool gopHeader) {
+  Bytes b;
+  if (gopHeader) {
+    b = SequenceHeader();
+    Append(b, GopHeader());
+  }
+  Append(b, Picture(pic.tr, 40, pic.type, pic.seed));
+  return b;
+}
+bool SendPictures(VideoRig& rig, std::int64_t origin, std::initializer_list<Pic> pics, bool gopHeader,
+                  std::size_t piece = 184) {
   bool first = gopHeader;
   for (const Pic& pic : pics) {
-    Bytes b;
-    if (first) {
-      b = SequenceHeader();
-      Append(b, GopHeader());
-      first = false;
-    }
-    Append(b, Picture(pic.tr));
-    if (!rig.pes(b, origin + pic.slot * 3600)) return false;
+    if (!rig.pes(PesData(pic, first), origin + pic.slot * 3600, piece)) return false;
+    first = false;
   }
   return true;
+}
+
+// The PTS of the output pictures in the order a decoder shows them: a B
+// picture as soon as it is decoded, a reference picture when the next one is
+// decoded. TS output, one picture per PES packet.
+std::vector<std::uint32_t> ShownOrder(VideoRig& rig) {
+  const Bytes es = rig.es();
+  std::vector<std::uint8_t> types;
+  for (std::size_t i = 0; i + 5 < es.size(); ++i) {
+    if (es[i] == 0 && es[i + 1] == 0 && es[i + 2] == 1 && es[i + 3] == 0) types.push_back((es[i + 5] >> 3) & 7);
+  }
+  const std::vector<std::uint32_t> pts = rig.ptsList();
+  EXPECT_EQ(types.size(), pts.size()) << "one time stamp per picture";
+  std::vector<std::uint32_t> shown;
+  std::optional<std::uint32_t> reference;
+  for (std::size_t k = 0; k < std::min(types.size(), pts.size()); ++k) {
+    if (types[k] == kB) {
+      shown.push_back(pts[k]);
+    } else {
+      if (reference) shown.push_back(*reference);
+      reference = pts[k];
+    }
+  }
+  if (reference) shown.push_back(*reference);
+  return shown;
+}
+
+// `count` places one picture apart from `first`.
+std::vector<std::uint32_t> Places(std::int64_t first, std::uint32_t count) {
+  std::vector<std::uint32_t> v;
+  for (std::uint32_t k = 0; k < count; ++k) v.push_back(static_cast<std::uint32_t>(first + k * 3600));
+  return v;
 }
 
 // The time line after lost pictures: every picture that arrives gets a place
@@ -194,25 +251,154 @@ TEST(VideoHandlerMpeg2, GopWithoutItsLeadingPicturesIsFollowedWithoutOverlap) {
   EXPECT_EQ(Sorted(rig.ptsList()), expected);
 }
 
-TEST(VideoHandlerMpeg2, PicturesBeforeTheRestartingOneKeepTheirPlaceBeforeIt) {
-  // After a loss the GOP header and its I picture (tr 2) arrive, then one of
-  // the B pictures shown before it: it is stamped before the I picture with
-  // the same cut of the time origin, so it stays in step with its sound, and
-  // it is not counted again: the next GOP follows the I picture.
+// The GOP before a loss: I2 B0 B1 P5 B3 B4 at origin o.
+constexpr Pic kGopBeforeLoss[] = {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}};
+bool SendGopBeforeLoss(VideoRig& rig, std::int64_t o) {
+  for (std::size_t k = 0; k < std::size(kGopBeforeLoss); ++k) {
+    if (!rig.pes(PesData(kGopBeforeLoss[k], k == 0), o + kGopBeforeLoss[k].slot * 3600)) return false;
+  }
+  return true;
+}
+// Its output bytes: output starts at its sequence header.
+Bytes GopBeforeLossBytes() {
+  Bytes b;
+  for (std::size_t k = 0; k < std::size(kGopBeforeLoss); ++k) Append(b, PesData(kGopBeforeLoss[k], k == 0));
+  return b;
+}
+
+TEST(VideoHandlerMpeg2, RestartingPictureMakesRoomForTheLeadingPicturesThatArrive) {
+  // After a loss the next GOP header and its I picture (tr 2) arrive, then
+  // none, the last or both of the B pictures shown before it. The I picture
+  // waits for the next picture to know: those that arrive are shown before it
+  // on places of their own, nothing is shown twice or out of order, and the
+  // cut of the time origin is exactly the time lost, so sound stays in step.
+  for (std::uint32_t firstLeading = 0; firstLeading <= 2; ++firstLeading) {
+    SCOPED_TRACE(firstLeading);
+    VideoRig rig;
+    ASSERT_TRUE(rig.pes(Gop(1), 90000));
+    const std::int64_t o = 93600;
+    ASSERT_TRUE(SendGopBeforeLoss(rig, o));
+    // P8 and everything up to one second later is lost.
+    const std::int64_t later = o + 6 * 3600 + 90000;
+    ASSERT_TRUE(SendPictures(rig, later, {{2, 2}}, true));
+    EXPECT_EQ(rig.video.timeRemoved(), 90000 + 2 * 3600) << "placed as if none arrives, until it is known";
+    if (firstLeading == 0) {
+      ASSERT_TRUE(SendPictures(rig, later, {{0, 0, kB}}, false));
+    }
+    if (firstLeading <= 1) {
+      ASSERT_TRUE(SendPictures(rig, later, {{1, 1, kB}}, false));
+    }
+    ASSERT_TRUE(SendPictures(rig, later, {{5, 5, kP}, {3, 3, kB}, {4, 4, kB}}, false));
+    ASSERT_TRUE(SendPictures(rig, later + 6 * 3600, {{2, 2}, {0, 0, kB}, {1, 1, kB}}, true));
+    ASSERT_TRUE(rig.finish());
+
+    // The first picture after the loss (input `later` + firstLeading) follows B4.
+    EXPECT_EQ(rig.video.timeRemoved(), 90000 + static_cast<std::int64_t>(firstLeading) * 3600);
+    const auto expected = Places(o, 15 - firstLeading);
+    EXPECT_EQ(Sorted(rig.ptsList()), expected) << "no place used twice, no hole";
+    EXPECT_EQ(ShownOrder(rig), expected) << "shown in time stamp order";
+  }
+}
+
+TEST(VideoHandlerMpeg2, BPictureThatLostItsLaterReferenceIsLeftOut) {
+  // B6 arrives but its later reference P8 is lost: a decoder would show it
+  // before P5 and predict it from the wrong pictures. It is left out and its
+  // place stays empty, so the pictures after the loss keep their time.
   VideoRig rig;
   ASSERT_TRUE(rig.pes(Gop(1), 90000));
   const std::int64_t o = 93600;
-  ASSERT_TRUE(SendPictures(rig, o, {{2, 2}, {0, 0}, {1, 1}, {3, 3}}, true));
-  const std::int64_t later = o + 4 * 3600 + 90000;
-  ASSERT_TRUE(SendPictures(rig, later, {{2, 2}, {1, 1}}, true));
-  ASSERT_TRUE(SendPictures(rig, later + 3 * 3600, {{2, 2}, {0, 0}, {1, 1}}, true));
-  EXPECT_EQ(rig.video.timeRemoved(), 90000 + 2 * 3600);
-  ASSERT_TRUE(rig.mux.FinishOutput(true));
-  const auto pts = rig.ptsList();
-  ASSERT_EQ(pts.size(), 9u);
-  EXPECT_EQ(pts[4], static_cast<std::uint32_t>(o + 4 * 3600)) << "the I picture after the loss";
-  EXPECT_EQ(pts[5], static_cast<std::uint32_t>(o + 3 * 3600)) << "its B picture, one place before it";
-  EXPECT_EQ(pts[7], static_cast<std::uint32_t>(o + 5 * 3600)) << "the next GOP's first picture";
+  ASSERT_TRUE(SendGopBeforeLoss(rig, o));
+  Bytes expectedEs = GopBeforeLossBytes();
+  ASSERT_TRUE(SendPictures(rig, o, {{6, 6, kB, 7}}, false));
+  const std::int64_t later = o + 7 * 3600 + 90000;
+  const Pic after[] = {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}};
+  for (std::size_t k = 0; k < std::size(after); ++k) {
+    ASSERT_TRUE(rig.pes(PesData(after[k], k == 0), later + after[k].slot * 3600));
+    Append(expectedEs, PesData(after[k], k == 0));
+  }
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), expectedEs) << "everything but B6, byte for byte";
+  EXPECT_EQ(rig.emptyPesCount(), 0u) << "B6 leaves no empty PES packet behind";
+  EXPECT_EQ(rig.video.timeRemoved(), 90000);
+  std::vector<std::uint32_t> expected = Places(o, 6);
+  for (std::uint32_t t : Places(o + 7 * 3600, 6)) expected.push_back(t);
+  EXPECT_EQ(Sorted(rig.ptsList()), expected) << "B6's place stays empty";
+  EXPECT_EQ(ShownOrder(rig), expected);
+}
+
+TEST(VideoHandlerMpeg2, BPicturesAreJudgedAcrossTheWrapOfTemporalReferences) {
+  // Without GOP headers temporal references run on modulo 1024: B1021 and
+  // B1022 after P1023 are shown before it and kept; with P2 lost, B0 and B1
+  // after P1023 are shown after it and left out; B3 and B4 after P5 are kept.
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Gop(1), 90000));
+  Bytes stream = SequenceHeader();
+  Bytes expected = stream;
+  for (const Pic& pic : {Pic{1020, 0, kP}, Pic{1018, 0, kB}, Pic{1019, 0, kB}, Pic{1023, 0, kP},
+                         Pic{1021, 0, kB}, Pic{1022, 0, kB}, Pic{0, 0, kB}, Pic{1, 0, kB}, Pic{5, 0, kP},
+                         Pic{3, 0, kB}, Pic{4, 0, kB}}) {
+    const Bytes picture = Picture(pic.tr, 40, pic.type);
+    Append(stream, picture);
+    if (pic.tr > 2 || pic.type != kB) Append(expected, picture);
+  }
+  ASSERT_TRUE(rig.pes(stream, -1));
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), expected);
+}
+
+TEST(VideoHandlerMpeg2, HeldPictureGoesOutWhenTooLargeToHoldAndAtTheEnd) {
+  // Too large to hold, the I picture is placed at once, as if no leading
+  // picture followed; one that does would land on a place already written
+  // and is left out. An I picture held when the input ends is written.
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Gop(1), 90000));
+  const std::int64_t o = 93600;
+  ASSERT_TRUE(SendGopBeforeLoss(rig, o));
+  const std::int64_t later = o + 6 * 3600 + 90000;
+  Bytes big = SequenceHeader();
+  Append(big, GopHeader());
+  Append(big, Picture(2, VideoHandler::kHoldSize + 1000));
+  Bytes expectedEs = GopBeforeLossBytes();
+  Append(expectedEs, big);
+  ASSERT_TRUE(rig.pes(big, later + 2 * 3600));
+  ASSERT_TRUE(SendPictures(rig, later, {{1, 1, kB}}, false));
+  ASSERT_TRUE(SendPictures(rig, later, {{5, 5, kP}, {3, 3, kB}, {4, 4, kB}}, false));
+  for (const Pic& pic : {Pic{5, 5, kP}, Pic{3, 3, kB}, Pic{4, 4, kB}}) Append(expectedEs, PesData(pic, false));
+  // The next GOP restarts too, and the input ends with its I picture held.
+  const Bytes last = PesData({2, 2}, true);
+  Append(expectedEs, last);
+  ASSERT_TRUE(rig.pes(last, later + 6 * 3600 + 90000 + 2 * 3600));
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), expectedEs);
+  const auto expected = Places(o, 11);
+  EXPECT_EQ(Sorted(rig.ptsList()), expected);
+  EXPECT_EQ(ShownOrder(rig), expected);
+}
+
+TEST(VideoHandlerMpeg2, HoldingAndLeavingOutSurviveAnyCutOfThePieces) {
+  // A left-out B picture and a held I picture with one leading picture, cut
+  // into pieces of every small size: same bytes, same time stamps.
+  auto run = [](std::size_t piece) {
+    VideoRig rig;
+    EXPECT_TRUE(rig.pes(Gop(1), 90000));
+    const std::int64_t o = 93600;
+    EXPECT_TRUE(SendPictures(rig, o, {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}}, true,
+                             piece));
+    EXPECT_TRUE(SendPictures(rig, o, {{6, 6, kB, 3}}, false, piece));
+    const std::int64_t later = o + 7 * 3600 + 90000;
+    EXPECT_TRUE(SendPictures(rig, later, {{2, 2}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}}, true, piece));
+    EXPECT_TRUE(SendPictures(rig, later + 6 * 3600, {{2, 2}, {0, 0, kB}, {1, 1, kB}}, true, piece));
+    EXPECT_TRUE(rig.finish());
+    return std::make_tuple(rig.es(), rig.video.timeRemoved(), rig.timing.videoTime);
+  };
+  const auto whole = run(184);
+  EXPECT_EQ(std::get<1>(whole), 90000 + 3600);
+  // Start codes split between pieces open no PES packet of their own, so
+  // only the bytes and the time line are compared.
+  for (std::size_t piece = 1; piece <= 13; ++piece) {
+    SCOPED_TRACE(piece);
+    EXPECT_EQ(run(piece), whole);
+  }
 }
 
 TEST(VideoHandlerMpeg2, GopEnteredInTheMiddleIsNotTakenForLostPictures) {
