@@ -101,16 +101,6 @@ void Ac3Decoder::allocate_bits(const BlockChanges& changes) {
 bool Ac3Decoder::read_mantissas(int blk) {
   FrameState& fs = fs_;
   mantissas_.start_block();
-  // One bin through the scalar quantisers; bins without bits get dither
-  // when `dither` is set, 0 otherwise.
-  const auto read_bin = [&](std::size_t slot, int bin, bool dither, Q24& value) {
-    const unsigned bap = fs.bap[slot][idx(bin)];
-    if (bap == 0) {
-      value = dither ? mul_q24(dither_.dither_next(), kDitherScale) : 0;
-      return true;
-    }
-    return mantissas_.read(br_, bap, value);
-  };
   // A channel's bins 0..end-1: from the hybrid transform store (read whole
   // in block 0) or from the bit stream.
   const auto read_channel = [&](std::size_t slot, int end, bool dither) {
@@ -121,12 +111,8 @@ bool Ac3Decoder::read_mantissas(int blk) {
         co[idx(bin)] = shr32(aht_[slot][idx(bin)][idx(blk)], fs.exps[slot][idx(bin)]);
       return true;
     }
-    for (int bin = 0; bin < end; ++bin) {
-      Q24 v = 0;
-      if (!read_bin(slot, bin, dither, v)) return false;
-      co[idx(bin)] = shr32(v, fs.exps[slot][idx(bin)]);
-    }
-    return true;
+    return mantissas_.read_bins<true>(br_, fs.bap[slot].data(), fs.exps[slot].data(), 0, end, dither, dither_,
+                                      co.data());
   };
 
   bool coupling_read = false;
@@ -144,9 +130,9 @@ bool Ac3Decoder::read_mantissas(int blk) {
           return false;
         for (int bin = fs.cpl_start; bin < fs.cpl_end; ++bin) cpl[idx(bin)] = aht_[kCpl][idx(bin)][idx(blk)];
       } else {
-        for (int bin = fs.cpl_start; bin < fs.cpl_end; ++bin) {
-          if (!read_bin(kCpl, bin, false, cpl[idx(bin)])) return false;
-        }
+        if (!mantissas_.read_bins<false>(br_, fs.bap[kCpl].data(), nullptr, fs.cpl_start, fs.cpl_end, false, dither_,
+                                         cpl.data()))
+          return false;
       }
     }
     const int zero_from = coupled ? fs.cpl_end : fs.endmant[c];

@@ -1,9 +1,16 @@
 #pragma once
 // Mantissa dequantisation (A/52 section 7.3): the grouped quantisers of bap
 // 1, 2 and 4 share their pending values across all channels of a block.
+//
+// Allocation pointers arrive in no predictable order, so a bin is decoded
+// without branching on its pointer: one table row per pointer gives the code
+// width, the group it belongs to and where its levels are, and every
+// quantiser with a small code range is one lookup of (code, place in group).
 #include <array>
 #include <cstdint>
 
+#include "ac3dec/ac3_math.h"
+#include "ac3dec/dither.h"
 #include "ac3dec/tables.h"
 #include "common/bit_reader.h"
 #include "common/q24.h"
@@ -13,88 +20,150 @@ namespace kelvor::ac3 {
 // sqrt(1/2) in Q24: the scale of dither in bins without bits.
 inline constexpr Q24 kDitherScale = 11863283;
 
-class MantissaReader {
- public:
-  // Forgets pending group values; called at the start of every block.
-  void start_block() {
-    n1_ = 0;
-    n2_ = 0;
-    n4_ = 0;
-  }
-
-  // Reads the mantissa of one bin with allocation pointer bap (1..15) as Q24.
-  // Returns false for a code outside its quantiser's range.
-  bool read(BitReader& br, unsigned bap, Q24& value);
-
- private:
-  std::array<Q24, 2> pending1_{};
-  std::array<Q24, 2> pending2_{};
-  Q24 pending4_ = 0;
-  int n1_ = 0;  // values still pending in each group
-  int n2_ = 0;
-  int n4_ = 0;
-};
-
 // A two's-complement code of n bits, left-aligned and scaled so that the
 // full code range spans [-1, 1) in Q24.
 constexpr Q24 signed_fraction(std::uint32_t code, unsigned bits) {
   return static_cast<Q24>(code << (32 - bits)) >> 7;
 }
 
-inline bool MantissaReader::read(BitReader& br, unsigned bap, Q24& value) {
-  switch (bap) {
-    case 1:
-      if (n1_ == 0) {
-        const std::uint32_t code = br.read_bits(5);
-        if (code > 26) return false;
-        value = kLevels3[code / 9];
-        pending1_ = {kLevels3[(code % 9) / 3], kLevels3[code % 3]};
-        n1_ = 2;
-      } else {
-        value = pending1_[static_cast<std::size_t>(2 - n1_--)];
-      }
-      return true;
-    case 2:
-      if (n2_ == 0) {
-        const std::uint32_t code = br.read_bits(7);
-        if (code > 124) return false;
-        value = kLevels5[code / 25];
-        pending2_ = {kLevels5[(code % 25) / 5], kLevels5[code % 5]};
-        n2_ = 2;
-      } else {
-        value = pending2_[static_cast<std::size_t>(2 - n2_--)];
-      }
-      return true;
-    case 3: {
-      const std::uint32_t code = br.read_bits(3);
-      if (code > 6) return false;
-      value = kLevels7[code];
-      return true;
+namespace mantissa_detail {
+
+// Marks a code outside its quantiser's range; no level comes near it.
+inline constexpr Q24 kBadCode = INT32_MIN;
+
+// Level tables of the quantisers of bap 0..5, three entries per code (the
+// values of a group in order; one value for bap 3 and 5, two for bap 4).
+struct LevelTable {
+  std::array<Q24, 3 * (1 + 32 + 128 + 8 + 128 + 16)> levels{};
+  std::array<std::uint16_t, 6> offset{};
+};
+
+constexpr LevelTable make_level_table() {
+  LevelTable t;
+  std::size_t at = 3;  // entry 0: bap 0, always 0
+  const auto fill = [&](int bap, std::uint32_t codes, auto&& values) {
+    t.offset[static_cast<std::size_t>(bap)] = static_cast<std::uint16_t>(at);
+    for (std::uint32_t code = 0; code < codes; ++code) {
+      const std::array<Q24, 3> v = values(code);
+      for (std::size_t i = 0; i < 3; ++i) t.levels[at + 3 * code + i] = v[i];
     }
-    case 4:
-      if (n4_ == 0) {
-        const std::uint32_t code = br.read_bits(7);
-        if (code > 120) return false;
-        value = kLevels11[code / 11];
-        pending4_ = kLevels11[code % 11];
-        n4_ = 1;
-      } else {
-        value = pending4_;
-        n4_ = 0;
-      }
-      return true;
-    case 5: {
-      const std::uint32_t code = br.read_bits(4);
-      if (code > 14) return false;
-      value = kLevels15[code];
-      return true;
-    }
-    default: {
-      const unsigned bits = kMantissaBits[bap & 15u];
-      value = signed_fraction(br.read_bits(bits), bits);
-      return true;
-    }
+    at += 3 * codes;
+  };
+  fill(1, 32, [](std::uint32_t c) {
+    return c > 26 ? std::array<Q24, 3>{kBadCode, 0, 0}
+                  : std::array<Q24, 3>{kLevels3[c / 9], kLevels3[(c % 9) / 3], kLevels3[c % 3]};
+  });
+  fill(2, 128, [](std::uint32_t c) {
+    return c > 124 ? std::array<Q24, 3>{kBadCode, 0, 0}
+                   : std::array<Q24, 3>{kLevels5[c / 25], kLevels5[(c % 25) / 5], kLevels5[c % 5]};
+  });
+  fill(3, 8, [](std::uint32_t c) { return std::array<Q24, 3>{c > 6 ? kBadCode : kLevels7[c], 0, 0}; });
+  fill(4, 128, [](std::uint32_t c) {
+    return c > 120 ? std::array<Q24, 3>{kBadCode, 0, 0} : std::array<Q24, 3>{kLevels11[c / 11], kLevels11[c % 11], 0};
+  });
+  fill(5, 16, [](std::uint32_t c) { return std::array<Q24, 3>{c > 14 ? kBadCode : kLevels15[c], 0, 0}; });
+  return t;
+}
+inline constexpr LevelTable kLevelTable = make_level_table();
+
+// How a bin with a given bap is read.
+struct BapRow {
+  std::uint64_t count_step;  // 1 in the group's 16-bit counter, 0 when ungrouped
+  std::uint32_t code_mask;   // all ones for the linear quantisers, else 0
+  std::uint32_t inverse;     // 2^17 / group size, rounded up: place = count % size
+  std::uint16_t table;       // first level entry (0 for the linear quantisers)
+  std::uint16_t table_mask;  // all ones for the tabled quantisers, else 0
+  std::uint8_t width;        // bits of a new code
+  std::uint8_t group;        // 0 ungrouped, 1..3: the group of bap 1, 2, 4
+  std::uint8_t group_size;   // values per code
+  std::uint8_t shift;        // 32 - width for the linear quantisers, else 0
+};
+
+constexpr std::array<BapRow, 16> make_bap_rows() {
+  constexpr std::uint32_t kThird = 0xAAAB;  // (x * kThird) >> 17 == x / 3 for x < 2^16
+  std::array<BapRow, 16> rows{};
+  rows[0] = {0, 0, 1u << 17, 0, 0xFFFF, 0, 0, 1, 0};
+  rows[1] = {1ull << 16, 0, kThird, kLevelTable.offset[1], 0xFFFF, 5, 1, 3, 0};
+  rows[2] = {1ull << 32, 0, kThird, kLevelTable.offset[2], 0xFFFF, 7, 2, 3, 0};
+  rows[3] = {0, 0, 1u << 17, kLevelTable.offset[3], 0xFFFF, 3, 0, 1, 0};
+  rows[4] = {1ull << 48, 0, 1u << 16, kLevelTable.offset[4], 0xFFFF, 7, 3, 2, 0};
+  rows[5] = {0, 0, 1u << 17, kLevelTable.offset[5], 0xFFFF, 4, 0, 1, 0};
+  for (std::size_t bap = 6; bap < 16; ++bap) {
+    const std::uint8_t bits = kMantissaBits[bap];
+    rows[bap] = {0, 0xFFFFFFFFu, 1u << 17, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits)};
   }
+  return rows;
+}
+inline constexpr std::array<BapRow, 16> kBapRows = make_bap_rows();
+
+}  // namespace mantissa_detail
+
+class MantissaReader {
+ public:
+  // Forgets pending group values; called at the start of every block.
+  void start_block() { counts_ = 0; }
+
+  // Reads the mantissas of bins [start, end) with allocation pointers `bap`
+  // (0..15) into `out`. Bins without bits take dither when `dither` is set,
+  // else 0. With kScale each value is shifted right by the bin's exponent in
+  // `exps`; without, it is stored as read. Returns false at the first code
+  // outside its quantiser's range, with the reader and the dither generator
+  // left where that code ended.
+  template <bool kScale>
+  bool read_bins(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps, int start, int end,
+                 bool dither, Ac3Dither& generator, Q24* out);
+
+ private:
+  // Bins of each grouped quantiser met in this block, 16 bits per group
+  // (bits 16g.., g = 1..3): a bin opens a new code when its count is a
+  // multiple of the group size. Counting instead of tracking the place in
+  // the pending code keeps the place of a bin off the chain of bit reads.
+  std::uint64_t counts_ = 0;
+  // The last code of each group (index 0: scratch for the ungrouped).
+  std::array<std::uint32_t, 4> codes_{};
+};
+
+template <bool kScale>
+bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps, int start,
+                               int end, bool dither, Ac3Dither& generator, Q24* out) {
+  using namespace mantissa_detail;
+  // Local copies stay in registers: stores to `out` cannot alias them.
+  BitReader r = br;
+  Ac3Dither d = generator;
+  std::uint64_t counts = counts_;
+  std::array<std::uint32_t, 4> codes = codes_;
+  bool ok = true;
+  for (int bin = start; bin < end; ++bin) {
+    const auto b = static_cast<std::size_t>(bin);
+    const BapRow& row = kBapRows[bap[b] & 15u];
+    const auto count = static_cast<std::uint32_t>(counts >> (16u * row.group)) & 0xFFFFu;
+    counts += row.count_step;
+    const std::uint32_t at = count - row.group_size * ((count * row.inverse) >> 17);
+    // Masks rather than conditions, so that the compiler does not branch.
+    const std::uint32_t new_code = 0u - static_cast<std::uint32_t>(at == 0);
+    const std::uint32_t fresh = r.read_bits(row.width & new_code);
+    // A new code replaces its group's; a member of a group takes the pending
+    // one (the ungrouped quantisers always have a new code in slot 0).
+    codes[row.group & new_code] = fresh;
+    const std::uint32_t code = codes[row.group];
+    const Q24 tabled = kLevelTable.levels[row.table + ((3 * code + at) & row.table_mask)];
+    const Q24 linear = static_cast<Q24>((code & row.code_mask) << row.shift) >> 7;
+    const bool noise = dither && row.width == 0;
+    const Q24 noise_mask = -static_cast<Q24>(noise);
+    const Q24 dithered = mul_q24(d.dither_next_when(noise), kDitherScale);
+    if (tabled == kBadCode) [[unlikely]] {
+      ok = false;
+      break;
+    }
+    Q24 value = (dithered & noise_mask) | ((tabled + linear) & ~noise_mask);
+    if constexpr (kScale) value = shr32(value, exps[b]);
+    out[b] = value;
+  }
+  br = r;
+  generator = d;
+  counts_ = counts;
+  codes_ = codes;
+  return ok;
 }
 
 }  // namespace kelvor::ac3
