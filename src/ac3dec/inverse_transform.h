@@ -20,4 +20,9 @@ void inverse_transform_256(std::span<Q24, 256> data, std::span<Q24, 256> delay);
 void inverse_transform_512_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay);
 void inverse_transform_256_portable(std::span<Q24, 256> data, std::span<Q24, 256> delay);
 
+// The portable transforms saturating every sum, never taking the short cut
+// for quiet blocks; the others must match them.
+void inverse_transform_512_saturating(std::span<Q24, 256> data, std::span<Q24, 256> delay);
+void inverse_transform_256_saturating(std::span<Q24, 256> data, std::span<Q24, 256> delay);
+
 }  // namespace kelvor::ac3

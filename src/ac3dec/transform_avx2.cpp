@@ -64,13 +64,27 @@ __attribute__((target("avx2"))) inline V sub_sat(V a, V b) {
   return saturate(a, r, _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, r)));
 }
 
+// Sums and differences of the FFT: saturating, or plain where the caller
+// has shown that nothing can overflow (then both give the same values).
+template <bool kSat>
+__attribute__((target("avx2"))) inline V add(V a, V b) {
+  if constexpr (kSat) return add_sat(a, b);
+  return _mm256_add_epi32(a, b);
+}
+template <bool kSat>
+__attribute__((target("avx2"))) inline V sub(V a, V b) {
+  if constexpr (kSat) return sub_sat(a, b);
+  return _mm256_sub_epi32(a, b);
+}
+
 __attribute__((target("avx2"))) inline V load(const Q24* p) {
   return _mm256_loadu_si256(reinterpret_cast<const V*>(p));
 }
 
 __attribute__((target("avx2"))) inline void store(Q24* p, V v) { _mm256_storeu_si256(reinterpret_cast<V*>(p), v); }
 
-__attribute__((target("avx2"))) void stage(Q24* re, Q24* im, int n, int half) {
+template <bool kSat>
+__attribute__((target("avx2"))) inline void stage(Q24* re, Q24* im, int n, int half) {
   for (int base = 0; base < n; base += 2 * half) {
     for (int k = 0; k < half; k += 8) {
       const V c = load(kStage.cos.data() + half + k);
@@ -81,14 +95,14 @@ __attribute__((target("avx2"))) void stage(Q24* re, Q24* im, int n, int half) {
       Q24* bi = ai + half;
       const V vbr = load(br);
       const V vbi = load(bi);
-      const V tr = sub_sat(mul_q24(vbr, c), mul_q24(vbi, s));
-      const V ti = add_sat(mul_q24(vbi, c), mul_q24(vbr, s));
+      const V tr = sub<kSat>(mul_q24(vbr, c), mul_q24(vbi, s));
+      const V ti = add<kSat>(mul_q24(vbi, c), mul_q24(vbr, s));
       const V var = load(ar);
       const V vai = load(ai);
-      store(br, sub_sat(var, tr));
-      store(bi, sub_sat(vai, ti));
-      store(ar, add_sat(var, tr));
-      store(ai, add_sat(vai, ti));
+      store(br, sub<kSat>(var, tr));
+      store(bi, sub<kSat>(vai, ti));
+      store(ar, add<kSat>(var, tr));
+      store(ai, add<kSat>(vai, ti));
     }
   }
 }
@@ -120,7 +134,8 @@ __attribute__((target("avx2"))) inline V w(int formula, int n) {
   return load(kWin.w[static_cast<std::size_t>(formula)].data() + n);
 }
 
-__attribute__((target("avx2"))) inline V neg_sat(V a) { return sub_sat(_mm256_setzero_si256(), a); }
+template <bool kSat>
+__attribute__((target("avx2"))) inline V neg(V a) { return sub<kSat>(_mm256_setzero_si256(), a); }
 
 // Lanes in reverse order.
 __attribute__((target("avx2"))) inline V reverse(V a) {
@@ -151,6 +166,7 @@ __attribute__((target("avx2"))) inline void store_interleaved(Q24* p, V a, V b) 
 
 // Stages 1 to 3 of the 128-point FFT on one group of eight points, as the
 // portable code does them (stages 1 and 2 without products).
+template <bool kSat>
 __attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
   V r = load(re);
   V i = load(im);
@@ -158,17 +174,17 @@ __attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
   {
     const V ar = _mm256_shuffle_epi32(r, 0xA0), br = _mm256_shuffle_epi32(r, 0xF5);
     const V ai = _mm256_shuffle_epi32(i, 0xA0), bi = _mm256_shuffle_epi32(i, 0xF5);
-    r = _mm256_blend_epi32(add_sat(ar, br), sub_sat(ar, br), 0xAA);
-    i = _mm256_blend_epi32(add_sat(ai, bi), sub_sat(ai, bi), 0xAA);
+    r = _mm256_blend_epi32(add<kSat>(ar, br), sub<kSat>(ar, br), 0xAA);
+    i = _mm256_blend_epi32(add<kSat>(ai, bi), sub<kSat>(ai, bi), 0xAA);
   }
   // Stage 2: (0, 2) with twiddle 1 and (1, 3) with twiddle j: (r3, i3) * j = (-i3, r3).
   {
     const V ar = _mm256_shuffle_epi32(r, 0x44), br = _mm256_shuffle_epi32(r, 0xEE);
     const V ai = _mm256_shuffle_epi32(i, 0x44), bi = _mm256_shuffle_epi32(i, 0xEE);
-    const V tr = _mm256_blend_epi32(br, neg_sat(bi), 0xAA);
+    const V tr = _mm256_blend_epi32(br, neg<kSat>(bi), 0xAA);
     const V ti = _mm256_blend_epi32(bi, br, 0xAA);
-    r = _mm256_blend_epi32(add_sat(ar, tr), sub_sat(ar, tr), 0xCC);
-    i = _mm256_blend_epi32(add_sat(ai, ti), sub_sat(ai, ti), 0xCC);
+    r = _mm256_blend_epi32(add<kSat>(ar, tr), sub<kSat>(ar, tr), 0xCC);
+    i = _mm256_blend_epi32(add<kSat>(ai, ti), sub<kSat>(ai, ti), 0xCC);
   }
   // Stage 3: span 8, twiddles pi k / 4 for k = 0..3.
   {
@@ -176,15 +192,16 @@ __attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
     const V s = _mm256_permute2x128_si256(load(kStage.sin.data() + 4), load(kStage.sin.data() + 4), 0x00);
     const V ar = _mm256_permute2x128_si256(r, r, 0x00), br = _mm256_permute2x128_si256(r, r, 0x11);
     const V ai = _mm256_permute2x128_si256(i, i, 0x00), bi = _mm256_permute2x128_si256(i, i, 0x11);
-    const V tr = sub_sat(mul_q24(br, c), mul_q24(bi, s));
-    const V ti = add_sat(mul_q24(bi, c), mul_q24(br, s));
-    r = _mm256_blend_epi32(add_sat(ar, tr), sub_sat(ar, tr), 0xF0);
-    i = _mm256_blend_epi32(add_sat(ai, ti), sub_sat(ai, ti), 0xF0);
+    const V tr = sub<kSat>(mul_q24(br, c), mul_q24(bi, s));
+    const V ti = add<kSat>(mul_q24(bi, c), mul_q24(br, s));
+    r = _mm256_blend_epi32(add<kSat>(ar, tr), sub<kSat>(ar, tr), 0xF0);
+    i = _mm256_blend_epi32(add<kSat>(ai, ti), sub<kSat>(ai, ti), 0xF0);
   }
   store(re, r);
   store(im, i);
 }
 
+template <bool kSat>
 __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   const Twiddles& tw = kPrePost512;
   alignas(32) std::array<Q24, 128> zr;
@@ -197,37 +214,37 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
     const V a = reverse(odds(data + 240 - 2 * k));
     const V c = load(tw.cos.data() + k);
     const V s = load(tw.sin.data() + k);
-    store(zr.data() + k, sub_sat(mul_q24(a, c), mul_q24(b, s)));
-    store(zi.data() + k, add_sat(mul_q24(b, c), mul_q24(a, s)));
+    store(zr.data() + k, sub<kSat>(mul_q24(a, c), mul_q24(b, s)));
+    store(zi.data() + k, add<kSat>(mul_q24(b, c), mul_q24(a, s)));
   }
   for (std::size_t k = 0; k < 128; ++k) {
     re[kBitReverse7[k]] = zr[k];
     im[kBitReverse7[k]] = zi[k];
   }
-  for (int g = 0; g < 128; g += 8) first_stages(re.data() + g, im.data() + g);
-  for (int half = 8; half < 128; half *= 2) stage(re.data(), im.data(), 128, half);
+  for (int g = 0; g < 128; g += 8) first_stages<kSat>(re.data() + g, im.data() + g);
+  for (int half = 8; half < 128; half *= 2) stage<kSat>(re.data(), im.data(), 128, half);
   // Post-twiddle.
   for (int n = 0; n < 128; n += 8) {
     const V r = load(re.data() + n);
     const V i = load(im.data() + n);
     const V c = load(tw.cos.data() + n);
     const V s = load(tw.sin.data() + n);
-    store(zr.data() + n, sub_sat(mul_q24(r, c), mul_q24(i, s)));
-    store(zi.data() + n, add_sat(mul_q24(i, c), mul_q24(r, s)));
+    store(zr.data() + n, sub<kSat>(mul_q24(r, c), mul_q24(i, s)));
+    store(zi.data() + n, add<kSat>(mul_q24(i, c), mul_q24(r, s)));
   }
   const Q24* yr = zr.data();
   const Q24* yi = zi.data();
   // Windowing and de-interleaving: formula f fills x[base_f + 2n (+1)].
   alignas(32) std::array<Q24, 512> x;
   for (int n = 0; n < 64; n += 8) {
-    const V x0 = neg_sat(mul_q24(load(yi + 64 + n), w(0, n)));
+    const V x0 = neg<kSat>(mul_q24(load(yi + 64 + n), w(0, n)));
     const V x1 = mul_q24(reverse(load(yr + 56 - n)), w(1, n));
-    const V x2 = neg_sat(mul_q24(load(yr + n), w(2, n)));
+    const V x2 = neg<kSat>(mul_q24(load(yr + n), w(2, n)));
     const V x3 = mul_q24(reverse(load(yi + 120 - n)), w(3, n));
-    const V x4 = neg_sat(mul_q24(load(yr + 64 + n), w(4, n)));
+    const V x4 = neg<kSat>(mul_q24(load(yr + 64 + n), w(4, n)));
     const V x5 = mul_q24(reverse(load(yi + 56 - n)), w(5, n));
     const V x6 = mul_q24(load(yi + n), w(6, n));
-    const V x7 = neg_sat(mul_q24(reverse(load(yr + 120 - n)), w(7, n)));
+    const V x7 = neg<kSat>(mul_q24(reverse(load(yr + 120 - n)), w(7, n)));
     store_interleaved(x.data() + 2 * n, x0, x1);
     store_interleaved(x.data() + 128 + 2 * n, x2, x3);
     store_interleaved(x.data() + 256 + 2 * n, x4, x5);
@@ -239,6 +256,16 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   }
 }
 
+// is_quiet(), eight values at a time.
+__attribute__((target("avx2"))) bool quiet(const Q24* data) {
+  const V bias = _mm256_set1_epi32(kQuietLimit);
+  const V limit = _mm256_set1_epi32(2 * kQuietLimit);
+  V top = _mm256_setzero_si256();  // largest value + bias, unsigned
+  for (int n = 0; n < 256; n += 8) top = _mm256_max_epu32(top, _mm256_add_epi32(load(data + n), bias));
+  const V within = _mm256_cmpeq_epi32(_mm256_max_epu32(top, limit), limit);
+  return _mm256_movemask_epi8(within) == -1;
+}
+
 bool have_avx2() {
   static const bool available = __builtin_cpu_supports("avx2") != 0;
   return available;
@@ -246,21 +273,29 @@ bool have_avx2() {
 
 }  // namespace
 
-bool fft_stage_avx2(Q24* re, Q24* im, int n, int half) {
+bool fft_stage_avx2(Q24* re, Q24* im, int n, int half, bool saturate) {
   if (half < 8 || !have_avx2()) return false;
-  stage(re, im, n, half);
+  if (saturate) {
+    stage<true>(re, im, n, half);
+  } else {
+    stage<false>(re, im, n, half);
+  }
   return true;
 }
 
 bool inverse_transform_512_avx2(std::span<Q24, 256> data, std::span<Q24, 256> delay) {
   if (!have_avx2()) return false;
-  transform_512(data.data(), delay.data());
+  if (quiet(data.data())) {
+    transform_512<false>(data.data(), delay.data());
+  } else {
+    transform_512<true>(data.data(), delay.data());
+  }
   return true;
 }
 
 #else
 
-bool fft_stage_avx2(Q24*, Q24*, int, int) { return false; }
+bool fft_stage_avx2(Q24*, Q24*, int, int, bool) { return false; }
 bool inverse_transform_512_avx2(std::span<Q24, 256>, std::span<Q24, 256>) { return false; }
 
 #endif

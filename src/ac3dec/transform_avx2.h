@@ -9,9 +9,10 @@
 
 namespace kelvor::ac3 {
 
-// One radix-2 stage of span 2 * half (half >= 8) over n points. Returns
-// false, doing nothing, without AVX2.
-bool fft_stage_avx2(Q24* re, Q24* im, int n, int half);
+// One radix-2 stage of span 2 * half (half >= 8) over n points, with
+// saturating sums or, when nothing can overflow, plain ones. Returns false,
+// doing nothing, without AVX2.
+bool fft_stage_avx2(Q24* re, Q24* im, int n, int half, bool saturate);
 
 // The whole 512-sample transform with overlap. Returns false, doing
 // nothing, without AVX2.

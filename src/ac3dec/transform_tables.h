@@ -3,6 +3,7 @@
 // built at compile time.
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "ac3dec/constexpr_math.h"
 #include "ac3dec/window_table.h"
@@ -41,6 +42,20 @@ constexpr Twiddles make_fft_twiddles() {
   return t;
 }
 inline constexpr Twiddles kFftTwiddles = make_fft_twiddles();
+
+// Blocks whose coefficients all lie within +-kQuietLimit cannot overflow
+// inside a transform: pre-twiddling gives magnitudes up to sqrt(2) times
+// that, each of the at most seven FFT stages at most doubles them, and the
+// post-twiddle and the window do not raise them, so no value before the
+// overlap-add exceeds about 1.53e9 < 2^31. Their sums need no saturation
+// (the overlap-add with the delay line still saturates).
+inline constexpr Q24 kQuietLimit = 1 << 23;
+
+constexpr bool is_quiet(std::span<const Q24, 256> data) {
+  bool loud = false;
+  for (const Q24 v : data) loud |= static_cast<std::uint32_t>(v) + std::uint32_t{kQuietLimit} > 2u * kQuietLimit;
+  return !loud;
+}
 
 // 7-bit bit reversal of 0..127; the 64-point order is entry 2k.
 constexpr std::array<std::uint8_t, 128> make_bitrev7() {

@@ -6,8 +6,10 @@
 #include <array>
 #include <cmath>
 #include <random>
+#include <vector>
 
 #include "ac3dec/inverse_transform.h"
+#include "ac3dec/transform_tables.h"
 #include "ac3dec/window_table.h"
 
 namespace kelvor {
@@ -82,6 +84,64 @@ TEST(InverseTransform, ProcessorPathsEqualThePortableCode) {
   ac3::inverse_transform_512(a, delay_a);
   ac3::inverse_transform_512_portable(b, delay_b);
   EXPECT_EQ(a, b);
+}
+
+// Blocks within the quiet limit take plain sums; they must equal the code
+// that saturates everything. The hardest such blocks put +-limit on every
+// coefficient with the signs that make one output as large as it can be.
+TEST(InverseTransform, QuietBlocksEqualTheSaturatingCode) {
+  constexpr Q24 kLimit = ac3::kQuietLimit;
+  std::vector<Block> blocks;
+  for (const std::size_t target : {0u, 64u, 127u, 128u, 200u, 255u}) {
+    for (const bool long_transform : {true, false}) {
+      Block signs{};
+      for (std::size_t k = 0; k < 256; ++k) {
+        Block impulse{};
+        impulse[k] = 1 << 20;
+        Block delay{};
+        if (long_transform) {
+          ac3::inverse_transform_512_saturating(impulse, delay);
+        } else {
+          ac3::inverse_transform_256_saturating(impulse, delay);
+        }
+        signs[k] = delay[target] < 0 ? -kLimit : kLimit;  // second half: no overlap term
+      }
+      blocks.push_back(signs);
+    }
+  }
+  std::mt19937 rng(5);
+  for (int i = 0; i < 50; ++i) {
+    Block b{};
+    for (Q24& v : b) v = static_cast<Q24>(rng() % (2 * kLimit + 1)) - kLimit;
+    blocks.push_back(b);
+  }
+  Block edges{};
+  edges.fill(-kLimit);
+  blocks.push_back(edges);
+  edges[3] = -kLimit - 1;  // just outside: the saturating path
+  blocks.push_back(edges);
+
+  for (std::size_t i = 0; i < blocks.size(); ++i) {
+    // Delay lines near full range, so the overlap-add still saturates.
+    Block delay = RandomBlock(rng, 32);
+    using Transform = void (*)(std::span<Q24, 256>, std::span<Q24, 256>);
+    const std::array<std::array<Transform, 3>, 2> kinds{{
+        {ac3::inverse_transform_512_saturating, ac3::inverse_transform_512, ac3::inverse_transform_512_portable},
+        {ac3::inverse_transform_256_saturating, ac3::inverse_transform_256, ac3::inverse_transform_256_portable},
+    }};
+    for (const auto& kind : kinds) {
+      Block expected = blocks[i];
+      Block expected_delay = delay;
+      kind[0](expected, expected_delay);
+      for (std::size_t path = 1; path < 3; ++path) {
+        Block out = blocks[i];
+        Block out_delay = delay;
+        kind[path](out, out_delay);
+        ASSERT_EQ(out, expected) << "block " << i << " path " << path;
+        ASSERT_EQ(out_delay, expected_delay) << "block " << i << " path " << path;
+      }
+    }
+  }
 }
 
 }  // namespace
