@@ -27,14 +27,6 @@ class Ac3Dither {
     return static_cast<Q24>(static_cast<std::int16_t>(state_)) * 512;
   }
 
-  // dither_next() when `step`, else the same value without advancing: lets
-  // a loop over bins with and without bits run without branching.
-  Q24 dither_next_when(bool step) {
-    const std::uint16_t next = dither_step(state_);
-    state_ = step ? next : state_;
-    return static_cast<Q24>(static_cast<std::int16_t>(next)) * 512;
-  }
-
  private:
   std::uint16_t state_ = kSeed;
 };

@@ -129,9 +129,12 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
   using namespace mantissa_detail;
   // Local copies stay in registers: stores to `out` cannot alias them.
   BitReader r = br;
-  Ac3Dither d = generator;
   std::uint64_t counts = counts_;
   std::array<std::uint32_t, 4> codes = codes_;
+  // Bins without bits, for the dither afterwards: stepping the generator in
+  // the loop would chain every bin to the one before.
+  std::array<std::uint16_t, 256> empty;
+  std::size_t n_empty = 0;
   bool ok = true;
   for (int bin = start; bin < end; ++bin) {
     const auto b = static_cast<std::size_t>(bin);
@@ -148,19 +151,27 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
     const std::uint32_t code = codes[row.group];
     const Q24 tabled = kLevelTable.levels[row.table + ((3 * code + at) & row.table_mask)];
     const Q24 linear = static_cast<Q24>((code & row.code_mask) << row.shift) >> 7;
-    const bool noise = dither && row.width == 0;
-    const Q24 noise_mask = -static_cast<Q24>(noise);
-    const Q24 dithered = mul_q24(d.dither_next_when(noise), kDitherScale);
+    empty[n_empty & 255] = static_cast<std::uint16_t>(bin);
+    n_empty += row.width == 0 ? 1 : 0;
     if (tabled == kBadCode) [[unlikely]] {
       ok = false;
       break;
     }
-    Q24 value = (dithered & noise_mask) | ((tabled + linear) & ~noise_mask);
+    Q24 value = tabled + linear;  // 0 without bits
     if constexpr (kScale) value = shr32(value, exps[b]);
     out[b] = value;
   }
+  if (dither) {
+    Ac3Dither d = generator;
+    for (std::size_t i = 0; i < n_empty; ++i) {
+      const std::size_t b = empty[i];
+      Q24 value = mul_q24(d.dither_next(), kDitherScale);
+      if constexpr (kScale) value = shr32(value, exps[b]);
+      out[b] = value;
+    }
+    generator = d;
+  }
   br = r;
-  generator = d;
   counts_ = counts;
   codes_ = codes;
   return ok;
