@@ -16,10 +16,14 @@ constexpr std::uint8_t kNalFiller = 12;
 constexpr std::uint32_t kIPicture = 1;
 constexpr std::uint32_t kPPicture = 2;
 constexpr std::uint32_t kBPicture = 3;
-constexpr std::uint32_t kTrModulo = 1024;
 
 // The lowest `n` bits set.
 constexpr std::uint64_t LowBits(std::uint32_t n) { return n >= 64 ? ~std::uint64_t{0} : (std::uint64_t{1} << n) - 1; }
+// Bits moved `n` places down (n < 0: up); what leaves the word is gone.
+constexpr std::uint64_t ShiftDown(std::uint64_t bits, std::int64_t n) {
+  if (n >= 64 || n <= -64) return 0;
+  return n >= 0 ? bits >> n : bits << -n;
+}
 
 // An H.264 filler-data NAL unit as long as a program stream pack.
 constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
@@ -51,11 +55,12 @@ void VideoHandler::reset() {
   captureLength_ = 0;
   gopPictureCount_ = gopSpan_ = 0;
   gopSlots_ = 0;
-  restartTr_ = leadingFloor_ = 0;
+  restartTr_ = 0;
+  priorSlots_ = 0;
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
   anchorSeen_ = false;
-  anchorTr_ = 0;
+  anchorTime_ = 0;
   pesClosedAtHeader_ = false;
   timeRemoved_ = 0;
 }
@@ -270,9 +275,8 @@ void VideoHandler::closeGop() {
   // GOP starts after it rather than on top of it.
   timing_.videoTime += std::max(gopPictureCount_, gopSpan_) * kPictureTicks;
   gopPictureCount_ = gopSpan_ = 0;
-  gopSlots_ = 0;
-  restartTr_ = leadingFloor_ = 0;
-  anchorSeen_ = false;  // temporal references start again
+  gopSlots_ = priorSlots_ = 0;
+  restartTr_ = 0;
 }
 
 void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored) {
@@ -286,10 +290,13 @@ void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored) {
   const std::uint32_t origin = timing_.videoTime + (free - tr) * kPictureTicks;
   moveStartBase(TimeDifference(anchored, origin));
   timing_.videoTime = origin;
-  gopPictureCount_ = gopSpan_ = tr;
-  gopSlots_ = LowBits(tr);
-  restartTr_ = leadingFloor_ = tr;
-  anchorSeen_ = false;  // the reference pictures before the loss do not count
+  // The places taken before the loss, counted from the new origin: those
+  // below the picture and any that lie above the first free one.
+  priorSlots_ = ShiftDown(gopSlots_, static_cast<std::int64_t>(free) - tr) | LowBits(tr);
+  gopSlots_ = priorSlots_;
+  gopPictureCount_ = tr;
+  gopSpan_ = std::max(tr, static_cast<std::uint32_t>(std::bit_width(priorSlots_)));
+  restartTr_ = tr;
 }
 
 void VideoHandler::countPicture(std::uint32_t tr) {
@@ -299,32 +306,32 @@ void VideoHandler::countPicture(std::uint32_t tr) {
     // A GOP that runs on without a GOP header is cut where it restarts.
     timing_.videoTime += gopSpan_ * kPictureTicks;
     gopPictureCount_ -= gopSpan_;
-    gopSlots_ = gopSpan_ >= 64 ? 0 : gopSlots_ >> gopSpan_;
+    gopSlots_ = ShiftDown(gopSlots_, gopSpan_);
+    priorSlots_ = ShiftDown(priorSlots_, gopSpan_);
     gopSpan_ = 0;
-    restartTr_ = leadingFloor_ = 0;
+    restartTr_ = 0;
   }
 }
 
 bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
   holding_ = false;
   const std::uint32_t tr = restartTr_;
-  if (firstLeading < tr) {
-    // The leading pictures still to come take the places before the held
-    // one: it moves on by as many, and so does the time origin, so that the
-    // sound stays in step. The places of the lost ones are those of the
-    // pictures written before the loss.
-    const std::uint32_t room = tr - firstLeading;
-    if (gopPictureCount_ >= room) {
-      timing_.videoTime += room * kPictureTicks;
-      moveStartBase(-static_cast<std::int32_t>(room * kPictureTicks));
-      gopPictureCount_ -= room;
-      gopSlots_ = (gopSlots_ & ~LowBits(tr)) | LowBits(firstLeading);
-      leadingFloor_ = firstLeading;
-    }
+  // The leading pictures still to come take the places before the held one:
+  // it moves on by as many, and so does the time origin, so that the sound
+  // stays in step. The places of the lost ones are those of the pictures
+  // written before the loss; none of the new places may be one of those.
+  std::uint32_t room = firstLeading < tr ? tr - firstLeading : 0;
+  while (room > 0 && (priorSlots_ & LowBits(tr + room + 1) & ~LowBits(tr)) != 0) --room;
+  if (room > 0 && gopPictureCount_ >= room) {
+    timing_.videoTime += room * kPictureTicks;
+    moveStartBase(-static_cast<std::int32_t>(room * kPictureTicks));
+    gopPictureCount_ -= room;
+    priorSlots_ >>= room;
+    gopSlots_ = priorSlots_ | (std::uint64_t{1} << tr);
+    gopSpan_ = std::max(tr + 1, static_cast<std::uint32_t>(std::bit_width(priorSlots_)));
   }
-  if (!mux_.videoState().ptsPlaced && !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
-    return false;
-  }
+  anchorTime_ = timing_.videoTime + tr * kPictureTicks;
+  if (!mux_.videoState().ptsPlaced && !mux_.PlaceVideoPts(anchorTime_)) return false;
   const std::uint32_t length = holdLength_;
   holdLength_ = 0;
   if (!mux_.WriteVideoBytes(std::span(capture_).first(length))) return false;
@@ -337,12 +344,13 @@ bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
 
 bool VideoHandler::lostBackwardReference(std::uint32_t tr, std::uint32_t type) const {
   // B pictures follow both their references in decode order and are shown
-  // before the later one. Shown after it, a B picture is one whose later
-  // reference was lost: decoders would show it before that reference, out of
-  // order, and predict it from the wrong pictures.
+  // before the later one, which decoders hold back until the next reference
+  // picture. A B picture whose place is not before the reference picture
+  // written last lost the reference it belongs before (in its GOP, or at the
+  // start of the GOP after a loss): decoders would show it before that
+  // picture, out of order, and predict it from the wrong pictures.
   if (type != kBPicture || !anchorSeen_) return false;
-  const std::uint32_t ahead = (tr - anchorTr_) % kTrModulo;
-  return ahead != 0 && ahead < kTrModulo / 2;
+  return TimeDifference(timing_.videoTime + tr * kPictureTicks, anchorTime_) >= 0;
 }
 
 bool VideoHandler::mpeg2Picture(Piece& p) {
@@ -386,10 +394,10 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       }
     }
   }
-  // A picture of the restarted GOP that would land on a place written before
+  // A picture of the restarted GOP that would land on a place taken before
   // the loss is left out, and not counted again. So is a B picture that lost
   // its later reference; its place stays empty, as for any lost picture.
-  const bool overlaps = videoTimeSet_ && tr < leadingFloor_;
+  const bool overlaps = videoTimeSet_ && tr < 64 && ((priorSlots_ >> tr) & 1) != 0;
   const bool orphan = videoTimeSet_ && lostBackwardReference(tr, type);
   if (videoOutputOn_) {
     if (overlaps || orphan) {
@@ -407,11 +415,11 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       if (!writeBytes(startCodeTemplate_)) return false;
     }
   }
-  if (videoTimeSet_ && !overlaps) countPicture(tr);
-  if (type == kIPicture || type == kPPicture) {
-    anchorTr_ = tr;
-    anchorSeen_ = true;
+  if ((type == kIPicture || type == kPPicture) && !overlaps) {
+    anchorTime_ = timing_.videoTime + tr * kPictureTicks;  // a held one's moves when it is written
+    anchorSeen_ = videoTimeSet_;
   }
+  if (videoTimeSet_ && !overlaps) countPicture(tr);
   return true;
 }
 

@@ -106,7 +106,7 @@ class VideoHandler {
   // The held restarting picture goes out; `firstLeading` is the lowest
   // temporal reference of the pictures before it that still arrive.
   bool releaseHeld(std::uint32_t firstLeading);
-  // A B picture shown after the last reference picture decoded lost the
+  // A B picture placed after the last reference picture written lost the
   // reference it is predicted backwards from.
   bool lostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
 
@@ -147,14 +147,15 @@ class VideoHandler {
   std::uint32_t gopSpan_ = 0;
   std::uint64_t gopSlots_ = 0;        // picture slots of the GOP that are taken, from videoTime
   std::uint32_t restartTr_ = 0;       // the GOP was restarted at a picture with this tr (0: not)
-  // Pictures of this GOP below this tr would land on places already written.
-  std::uint32_t leadingFloor_ = 0;
+  // Places of this GOP taken before its restart, from videoTime: a picture
+  // of it that would land there is left out.
+  std::uint64_t priorSlots_ = 0;
   bool holding_ = false;              // the restarting picture is being held
   std::uint32_t holdLength_ = 0;
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
   bool skipping_ = false;             // the current picture is not written
-  bool anchorSeen_ = false;           // a reference picture of this GOP was decoded
-  std::uint32_t anchorTr_ = 0;        // its temporal reference
+  bool anchorSeen_ = false;           // a reference picture was written
+  std::uint32_t anchorTime_ = 0;      // the output time of the last one
   bool pesClosedAtHeader_ = false;
 
   std::int64_t timeRemoved_ = 0;

@@ -170,6 +170,10 @@ TEST(ConvertCommand, DropsAreClosedAndMarkersStayAligned) {
       // The I picture after the drop arrives with one of the two B pictures
       // shown before it: the B picture (the marker) takes the place before it.
       {longStream, "drop:20:3", 56, 80.0, 55.0},
+      // Three cuts: GOPs whose start is lost, B pictures without their later
+      // reference at the restarts. The GOP cut at 3.7 s keeps the places of
+      // its lost pictures (the next GOP arrives at its time): a 0.36 s hole.
+      {longStream, "cut:3:0.3 cut:8:0.2 cut:14:0.45", 56, 360.0, 0.0},
       {h264, "drop:4:3", 5, 40.0, 0.0},
   };
   for (const Case& c : cases) {

@@ -326,24 +326,90 @@ TEST(VideoHandlerMpeg2, BPictureThatLostItsLaterReferenceIsLeftOut) {
   EXPECT_EQ(ShownOrder(rig), expected);
 }
 
-TEST(VideoHandlerMpeg2, BPicturesAreJudgedAcrossTheWrapOfTemporalReferences) {
-  // Without GOP headers temporal references run on modulo 1024: B1021 and
-  // B1022 after P1023 are shown before it and kept; with P2 lost, B0 and B1
-  // after P1023 are shown after it and left out; B3 and B4 after P5 are kept.
+TEST(VideoHandlerMpeg2, NoPictureAfterALossLandsOnAPlaceTakenBeforeIt) {
+  // B7 is lost, and the loss runs on into a later GOP: its GOP header and I
+  // picture are lost, its B0 and B1 arrive. B0 takes B7's place, the first
+  // free one; B1 would land on P8's place and is left out. The GOP after
+  // them starts after P8, not on top of it.
   VideoRig rig;
   ASSERT_TRUE(rig.pes(Gop(1), 90000));
-  Bytes stream = SequenceHeader();
-  Bytes expected = stream;
-  for (const Pic& pic : {Pic{1020, 0, kP}, Pic{1018, 0, kB}, Pic{1019, 0, kB}, Pic{1023, 0, kP},
-                         Pic{1021, 0, kB}, Pic{1022, 0, kB}, Pic{0, 0, kB}, Pic{1, 0, kB}, Pic{5, 0, kP},
-                         Pic{3, 0, kB}, Pic{4, 0, kB}}) {
-    const Bytes picture = Picture(pic.tr, 40, pic.type);
-    Append(stream, picture);
-    if (pic.tr > 2 || pic.type != kB) Append(expected, picture);
-  }
-  ASSERT_TRUE(rig.pes(stream, -1));
+  const std::int64_t o = 93600;
+  ASSERT_TRUE(SendGopBeforeLoss(rig, o));
+  ASSERT_TRUE(SendPictures(rig, o, {{8, 8, kP}, {6, 6, kB}}, false));
+  const std::int64_t later = o + 12 * 3600 + 90000;
+  ASSERT_TRUE(SendPictures(rig, later, {{0, 0, kB}, {1, 1, kB, 9}}, false));
+  ASSERT_TRUE(SendPictures(rig, later + 12 * 3600, {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}}, true));
   ASSERT_TRUE(rig.finish());
-  EXPECT_EQ(rig.es(), expected);
+  const auto pts = Sorted(rig.ptsList());
+  EXPECT_EQ(std::adjacent_find(pts.begin(), pts.end()), pts.end()) << "no place used twice";
+  EXPECT_EQ(rig.es().size(), GopBeforeLossBytes().size() + 6 * PesData({0, 0}, false).size() +
+                                 PesData({0, 0}, true).size())
+      << "everything but B1 of the GOP whose start was lost";
+  EXPECT_EQ(pts[7], static_cast<std::uint32_t>(o + 7 * 3600)) << "B0 in B7's place";
+  EXPECT_EQ(ShownOrder(rig), pts);
+}
+
+TEST(VideoHandlerMpeg2, BPicturesPlacedAfterTheLastReferencePictureAreLeftOut) {
+  // Whatever the loss, a B picture whose place is after the reference picture
+  // written last would be shown out of order: left out, its place kept empty.
+  // One placed before it is kept.
+  struct Case {
+    const char* what;
+    std::int64_t later;                 // input time of the GOP after the loss
+    std::vector<Pic> before, after;     // pictures before and after the loss
+    std::vector<std::int64_t> places;   // output places, in pictures from o
+    std::vector<bool> kept;             // of `after`
+  };
+  const Case cases[] = {
+      {"the next GOP on time, its GOP header arrives, its I picture is lost",
+       6 * 3600,
+       {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
+       {{0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
+       {0, 1, 2, 3, 4, 5, 9, 10, 11},
+       {false, false, true, true, true}},
+      {"the time line restarts at B0 of a GOP whose start was lost",
+       3 * 3600 + 90000,
+       {{2, 2}, {0, 0, kB}, {1, 1, kB}},
+       {{0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
+       {0, 1, 2, 6, 7, 8},
+       {false, false, true, true, true}},
+      {"the time line restarts at B4 in the place of a lost B picture before P5",
+       90000,
+       {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}},
+       {{4, 4, kB}, {8, 8, kP}, {6, 6, kB}, {7, 7, kB}},
+       {0, 1, 2, 3, 4, 5, 6, 7, 8},
+       {true, true, true, true}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    VideoRig rig;
+    ASSERT_TRUE(rig.pes(Gop(1), 90000));
+    const std::int64_t o = 93600;
+    Bytes expectedEs;
+    for (std::size_t k = 0; k < c.before.size(); ++k) {
+      ASSERT_TRUE(rig.pes(PesData(c.before[k], k == 0), o + c.before[k].slot * 3600));
+      Append(expectedEs, PesData(c.before[k], k == 0));
+    }
+    const bool gopHeader = c.later == 6 * 3600;
+    for (std::size_t k = 0; k < c.after.size(); ++k) {
+      Pic pic = c.after[k];
+      pic.seed = static_cast<std::uint32_t>(k + 1);
+      const Bytes data = PesData(pic, gopHeader && k == 0);
+      ASSERT_TRUE(rig.pes(data, o + c.later + pic.slot * 3600));
+      if (c.kept[k]) {
+        Append(expectedEs, data);
+      } else if (gopHeader && k == 0) {
+        Append(expectedEs, PesData(pic, true));
+        expectedEs.resize(expectedEs.size() - PesData(pic, false).size());  // the headers stay
+      }
+    }
+    ASSERT_TRUE(rig.finish());
+    EXPECT_EQ(rig.es(), expectedEs);
+    std::vector<std::uint32_t> expected;
+    for (std::int64_t place : c.places) expected.push_back(static_cast<std::uint32_t>(o + place * 3600));
+    EXPECT_EQ(Sorted(rig.ptsList()), expected);
+    EXPECT_EQ(ShownOrder(rig), expected);
+  }
 }
 
 TEST(VideoHandlerMpeg2, HeldPictureGoesOutWhenTooLargeToHoldAndAtTheEnd) {
