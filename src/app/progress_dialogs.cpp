@@ -4,9 +4,12 @@
 #include <utility>
 
 #include <wx/button.h>
+#include <wx/evtloop.h>
 #include <wx/gauge.h>
+#include <wx/menu.h>
 #include <wx/msgdlg.h>
 #include <wx/stattext.h>
+#include <wx/utils.h>
 
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
@@ -22,6 +25,17 @@ namespace {
 wxStaticText* CentredLine(wxWindow* parent, int id, const wxString& text, int y, int widthDlu) {
   return new wxStaticText(parent, id, text, DluPoint(parent, 0, y), DluSize(parent, widthDlu, 8),
                           wxALIGN_CENTRE_HORIZONTAL | wxST_NO_AUTORESIZE);
+}
+
+// Where the focus goes in `owner` when none of its controls had it: its first
+// child that is neither a window of its own nor the menu bar, which hands
+// it on to its own first control.
+wxWindow* FocusTargetOf(wxWindow* owner) {
+  if (owner == nullptr) return nullptr;
+  for (wxWindow* child : owner->GetChildren()) {
+    if (!child->IsTopLevel() && !child->IsKindOf(wxCLASSINFO(wxMenuBar)) && child->IsShown()) return child;
+  }
+  return owner;
 }
 
 }  // namespace
@@ -44,13 +58,34 @@ ProgressDialog::~ProgressDialog() {
 void ProgressDialog::run(std::function<void()> work) {
   work_ = std::move(work);
   port_.setActiveDialog(this);
-  // Started from inside the modal loop, so the worker's close request can
-  // only arrive while the dialog is modal.
-  CallAfter(&ProgressDialog::startWorker);
   CentreOnParent();
-  ShowModal();
+  wxWindow* const focus = wxWindow::FindFocus();
+  {
+    // Modal by hand: the other windows are disabled while this dialog runs
+    // its own event loop. A toolkit-modal dialog would lose all input to the
+    // worker's message boxes, and Abort or Stop would be dead while one is up.
+    wxWindowDisabler others(this);
+    Show();
+    wxGUIEventLoop loop;
+    loop_ = &loop;
+    // Started from inside the loop, so the worker's close request can only
+    // arrive while the loop runs.
+    CallAfter(&ProgressDialog::startWorker);
+    loop.Run();
+    loop_ = nullptr;
+    Hide();
+  }
+  // Disabling took the keyboard focus from the main window; give it back, or
+  // its keys (Escape quits) would go nowhere.
+  const bool focusWasInParent = focus != nullptr && wxGetTopLevelParent(focus) == GetParent();
+  wxWindow* const target = focusWasInParent ? focus : FocusTargetOf(GetParent());
+  if (target != nullptr) target->SetFocus();
   if (worker_.joinable()) worker_.join();
   port_.setActiveDialog(nullptr);
+}
+
+void ProgressDialog::close() {
+  if (loop_ != nullptr) loop_->ScheduleExit();
 }
 
 void ProgressDialog::startWorker() {
@@ -59,8 +94,7 @@ void ProgressDialog::startWorker() {
 }
 
 void ProgressDialog::workerFinished() {
-  if (!IsModal()) return;
-  if (gate_.finishedMayClose()) EndModal(wxID_OK);
+  if (gate_.finishedMayClose()) close();
 }
 
 ScanDialog::ScanDialog(wxWindow* parent, WxUiPort& port) : ProgressDialog(parent, port, 140, 50) {
@@ -87,7 +121,7 @@ void ConversionDialog::onStop() {
                                    wxYES_NO | wxNO_DEFAULT | wxICON_STOP);
                return ask.ShowModal() == wxID_YES;
              });
-  if (gate_.takePendingClose() && IsModal()) EndModal(wxID_OK);
+  if (gate_.takePendingClose()) close();
 }
 
 void ConversionDialog::setStatusText(const wxString& text) { status_->SetLabelText(text); }

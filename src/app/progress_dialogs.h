@@ -12,6 +12,7 @@
 
 class wxButton;
 class wxGauge;
+class wxGUIEventLoop;
 class wxStaticText;
 
 namespace kelvor {
@@ -39,12 +40,16 @@ class ProgressDialog : public wxDialog {
 
   StopGate gate_;
 
+  // Ends run()'s event loop; the dialog then closes.
+  void close();
+
  private:
   void startWorker();
 
   WxUiPort& port_;
   std::function<void()> work_;
   std::thread worker_;
+  wxGUIEventLoop* loop_ = nullptr;  // while run() is in its loop
 };
 
 class ScanDialog final : public ProgressDialog {

@@ -10,6 +10,7 @@
 #include "app/logic/message_text.h"
 #include "app/main_frame.h"
 #include "app/progress_dialogs.h"
+#include "app/worker_message_box.h"
 
 namespace kelvor {
 namespace {
@@ -47,8 +48,16 @@ void WxUiPort::showMessage(std::string_view text) {
   std::promise<void> closed;
   auto wait = closed.get_future();
   OnUiThread([this, &copy, &closed] {
-    showBox(copy);
-    closed.set_value();
+    if (active_ == nullptr) {
+      showBox(copy);
+      closed.set_value();
+      return;
+    }
+    // Not modal: the progress dialog's button must stay usable while the
+    // worker waits on the box.
+    const bool stopIcon = KindOfMessage(copy) != MessageKind::Report;
+    ShowWorkerMessageBox(active_, FromUtf8(MessageBoxText(copy)), stopIcon,
+                         [&closed] { closed.set_value(); });
   });
   wait.wait();
 }

@@ -7,8 +7,12 @@ converts with the proposed output name, acknowledges the final report,
 checks the output with ffprobe, opens the Read Me and quits with Escape.
 A second session converts a long recording and answers Stop with No (the
 run goes on) and then Yes (the run ends with a complete, closed output and
-the final report). Screenshots of the main window, the conversion dialog
-and the Read Me go to the artefact directory.
+the final report). Two more sessions scan a stream with five MPEG audio
+tracks: one to the end, and one verbose, where the warning about the fifth
+track holds the scan while Abort is pressed in the scan dialog; once the
+warning is closed the scan ends at once and lists the same rows as the
+full scan. Screenshots of the main window, the dialogs and the Read Me go
+to the artefact directory.
 
 Exit status: 0 pass, 1 fail, 77 skipped (a tool is missing).
 """
@@ -52,8 +56,9 @@ class Desktop:
             self.xvfb.kill()
 
     def env(self):
+        # Scroll bars that fade in and out would make pictures differ.
         env = dict(os.environ, DISPLAY=self.display, NO_AT_BRIDGE="1", GTK_A11Y="none",
-                   GSETTINGS_BACKEND="memory", GDK_BACKEND="x11")
+                   GSETTINGS_BACKEND="memory", GDK_BACKEND="x11", GTK_OVERLAY_SCROLLING="0")
         env.pop("WAYLAND_DISPLAY", None)
         return env
 
@@ -130,16 +135,31 @@ def main_window_point(desktop, window, x_dlu, y_dlu):
     return x_dlu * unit, height - (140 - y_dlu) * unit * 1.07
 
 
-def start_program(desktop, program, work, log_name):
+def start_program(desktop, program, work, log_name, *args):
+    """Starts the program and waits for its main window. Now and then the
+    virtual display drops a new connection during its setup; the toolkit
+    then cannot start, and the start is repeated."""
     env = desktop.env()
     env["HOME"] = str(work)  # the file dialogs keep their recent files here
-    log = open(desktop.artifacts / log_name, "w")
-    return subprocess.Popen([program], cwd=work, env=env, stdout=log, stderr=log)
+    path = desktop.artifacts / log_name
+    for _ in range(3):
+        with open(path, "w") as log:
+            app = subprocess.Popen([program, *args], cwd=work, env=env, stdout=log, stderr=log)
+        deadline = time.monotonic() + TIMEOUT
+        while app.poll() is None and not desktop.windows("TS stream converter"):
+            if time.monotonic() > deadline:
+                raise Failure("main window not shown")
+            time.sleep(0.1)
+        if app.poll() is None:
+            return app
+        if "Unable to initialize GTK" not in path.read_text():
+            raise Failure(f"the program ended at start with exit code {app.returncode}")
+    raise Failure("the program could not connect to the display")
 
 
-def enter_input(desktop, stream):
+def type_input(desktop, stream):
     """Fills in the input dialog that opens at start; returns the main window
-    once the scan has finished."""
+    as soon as the dialog has gone and the scan has begun."""
     dialog = desktop.wait_windows("Select input stream")[0]
     main = desktop.windows("TS stream converter")
     if not main:
@@ -151,10 +171,16 @@ def enter_input(desktop, stream):
     time.sleep(0.3)
     desktop.keys("Return")
     desktop.wait_gone("Select input stream")
+    return main[0]
+
+
+def enter_input(desktop, stream):
+    """type_input, then waits for the scan to finish."""
+    main = type_input(desktop, stream)
     # The scan dialog may come and go before it is seen; give it a moment.
     time.sleep(1.0)
     desktop.wait_gone("KELVOR")
-    return main[0]
+    return main
 
 
 def choose_first_track(desktop, main):
@@ -225,6 +251,61 @@ def make_long_recording(source, path, size=4 << 30):
         f.truncate(size)
 
 
+def transient_for(desktop, window):
+    """The window that `window` belongs to (its WM_TRANSIENT_FOR), or None."""
+    out = subprocess.run(["xprop", "-display", desktop.display, "-id", window, "WM_TRANSIENT_FOR"],
+                         capture_output=True, text=True, timeout=10).stdout
+    found = re.search(r"window id # (0x[0-9a-fA-F]+)", out)
+    return str(int(found.group(1), 16)) if found else None
+
+
+def warning_over_scan(desktop):
+    """The scan dialog and the warning box that a verbose scan shows over it;
+    both are titled KELVOR, and the box belongs to the scan dialog."""
+    found = desktop.wait_windows("KELVOR", count=2)
+    for box in found:
+        owner = transient_for(desktop, box)
+        if owner in found:
+            return owner, box
+    raise Failure(f"no warning box over the scan dialog among {found}")
+
+
+def gray_image(desktop, window):
+    """The window's pixels as (width, height, bytes), one grey byte each."""
+    data = subprocess.run(["import", "-display", desktop.display, "-window", window, "-depth", "8", "pgm:-"],
+                          env=desktop.env(), check=True, timeout=20, capture_output=True).stdout
+    fields = data.split(maxsplit=4)  # P5, width, height, maximum, pixels
+    if fields[0] != b"P5" or fields[3] != b"255":
+        raise Failure("unexpected screenshot format")
+    width, height = int(fields[1]), int(fields[2])
+    return width, height, fields[4][:width * height]
+
+
+def save_gray(desktop, name, picture):
+    width, height, pixels = picture
+    (desktop.artifacts / name).write_bytes(b"P5 %d %d 255\n" % (width, height) + pixels)
+
+
+def walk_track_list(desktop, main, steps=7):
+    """Pictures of the main window as it is, then with each row selected in
+    turn: a click in the list, Home, then Down until past the last row."""
+    pictures = [gray_image(desktop, main)]
+    desktop.click(main, *main_window_point(desktop, main, 90, 36))
+    desktop.keys("Home")
+    for step in range(steps):
+        if step > 0:
+            desktop.keys("Down")
+        time.sleep(0.3)
+        pictures.append(gray_image(desktop, main))
+    return pictures
+
+
+def count_rows(pictures):
+    """Rows seen by walk_track_list: each Down that changed the picture."""
+    walk = pictures[1:]
+    return 1 + sum(1 for before, after in zip(walk, walk[1:]) if before != after)
+
+
 def run(args):
     artifacts = Path(args.artifacts).resolve()
     shutil.rmtree(artifacts, ignore_errors=True)
@@ -235,6 +316,9 @@ def run(args):
         raise Failure(f"missing test stream {source}")
     stream = work / source.name
     stream.symlink_to(source)
+    five_source = Path(args.fixtures).resolve() / "mpeg2_5mp2.ts"
+    if not five_source.exists():
+        raise Failure(f"missing test stream {five_source}")
     program = str(Path(args.program).resolve())
 
     desktop = Desktop(artifacts)
@@ -338,6 +422,59 @@ def run(args):
         quit_program(desktop, main, app)
         app = None
         long_stream.unlink()
+
+        # Abort while a verbose scan waits on a warning. The four MPEG audio
+        # tracks are probed before the fifth track's first packet, which is
+        # never listed: the aborted scan lists the file name, the four tracks
+        # and " All audio tracks", as the full scan does.
+        five = work / five_source.name
+        five.symlink_to(five_source)
+        app = start_program(desktop, program, work, "kelvor_full_scan.log")
+        main = enter_input(desktop, five)
+        full_walk = walk_track_list(desktop, main)
+        if count_rows(full_walk) != 6:
+            raise Failure(f"the full scan lists {count_rows(full_walk)} rows, not 6")
+        quit_program(desktop, main, app)
+        app = None
+
+        app = start_program(desktop, program, work, "kelvor_abort.log", "/V")
+        main = type_input(desktop, five)
+        scan, warning = warning_over_scan(desktop)
+        # The box covers the scan dialog: move the dialog aside, as a user
+        # would drag it, and press Abort while the box is still up.
+        main_width, _ = desktop.geometry(main)
+        desktop.xdotool("windowmove", scan, str(main_width + 20), "40")
+        time.sleep(0.5)
+        width, height = desktop.geometry(scan)
+        desktop.click(scan, 70 * width / 140.0, 32 * height / 50.0)  # Abort, in the 140 x 50 dialog
+        time.sleep(1.0)
+        # The scan waits on the warning; Abort only asks it to stop.
+        if sorted(desktop.windows("KELVOR")) != sorted([scan, warning]):
+            raise Failure("Abort changed the dialogs before the warning was closed")
+        desktop.screenshot("scan_abort_pressed.png")
+        desktop.focus(warning)
+        desktop.keys("Return")
+        deadline = time.monotonic() + 5
+        while desktop.windows("KELVOR") and time.monotonic() < deadline:
+            time.sleep(0.1)
+        left = desktop.windows("KELVOR")
+        if left:
+            desktop.screenshot("scan_not_aborted.png")
+            raise Failure(f"the scan went on after Abort: {len(left)} window(s) titled KELVOR still open")
+        time.sleep(0.5)
+        desktop.screenshot("scan_aborted.png", main)
+        aborted_walk = walk_track_list(desktop, main)
+        if count_rows(aborted_walk) != 6:
+            raise Failure(f"the aborted scan lists {count_rows(aborted_walk)} rows, not 6")
+        # Row by row, text and button states alike.
+        differing = [i for i, (a, b) in enumerate(zip(full_walk, aborted_walk)) if a != b]
+        if differing:
+            for i in differing:
+                save_gray(desktop, f"list_full_{i}.pgm", full_walk[i])
+                save_gray(desktop, f"list_aborted_{i}.pgm", aborted_walk[i])
+            raise Failure(f"the aborted scan's list differs from the full scan's at steps {differing}")
+        quit_program(desktop, main, app)
+        app = None
     finally:
         if app is not None:
             try:
@@ -355,7 +492,7 @@ def main():
     parser.add_argument("--fixtures", required=True)
     parser.add_argument("--artifacts", required=True)
     args = parser.parse_args()
-    missing = [t for t in ("Xvfb", "xdotool", "import", "ffprobe") if shutil.which(t) is None]
+    missing = [t for t in ("Xvfb", "xdotool", "xprop", "import", "ffprobe") if shutil.which(t) is None]
     if missing:
         print("skipped: missing " + ", ".join(missing))
         return 77
