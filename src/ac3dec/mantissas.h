@@ -131,12 +131,9 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
   BitReader r = br;
   std::uint64_t counts = counts_;
   std::array<std::uint32_t, 4> codes = codes_;
-  // Bins without bits, for the dither afterwards: stepping the generator in
-  // the loop would chain every bin to the one before.
-  std::array<std::uint16_t, 256> empty;
-  std::size_t n_empty = 0;
   bool ok = true;
-  for (int bin = start; bin < end; ++bin) {
+  int bin = start;
+  for (; bin < end; ++bin) {
     const auto b = static_cast<std::size_t>(bin);
     const BapRow& row = kBapRows[bap[b] & 15u];
     const auto count = static_cast<std::uint32_t>(counts >> (16u * row.group)) & 0xFFFFu;
@@ -151,8 +148,6 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
     const std::uint32_t code = codes[row.group];
     const Q24 tabled = kLevelTable.levels[row.table + ((3 * code + at) & row.table_mask)];
     const Q24 linear = static_cast<Q24>((code & row.code_mask) << row.shift) >> 7;
-    empty[n_empty & 255] = static_cast<std::uint16_t>(bin);
-    n_empty += row.width == 0 ? 1 : 0;
     if (tabled == kBadCode) [[unlikely]] {
       ok = false;
       break;
@@ -161,7 +156,16 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
     if constexpr (kScale) value = shr32(value, exps[b]);
     out[b] = value;
   }
+  // Dither for the bins without bits before the last one read, drawn after
+  // the others: stepping the generator in the loop above would chain every
+  // bin to the one before, and listing those bins there costs it registers.
   if (dither) {
+    std::array<std::uint16_t, 256> empty;
+    std::size_t n_empty = 0;
+    for (int i = start; i < bin; ++i) {
+      empty[n_empty & 255] = static_cast<std::uint16_t>(i);
+      n_empty += (bap[static_cast<std::size_t>(i)] & 15u) == 0 ? 1 : 0;
+    }
     Ac3Dither d = generator;
     for (std::size_t i = 0; i < n_empty; ++i) {
       const std::size_t b = empty[i];
