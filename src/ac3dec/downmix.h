@@ -21,4 +21,9 @@ inline constexpr Q24 kLfeGain = 5305422;      // 1/sqrt(10), -10 dB
 void fold_to_stereo(int acmod, std::span<const Q24* const> channels, const Q24* lfe, std::span<Q24, 256> left,
                     std::span<Q24, 256> right);
 
+// The same without the processor-specific (AVX2) code path, which must give
+// identical results.
+void fold_to_stereo_portable(int acmod, std::span<const Q24* const> channels, const Q24* lfe,
+                             std::span<Q24, 256> left, std::span<Q24, 256> right);
+
 }  // namespace kelvor::ac3

@@ -4,11 +4,13 @@
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <vector>
 
 #include "ac3_test_support.h"
 #include "ac3dec/ac3_decoder.h"
 #include "ac3dec/downmix.h"
+#include "ac3dec/tables.h"
 #include "support/test_support.h"
 
 namespace kelvor {
@@ -207,6 +209,33 @@ TEST(FoldToStereo, GainsOfEveryLayout) {
   huge.fill(INT32_MIN);
   ac3::fold_to_stereo(2, loud, huge.data(), l, r);
   EXPECT_EQ(l[0], INT32_MIN);
+}
+
+TEST(FoldToStereo, ProcessorPathEqualsThePortableCode) {
+  // Every layout, with and without LFE, from quiet values to values whose
+  // sums saturate.
+  std::mt19937 rng(3);
+  std::array<std::array<Q24, 256>, 6> in{};
+  for (int round = 0; round < 24; ++round) {
+    const int bits = 20 + round % 13;
+    for (auto& channel : in) {
+      for (Q24& v : channel) v = static_cast<Q24>(static_cast<std::int32_t>(rng()) >> (32 - bits));
+    }
+    const std::array<const Q24*, 5> five = {in[0].data(), in[1].data(), in[2].data(), in[3].data(), in[4].data()};
+    for (int acmod = 0; acmod < 8; ++acmod) {
+      const auto n = static_cast<std::size_t>(ac3::kNfchans[static_cast<std::size_t>(acmod)]);
+      for (const Q24* lfe : {static_cast<const Q24*>(nullptr), static_cast<const Q24*>(in[5].data())}) {
+        std::array<Q24, 256> l{};
+        std::array<Q24, 256> r{};
+        std::array<Q24, 256> pl{};
+        std::array<Q24, 256> pr{};
+        ac3::fold_to_stereo(acmod, std::span(five).first(n), lfe, l, r);
+        ac3::fold_to_stereo_portable(acmod, std::span(five).first(n), lfe, pl, pr);
+        ASSERT_EQ(l, pl) << "acmod " << acmod << " round " << round;
+        ASSERT_EQ(r, pr) << "acmod " << acmod << " round " << round;
+      }
+    }
+  }
 }
 
 }  // namespace
