@@ -59,8 +59,8 @@ void VideoHandler::reset() {
   priorSlots_ = 0;
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
-  anchorSeen_ = false;
-  anchorTime_ = 0;
+  anchorSeen_ = shownSet_ = false;
+  anchorTime_ = shownTime_ = 0;
   pesClosedAtHeader_ = false;
   timeRemoved_ = 0;
 }
@@ -279,14 +279,23 @@ void VideoHandler::closeGop() {
   restartTr_ = 0;
 }
 
-void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored) {
+void VideoHandler::restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference) {
   // Pictures were lost (or the time stamps jumped): the picture goes to the
   // first free place of the time line, and its GOP is counted from there on,
   // so that the time line neither stops short nor runs back over pictures
   // already written. Pictures that come before it in this GOP and still
   // arrive move it on when it is held (releaseHeld); the others were lost.
+  // A reference picture is shown after the one written before it, so its
+  // place is after that one's.
   auto free = static_cast<std::uint32_t>(std::countr_one(gopSlots_));
   if (free >= 64) free = std::max(gopPictureCount_, gopSpan_);
+  if (reference && anchorSeen_) {
+    const std::int32_t after = TimeDifference(anchorTime_, timing_.videoTime) / static_cast<std::int32_t>(kPictureTicks) + 1;
+    if (after > static_cast<std::int32_t>(free)) {
+      free = static_cast<std::uint32_t>(after);
+      if (free < 64) free += static_cast<std::uint32_t>(std::countr_one(gopSlots_ >> free));
+    }
+  }
   const std::uint32_t origin = timing_.videoTime + (free - tr) * kPictureTicks;
   moveStartBase(TimeDifference(anchored, origin));
   timing_.videoTime = origin;
@@ -343,14 +352,15 @@ bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
 bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
 
 bool VideoHandler::lostBackwardReference(std::uint32_t tr, std::uint32_t type) const {
-  // B pictures follow both their references in decode order and are shown
-  // before the later one, which decoders hold back until the next reference
-  // picture. A B picture whose place is not before the reference picture
-  // written last lost the reference it belongs before (in its GOP, or at the
-  // start of the GOP after a loss): decoders would show it before that
-  // picture, out of order, and predict it from the wrong pictures.
+  // Decoders show a B picture at once and hold a reference picture back
+  // until the next one is decoded. So a B picture belongs after the picture
+  // shown last and before the reference picture held back. One placed
+  // elsewhere lost a reference (in its GOP, or at the start of the GOP after
+  // a loss): it would be shown out of order and predicted from the wrong
+  // pictures.
   if (type != kBPicture || !anchorSeen_) return false;
-  return TimeDifference(timing_.videoTime + tr * kPictureTicks, anchorTime_) >= 0;
+  const std::uint32_t t = timing_.videoTime + tr * kPictureTicks;
+  return TimeDifference(t, anchorTime_) >= 0 || (shownSet_ && TimeDifference(t, shownTime_) <= 0);
 }
 
 bool VideoHandler::mpeg2Picture(Piece& p) {
@@ -387,7 +397,7 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       }
       if (d >= kHalfPicture || d <= -kHalfPicture) {
         // Lost pictures: the lost time leaves the output, audio included.
-        restartGop(tr, anchored);
+        restartGop(tr, anchored, type == kIPicture || type == kPPicture);
         restarted = true;
       } else {
         moveStartBase(d);
@@ -416,8 +426,14 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
     }
   }
   if ((type == kIPicture || type == kPPicture) && !overlaps) {
+    // The reference picture held back until now is shown.
+    shownTime_ = anchorTime_;
+    shownSet_ = anchorSeen_;
     anchorTime_ = timing_.videoTime + tr * kPictureTicks;  // a held one's moves when it is written
     anchorSeen_ = videoTimeSet_;
+  } else if (type == kBPicture && !overlaps && !orphan) {
+    shownTime_ = timing_.videoTime + tr * kPictureTicks;
+    shownSet_ = true;
   }
   if (videoTimeSet_ && !overlaps) countPicture(tr);
   return true;

@@ -101,7 +101,7 @@ class VideoHandler {
   bool closeVideoPes();
   // MPEG-2 picture time line.
   void closeGop();
-  void restartGop(std::uint32_t tr, std::uint32_t anchored);
+  void restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference);
   void countPicture(std::uint32_t tr);
   // The held restarting picture goes out; `firstLeading` is the lowest
   // temporal reference of the pictures before it that still arrive.
@@ -155,7 +155,9 @@ class VideoHandler {
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
   bool skipping_ = false;             // the current picture is not written
   bool anchorSeen_ = false;           // a reference picture was written
+  bool shownSet_ = false;             // a picture was shown
   std::uint32_t anchorTime_ = 0;      // the output time of the last one
+  std::uint32_t shownTime_ = 0;       // that of the picture a decoder shows last
   bool pesClosedAtHeader_ = false;
 
   std::int64_t timeRemoved_ = 0;

@@ -111,6 +111,25 @@ TEST(VideoHandlerMpeg2, AnchorsTheTimeLineAndStartsAtTheNextSequenceHeader) {
   EXPECT_EQ(rig.ptsList().front(), 103600u) << "nothing lost: the input PTS is kept";
 }
 
+TEST(VideoHandlerMpeg2, FirstGopWrittenKeepsItsLeadingPictures) {
+  // The time line is anchored at a B picture; output starts at the next
+  // sequence header, whose I picture is the first reference picture seen.
+  // The B pictures shown before it are written like any others.
+  VideoRig rig;
+  ASSERT_TRUE(rig.pes(Picture(1, 40, kB), 93600));
+  Bytes gop = SequenceHeader();
+  Append(gop, GopHeader());
+  Append(gop, Picture(2));
+  ASSERT_TRUE(rig.pes(gop, 104400));
+  ASSERT_TRUE(rig.pes(Picture(0, 40, kB), 97200));
+  ASSERT_TRUE(rig.pes(Picture(1, 40, kB), 100800));
+  ASSERT_TRUE(rig.finish());
+  Append(gop, Picture(0, 40, kB));
+  Append(gop, Picture(1, 40, kB));
+  EXPECT_EQ(rig.es(), gop);
+  EXPECT_EQ(rig.ptsList(), (std::vector<std::uint32_t>{104400, 97200, 100800}));
+}
+
 TEST(VideoHandlerMpeg2, CountsPicturesPerGop) {
   VideoRig rig;
   Bytes gop = GopHeader();
@@ -300,85 +319,70 @@ TEST(VideoHandlerMpeg2, RestartingPictureMakesRoomForTheLeadingPicturesThatArriv
   }
 }
 
-TEST(VideoHandlerMpeg2, BPictureThatLostItsLaterReferenceIsLeftOut) {
-  // B6 arrives but its later reference P8 is lost: a decoder would show it
-  // before P5 and predict it from the wrong pictures. It is left out and its
-  // place stays empty, so the pictures after the loss keep their time.
-  VideoRig rig;
-  ASSERT_TRUE(rig.pes(Gop(1), 90000));
-  const std::int64_t o = 93600;
-  ASSERT_TRUE(SendGopBeforeLoss(rig, o));
-  Bytes expectedEs = GopBeforeLossBytes();
-  ASSERT_TRUE(SendPictures(rig, o, {{6, 6, kB, 7}}, false));
-  const std::int64_t later = o + 7 * 3600 + 90000;
-  const Pic after[] = {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}};
-  for (std::size_t k = 0; k < std::size(after); ++k) {
-    ASSERT_TRUE(rig.pes(PesData(after[k], k == 0), later + after[k].slot * 3600));
-    Append(expectedEs, PesData(after[k], k == 0));
-  }
-  ASSERT_TRUE(rig.finish());
-  EXPECT_EQ(rig.es(), expectedEs) << "everything but B6, byte for byte";
-  EXPECT_EQ(rig.emptyPesCount(), 0u) << "B6 leaves no empty PES packet behind";
-  EXPECT_EQ(rig.video.timeRemoved(), 90000);
-  std::vector<std::uint32_t> expected = Places(o, 6);
-  for (std::uint32_t t : Places(o + 7 * 3600, 6)) expected.push_back(t);
-  EXPECT_EQ(Sorted(rig.ptsList()), expected) << "B6's place stays empty";
-  EXPECT_EQ(ShownOrder(rig), expected);
-}
-
-TEST(VideoHandlerMpeg2, NoPictureAfterALossLandsOnAPlaceTakenBeforeIt) {
-  // B7 is lost, and the loss runs on into a later GOP: its GOP header and I
-  // picture are lost, its B0 and B1 arrive. B0 takes B7's place, the first
-  // free one; B1 would land on P8's place and is left out. The GOP after
-  // them starts after P8, not on top of it.
-  VideoRig rig;
-  ASSERT_TRUE(rig.pes(Gop(1), 90000));
-  const std::int64_t o = 93600;
-  ASSERT_TRUE(SendGopBeforeLoss(rig, o));
-  ASSERT_TRUE(SendPictures(rig, o, {{8, 8, kP}, {6, 6, kB}}, false));
-  const std::int64_t later = o + 12 * 3600 + 90000;
-  ASSERT_TRUE(SendPictures(rig, later, {{0, 0, kB}, {1, 1, kB, 9}}, false));
-  ASSERT_TRUE(SendPictures(rig, later + 12 * 3600, {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}}, true));
-  ASSERT_TRUE(rig.finish());
-  const auto pts = Sorted(rig.ptsList());
-  EXPECT_EQ(std::adjacent_find(pts.begin(), pts.end()), pts.end()) << "no place used twice";
-  EXPECT_EQ(rig.es().size(), GopBeforeLossBytes().size() + 6 * PesData({0, 0}, false).size() +
-                                 PesData({0, 0}, true).size())
-      << "everything but B1 of the GOP whose start was lost";
-  EXPECT_EQ(pts[7], static_cast<std::uint32_t>(o + 7 * 3600)) << "B0 in B7's place";
-  EXPECT_EQ(ShownOrder(rig), pts);
-}
-
-TEST(VideoHandlerMpeg2, BPicturesPlacedAfterTheLastReferencePictureAreLeftOut) {
-  // Whatever the loss, a B picture whose place is after the reference picture
-  // written last would be shown out of order: left out, its place kept empty.
-  // One placed before it is kept.
+// Which pictures are written after a loss, and where. A B picture placed
+// after the reference picture written last lost that later reference: a
+// decoder would show it ahead of it, out of order, so it is left out and its
+// place stays empty. No picture lands on a place taken before a restart.
+TEST(VideoHandlerMpeg2, PicturesAfterALossKeepTheirOrderAndAPlaceOfTheirOwn) {
+  struct Step {
+    Pic pic;             // slot: input place, in pictures from o
+    bool gopHeader;
+    bool kept;
+  };
   struct Case {
     const char* what;
-    std::int64_t later;                 // input time of the GOP after the loss
-    std::vector<Pic> before, after;     // pictures before and after the loss
-    std::vector<std::int64_t> places;   // output places, in pictures from o
-    std::vector<bool> kept;             // of `after`
+    std::size_t before;           // pictures of the GOP I2 B0 B1 P5 B3 B4 at o sent first
+    std::vector<Step> steps;      // then these
+    std::vector<std::int64_t> places;  // output places of everything written, from o
   };
+  constexpr std::int64_t S = 25;  // one second, in pictures
   const Case cases[] = {
-      {"the next GOP on time, its GOP header arrives, its I picture is lost",
-       6 * 3600,
-       {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
-       {{0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
-       {0, 1, 2, 3, 4, 5, 9, 10, 11},
-       {false, false, true, true, true}},
-      {"the time line restarts at B0 of a GOP whose start was lost",
-       3 * 3600 + 90000,
-       {{2, 2}, {0, 0, kB}, {1, 1, kB}},
-       {{0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}, {4, 4, kB}},
-       {0, 1, 2, 6, 7, 8},
-       {false, false, true, true, true}},
-      {"the time line restarts at B4 in the place of a lost B picture before P5",
-       90000,
-       {{2, 2}, {0, 0, kB}, {1, 1, kB}, {5, 5, kP}, {3, 3, kB}},
-       {{4, 4, kB}, {8, 8, kP}, {6, 6, kB}, {7, 7, kB}},
-       {0, 1, 2, 3, 4, 5, 6, 7, 8},
-       {true, true, true, true}},
+      {"B6 arrives, its later reference P8 is lost, and the next second",
+       6,
+       {{{6, 6, kB}, false, false},
+        {{2, 8 + S}, true, true},
+        {{0, 6 + S, kB}, false, true},
+        {{1, 7 + S, kB}, false, true}},
+       {0, 1, 2, 3, 4, 5, 7, 8, 9}},
+      {"the next GOP on time, its I picture lost",
+       6,
+       {{{0, 6, kB}, true, false}, {{1, 7, kB}, false, false}, {{5, 11, kP}, false, true}, {{3, 9, kB}, false, true}},
+       {0, 1, 2, 3, 4, 5, 9, 11}},
+      {"restart at B0 of a GOP whose start was lost, after the I picture",
+       3,
+       {{{0, 6 + S, kB}, false, false}, {{1, 7 + S, kB}, false, false}, {{5, 11 + S, kP}, false, true}},
+       {0, 1, 2, 8}},
+      {"restart at B4 in the place of a lost B picture before P5",
+       5,
+       {{{4, 4 + S, kB}, false, true}, {{8, 8 + S, kP}, false, true}, {{6, 6 + S, kB}, false, true}},
+       {0, 1, 2, 3, 4, 5, 6, 8}},
+      {"B7 lost, then B0 and B1 of a GOP whose start was lost: B1 would land on P8",
+       6,
+       {{{8, 8, kP}, false, true},
+        {{6, 6, kB}, false, true},
+        {{0, 12 + S, kB}, false, true},
+        {{1, 13 + S, kB}, false, false},
+        {{2, 26 + S}, true, true},
+        {{0, 24 + S, kB}, false, true}},
+       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11}},
+      {"B3 lost, B4 arrives, then B0 and B1 of a GOP whose start was lost: B0 would be shown after B4, B1 land on it",
+       4,
+       {{{4, 4, kB}, false, true},
+        {{0, 12 + S, kB}, false, false},
+        {{1, 13 + S, kB}, false, false},
+        {{5, 17 + S, kP}, false, true},
+        {{3, 15 + S, kB}, false, true},
+        {{4, 16 + S, kB}, false, true}},
+       {0, 1, 2, 4, 5, 6, 7, 8}},
+      {"B7 lost with the next GOP header: its I picture goes after P8, not in B7's place",
+       6,
+       {{{8, 8, kP}, false, true},
+        {{6, 6, kB}, false, true},
+        {{2, 14 + S}, false, true},
+        {{0, 12 + S, kB}, false, true},
+        {{1, 13 + S, kB}, false, true},
+        {{5, 17 + S, kP}, false, true}},
+       {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 14}},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -386,25 +390,23 @@ TEST(VideoHandlerMpeg2, BPicturesPlacedAfterTheLastReferencePictureAreLeftOut) {
     ASSERT_TRUE(rig.pes(Gop(1), 90000));
     const std::int64_t o = 93600;
     Bytes expectedEs;
-    for (std::size_t k = 0; k < c.before.size(); ++k) {
-      ASSERT_TRUE(rig.pes(PesData(c.before[k], k == 0), o + c.before[k].slot * 3600));
-      Append(expectedEs, PesData(c.before[k], k == 0));
+    std::vector<Step> steps;
+    for (std::size_t k = 0; k < c.before; ++k) {
+      steps.push_back({kGopBeforeLoss[k], k == 0, true});
     }
-    const bool gopHeader = c.later == 6 * 3600;
-    for (std::size_t k = 0; k < c.after.size(); ++k) {
-      Pic pic = c.after[k];
-      pic.seed = static_cast<std::uint32_t>(k + 1);
-      const Bytes data = PesData(pic, gopHeader && k == 0);
-      ASSERT_TRUE(rig.pes(data, o + c.later + pic.slot * 3600));
-      if (c.kept[k]) {
-        Append(expectedEs, data);
-      } else if (gopHeader && k == 0) {
-        Append(expectedEs, PesData(pic, true));
-        expectedEs.resize(expectedEs.size() - PesData(pic, false).size());  // the headers stay
-      }
+    steps.insert(steps.end(), c.steps.begin(), c.steps.end());
+    for (std::size_t k = 0; k < steps.size(); ++k) {
+      Pic pic = steps[k].pic;
+      pic.seed = static_cast<std::uint32_t>(k);
+      const Bytes data = PesData(pic, steps[k].gopHeader);
+      ASSERT_TRUE(rig.pes(data, o + pic.slot * 3600));
+      // A left-out picture's headers stay.
+      const std::size_t left = steps[k].kept ? 0 : PesData(pic, false).size();
+      expectedEs.insert(expectedEs.end(), data.begin(), data.end() - static_cast<std::ptrdiff_t>(left));
     }
     ASSERT_TRUE(rig.finish());
     EXPECT_EQ(rig.es(), expectedEs);
+    EXPECT_EQ(rig.emptyPesCount(), 0u) << "a left-out picture leaves no empty PES packet behind";
     std::vector<std::uint32_t> expected;
     for (std::int64_t place : c.places) expected.push_back(static_cast<std::uint32_t>(o + place * 3600));
     EXPECT_EQ(Sorted(rig.ptsList()), expected);
