@@ -25,6 +25,7 @@ void Ac3Assembler::reset() {
     t.timingDelta = 0;
     t.expectedTime = 0;
     t.framePtsValid = false;
+    t.lastLength = 0;
   }
 }
 
@@ -90,14 +91,18 @@ bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
     return converter_.convertFrame({j, frame, eac3, delta}, t.expectedTime);
   }
   if (delta < -kHalfFrame) return true;  // early: the output is ahead
-  // Late by half a frame or more: repeats fill the gap. The frame's own time
-  // is where the output would be had nothing been lost.
+  // Late by half a frame or more: repeats of the frame before fill the gap.
+  // The frame's own time is where the output would be had nothing been lost.
   const std::uint32_t writes =
       LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
+  const std::span<const std::uint8_t> filler =
+      t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 0; w < writes; ++w) {
-    if (!mux_.WriteAc3Frame(j, frame)) return false;
+    if (!mux_.WriteAc3Frame(j, w + 1 < writes ? filler : frame)) return false;
     t.expectedTime += kAc3FrameTicks;
   }
+  std::copy(frame.begin(), frame.end(), t.last.begin());
+  t.lastLength = t.frameLength;
   return true;
 }
 

@@ -2,7 +2,8 @@
 // Finds the AC-3 and E-AC-3 syncframes in the private tracks' PES payloads,
 // checks their headers (48 kHz only; E-AC-3 independent substream 0 only),
 // collects whole frames and keeps each track in time: a frame more than half
-// a frame early is dropped, one half a frame late or more is written twice.
+// a frame early is dropped, one half a frame late or more follows one repeat
+// of the frame before it per missing frame.
 // AC-3 frames go out unchanged; the others go to the AudioConverter.
 #include <array>
 #include <cstdint>
@@ -44,6 +45,9 @@ class Ac3Assembler {
     bool framePtsValid = false;
     std::int32_t timingDelta = 0;
     std::uint32_t expectedTime = 0;
+    // The AC-3 frame written last, which fills a gap before a late frame.
+    std::array<std::uint8_t, kFrameBufferSize> last{};
+    std::uint32_t lastLength = 0;
   };
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.

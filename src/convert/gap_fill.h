@@ -1,9 +1,11 @@
 #pragma once
-// How many times an audio frame that comes late is written. After a loss of
-// audio alone the next frame's time stamp lies a whole gap ahead of where the
-// track's output has got to; writing that frame once per missing frame closes
-// the gap at once, so that sound is back in step with the picture at the first
-// frame after the loss rather than seconds later.
+// How many frames go out for an audio frame that comes late. After a loss the
+// next frame's time stamp lies a whole gap ahead of where the track's output
+// has got to; one frame per missing frame closes the gap at once, so that
+// sound is back in step with the picture at the first frame after the loss
+// rather than seconds later. The assemblers fill the gap with the frame
+// written before it and write the late frame last, at its own time, so that
+// what it holds is not heard early.
 //
 // A time stamp is believed for more than one repeat only when it lies near the
 // video's output time: a damaged time stamp could otherwise insert seconds of

@@ -14,6 +14,7 @@ void MpegAudioAssembler::reset() {
     t.toCollect = 0;
     t.timingDelta = 0;
     t.framePtsValid = false;
+    t.lastLength = 0;
   }
 }
 
@@ -47,12 +48,17 @@ bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
   t.phase = Phase::Hunt;
   if (t.timingDelta < -kHalfFrame) return true;  // early: the output is ahead
   const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
-  // Late by half a frame or more: repeats fill the gap.
+  // Late by half a frame or more: repeats of the frame before fill the gap.
   const std::uint32_t writes =
       LateFrameWrites(t.timingDelta, 2 * kHalfFrame, t.framePts - timing_.startBase, timing_);
-  for (std::uint32_t w = 0; w < writes; ++w) {
-    if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
+  const std::span<const std::uint8_t> filler =
+      t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
+  for (std::uint32_t w = 1; w < writes; ++w) {
+    if (!mux_.WriteMpegAudioFrame(i, filler)) return false;
   }
+  if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
+  std::copy(frame.begin(), frame.end(), t.last.begin());
+  t.lastLength = t.frameLength;
   return true;
 }
 

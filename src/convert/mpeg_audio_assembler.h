@@ -1,9 +1,10 @@
 #pragma once
 // Cuts the MPEG audio tracks' PES payloads into whole frames and keeps each
 // track in time with the output: a frame that comes more than half a frame
-// early is dropped, one that comes half a frame late or more is written
-// twice. Frames are copied unchanged; their length comes from the bit rate
-// alone, as for Layer II at 48 kHz.
+// early is dropped, one that comes half a frame late or more follows one
+// repeat of the frame before it per missing frame. Frames are copied
+// unchanged; their length comes from the bit rate alone, as for Layer II at
+// 48 kHz.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -39,6 +40,9 @@ class MpegAudioAssembler {
     std::uint32_t framePts = 0;
     bool framePtsValid = false;
     std::int32_t timingDelta = 0;
+    // The frame written last, which fills a gap before a late frame.
+    std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
+    std::uint32_t lastLength = 0;
   };
 
   void takePts(Track& t, std::uint32_t i);

@@ -73,18 +73,33 @@ TEST(MpegAudioAssembler, RefusesHeadersItCannotCut) {
   EXPECT_EQ(TsElementaryOf(resync.sink, 0x1100), std::vector<std::uint8_t>(f.begin() + 1, f.end()));
 }
 
+// The late frame goes out last, at its own time; repeats of the frame before
+// it fill the gap, so that what it holds is not heard early.
+std::vector<std::uint8_t> GapFilled(const std::vector<std::uint8_t>& before, const std::vector<std::uint8_t>& late,
+                                    std::size_t written) {
+  std::vector<std::uint8_t> out = before;
+  for (std::size_t k = 1; k < written; ++k) out.insert(out.end(), before.begin(), before.end());
+  if (written > 0) out.insert(out.end(), late.begin(), late.end());
+  return out;
+}
+
 TEST(MpegAudioAssembler, RepeatsLateFramesAndDropsEarlyOnes) {
   const auto frame = Frame({0xFF, 0xFD, 0x84}, 384);
+  auto second = frame;
+  second.back() = 0x77;
   struct Case {
     std::int32_t offset;  // PTS of the second frame minus where the output is
-    std::size_t written;  // copies of it
+    std::size_t written;  // frames for it
   };
-  for (const Case c : {Case{1080, 2}, Case{1079, 1}, Case{-1080, 1}, Case{-1081, 0}}) {
+  // Two frames missing, with the picture near: both filled at once.
+  for (const Case c : {Case{1080, 2}, Case{1079, 1}, Case{-1080, 1}, Case{-1081, 0}, Case{4320, 3}}) {
     MpegAudioRig rig;
+    rig.timing.videoTime = 100000;
     ASSERT_TRUE(rig.feed(frame, 100000));  // first timed frame: output time 100000
     const std::int64_t pts = 100000 + 2160 + c.offset;
-    ASSERT_TRUE(rig.feed(frame, pts));
+    ASSERT_TRUE(rig.feed(second, pts));
     EXPECT_EQ(rig.framesOut(), 1 + c.written) << "offset " << c.offset;
+    EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), GapFilled(frame, second, c.written)) << "offset " << c.offset;
   }
 }
 
@@ -171,16 +186,20 @@ TEST(Ac3Assembler, EnhancedFramesGoToTheConverter) {
 
 TEST(Ac3Assembler, RepeatsLateFramesAndDropsEarlyOnes) {
   const auto frame = Ac3Frame(0x08, 256);  // frmsizecod 8: 128 words
+  auto second = frame;
+  second.back() = 0x77;
   struct Case {
     std::int32_t offset;
     std::size_t written;
   };
-  for (const Case c : {Case{1440, 2}, Case{1439, 1}, Case{-1440, 1}, Case{-1441, 0}}) {
+  for (const Case c : {Case{1440, 2}, Case{1439, 1}, Case{-1440, 1}, Case{-1441, 0}, Case{5760, 3}}) {
     Ac3Rig rig;
+    rig.timing.videoTime = 50000;
     ASSERT_TRUE(rig.feed(frame, 50000));
-    ASSERT_TRUE(rig.feed(frame, 50000 + 2880 + c.offset));
+    ASSERT_TRUE(rig.feed(second, 50000 + 2880 + c.offset));
     EXPECT_EQ(rig.framesOut(), 1 + c.written) << "offset " << c.offset;
     EXPECT_EQ(rig.ac3.expectedTime(0), 50000 - 0 + 2880 * (1 + c.written));
+    EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), GapFilled(frame, second, c.written)) << "offset " << c.offset;
   }
 }
 

@@ -1,5 +1,5 @@
-// How often a late audio frame is written: once per missing frame when its
-// time stamp agrees with the picture, once more at most when it does not.
+// How many frames go out for a late audio frame: one per missing frame when its
+// time stamp agrees with the picture, one more at most when it does not.
 #include <gtest/gtest.h>
 
 #include "convert/gap_fill.h"
@@ -18,7 +18,7 @@ TEST(LateFrameWrites, FillsAWholeGapAtOnceWhenTheTimeStampAgreesWithThePicture) 
   EXPECT_EQ(LateFrameWrites(1080, kMp2, frameTime, timing), 2u);
   EXPECT_EQ(LateFrameWrites(3239, kMp2, frameTime, timing), 2u);
   EXPECT_EQ(LateFrameWrites(3240, kMp2, frameTime, timing), 3u);
-  // One second lost: 41.7 frames, rounded to 42, written after the frame itself.
+  // One second lost: 41.7 frames, rounded to 42, filled before the frame itself.
   EXPECT_EQ(LateFrameWrites(90000, kMp2, frameTime, timing), 43u);
   EXPECT_EQ(LateFrameWrites(90000, 2880, frameTime, timing), 32u);  // AC-3: 31.25 -> 31
   // Never more than ten seconds of repeats.
