@@ -66,35 +66,49 @@ constexpr LevelTable make_level_table() {
 }
 inline constexpr LevelTable kLevelTable = make_level_table();
 
-// How a bin with a given bap is read.
+// How a bin with a given bap is read; 16 bytes, so that the row of a bin
+// is one shifted index.
 struct BapRow {
   std::uint64_t count_step;  // 1 in the group's 16-bit counter, 0 when ungrouped
-  std::uint32_t code_mask;   // all ones for the linear quantisers, else 0
-  std::uint32_t inverse;     // 2^17 / group size, rounded up: place = count % size
   std::uint16_t table;       // first level entry (0 for the linear quantisers)
-  std::uint16_t table_mask;  // all ones for the tabled quantisers, else 0
+  std::uint8_t entries;      // level entries per code: 3, or 0 for the linear quantisers
   std::uint8_t width;        // bits of a new code
-  std::uint8_t group;        // 0 ungrouped, 1..3: the group of bap 1, 2, 4
-  std::uint8_t group_size;   // values per code
-  std::uint8_t shift;        // 32 - width for the linear quantisers, else 0
+  std::uint8_t group_shift;  // 16 * group (0 ungrouped, 1..3: the group of bap 1, 2, 4)
+  std::uint8_t places;       // the place table of the group: 0 for size 3, 1 for size 2
+  std::uint8_t shift;        // 32 - width for the linear quantisers, else 32 (a 64-bit shift)
+  std::uint8_t unused = 0;
 };
+static_assert(sizeof(BapRow) == 16);
 
 constexpr std::array<BapRow, 16> make_bap_rows() {
-  constexpr std::uint32_t kThird = 0xAAAB;  // (x * kThird) >> 17 == x / 3 for x < 2^16
   std::array<BapRow, 16> rows{};
-  rows[0] = {0, 0, 1u << 17, 0, 0xFFFF, 0, 0, 1, 0};
-  rows[1] = {1ull << 16, 0, kThird, kLevelTable.offset[1], 0xFFFF, 5, 1, 3, 0};
-  rows[2] = {1ull << 32, 0, kThird, kLevelTable.offset[2], 0xFFFF, 7, 2, 3, 0};
-  rows[3] = {0, 0, 1u << 17, kLevelTable.offset[3], 0xFFFF, 3, 0, 1, 0};
-  rows[4] = {1ull << 48, 0, 1u << 16, kLevelTable.offset[4], 0xFFFF, 7, 3, 2, 0};
-  rows[5] = {0, 0, 1u << 17, kLevelTable.offset[5], 0xFFFF, 4, 0, 1, 0};
+  rows[0] = {0, 0, 3, 0, 0, 1, 32};
+  rows[1] = {1ull << 16, kLevelTable.offset[1], 3, 5, 16, 0, 32};
+  rows[2] = {1ull << 32, kLevelTable.offset[2], 3, 7, 32, 0, 32};
+  rows[3] = {0, kLevelTable.offset[3], 3, 3, 0, 1, 32};
+  rows[4] = {1ull << 48, kLevelTable.offset[4], 3, 7, 48, 1, 32};
+  rows[5] = {0, kLevelTable.offset[5], 3, 4, 0, 1, 32};
   for (std::size_t bap = 6; bap < 16; ++bap) {
     const std::uint8_t bits = kMantissaBits[bap];
-    rows[bap] = {0, 0xFFFFFFFFu, 1u << 17, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits)};
+    rows[bap] = {0, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits)};
   }
   return rows;
 }
 inline constexpr std::array<BapRow, 16> kBapRows = make_bap_rows();
+
+// The place of a bin in its group's code, by its count in the group: count
+// mod 3 and count mod 2 (a table instead of a division: shorter, off the
+// chain of bit reads).
+inline constexpr std::size_t kMaxGroupCount = 2048;  // more than the bins of a block
+constexpr std::array<std::array<std::uint8_t, kMaxGroupCount>, 2> make_places() {
+  std::array<std::array<std::uint8_t, kMaxGroupCount>, 2> t{};
+  for (std::size_t c = 0; c < kMaxGroupCount; ++c) {
+    t[0][c] = static_cast<std::uint8_t>(c % 3);
+    t[1][c] = static_cast<std::uint8_t>(c % 2);
+  }
+  return t;
+}
+inline constexpr auto kPlaces = make_places();
 
 }  // namespace mantissa_detail
 
@@ -136,18 +150,19 @@ bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std
   for (; bin < end; ++bin) {
     const auto b = static_cast<std::size_t>(bin);
     const BapRow& row = kBapRows[bap[b] & 15u];
-    const auto count = static_cast<std::uint32_t>(counts >> (16u * row.group)) & 0xFFFFu;
+    const auto count = static_cast<std::uint32_t>(counts >> row.group_shift) & (kMaxGroupCount - 1);
     counts += row.count_step;
-    const std::uint32_t at = count - row.group_size * ((count * row.inverse) >> 17);
+    const std::uint32_t at = kPlaces[row.places][count];
     // Masks rather than conditions, so that the compiler does not branch.
     const std::uint32_t new_code = 0u - static_cast<std::uint32_t>(at == 0);
     const std::uint32_t fresh = r.read_bits(row.width & new_code);
     // A new code replaces its group's; a member of a group takes the pending
     // one (the ungrouped quantisers always have a new code in slot 0).
-    codes[row.group & new_code] = fresh;
-    const std::uint32_t code = codes[row.group];
-    const Q24 tabled = kLevelTable.levels[row.table + ((3 * code + at) & row.table_mask)];
-    const Q24 linear = static_cast<Q24>((code & row.code_mask) << row.shift) >> 7;
+    const std::uint32_t group = row.group_shift / 16u;
+    codes[group & new_code] = fresh;
+    const std::uint32_t code = codes[group];
+    const Q24 tabled = kLevelTable.levels[row.table + row.entries * code + at];
+    const Q24 linear = static_cast<Q24>(static_cast<std::uint32_t>(std::uint64_t{code} << row.shift)) >> 7;
     if (tabled == kBadCode) [[unlikely]] {
       ok = false;
       break;
