@@ -17,12 +17,13 @@ using V = __m256i;
 
 // Rounded Q24 products of eight lanes: the even and odd lanes' 64-bit
 // products, each plus 2^23, keep bits 24..55 (the low word of the shifted
-// product, as the scalar cast to 32 bits does).
+// product, as the scalar cast to 32 bits does): shifted down into the low
+// word of an even lane, up into the high word of an odd one.
 __attribute__((target("avx2"))) inline V mul_q24(V a, V b) {
   const V round = _mm256_set1_epi64x(std::int64_t{1} << 23);
   const V even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epi32(a, b), round), 24);
   const V odd = _mm256_add_epi64(_mm256_mul_epi32(_mm256_srli_epi64(a, 32), _mm256_srli_epi64(b, 32)), round);
-  return _mm256_blend_epi32(even, _mm256_slli_epi64(_mm256_srli_epi64(odd, 24), 32), 0xAA);
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 8), 0xAA);
 }
 
 // Saturation toward the sign of a where the sign bit of `overflow` is set.
