@@ -20,16 +20,30 @@ void decouple_channel(const FrameState& fs, int ch, std::span<const Q24, 256> cp
   const auto c = idx(ch);
   const bool dither_on = fs.dithflag[c];
   const bool phase = fs.acmod == 2 && ch == 1 && fs.phsflginu;
+  // Bins without bits take dither in a second pass over just those bins:
+  // testing every bin for it in one loop is a branch no predictor learns.
+  std::array<Q24, 256> coords;
   int bin = fs.cpl_start;
   for (int bnd = 0; bnd < fs.ncplbnds; ++bnd) {
     Q24 coord = fs.cplco[c][idx(bnd)];
     if (phase && fs.phsflg[idx(bnd)]) coord = neg_sat_q24(coord);
     for (; bin < fs.cpl_band_end[idx(bnd)]; ++bin) {
       const auto b = idx(bin);
-      Q24 m = cplmant[b];
-      if (fs.bap[kCpl][b] == 0 && dither_on) m = mul_q24(dither.dither_next(), kDitherScale);
-      out[b] = shr32(shl32(mul_q24(m, coord), 3), fs.exps[kCpl][b]);
+      coords[b] = coord;
+      out[b] = shr32(shl32(mul_q24(cplmant[b], coord), 3), fs.exps[kCpl][b]);
     }
+  }
+  if (!dither_on) return;
+  std::array<std::uint8_t, 256> empty;
+  std::size_t n_empty = 0;
+  for (int i = fs.cpl_start; i < bin; ++i) {
+    empty[n_empty & 255] = static_cast<std::uint8_t>(i);
+    n_empty += fs.bap[kCpl][idx(i)] == 0 ? 1 : 0;
+  }
+  for (std::size_t i = 0; i < n_empty; ++i) {
+    const std::size_t b = empty[i];
+    const Q24 m = mul_q24(dither.dither_next(), kDitherScale);
+    out[b] = shr32(shl32(mul_q24(m, coords[b]), 3), fs.exps[kCpl][b]);
   }
 }
 
