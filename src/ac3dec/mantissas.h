@@ -11,6 +11,7 @@
 
 #include "ac3dec/ac3_math.h"
 #include "ac3dec/dither.h"
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 #include "common/bit_reader.h"
 #include "common/q24.h"
@@ -135,11 +136,36 @@ class MantissaReader {
   std::uint64_t counts_ = 0;
   // The last code of each group (index 0: scratch for the ungrouped).
   std::array<std::uint32_t, 4> codes_{};
+
+  template <bool kScale>
+  [[gnu::always_inline]] inline bool read_loop(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps,
+                                               int start, int end, bool dither, Ac3Dither& generator, Q24* out);
+#ifdef KELVOR_HAVE_AVX2_PATH
+  // The loop compiled for processors with BMI2, whose shifts by a variable
+  // count need no particular register: the loop shifts by a variable count
+  // five times a bin.
+  template <bool kScale>
+  __attribute__((target("bmi2"))) bool read_loop_bmi2(BitReader& br, const std::uint8_t* bap,
+                                                      const std::int32_t* exps, int start, int end, bool dither,
+                                                      Ac3Dither& generator, Q24* out) {
+    return read_loop<kScale>(br, bap, exps, start, end, dither, generator, out);
+  }
+#endif
 };
 
 template <bool kScale>
 bool MantissaReader::read_bins(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps, int start,
                                int end, bool dither, Ac3Dither& generator, Q24* out) {
+#ifdef KELVOR_HAVE_AVX2_PATH
+  static const bool bmi2 = __builtin_cpu_supports("bmi2") != 0;
+  if (bmi2) return read_loop_bmi2<kScale>(br, bap, exps, start, end, dither, generator, out);
+#endif
+  return read_loop<kScale>(br, bap, exps, start, end, dither, generator, out);
+}
+
+template <bool kScale>
+inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps, int start,
+                                      int end, bool dither, Ac3Dither& generator, Q24* out) {
   using namespace mantissa_detail;
   // Local copies stay in registers: stores to `out` cannot alias them.
   BitReader r = br;
