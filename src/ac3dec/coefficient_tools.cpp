@@ -7,12 +7,48 @@
 #include "ac3dec/ac3_math.h"
 #include "ac3dec/eac3_tables.h"
 #include "ac3dec/mantissas.h"
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::ac3 {
 
 namespace {
+
 constexpr std::size_t idx(int i) { return static_cast<std::size_t>(i); }
+
+// A coupled channel's coefficient: the coupling mantissa times the band's
+// coordinate, times 8, shifted by the coupling exponent.
+inline Q24 coupled(Q24 mant, Q24 coord, std::int32_t exp) { return shr32(shl32(mul_q24(mant, coord), 3), exp); }
+
+void scale_coupled_portable(const Q24* mant, const Q24* coords, const std::int32_t* exps, int start, int end,
+                            Q24* out) {
+  for (int bin = start; bin < end; ++bin) out[idx(bin)] = coupled(mant[idx(bin)], coords[idx(bin)], exps[idx(bin)]);
+}
+
+#ifdef KELVOR_HAVE_AVX2_PATH
+__attribute__((target("avx2"))) void scale_coupled_avx2(const Q24* mant, const Q24* coords, const std::int32_t* exps,
+                                                        int start, int end, Q24* out) {
+  const __m256i low5 = _mm256_set1_epi32(31);
+  int bin = start;
+  for (; bin + 8 <= end; bin += 8) {
+    const __m256i p = avx2::mul_q24(avx2::load(mant + bin), avx2::load(coords + bin));
+    const __m256i n = _mm256_and_si256(avx2::load(exps + bin), low5);
+    avx2::store(out + bin, _mm256_srav_epi32(_mm256_slli_epi32(p, 3), n));
+  }
+  scale_coupled_portable(mant, coords, exps, bin, end, out);
+}
+#endif
+
+void scale_coupled(const Q24* mant, const Q24* coords, const std::int32_t* exps, int start, int end, Q24* out) {
+#ifdef KELVOR_HAVE_AVX2_PATH
+  if (avx2::available()) {
+    scale_coupled_avx2(mant, coords, exps, start, end, out);
+    return;
+  }
+#endif
+  scale_coupled_portable(mant, coords, exps, start, end, out);
+}
+
 }  // namespace
 
 void decouple_channel(const FrameState& fs, int ch, std::span<const Q24, 256> cplmant, Ac3Dither& dither,
@@ -27,12 +63,9 @@ void decouple_channel(const FrameState& fs, int ch, std::span<const Q24, 256> cp
   for (int bnd = 0; bnd < fs.ncplbnds; ++bnd) {
     Q24 coord = fs.cplco[c][idx(bnd)];
     if (phase && fs.phsflg[idx(bnd)]) coord = neg_sat_q24(coord);
-    for (; bin < fs.cpl_band_end[idx(bnd)]; ++bin) {
-      const auto b = idx(bin);
-      coords[b] = coord;
-      out[b] = shr32(shl32(mul_q24(cplmant[b], coord), 3), fs.exps[kCpl][b]);
-    }
+    for (; bin < fs.cpl_band_end[idx(bnd)]; ++bin) coords[idx(bin)] = coord;
   }
+  scale_coupled(cplmant.data(), coords.data(), fs.exps[kCpl].data(), fs.cpl_start, bin, out.data());
   if (!dither_on) return;
   std::array<std::uint8_t, 256> empty;
   std::size_t n_empty = 0;
@@ -43,7 +76,7 @@ void decouple_channel(const FrameState& fs, int ch, std::span<const Q24, 256> cp
   for (std::size_t i = 0; i < n_empty; ++i) {
     const std::size_t b = empty[i];
     const Q24 m = mul_q24(dither.dither_next(), kDitherScale);
-    out[b] = shr32(shl32(mul_q24(m, coords[b]), 3), fs.exps[kCpl][b]);
+    out[b] = coupled(m, coords[b], fs.exps[kCpl][b]);
   }
 }
 
