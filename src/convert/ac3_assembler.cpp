@@ -22,10 +22,10 @@ void Ac3Assembler::reset() {
   for (Track& t : tracks_) {
     t.phase = 0;
     t.toCollect = 0;
-    t.timingDelta = 0;
     t.expectedTime = 0;
-    t.framePtsValid = false;
+    t.framePtsValid = t.frameTimed = false;
     t.lastLength = 0;
+    t.held.clear();
   }
 }
 
@@ -62,30 +62,39 @@ std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
 }
 
 void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
-  if (!t.framePtsValid) {
-    t.timingDelta = 0;
-    return;
-  }
+  t.frameTimed = t.framePtsValid;
+  if (!t.framePtsValid) return;
   // The PES time stamp belongs to the first frame that begins in the PES.
   timing_.privateAudioPtsValid[j] = false;
   const std::uint32_t k = run_.privateTrack(j);
   MuxClock& clock = mux_.clock();
-  const std::uint32_t time = t.framePts - timing_.startBase;
   if (!clock.outTimeSet[k]) {
+    const std::uint32_t time = t.framePts - timing_.startBase;
     t.expectedTime = time;
     clock.trackOutTime[k] = time;
     clock.outTimeSet[k] = true;
-    t.timingDelta = 0;
-  } else {
-    t.timingDelta = TimeDifference(time, t.expectedTime);
   }
 }
 
+std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t pts, bool timed) const {
+  // Taken when the frame goes out: the time origin may have moved meanwhile.
+  return timed ? TimeDifference(pts - timing_.startBase, t.expectedTime) : 0;
+}
+
 bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
-  const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
-  const std::int32_t delta = t.timingDelta;
-  t.timingDelta = 0;
   t.phase = 0;
+  const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
+  if (t.held.full() && !placeHeld(t, j)) return false;
+  if (!t.held.empty() || (followVideo_ && delayOf(t, t.framePts, t.frameTimed) >= kHalfFrame)) {
+    t.held.push(frame, t.framePts, t.frameTimed);
+    return true;
+  }
+  return place(t, j, frame, t.framePts, t.frameTimed);
+}
+
+bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts,
+                         bool timed) {
+  const std::int32_t delta = delayOf(t, pts, timed);
   const bool eac3 = table_.privateAudioIsEac3[j];
   if (run_.convertAc3ToMpeg || eac3) {
     return converter_.convertFrame({j, frame, eac3, delta}, t.expectedTime);
@@ -102,7 +111,23 @@ bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
     t.expectedTime += kAc3FrameTicks;
   }
   std::copy(frame.begin(), frame.end(), t.last.begin());
-  t.lastLength = t.frameLength;
+  t.lastLength = static_cast<std::uint32_t>(frame.size());
+  return true;
+}
+
+bool Ac3Assembler::placeHeld(Track& t, std::uint32_t j) {
+  for (std::uint32_t k = 0; k < t.held.size(); ++k) {
+    const HeldFrames::Entry e = t.held[k];
+    if (!place(t, j, e.bytes, e.pts, e.timed)) return false;
+  }
+  t.held.clear();
+  return true;
+}
+
+bool Ac3Assembler::ReleaseHeld() {
+  for (std::uint32_t j = 0; j < tracks_.size(); ++j) {
+    if (!tracks_[j].held.empty() && !placeHeld(tracks_[j], j)) return false;
+  }
   return true;
 }
 

@@ -4,12 +4,16 @@
 // collects whole frames and keeps each track in time: a frame more than half
 // a frame early is dropped, one half a frame late or more follows one repeat
 // of the frame before it per missing frame.
-// AC-3 frames go out unchanged; the others go to the AudioConverter.
+// AC-3 frames go out unchanged; the others go to the AudioConverter. While
+// the video is followed, a late frame and those after it wait until the
+// video's next time stamp shows whether the picture lost the same time
+// (HeldFrames).
 #include <array>
 #include <cstdint>
 #include <span>
 
 #include "convert/audio_converter.h"
+#include "convert/held_frames.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
 #include "mux/stream_timing.h"
@@ -32,6 +36,12 @@ class Ac3Assembler {
   // refused a packet.
   bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
 
+  // Late frames wait for the video's next time stamp (set for runs with video).
+  void followVideo(bool on) { followVideo_ = on; }
+  // The video has placed a time stamp (or the run ends): the frames kept
+  // back go out. False only when the output refused a packet.
+  bool ReleaseHeld();
+
   // The track's input time of its next frame, relative to the common start.
   std::uint32_t expectedTime(std::uint32_t j) const { return tracks_[j].expectedTime; }
 
@@ -43,11 +53,12 @@ class Ac3Assembler {
     std::uint32_t toCollect = 0;
     std::uint32_t framePts = 0;
     bool framePtsValid = false;
-    std::int32_t timingDelta = 0;
+    bool frameTimed = false;  // the frame being collected carries the PES time stamp
     std::uint32_t expectedTime = 0;
     // The AC-3 frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kFrameBufferSize> last{};
     std::uint32_t lastLength = 0;
+    HeldFrames held{kFrameBufferSize};
   };
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.
@@ -55,6 +66,10 @@ class Ac3Assembler {
   void takePts(Track& t, std::uint32_t j);
   void setTiming(Track& t, std::uint32_t j);
   bool dispatch(Track& t, std::uint32_t j);
+  // The frame's time minus the track's input time of its next frame (positive = late).
+  std::int32_t delayOf(const Track& t, std::uint32_t pts, bool timed) const;
+  bool place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
+  bool placeHeld(Track& t, std::uint32_t j);
 
   TrackTable& table_;
   const RunSettings& run_;
@@ -62,6 +77,7 @@ class Ac3Assembler {
   Multiplexer& mux_;
   AudioConverter& converter_;
   std::array<Track, kMaxPrivateAudioTracks> tracks_{};
+  bool followVideo_ = false;
 };
 
 }  // namespace kelvor

@@ -55,6 +55,10 @@ void ConversionPass::resetRun() {
   mpegCont_ = {};
   privateCont_ = {};
   videoCont_ = {};
+  videoStampOpen_ = videoStampPlaced_ = false;
+  // Late audio waits for the picture only where there is one to wait for.
+  mpegAudio_.followVideo(tracks_.videoPid != 0);
+  ac3_.followVideo(tracks_.videoPid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
 }
@@ -145,8 +149,12 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   }
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
 
-  // A picture held back at a restart of the time line goes out first.
-  if (flush && (!video_.finish() || !mux_.FinishOutput(video_.outputOn()))) outcome.outputError = true;
+  // A picture held back at a restart of the time line goes out first, then
+  // the audio kept back for it.
+  if (flush && (!video_.finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
+                !mux_.FinishOutput(video_.outputOn()))) {
+    outcome.outputError = true;
+  }
   ui_.setStopEnabled(false);
   if (!output_.CloseOutput()) outcome.outputError = true;
   input_.close();
@@ -257,10 +265,14 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     }
     if (isRepeat(videoCont_, p, h)) return true;
     if (pes.streamId != tracks_.videoStreamId) warnOnce(StringId::InvalidVideoStreamCode);
+    // A time stamp that no picture took (H.264 without delimiters) counts
+    // as placed once the next one comes.
+    if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
+    videoStampOpen_ = pes.ptsValid;
     timing_.videoPts = pes.pts;
     timing_.videoPtsValid = pes.ptsValid;
     video_.startPes(pes.dtsValid, pes.dts);
-    if (!video_.HandleVideo(payload)) return false;
+    if (!video_.HandleVideo(payload) || !afterVideo()) return false;
     videoCont_.active = true;
     videoCont_.expected = next;
     noteStart(videoCont_, p, h);
@@ -289,6 +301,17 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   return true;
 }
 
+bool ConversionPass::afterVideo() {
+  if (videoStampOpen_ && !timing_.videoPtsValid) {
+    videoStampOpen_ = false;
+    videoStampPlaced_ = true;
+  }
+  // A held picture may still move the time origin back.
+  if (!videoStampPlaced_ || video_.holdingPicture()) return true;
+  videoStampPlaced_ = false;
+  return mpegAudio_.ReleaseHeld() && ac3_.ReleaseHeld();
+}
+
 ConversionPass::Step ConversionPass::continuityStep(Continuity& c, std::uint8_t cc) {
   if (cc == c.expected) {
     c.expected = static_cast<std::uint8_t>((c.expected + 1) & 0x0F);
@@ -310,7 +333,7 @@ bool ConversionPass::routeContinuation(const std::uint8_t* p, const TsHeader& h)
   }
   if (videoCont_.active && h.pid == tracks_.videoPid) {
     if (continuityStep(videoCont_, h.cc) != Step::Next) return true;
-    return video_.HandleVideo(payload);
+    return video_.HandleVideo(payload) && afterVideo();
   }
   for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
     if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;

@@ -73,6 +73,10 @@ class ConversionPass {
   bool routePacket(const std::uint8_t* p);
   bool routePesStart(const std::uint8_t* p, const TsHeader& h);
   bool routeContinuation(const std::uint8_t* p, const TsHeader& h);
+  // After a piece of video: once the video has placed a time stamp that came
+  // after audio frames were kept back, those go out. False only when the
+  // output refused a packet.
+  bool afterVideo();
   // The start rule shared by all audio tracks.
   bool startAudio(bool& started, const PesStart& pes);
   void warnOnce(StringId id);
@@ -98,6 +102,8 @@ class ConversionPass {
   std::array<Continuity, kMaxMpegAudioTracks> mpegCont_{};
   std::array<Continuity, kMaxPrivateAudioTracks> privateCont_{};
   Continuity videoCont_{};
+  bool videoStampOpen_ = false;   // the last video PES time stamp is not placed yet
+  bool videoStampPlaced_ = false; // one was placed: held audio may go
   std::uint32_t bytesSinceLastMiB_ = 0;
   std::uint32_t mibDone_ = 0;
   std::uint32_t lastPercent_ = 0;

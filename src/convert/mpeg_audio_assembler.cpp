@@ -12,9 +12,9 @@ void MpegAudioAssembler::reset() {
     t.phase = Phase::Hunt;
     t.frame[0] = 0xFF;  // every frame starts with it; never overwritten
     t.toCollect = 0;
-    t.timingDelta = 0;
-    t.framePtsValid = false;
+    t.framePtsValid = t.frameTimed = false;
     t.lastLength = 0;
+    t.held.clear();
   }
 }
 
@@ -26,17 +26,13 @@ void MpegAudioAssembler::takePts(Track& t, std::uint32_t i) {
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
   t.frame[2] = headerByte2;
   MuxClock& clock = mux_.clock();
-  if (!t.framePtsValid) {
-    t.timingDelta = 0;
-  } else {
+  t.frameTimed = t.framePtsValid;
+  if (t.framePtsValid) {
     // The PES time stamp belongs to the first frame that begins in the PES.
     timing_.mpegAudioPtsValid[i] = false;
     if (!clock.outTimeSet[i]) {
       clock.trackOutTime[i] = t.framePts - timing_.startBase;
       clock.outTimeSet[i] = true;
-      t.timingDelta = 0;
-    } else {
-      t.timingDelta = TimeDifference(t.framePts - timing_.startBase, clock.trackOutTime[i]);
     }
   }
   t.frameLength = kLayer2FrameBytes48k[headerByte2 >> 4];
@@ -44,13 +40,28 @@ void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t heade
   t.phase = Phase::Body;
 }
 
+std::int32_t MpegAudioAssembler::delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const {
+  // Taken when the frame goes out: the time origin may have moved meanwhile.
+  return timed ? TimeDifference(pts - timing_.startBase, mux_.clock().trackOutTime[i]) : 0;
+}
+
 bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
   t.phase = Phase::Hunt;
-  if (t.timingDelta < -kHalfFrame) return true;  // early: the output is ahead
   const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
+  if (t.held.full() && !placeHeld(t, i)) return false;
+  if (!t.held.empty() || (followVideo_ && delayOf(t.framePts, t.frameTimed, i) >= kHalfFrame)) {
+    t.held.push(frame, t.framePts, t.frameTimed);
+    return true;
+  }
+  return place(t, i, frame, t.framePts, t.frameTimed);
+}
+
+bool MpegAudioAssembler::place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame,
+                               std::uint32_t pts, bool timed) {
+  const std::int32_t delta = delayOf(pts, timed, i);
+  if (delta < -kHalfFrame) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
-  const std::uint32_t writes =
-      LateFrameWrites(t.timingDelta, 2 * kHalfFrame, t.framePts - timing_.startBase, timing_);
+  const std::uint32_t writes = LateFrameWrites(delta, 2 * kHalfFrame, pts - timing_.startBase, timing_);
   const std::span<const std::uint8_t> filler =
       t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 1; w < writes; ++w) {
@@ -58,7 +69,23 @@ bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
   }
   if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
   std::copy(frame.begin(), frame.end(), t.last.begin());
-  t.lastLength = t.frameLength;
+  t.lastLength = static_cast<std::uint32_t>(frame.size());
+  return true;
+}
+
+bool MpegAudioAssembler::placeHeld(Track& t, std::uint32_t i) {
+  for (std::uint32_t k = 0; k < t.held.size(); ++k) {
+    const HeldFrames::Entry e = t.held[k];
+    if (!place(t, i, e.bytes, e.pts, e.timed)) return false;
+  }
+  t.held.clear();
+  return true;
+}
+
+bool MpegAudioAssembler::ReleaseHeld() {
+  for (std::uint32_t i = 0; i < tracks_.size(); ++i) {
+    if (!tracks_[i].held.empty() && !placeHeld(tracks_[i], i)) return false;
+  }
   return true;
 }
 

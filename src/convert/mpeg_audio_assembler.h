@@ -4,11 +4,14 @@
 // early is dropped, one that comes half a frame late or more follows one
 // repeat of the frame before it per missing frame. Frames are copied
 // unchanged; their length comes from the bit rate alone, as for Layer II at
-// 48 kHz.
+// 48 kHz. While the video is followed, a late frame and those after it wait
+// until the video's next time stamp shows whether the picture lost the same
+// time (HeldFrames).
 #include <array>
 #include <cstdint>
 #include <span>
 
+#include "convert/held_frames.h"
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "mux/multiplexer.h"
 #include "mux/stream_timing.h"
@@ -30,6 +33,12 @@ class MpegAudioAssembler {
   // packet.
   bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
 
+  // Late frames wait for the video's next time stamp (set for runs with video).
+  void followVideo(bool on) { followVideo_ = on; }
+  // The video has placed a time stamp (or the run ends): the frames kept
+  // back go out. False only when the output refused a packet.
+  bool ReleaseHeld();
+
  private:
   enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
   struct Track {
@@ -39,19 +48,25 @@ class MpegAudioAssembler {
     std::uint32_t toCollect = 0;
     std::uint32_t framePts = 0;
     bool framePtsValid = false;
-    std::int32_t timingDelta = 0;
+    bool frameTimed = false;  // the frame being collected carries the PES time stamp
     // The frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
     std::uint32_t lastLength = 0;
+    HeldFrames held{kMaxMpegAudioFrameBytes};
   };
 
   void takePts(Track& t, std::uint32_t i);
   void startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2);
   bool dispatch(Track& t, std::uint32_t i);
+  // The frame's time minus the track's output time (positive = late).
+  std::int32_t delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const;
+  bool place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
+  bool placeHeld(Track& t, std::uint32_t i);
 
   StreamTiming& timing_;
   Multiplexer& mux_;
   std::array<Track, kMaxMpegAudioTracks> tracks_{};
+  bool followVideo_ = false;
 };
 
 }  // namespace kelvor

@@ -61,6 +61,9 @@ class VideoHandler {
   bool stopped() const { return phase_ == Phase::Stopped; }
   bool outputOn() const { return videoOutputOn_; }
   bool timeSet() const { return videoTimeSet_; }
+  // MPEG-2: a picture that restarted the time line waits for the next one;
+  // the time origin may still move back by a few pictures.
+  bool holdingPicture() const { return holding_; }
   // Input time moved out of the output by the re-timing, in ticks.
   std::int64_t timeRemoved() const { return timeRemoved_; }
 
