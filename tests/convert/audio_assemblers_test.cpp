@@ -203,6 +203,53 @@ TEST(Ac3Assembler, RepeatsLateFramesAndDropsEarlyOnes) {
   }
 }
 
+// With the video followed, a late frame and the frames after it wait for the
+// video's next time stamp: where the picture lost the same time, the time
+// origin moves and the frame is in step (no repeats); where it lost more, the
+// late frame is early and dropped; where sound alone was lost, the gap is
+// filled as before. A full store lets the frames go without waiting.
+TEST(AudioAssemblers, LateFramesWaitForThePicture) {
+  struct Case {
+    std::uint32_t originMove;  // ticks the video moves the origin by before the release
+    std::size_t lateWritten;   // frames written for the late one
+  };
+  const auto mp2 = Frame({0xFF, 0xFD, 0x84}, 384);
+  const auto ac3 = Ac3Frame(0x08, 256);
+  for (const bool isAc3 : {false, true}) {
+    const std::uint32_t tick = isAc3 ? 2880 : 2160;
+    const auto& frame = isAc3 ? ac3 : mp2;
+    for (const Case c : {Case{0, 3}, Case{2 * tick, 1}, Case{3 * tick, 0}}) {
+      SCOPED_TRACE(testing::Message() << (isAc3 ? "AC-3" : "MP2") << " move " << c.originMove);
+      Ac3Rig a;
+      MpegAudioRig m;
+      HandlerRig& rig = isAc3 ? static_cast<HandlerRig&>(a) : m;
+      auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
+      auto out = [&] { return isAc3 ? a.framesOut() : m.framesOut(); };
+      rig.timing.videoTime = 100000;
+      rig.mpeg.followVideo(true);
+      rig.ac3.followVideo(true);
+      ASSERT_TRUE(feed(100000));
+      ASSERT_TRUE(feed(100000 + 3 * tick));  // two frames missing
+      ASSERT_TRUE(feed(-1));                 // the next frame of its PES
+      EXPECT_EQ(out(), 1u) << "both wait";
+      rig.timing.startBase += c.originMove;
+      ASSERT_TRUE(rig.mpeg.ReleaseHeld() && rig.ac3.ReleaseHeld());
+      EXPECT_EQ(out(), 2 + c.lateWritten);
+    }
+    Ac3Rig a;
+    MpegAudioRig m;
+    HandlerRig& rig = isAc3 ? static_cast<HandlerRig&>(a) : m;
+    auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
+    rig.timing.videoTime = 100000;
+    rig.mpeg.followVideo(true);
+    rig.ac3.followVideo(true);
+    ASSERT_TRUE(feed(100000));
+    ASSERT_TRUE(feed(100000 + 3 * tick));
+    for (std::uint32_t k = 0; k < HeldFrames::kCapacity; ++k) ASSERT_TRUE(feed(-1));
+    EXPECT_EQ(isAc3 ? a.framesOut() : m.framesOut(), 1u + 3 + HeldFrames::kCapacity) << "the store was full";
+  }
+}
+
 TEST(Ac3Assembler, SyncRunsAndHeadersSplitAcrossPesPackets) {
   Ac3Rig rig;
   const auto f = Ac3Frame(0x08, 256);
