@@ -167,6 +167,37 @@ __attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
   store(im, i);
 }
 
+// out[j] = z[bitrev7(j)]. With j = 8g + i, bitrev7(j) = 16 bitrev3(i) +
+// bitrev4(g): output group g is column bitrev4(g) of z read as 8 rows of 16
+// (rows taken in bitrev3 order), so two 8x8 transposes do it.
+__attribute__((target("avx2"))) inline void bit_reverse_128(const Q24* z, Q24* out) {
+  constexpr std::array<int, 8> kRow = {0, 4, 2, 6, 1, 5, 3, 7};                             // bitrev3
+  constexpr std::array<int, 16> kGroup = {0, 8, 4, 12, 2, 10, 6, 14, 1, 9, 5, 13, 3, 11, 7, 15};  // bitrev4
+  for (int half = 0; half < 2; ++half) {
+    V r[8];  // plain arrays: std::array drops the vector type's attributes
+    for (std::size_t i = 0; i < 8; ++i) r[i] = load(z + 16 * kRow[i] + 8 * half);
+    V t[8];
+    for (std::size_t i = 0; i < 8; i += 2) {
+      t[i] = _mm256_unpacklo_epi32(r[i], r[i + 1]);
+      t[i + 1] = _mm256_unpackhi_epi32(r[i], r[i + 1]);
+    }
+    V u[8];
+    for (std::size_t i = 0; i < 8; i += 4) {
+      u[i] = _mm256_unpacklo_epi64(t[i], t[i + 2]);
+      u[i + 1] = _mm256_unpackhi_epi64(t[i], t[i + 2]);
+      u[i + 2] = _mm256_unpacklo_epi64(t[i + 1], t[i + 3]);
+      u[i + 3] = _mm256_unpackhi_epi64(t[i + 1], t[i + 3]);
+    }
+    // Column j (lane i: row i) of this half.
+    for (std::size_t j = 0; j < 4; ++j) {
+      const V low = _mm256_permute2x128_si256(u[j], u[j + 4], 0x20);
+      const V high = _mm256_permute2x128_si256(u[j], u[j + 4], 0x31);
+      store(out + 8 * kGroup[static_cast<std::size_t>(8 * half) + j], low);
+      store(out + 8 * kGroup[static_cast<std::size_t>(8 * half) + j + 4], high);
+    }
+  }
+}
+
 template <bool kSat>
 __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   const Twiddles& tw = kPrePost512;
@@ -183,10 +214,8 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
     store(zr.data() + k, sub<kSat>(mul_q24(a, c), mul_q24(b, s)));
     store(zi.data() + k, add<kSat>(mul_q24(b, c), mul_q24(a, s)));
   }
-  for (std::size_t k = 0; k < 128; ++k) {
-    re[kBitReverse7[k]] = zr[k];
-    im[kBitReverse7[k]] = zi[k];
-  }
+  bit_reverse_128(zr.data(), re.data());
+  bit_reverse_128(zi.data(), im.data());
   for (int g = 0; g < 128; g += 8) first_stages<kSat>(re.data() + g, im.data() + g);
   for (int half = 8; half < 128; half *= 2) stage<kSat>(re.data(), im.data(), 128, half);
   // Post-twiddle.
