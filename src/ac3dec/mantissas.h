@@ -95,7 +95,15 @@ constexpr std::array<BapRow, 16> make_bap_rows() {
   }
   return rows;
 }
-inline constexpr std::array<BapRow, 16> kBapRows = make_bap_rows();
+// Indexed by any byte (a pointer above 15 reads as its low four bits), so
+// that the loop need not mask it.
+constexpr std::array<BapRow, 256> make_byte_rows() {
+  const std::array<BapRow, 16> rows = make_bap_rows();
+  std::array<BapRow, 256> all{};
+  for (std::size_t i = 0; i < all.size(); ++i) all[i] = rows[i & 15];
+  return all;
+}
+inline constexpr std::array<BapRow, 256> kBapRows = make_byte_rows();
 
 // The place of a bin in its group's code, by its count in the group: count
 // mod 3 and count mod 2 (a table instead of a division: shorter, off the
@@ -175,7 +183,7 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
   int bin = start;
   for (; bin < end; ++bin) {
     const auto b = static_cast<std::size_t>(bin);
-    const BapRow& row = kBapRows[bap[b] & 15u];
+    const BapRow& row = kBapRows[bap[b]];
     const auto count = static_cast<std::uint32_t>(counts >> row.group_shift) & (kMaxGroupCount - 1);
     counts += row.count_step;
     const std::uint32_t at = kPlaces[row.places][count];
