@@ -77,21 +77,22 @@ struct BapRow {
   std::uint8_t group_shift;  // 16 * group (0 ungrouped, 1..3: the group of bap 1, 2, 4)
   std::uint8_t places;       // the place table of the group: 0 for size 3, 1 for size 2
   std::uint8_t shift;        // 32 - width for the linear quantisers, else 32 (a 64-bit shift)
-  std::uint8_t unused = 0;
+  std::uint8_t load_slot : 4;   // of the pending code: the group, 4 when ungrouped
+  std::uint8_t store_slot : 4;  // of a new code: the group, 5 when ungrouped
 };
 static_assert(sizeof(BapRow) == 16);
 
 constexpr std::array<BapRow, 16> make_bap_rows() {
   std::array<BapRow, 16> rows{};
-  rows[0] = {0, 0, 3, 0, 0, 1, 32};
-  rows[1] = {1ull << 16, kLevelTable.offset[1], 3, 5, 16, 0, 32};
-  rows[2] = {1ull << 32, kLevelTable.offset[2], 3, 7, 32, 0, 32};
-  rows[3] = {0, kLevelTable.offset[3], 3, 3, 0, 1, 32};
-  rows[4] = {1ull << 48, kLevelTable.offset[4], 3, 7, 48, 1, 32};
-  rows[5] = {0, kLevelTable.offset[5], 3, 4, 0, 1, 32};
+  rows[0] = {0, 0, 3, 0, 0, 1, 32, 4, 5};
+  rows[1] = {1ull << 16, kLevelTable.offset[1], 3, 5, 16, 0, 32, 1, 1};
+  rows[2] = {1ull << 32, kLevelTable.offset[2], 3, 7, 32, 0, 32, 2, 2};
+  rows[3] = {0, kLevelTable.offset[3], 3, 3, 0, 1, 32, 4, 5};
+  rows[4] = {1ull << 48, kLevelTable.offset[4], 3, 7, 48, 1, 32, 3, 3};
+  rows[5] = {0, kLevelTable.offset[5], 3, 4, 0, 1, 32, 4, 5};
   for (std::size_t bap = 6; bap < 16; ++bap) {
     const std::uint8_t bits = kMantissaBits[bap];
-    rows[bap] = {0, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits)};
+    rows[bap] = {0, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits), 4, 5};
   }
   return rows;
 }
@@ -142,8 +143,9 @@ class MantissaReader {
   // multiple of the group size. Counting instead of tracking the place in
   // the pending code keeps the place of a bin off the chain of bit reads.
   std::uint64_t counts_ = 0;
-  // The last code of each group (index 0: scratch for the ungrouped).
-  std::array<std::uint32_t, 4> codes_{};
+  // The last code of each group in slots 1..3; slot 4 is never written,
+  // slots 0 and 5 never read (see the loop).
+  std::array<std::uint32_t, 8> codes_{};
 
   template <bool kScale>
   [[gnu::always_inline]] inline bool read_loop(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps,
@@ -178,7 +180,7 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
   // Local copies stay in registers: stores to `out` cannot alias them.
   BitReader r = br;
   std::uint64_t counts = counts_;
-  std::array<std::uint32_t, 4> codes = codes_;
+  std::array<std::uint32_t, 8> codes = codes_;
   bool ok = true;
   int bin = start;
   for (; bin < end; ++bin) {
@@ -191,10 +193,14 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
     const std::uint32_t new_code = 0u - static_cast<std::uint32_t>(at == 0);
     const std::uint32_t fresh = r.read_bits(row.width & new_code);
     // A new code replaces its group's; a member of a group takes the pending
-    // one (the ungrouped quantisers always have a new code in slot 0).
-    const std::uint32_t group = row.group_shift / 16u;
-    codes[group & new_code] = fresh;
-    const std::uint32_t code = codes[group];
+    // one. The pending code is read before the new one is stored, at an
+    // address that follows from the row alone, so that the load need not
+    // wait for the store beside it: ungrouped bins read slot 4 (never
+    // written) and write slot 5 (never read); members of a group write
+    // slot 0 (never read).
+    const std::uint32_t pending = codes[row.load_slot];
+    const std::uint32_t code = (fresh & new_code) | (pending & ~new_code);
+    codes[row.store_slot & (new_code | 4u)] = fresh;
     const Q24 tabled = kLevelTable.levels[row.table + row.entries * code + at];
     const Q24 linear = static_cast<Q24>(static_cast<std::uint32_t>(std::uint64_t{code} << row.shift)) >> 7;
     if (tabled == kBadCode) [[unlikely]] {
