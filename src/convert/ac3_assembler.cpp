@@ -23,7 +23,7 @@ void Ac3Assembler::reset() {
     t.phase = 0;
     t.toCollect = 0;
     t.expectedTime = 0;
-    t.framePtsValid = t.frameTimed = false;
+    t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
     t.held.clear();
   }
@@ -63,6 +63,15 @@ std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
 
 void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
   t.frameTimed = t.framePtsValid;
+  if (!t.framePtsValid && t.chained) {
+    // Its time is the one before it plus a frame: frames of a PES that came
+    // early are all dropped, not only the first. E-AC-3 frames vary in
+    // length and are not chained.
+    t.framePts = t.nextPts;
+    t.frameTimed = true;
+  }
+  t.chained = t.frameTimed && !table_.privateAudioIsEac3[j];
+  t.nextPts = t.framePts + kAc3FrameTicks;
   if (!t.framePtsValid) return;
   // The PES time stamp belongs to the first frame that begins in the PES.
   timing_.privateAudioPtsValid[j] = false;

@@ -53,7 +53,10 @@ class Ac3Assembler {
     std::uint32_t toCollect = 0;
     std::uint32_t framePts = 0;
     bool framePtsValid = false;
-    bool frameTimed = false;  // the frame being collected carries the PES time stamp
+    bool frameTimed = false;  // the frame being collected has a time (framePts)
+    // An AC-3 frame without a time stamp follows the one before it in its PES.
+    bool chained = false;
+    std::uint32_t nextPts = 0;
     std::uint32_t expectedTime = 0;
     // The AC-3 frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kFrameBufferSize> last{};

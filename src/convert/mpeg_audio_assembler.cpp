@@ -12,7 +12,7 @@ void MpegAudioAssembler::reset() {
     t.phase = Phase::Hunt;
     t.frame[0] = 0xFF;  // every frame starts with it; never overwritten
     t.toCollect = 0;
-    t.framePtsValid = t.frameTimed = false;
+    t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
     t.held.clear();
   }
@@ -34,7 +34,14 @@ void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t heade
       clock.trackOutTime[i] = t.framePts - timing_.startBase;
       clock.outTimeSet[i] = true;
     }
+  } else if (t.chained) {
+    // Its time is the one before it plus a frame: frames of a PES that came
+    // early are all dropped, not only the first.
+    t.framePts = t.nextPts;
+    t.frameTimed = true;
   }
+  t.chained = t.frameTimed;
+  t.nextPts = t.framePts + 2 * kHalfFrame;
   t.frameLength = kLayer2FrameBytes48k[headerByte2 >> 4];
   t.toCollect = t.frameLength - 3;
   t.phase = Phase::Body;

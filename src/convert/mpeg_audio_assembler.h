@@ -48,7 +48,10 @@ class MpegAudioAssembler {
     std::uint32_t toCollect = 0;
     std::uint32_t framePts = 0;
     bool framePtsValid = false;
-    bool frameTimed = false;  // the frame being collected carries the PES time stamp
+    bool frameTimed = false;  // the frame being collected has a time (framePts)
+    // A frame without a time stamp follows the one before it in its PES.
+    bool chained = false;
+    std::uint32_t nextPts = 0;
     // The frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
     std::uint32_t lastLength = 0;
