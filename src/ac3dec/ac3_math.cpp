@@ -48,13 +48,19 @@ std::uint32_t isqrt64(std::int64_t x) {
   }
 }
 
-bool ungroup_exponents(std::int32_t absexp, std::span<std::int32_t> out, unsigned grpsize,
-                       std::span<const std::uint8_t> groups) {
+namespace {
+
+// kFixed: the group size as a constant, so that each exponent's copies are
+// written without a loop; 0 takes it from grpsize.
+template <unsigned kFixed>
+bool ungroup(std::int32_t absexp, std::span<std::int32_t> out, unsigned grpsize,
+             std::span<const std::uint8_t> groups) {
+  const unsigned size = kFixed != 0 ? kFixed : grpsize;
   std::int32_t e = absexp;
   std::size_t pos = 0;
   const auto write = [&](std::int32_t value) {
-    if (pos + grpsize > out.size()) return false;
-    for (unsigned i = 0; i < grpsize; ++i) out[pos++] = value;
+    if (pos + size > out.size()) return false;
+    for (unsigned i = 0; i < size; ++i) out[pos++] = value;
     return true;
   };
   for (const std::uint8_t v : groups) {
@@ -67,6 +73,22 @@ bool ungroup_exponents(std::int32_t absexp, std::span<std::int32_t> out, unsigne
     if (!write(e)) return false;
   }
   return true;
+}
+
+}  // namespace
+
+bool ungroup_exponents(std::int32_t absexp, std::span<std::int32_t> out, unsigned grpsize,
+                       std::span<const std::uint8_t> groups) {
+  switch (grpsize) {
+    case 1:
+      return ungroup<1>(absexp, out, grpsize, groups);
+    case 2:
+      return ungroup<2>(absexp, out, grpsize, groups);
+    case 4:
+      return ungroup<4>(absexp, out, grpsize, groups);
+    default:
+      return ungroup<0>(absexp, out, grpsize, groups);
+  }
 }
 
 }  // namespace kelvor
