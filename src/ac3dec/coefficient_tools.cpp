@@ -67,12 +67,8 @@ void decouple_channel(const FrameState& fs, int ch, std::span<const Q24, 256> cp
   }
   scale_coupled(cplmant.data(), coords.data(), fs.exps[kCpl].data(), fs.cpl_start, bin, out.data());
   if (!dither_on) return;
-  std::array<std::uint8_t, 256> empty;
-  std::size_t n_empty = 0;
-  for (int i = fs.cpl_start; i < bin; ++i) {
-    empty[n_empty & 255] = static_cast<std::uint8_t>(i);
-    n_empty += fs.bap[kCpl][idx(i)] == 0 ? 1 : 0;
-  }
+  std::array<std::uint16_t, 256> empty;
+  const std::size_t n_empty = list_bins_without_bits(fs.bap[kCpl].data(), fs.cpl_start, bin, 0xFF, empty.data());
   for (std::size_t i = 0; i < n_empty; ++i) {
     const std::size_t b = empty[i];
     const Q24 m = mul_q24(dither.dither_next(), kDitherScale);

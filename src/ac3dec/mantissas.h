@@ -7,6 +7,7 @@
 // width, the group it belongs to and where its levels are, and every
 // quantiser with a small code range is one lookup of (code, place in group).
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "ac3dec/ac3_math.h"
@@ -15,6 +16,10 @@
 #include "ac3dec/tables.h"
 #include "common/bit_reader.h"
 #include "common/q24.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kelvor::ac3 {
 
@@ -122,6 +127,29 @@ inline constexpr auto kPlaces = make_places();
 
 }  // namespace mantissa_detail
 
+// The bins in [start, end) whose allocation pointer, masked by `mask`, is
+// 0, in order, into `list`; returns how many. Sixteen pointers a step where
+// SSE2 is there (every x86-64 processor): such bins are too frequent and too
+// scattered for a branch per bin.
+inline std::size_t list_bins_without_bits(const std::uint8_t* bap, int start, int end, std::uint8_t mask,
+                                          std::uint16_t* list) {
+  std::size_t n = 0;
+  int bin = start;
+#if defined(__SSE2__)
+  const __m128i bits = _mm_set1_epi8(static_cast<char>(mask));
+  for (; bin + 16 <= end; bin += 16) {
+    const __m128i p = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), bits);
+    auto zero = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(p, _mm_setzero_si128())));
+    for (; zero != 0; zero &= zero - 1) list[n++] = static_cast<std::uint16_t>(bin + std::countr_zero(zero));
+  }
+#endif
+  for (; bin < end; ++bin) {
+    list[n] = static_cast<std::uint16_t>(bin);
+    n += (bap[static_cast<std::size_t>(bin)] & mask) == 0 ? 1 : 0;
+  }
+  return n;
+}
+
 class MantissaReader {
  public:
   // Forgets pending group values; called at the start of every block.
@@ -216,11 +244,7 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
   // bin to the one before, and listing those bins there costs it registers.
   if (dither) {
     std::array<std::uint16_t, 256> empty;
-    std::size_t n_empty = 0;
-    for (int i = start; i < bin; ++i) {
-      empty[n_empty & 255] = static_cast<std::uint16_t>(i);
-      n_empty += (bap[static_cast<std::size_t>(i)] & 15u) == 0 ? 1 : 0;
-    }
+    const std::size_t n_empty = list_bins_without_bits(bap, start, bin, 15, empty.data());
     Ac3Dither d = generator;
     for (std::size_t i = 0; i < n_empty; ++i) {
       const std::size_t b = empty[i];

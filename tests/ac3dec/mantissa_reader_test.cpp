@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <utility>
 #include <vector>
 
 #include "ac3dec/mantissas.h"
@@ -126,6 +127,26 @@ TEST(MantissaReader, EmptyBinsTakeDitherOnlyWhenAskedScaledByTheirExponents) {
   EXPECT_EQ(out[0], 0);
   EXPECT_EQ(out[2], 0);
   EXPECT_EQ(dither.state(), expected.state());  // not advanced
+}
+
+TEST(MantissaReader, ListsBinsWithoutBitsAcrossEveryStepAndTail) {
+  // Pointers of the hybrid transform reach 19: with the low four bits only,
+  // 16 reads as 0 (the mantissa reader's view), with all eight it does not.
+  std::array<std::uint8_t, 256> bap{};
+  for (std::size_t i = 0; i < bap.size(); ++i) bap[i] = static_cast<std::uint8_t>((i * 7) % 5 == 0 ? (i % 2 ? 0 : 16) : 3);
+  for (const std::uint8_t mask : {std::uint8_t{15}, std::uint8_t{0xFF}}) {
+    for (const auto& [start, end] : {std::pair{0, 256}, std::pair{3, 250}, std::pair{17, 33}, std::pair{5, 9},
+                                     std::pair{40, 40}}) {
+      std::vector<std::uint16_t> expected;
+      for (int i = start; i < end; ++i) {
+        if ((bap[static_cast<std::size_t>(i)] & mask) == 0) expected.push_back(static_cast<std::uint16_t>(i));
+      }
+      std::array<std::uint16_t, 256> list{};
+      const std::size_t n = list_bins_without_bits(bap.data(), start, end, mask, list.data());
+      EXPECT_EQ(std::vector<std::uint16_t>(list.begin(), list.begin() + static_cast<std::ptrdiff_t>(n)), expected)
+          << int{mask} << " " << start << ".." << end;
+    }
+  }
 }
 
 }  // namespace
