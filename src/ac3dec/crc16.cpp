@@ -7,15 +7,16 @@
 namespace kelvor {
 
 namespace {
-constexpr auto kTables = make_ac3_crc_tables4();
+constexpr auto kTables = make_ac3_crc_tables<8>();
 }  // namespace
 
 std::uint16_t ac3_crc16(std::span<const std::uint8_t> bytes) {
   std::uint32_t crc = 0;
   std::size_t i = 0;
-  for (; i + 4 <= bytes.size(); i += 4) {
-    crc = kTables[3][(crc >> 8) ^ bytes[i]] ^ kTables[2][(crc & 0xFFu) ^ bytes[i + 1]] ^
-          kTables[1][bytes[i + 2]] ^ kTables[0][bytes[i + 3]];
+  for (; i + 8 <= bytes.size(); i += 8) {
+    crc = kTables[7][(crc >> 8) ^ bytes[i]] ^ kTables[6][(crc & 0xFFu) ^ bytes[i + 1]] ^ kTables[5][bytes[i + 2]] ^
+          kTables[4][bytes[i + 3]] ^ kTables[3][bytes[i + 4]] ^ kTables[2][bytes[i + 5]] ^
+          kTables[1][bytes[i + 6]] ^ kTables[0][bytes[i + 7]];
   }
   for (; i < bytes.size(); ++i) crc = ((crc & 0xFFu) << 8) ^ ac3_crc_table[(crc >> 8) ^ bytes[i]];
   return static_cast<std::uint16_t>(crc);

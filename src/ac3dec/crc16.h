@@ -19,13 +19,14 @@ constexpr std::array<std::uint32_t, 256> make_ac3_crc_table() {
 
 inline constexpr std::array<std::uint32_t, 256> ac3_crc_table = make_ac3_crc_table();
 
-// Tables for four bytes per step: entry x of table n is the register after
-// byte x and then n zero bytes, from a zero register (table 0 is the one
-// above). The CRC is linear, so four bytes combine by XOR.
-constexpr std::array<std::array<std::uint32_t, 256>, 4> make_ac3_crc_tables4() {
-  std::array<std::array<std::uint32_t, 256>, 4> t{};
+// Tables for kBytes bytes per step: entry x of table n is the register
+// after byte x and then n zero bytes, from a zero register (table 0 is the
+// one above). The CRC is linear, so the bytes of a step combine by XOR.
+template <std::size_t kBytes>
+constexpr std::array<std::array<std::uint32_t, 256>, kBytes> make_ac3_crc_tables() {
+  std::array<std::array<std::uint32_t, 256>, kBytes> t{};
   t[0] = make_ac3_crc_table();
-  for (std::size_t n = 1; n < 4; ++n)
+  for (std::size_t n = 1; n < kBytes; ++n)
     for (std::size_t x = 0; x < 256; ++x) {
       const std::uint32_t prev = t[n - 1][x];
       t[n][x] = ((prev & 0xFFu) << 8) ^ t[0][prev >> 8];
