@@ -96,12 +96,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     if (!synced) {
-      if (input_.isSyncByteAt(0) && input_.isSyncByteAt(188) && input_.isSyncByteAt(376) &&
-          input_.isSyncByteAt(564)) {
-        packetSize_ = 188;
-      } else if (input_.isSyncByteAt(0) && input_.isSyncByteAt(192) && input_.isSyncByteAt(384) &&
-                 input_.isSyncByteAt(576)) {
-        packetSize_ = 192;
+      if (const std::uint32_t size = input_.packetSizeHere(); size != 0) {
+        packetSize_ = size;
       } else {
         if (!input_.advance(1)) {
           outcome.inputError = true;

@@ -51,6 +51,16 @@ class InputView {
     return readPtr_[offset] == 0x47;
   }
 
+  // The packet size that four sync bytes in a row show at the current
+  // position: 188, 192 (a 4-byte prefix before each packet), or 0 for none.
+  std::uint32_t packetSizeHere() const {
+    if (!isSyncByteAt(0)) return 0;
+    for (const std::uint32_t size : {188u, 192u}) {
+      if (isSyncByteAt(size) && isSyncByteAt(2 * size) && isSyncByteAt(3 * size)) return size;
+    }
+    return 0;
+  }
+
  private:
   bool mapWindow(std::uint64_t offset);
   void unmapWindow();
