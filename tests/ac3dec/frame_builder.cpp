@@ -36,7 +36,7 @@ class BitWriter {
 
 class Builder {
  public:
-  explicit Builder(const SyntheticSpec& spec) : s_(spec), rng_(spec.seed) {
+  explicit Builder(const SyntheticRecipe& recipe) : s_(recipe), rng_(recipe.seed) {
     nfchans_ = kNfchans[idx(s_.acmod)];
     blocks_ = s_.eac3 ? s_.num_blocks : 6;
     words_ = s_.eac3 ? 2048 : 1280;
@@ -529,7 +529,7 @@ class Builder {
     }
   }
 
-  SyntheticSpec s_;
+  SyntheticRecipe s_;
   std::mt19937 rng_;
   BitWriter w_;
   SyntheticFrame out_;
@@ -558,6 +558,6 @@ class Builder {
 
 }  // namespace
 
-SyntheticFrame BuildFrame(const SyntheticSpec& spec) { return Builder(spec).Build(); }
+SyntheticFrame BuildFrame(const SyntheticRecipe& recipe) { return Builder(recipe).Build(); }
 
 }  // namespace kelvor::test

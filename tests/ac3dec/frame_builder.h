@@ -31,7 +31,7 @@ enum class Fault {
   kBadGainTriplet,       // E-AC-3 hybrid transform with gaqmod 3
 };
 
-struct SyntheticSpec {
+struct SyntheticRecipe {
   bool eac3 = true;
   int num_blocks = 6;  // 1, 2, 3 or 6 (E-AC-3)
   int acmod = 2;
@@ -62,6 +62,6 @@ struct SyntheticFrame {
   int mantissa_bits = 0;
 };
 
-SyntheticFrame BuildFrame(const SyntheticSpec& spec);
+SyntheticFrame BuildFrame(const SyntheticRecipe& recipe);
 
 }  // namespace kelvor::test

@@ -44,22 +44,22 @@ std::vector<Sample> Corpus() {
                            "eac3_stereo_tone_192k.eac3", "ac3_mono_tone_96k.ac3"})
     add_stream(test::Fixture(name), 6);
   for (const char* name : {"sample.ac3", "sample.eac3", "sample_eac3joc.ec3"}) add_stream(test::PublicSample(name), 6);
-  test::SyntheticSpec spec;
+  test::SyntheticRecipe recipe;
   for (int variant = 0; variant < 6; ++variant) {
-    spec = {};
-    spec.seed = static_cast<std::uint32_t>(variant + 1);
-    spec.aht = variant == 0 || variant == 1;
-    spec.gaqmod = variant;
-    spec.spx = variant == 2 || variant == 3;
-    spec.spx_atten = variant == 3;
-    spec.coupling = variant == 4;
-    spec.num_blocks = variant == 5 ? 2 : 6;
-    if (spec.aht) {
-      spec.csnroffst = 38;
-      spec.fsnroffst = 8;
-      spec.floorcod = 0;
+    recipe = {};
+    recipe.seed = static_cast<std::uint32_t>(variant + 1);
+    recipe.aht = variant == 0 || variant == 1;
+    recipe.gaqmod = variant;
+    recipe.spx = variant == 2 || variant == 3;
+    recipe.spx_atten = variant == 3;
+    recipe.coupling = variant == 4;
+    recipe.num_blocks = variant == 5 ? 2 : 6;
+    if (recipe.aht) {
+      recipe.csnroffst = 38;
+      recipe.fsnroffst = 8;
+      recipe.floorcod = 0;
     }
-    corpus.push_back({test::BuildFrame(spec).bytes, true, static_cast<unsigned>(spec.num_blocks)});
+    corpus.push_back({test::BuildFrame(recipe).bytes, true, static_cast<unsigned>(recipe.num_blocks)});
   }
   return corpus;
 }
@@ -155,9 +155,9 @@ TEST_F(Robustness, TruncatedAndOverlongFramesAreRejected) {
 }
 
 TEST(FrameCrcs, WrittenCrcsPassTheFrameCheck) {
-  test::SyntheticSpec spec;
-  spec.eac3 = false;
-  auto frame = test::BuildFrame(spec).bytes;
+  test::SyntheticRecipe recipe;
+  recipe.eac3 = false;
+  auto frame = test::BuildFrame(recipe).bytes;
   ASSERT_TRUE(ac3::check_syncframe(frame, false));
   frame[40] ^= 0x01;  // inside the first 5/8: crc1 must be solved again
   frame[frame.size() - 40] ^= 0x01;

@@ -17,42 +17,42 @@ namespace kelvor {
 namespace {
 
 using test::Fault;
-using test::SyntheticSpec;
+using test::SyntheticRecipe;
 
 struct NamedSpec {
   const char* name;
-  SyntheticSpec spec;
+  SyntheticRecipe recipe;
 };
 
-SyntheticSpec Eac3(int blocks = 6) {
-  SyntheticSpec s;
+SyntheticRecipe Eac3(int blocks = 6) {
+  SyntheticRecipe s;
   s.num_blocks = blocks;
   return s;
 }
 
-SyntheticSpec Ac3() {
-  SyntheticSpec s;
+SyntheticRecipe Ac3() {
+  SyntheticRecipe s;
   s.eac3 = false;
   return s;
 }
 
 std::vector<NamedSpec> Configurations() {
   std::vector<NamedSpec> all;
-  const auto add = [&](const char* name, SyntheticSpec s) { all.push_back({name, s}); };
+  const auto add = [&](const char* name, SyntheticRecipe s) { all.push_back({name, s}); };
   {
-    SyntheticSpec s = Eac3(1);
+    SyntheticRecipe s = Eac3(1);
     s.acmod = 1;
     add("eac3_one_block_mono", s);
   }
   add("eac3_two_blocks", Eac3(2));
   {
-    SyntheticSpec s = Eac3(3);
+    SyntheticRecipe s = Eac3(3);
     s.blksw = true;
     s.acmod = 7;
     add("eac3_three_blocks_3f2r_short", s);
   }
   {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.blksw = true;
     s.new_exponents = true;
     s.delta_alloc = true;
@@ -60,18 +60,18 @@ std::vector<NamedSpec> Configurations() {
     add("eac3_short_blocks_delta_skip", s);
   }
   {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.fast_gain_change = true;
     add("eac3_fast_gain_change", s);
   }
   {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.coupling = true;
     s.phase_flags = true;
     add("eac3_coupling_phase_flags", s);
   }
   for (int gaqmod = 0; gaqmod < 4; ++gaqmod) {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.aht = true;
     s.gaqmod = gaqmod;
     s.csnroffst = 38;
@@ -81,7 +81,7 @@ std::vector<NamedSpec> Configurations() {
     add(names[gaqmod], s);
   }
   {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.aht = true;
     s.coupling = true;
     s.gaqmod = 2;
@@ -91,7 +91,7 @@ std::vector<NamedSpec> Configurations() {
     add("eac3_aht_coupling", s);
   }
   {
-    SyntheticSpec s = Eac3();
+    SyntheticRecipe s = Eac3();
     s.spx = true;
     add("eac3_spx", s);
     s.spx_atten = true;
@@ -100,7 +100,7 @@ std::vector<NamedSpec> Configurations() {
     add("eac3_spx_mono", s);
   }
   {
-    SyntheticSpec s = Ac3();
+    SyntheticRecipe s = Ac3();
     s.coupling = true;
     s.phase_flags = true;
     add("ac3_coupling_phase_flags", s);
@@ -109,13 +109,13 @@ std::vector<NamedSpec> Configurations() {
     // Delta allocation without coupling: for the coupling channel ffmpeg
     // counts segment bands from the channel's first band, where the
     // standard's procedure starts every channel at band 0.
-    SyntheticSpec s = Ac3();
+    SyntheticRecipe s = Ac3();
     s.delta_alloc = true;
     s.new_exponents = true;
     add("ac3_delta_allocation", s);
   }
   {
-    SyntheticSpec s = Ac3();
+    SyntheticRecipe s = Ac3();
     s.acmod = 7;
     s.coupling = true;
     s.blksw = true;
@@ -126,11 +126,11 @@ std::vector<NamedSpec> Configurations() {
 }
 
 // A stream of frames of one configuration with different seeds.
-std::vector<std::uint8_t> Stream(SyntheticSpec spec, int frames) {
+std::vector<std::uint8_t> Stream(SyntheticRecipe recipe, int frames) {
   std::vector<std::uint8_t> out;
   for (int i = 0; i < frames; ++i) {
-    spec.seed = static_cast<std::uint32_t>(1000 + i);
-    const auto frame = test::BuildFrame(spec).bytes;
+    recipe.seed = static_cast<std::uint32_t>(1000 + i);
+    const auto frame = test::BuildFrame(recipe).bytes;
     EXPECT_FALSE(frame.empty()) << "frame " << i << " did not fit";
     out.insert(out.end(), frame.begin(), frame.end());
   }
@@ -141,8 +141,8 @@ class SyntheticFrames : public ::testing::TestWithParam<NamedSpec> {};
 
 TEST_P(SyntheticFrames, DecodeLikeFfmpeg) {
   const NamedSpec& c = GetParam();
-  const auto stream = Stream(c.spec, 12);
-  const auto path = test::TempDir() / (std::string(c.name) + (c.spec.eac3 ? ".eac3" : ".ac3"));
+  const auto stream = Stream(c.recipe, 12);
+  const auto path = test::TempDir() / (std::string(c.name) + (c.recipe.eac3 ? ".eac3" : ".ac3"));
   test::WriteFile(path, stream);
 
   auto decoder = std::make_unique<Ac3Decoder>();
@@ -161,24 +161,24 @@ TEST_P(SyntheticFrames, DecodeLikeFfmpeg) {
   EXPECT_GE(snr, std::min(ceiling, 97.0) - 2.0);
 
   const Ac3ToolUsage& u = decoder->tool_usage();
-  if (c.spec.aht) {
-    const unsigned channels = (c.spec.acmod == 1 ? 1u : 2u) + (c.spec.coupling ? 1u : 0u);
+  if (c.recipe.aht) {
+    const unsigned channels = (c.recipe.acmod == 1 ? 1u : 2u) + (c.recipe.coupling ? 1u : 0u);
     EXPECT_EQ(u.aht_channel_frames, 12u * channels);
   }
-  if (c.spec.spx) {
+  if (c.recipe.spx) {
     EXPECT_EQ(u.spx_blocks, 72u);
   }
-  if (c.spec.blksw) {
+  if (c.recipe.blksw) {
     EXPECT_GT(u.short_block_blocks, 0u);
   }
-  if (c.spec.phase_flags) {
+  if (c.recipe.phase_flags) {
     EXPECT_GT(u.phase_flag_blocks, 0u);
   }
-  if (c.spec.delta_alloc) {
+  if (c.recipe.delta_alloc) {
     EXPECT_GT(u.delta_alloc_blocks, 0u);
   }
-  if (c.spec.eac3) {
-    EXPECT_EQ(u.eac3_frames_by_blocks[static_cast<std::size_t>(c.spec.num_blocks)], 12u);
+  if (c.recipe.eac3) {
+    EXPECT_EQ(u.eac3_frames_by_blocks[static_cast<std::size_t>(c.recipe.num_blocks)], 12u);
   }
 }
 
@@ -192,7 +192,7 @@ TEST(SyntheticHybridTransform, FramesReachEveryQuantiser) {
   int escapes = 0;
   for (int gaqmod = 0; gaqmod < 4; ++gaqmod) {
     for (int i = 0; i < 12; ++i) {
-      SyntheticSpec s = Eac3();
+      SyntheticRecipe s = Eac3();
       s.aht = true;
       s.gaqmod = gaqmod;
       s.csnroffst = 38;
@@ -219,7 +219,7 @@ TEST(SyntheticHybridTransform, FramesReachEveryQuantiser) {
 
 struct FaultCase {
   const char* name;
-  SyntheticSpec spec;
+  SyntheticRecipe recipe;
   Fault fault;
 };
 
@@ -230,27 +230,27 @@ TEST_P(SyntheticFaults, RejectedWhileTheSoundFrameDecodes) {
   auto decoder = std::make_unique<Ac3Decoder>();
   std::vector<Q24> left(Ac3Decoder::kMaxSamples);
   std::vector<Q24> right(Ac3Decoder::kMaxSamples);
-  const auto sound = test::BuildFrame(c.spec).bytes;
+  const auto sound = test::BuildFrame(c.recipe).bytes;
   ASSERT_FALSE(sound.empty());
-  EXPECT_GT(decoder->ac3_decode_frame(0, sound, c.spec.eac3, left, right), 0u);
-  c.spec.fault = c.fault;
-  const auto faulty = test::BuildFrame(c.spec).bytes;
+  EXPECT_GT(decoder->ac3_decode_frame(0, sound, c.recipe.eac3, left, right), 0u);
+  c.recipe.fault = c.fault;
+  const auto faulty = test::BuildFrame(c.recipe).bytes;
   ASSERT_FALSE(faulty.empty());
-  EXPECT_EQ(decoder->ac3_decode_frame(0, faulty, c.spec.eac3, left, right), 0u);
+  EXPECT_EQ(decoder->ac3_decode_frame(0, faulty, c.recipe.eac3, left, right), 0u);
 }
 
 std::vector<FaultCase> FaultCases() {
-  SyntheticSpec coupled = Ac3();
+  SyntheticRecipe coupled = Ac3();
   coupled.coupling = true;
-  SyntheticSpec eac3_coupled = Eac3();
+  SyntheticRecipe eac3_coupled = Eac3();
   eac3_coupled.coupling = true;
-  SyntheticSpec spx = Eac3();
+  SyntheticRecipe spx = Eac3();
   spx.spx = true;
-  SyntheticSpec delta = Eac3();
+  SyntheticRecipe delta = Eac3();
   delta.delta_alloc = true;
-  SyntheticSpec coarse = Ac3();  // low offsets: grouped quantisers appear
+  SyntheticRecipe coarse = Ac3();  // low offsets: grouped quantisers appear
   coarse.csnroffst = 12;
-  SyntheticSpec aht = Eac3();
+  SyntheticRecipe aht = Eac3();
   aht.aht = true;
   aht.gaqmod = 3;
   aht.csnroffst = 38;
@@ -283,7 +283,7 @@ TEST(SyntheticAllocation, ZeroOffsetsCodeNothingButDither) {
   auto decoder = std::make_unique<Ac3Decoder>();
   std::vector<Q24> left(Ac3Decoder::kMaxSamples);
   std::vector<Q24> right(Ac3Decoder::kMaxSamples);
-  SyntheticSpec s = Ac3();
+  SyntheticRecipe s = Ac3();
   s.coupling = true;
   s.csnroffst = 0;
   s.fsnroffst = 0;
@@ -298,8 +298,8 @@ TEST(SyntheticAllocation, ZeroOffsetsCodeNothingButDither) {
 // Without dither, streams decoded in interleaved order on their own indexes
 // match their separate decodes sample for sample.
 TEST(SyntheticStreams, InterleavedDecodingIsExact) {
-  SyntheticSpec a = Eac3();
-  SyntheticSpec b = Ac3();
+  SyntheticRecipe a = Eac3();
+  SyntheticRecipe b = Ac3();
   b.acmod = 7;
   b.chbwcod = 0;
   b.csnroffst = 15;
