@@ -5,7 +5,7 @@
 
 #include "convert/gap_fill.h"
 
-#include "scan/ac3_tables.h"
+#include "ac3dec/tables.h"
 
 namespace kelvor {
 
@@ -42,8 +42,8 @@ std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
   bool eac3 = false;
   if (bsid <= 8) {
     const std::uint32_t i = (f[4] >> 1) & 0x1F;  // frmsizecod without its lowest bit
-    if (i >= kAc3FrameSizeWords48k.size()) return 0;
-    length = 2u * kAc3FrameSizeWords48k[i];
+    if (i >= ac3::kFrameSizeWords48.size()) return 0;
+    length = 2u * ac3::kFrameSizeWords48[i];
   } else if (bsid >= 10 && bsid <= 16) {
     const std::uint32_t strmtyp = f[2] >> 6;
     const std::uint32_t substreamid = (f[2] >> 3) & 7;

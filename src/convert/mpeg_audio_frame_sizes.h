@@ -4,11 +4,16 @@
 #include <array>
 #include <cstdint>
 
+#include "scan/mpeg_audio_tables.h"
+
 namespace kelvor {
 
-// Indexed by bitrate_index; 0 (free format) and 15 (forbidden) are refused.
-inline constexpr std::array<std::uint16_t, 16> kLayer2FrameBytes48k{
-    0, 96, 144, 168, 192, 240, 288, 336, 384, 480, 576, 672, 768, 960, 1152, 0};
+// Indexed by bitrate_index; 0 (free format) and 15 (forbidden) give 0 and are refused.
+inline constexpr std::array<std::uint16_t, 16> kLayer2FrameBytes48k = [] {
+  std::array<std::uint16_t, 16> bytes{};
+  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint16_t>(3 * kLayer2BitrateKbps[i]);
+  return bytes;
+}();
 
 inline constexpr std::uint32_t kMaxMpegAudioFrameBytes = 1152;
 

@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "common/bit_reader.h"
-#include "scan/ac3_tables.h"
+#include "ac3dec/tables.h"
 
 namespace kelvor {
 
@@ -15,8 +15,8 @@ bool Ac3Probe::checkHeader() {
   const unsigned bsid = b5 >> 3;
   if (bsid <= 8) {
     const unsigned index = (b4 & 0x3F) / 2;  // the low bit of frmsizecod is ignored
-    if (index >= kAc3FrameSizeWords48k.size()) return false;
-    frameSize_ = 2u * kAc3FrameSizeWords48k[index];
+    if (index >= ac3::kFrameSizeWords48.size()) return false;
+    frameSize_ = 2u * ac3::kFrameSizeWords48[index];
     isEac3_ = false;
   } else if (bsid >= 10 && bsid <= 16) {
     const unsigned strmtyp = b2 >> 6;
@@ -52,7 +52,7 @@ void Ac3Probe::readChannelLayout() {
     acmod = reader.read_bits(3);
   }
   layout_.lfe = reader.read_bits(1);
-  layout_.channels = kChannelsPerAcmod[acmod];
+  layout_.channels = ac3::kNfchans[acmod];
   layout_.isEac3 = isEac3_;
 }
 
