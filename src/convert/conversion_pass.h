@@ -12,7 +12,7 @@
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
-#include "convert/ts_packet.h"
+#include "common/ts_packet.h"
 #include "convert/video_handler.h"
 #include "io/input_view.h"
 #include "io/output_writer.h"

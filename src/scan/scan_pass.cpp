@@ -7,13 +7,14 @@
 
 #include "common/flags.h"
 #include "common/show_message.h"
+#include "common/ts_packet.h"
 #include "scan/pmt_parser.h"
 #include "scan/track_labels.h"
 
 namespace kelvor {
 namespace {
 
-constexpr std::uint32_t kTsPacketSize = 188;
+constexpr std::uint32_t kTsPacketSize = kTsPacketBytes;
 
 std::uint8_t NextCC(std::uint8_t cc) { return static_cast<std::uint8_t>((cc + 1) & 0x0F); }
 
@@ -114,28 +115,23 @@ void ScanPass::run() {
 }
 
 void ScanPass::handlePacket(const std::uint8_t* p) {
-  const std::uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
-  if (pid < 2 || pid == 0x1FFF) return;
-  const auto cc = static_cast<std::uint8_t>(p[3] & 0x0F);
-  const std::uint32_t start = (p[3] & 0x20) ? 5u + p[4] : 4u;
-  if (start >= kTsPacketSize) return;
-  if ((p[1] & 0x40) != 0) {
-    if (kTsPacketSize - start >= 4 && p[start] == 0 && p[start + 1] == 0 && p[start + 2] == 1) {
-      handlePesStart(p, pid, cc, start);
-    } else {
-      handleSectionStart(p, pid, cc, start);
-    }
+  TsHeader h;
+  if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid == 0x1FFF) return;
+  if (IsPesStart(p, h)) {
+    handlePesStart(p, h);
+  } else if (h.unitStart) {
+    handleSectionStart(p, h.pid, h.cc, h.payloadStart);
   } else {
-    handleContinuation(p, pid, cc, start);
+    handleContinuation(p, h.pid, h.cc, h.payloadStart);
   }
 }
 
-void ScanPass::handlePesStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start) {
-  const std::uint8_t streamId = p[start + 3];
-  // The PES header must lie within this packet; otherwise the payload is empty.
-  std::uint32_t payloadStart = kTsPacketSize;
-  if (kTsPacketSize - start >= 9) payloadStart = start + 9 + p[start + 8];
-  const auto payload = Payload(p, payloadStart);
+void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
+  const std::uint32_t pid = h.pid;
+  const std::uint8_t cc = h.cc;
+  const PesStart pes = ReadPesStart(p, h);
+  const std::uint8_t streamId = pes.streamId;
+  const auto payload = Payload(p, pes.payloadStart);
 
   if (IsMpegAudioStreamId(streamId)) {
     auto* pids = tracks_.mpegAudioPid.data();

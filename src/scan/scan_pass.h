@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 
+#include "common/ts_packet.h"
 #include "common/ui_port.h"
 #include "io/input_view.h"
 #include "scan/ac3_probe.h"
@@ -61,7 +62,7 @@ class ScanPass {
 
   void start();
   void handlePacket(const std::uint8_t* p);
-  void handlePesStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
+  void handlePesStart(const std::uint8_t* p, const TsHeader& h);
   void handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
   void handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
   void parsePmtIfComplete();
