@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds, and runs every test twice: in an
 # optimised build and in a build with AddressSanitizer and
-# UndefinedBehaviorSanitizer. Then runs the fuzzers for a bounded time.
+# UndefinedBehaviorSanitizer. Then runs the fuzzers for a bounded time, and
+# builds, lints, installs and removes the Debian package.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 # shellcheck disable=SC2046
@@ -21,4 +22,6 @@ for fuzz in "$root"/.ci/fuzz_*.sh; do
   [ -e "$fuzz" ] || continue
   sh "$fuzz"
 done
+
+JOBS="$jobs" "$root/scripts/package.sh" --check
 echo "All tests passed."

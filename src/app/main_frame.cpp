@@ -147,7 +147,11 @@ void MainFrame::chooseInput() {
   dialog.SetFilterIndex(0);
   if (dialog.ShowModal() != wxID_OK) return;
 
-  engine_.setInputPath(ToBytes(dialog.GetPath()));
+  openInput(ToBytes(dialog.GetPath()));
+}
+
+void MainFrame::openInput(const std::string& path) {
+  engine_.setInputPath(path);
   ScanDialog scan(this, port_);
   scan.run([this] { engine_.runScan(); });
 }

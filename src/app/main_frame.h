@@ -32,6 +32,8 @@ class MainFrame final : public wxFrame {
 
   // Command 103: the input file dialog, then the scan.
   void chooseInput();
+  // The scan of a recording named without the dialog (UTF-8 path).
+  void openInput(const std::string& path);
 
  private:
   void buildMenu();

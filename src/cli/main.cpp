@@ -23,6 +23,10 @@ constexpr const char* kUsage =
     "                          decode AC-3/E-AC-3 (a raw stream or the first\n"
     "                          private track of a TS) to 48 kHz stereo WAV\n"
     "\n"
+    "Options:\n"
+    "  -h, --help              show this help and exit\n"
+    "  --version               show the version and exit\n"
+    "\n"
     "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
     "Exit status: 0 success, 1 input error, 2 bad command line.\n";
 
@@ -37,6 +41,10 @@ int main(int argc, char** argv) {
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);
+    return kExitOk;
+  }
+  if (command == "--version") {
+    std::fputs("kelvor-cli " KELVOR_VERSION_TEXT "\n", stdout);
     return kExitOk;
   }
   if (command == "scan") return RunScanCommand(argc - 1, argv + 1);

@@ -33,5 +33,14 @@ TEST(CommandLine, ArgumentsAreJoinedWithBlanks) {
   EXPECT_TRUE(r.syntaxError);
 }
 
+TEST(CommandLine, TheFirstExistingFileIsTheInputAndTheRestStaySwitches) {
+  const auto isFile = [](const std::string& a) { return a == "/rec/a.ts" || a == "b.m2ts" || a == "/V"; };
+  const auto r = SplitStartArguments({"/V", "/rec/a.ts", "b.m2ts", "missing.ts"}, isFile);
+  EXPECT_EQ(r.inputPath, "/rec/a.ts");
+  // A second file or a missing one still makes the syntax error it always did.
+  EXPECT_EQ(r.switches, (std::vector<std::string>{"/V", "b.m2ts", "missing.ts"}));
+  EXPECT_TRUE(SplitStartArguments({"/v"}, isFile).inputPath.empty());
+}
+
 }  // namespace
 }  // namespace kelvor

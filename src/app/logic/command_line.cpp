@@ -20,6 +20,20 @@ CommandLineResult ParseCommandLine(std::string_view text) {
   return result;
 }
 
+StartArguments SplitStartArguments(const std::vector<std::string>& args,
+                                   const std::function<bool(const std::string&)>& isFile) {
+  StartArguments result;
+  for (const auto& arg : args) {
+    const bool isSwitch = arg == "/V" || arg == "/v";
+    if (result.inputPath.empty() && !isSwitch && isFile(arg)) {
+      result.inputPath = arg;
+    } else {
+      result.switches.push_back(arg);
+    }
+  }
+  return result;
+}
+
 std::string JoinArguments(const std::vector<std::string>& args) {
   std::string line;
   for (const auto& arg : args) {
