@@ -73,7 +73,6 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     return outcome;
   }
   if (!output_.OpenOutput(request.outputPath)) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();
     outcome.outputError = true;
@@ -134,6 +133,13 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     updateDisplay(packetSize_);
+    // The writer thread may have failed on a buffer handed over earlier,
+    // while this packet added nothing to the output.
+    if (output_.HasFailed()) {
+      outcome.outputError = true;
+      flush = false;
+      break;
+    }
     if (video_.stopped()) {
       outcome.stoppedByTimeJump = true;
       break;
