@@ -7,14 +7,13 @@
 
 #include "common/flags.h"
 #include "common/format_time.h"
+#include "common/mpeg_ids.h"
 #include "common/show_message.h"
 #include "common/string_table.h"
 
 namespace kelvor {
 namespace {
 
-bool IsMpegAudioStreamId(std::uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
-bool IsVideoStreamId(std::uint8_t id) { return id >= 0xE0 && id <= 0xEF; }
 
 // The string-table text `id` with its one "%s" replaced by `value`.
 std::string FormatText(StringId id, std::string_view value) {
@@ -283,7 +282,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
 
   // AC-3/E-AC-3: private_stream_1 in 188-byte input, extended_stream_id in
   // 192-byte input.
-  if (pes.streamId != (packetSize_ == 188 ? 0xBD : 0xFD)) return true;
+  if (pes.streamId != PrivateAudioStreamId(packetSize_)) return true;
   std::uint32_t j = 0;
   const std::uint32_t count = run_.privateAudioCount;
   while (j < count && tracks_.privateAudioPid[j] != h.pid) ++j;
