@@ -14,6 +14,7 @@
 
 #include "convert/audio_converter.h"
 #include "convert/held_frames.h"
+#include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
 #include "mux/stream_timing.h"
@@ -32,8 +33,10 @@ class Ac3Assembler {
   // Start of a run: every track hunts for a sync word.
   void reset();
 
-  // One piece of private track j's PES payload. False only when the output
-  // refused a packet.
+  // The first piece of a PES packet of private track j, with the packet's
+  // stamp. False only when the output refused a packet.
+  bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp);
+  // A later piece of the same PES packet.
   bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
 
   // Late frames wait for the video's next time stamp (set for runs with video).
@@ -62,6 +65,7 @@ class Ac3Assembler {
     std::array<std::uint8_t, kFrameBufferSize> last{};
     std::uint32_t lastLength = 0;
     HeldFrames held{kFrameBufferSize};
+    StampSlot stamp;  // of the PES packet being read
   };
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.

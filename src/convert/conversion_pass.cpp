@@ -249,10 +249,8 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     if (isRepeat(mpegCont_[i], p, h)) return true;
     if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-    timing_.mpegAudioPts[i] = pes.pts;
-    timing_.mpegAudioPtsValid[i] = pes.ptsValid;
     if (!startAudio(timing_.mpegAudioStarted[i], pes)) return true;
-    if (!mpegAudio_.HandleMpegAudio(payload, i)) return false;
+    if (!mpegAudio_.HandleMpegAudio(payload, i, PesStamp::Of(pes))) return false;
     mpegCont_[i].active = true;
     mpegCont_[i].expected = next;
     noteStart(mpegCont_[i], p, h);
@@ -270,10 +268,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
     videoStampOpen_ = pes.ptsValid;
-    timing_.videoPts = pes.pts;
-    timing_.videoPtsValid = pes.ptsValid;
-    video_.startPes(pes.dtsValid, pes.dts);
-    if (!video_.HandleVideo(payload) || !afterVideo()) return false;
+    if (!afterVideo(video_.HandleVideo(payload, PesStamp::Of(pes)))) return false;
     videoCont_.active = true;
     videoCont_.expected = next;
     noteStart(videoCont_, p, h);
@@ -292,18 +287,17 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
   if (isRepeat(privateCont_[j], p, h)) return true;
-  timing_.privateAudioPts[j] = pes.pts;
-  timing_.privateAudioPtsValid[j] = pes.ptsValid;
   if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;
-  if (!ac3_.HandleAc3(payload, j)) return false;
+  if (!ac3_.HandleAc3(payload, j, PesStamp::Of(pes))) return false;
   privateCont_[j].active = true;
   privateCont_[j].expected = next;
   noteStart(privateCont_[j], p, h);
   return true;
 }
 
-bool ConversionPass::afterVideo() {
-  if (videoStampOpen_ && !timing_.videoPtsValid) {
+bool ConversionPass::afterVideo(const VideoStep& step) {
+  if (!step.written) return false;
+  if (videoStampOpen_ && step.stampPlaced) {
     videoStampOpen_ = false;
     videoStampPlaced_ = true;
   }
@@ -334,7 +328,7 @@ bool ConversionPass::routeContinuation(const std::uint8_t* p, const TsHeader& h)
   }
   if (videoCont_.active && h.pid == tracks_.videoPid) {
     if (continuityStep(videoCont_, h.cc) != Step::Next) return true;
-    return video_.HandleVideo(payload) && afterVideo();
+    return afterVideo(video_.HandleVideo(payload));
   }
   for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
     if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;

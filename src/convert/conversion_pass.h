@@ -76,7 +76,7 @@ class ConversionPass {
   // After a piece of video: once the video has placed a time stamp that came
   // after audio frames were kept back, those go out. False only when the
   // output refused a packet.
-  bool afterVideo();
+  bool afterVideo(const VideoStep& step);
   // The start rule shared by all audio tracks.
   bool startAudio(bool& started, const PesStart& pes);
   void warnOnce(StringId id);

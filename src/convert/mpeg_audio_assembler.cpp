@@ -15,12 +15,13 @@ void MpegAudioAssembler::reset() {
     t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
     t.held.clear();
+    t.stamp.Reset();
   }
 }
 
-void MpegAudioAssembler::takePts(Track& t, std::uint32_t i) {
-  t.framePts = timing_.mpegAudioPts[i];
-  t.framePtsValid = timing_.mpegAudioPtsValid[i];
+void MpegAudioAssembler::takePts(Track& t, std::uint32_t) {
+  t.framePts = t.stamp.pts();
+  t.framePtsValid = t.stamp.open();
 }
 
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
@@ -28,8 +29,7 @@ void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t heade
   MuxClock& clock = mux_.clock();
   t.frameTimed = t.framePtsValid;
   if (t.framePtsValid) {
-    // The PES time stamp belongs to the first frame that begins in the PES.
-    timing_.mpegAudioPtsValid[i] = false;
+    t.stamp.Take();
     if (!clock.outTimeSet[i]) {
       clock.trackOutTime[i] = t.framePts - timing_.startBase;
       clock.outTimeSet[i] = true;
@@ -94,6 +94,13 @@ bool MpegAudioAssembler::ReleaseHeld() {
     if (!tracks_[i].held.empty() && !placeHeld(tracks_[i], i)) return false;
   }
   return true;
+}
+
+bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i,
+                                         const PesStamp& stamp) {
+  if (i >= tracks_.size()) return true;
+  tracks_[i].stamp.Arrive(stamp);
+  return HandleMpegAudio(payload, i);
 }
 
 bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i) {

@@ -44,6 +44,8 @@ VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multi
     : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
 
 void VideoHandler::reset() {
+  stamp_.Reset();
+  stampPlaced_ = false;
   phase_ = Phase::Z0;
   held_ = heldOutside_ = 0;
   startCodePtsValid_ = zeroPtsValid_ = false;
@@ -122,7 +124,21 @@ void VideoHandler::moveStartBase(std::int32_t d) {
   timeRemoved_ += d;
 }
 
-bool VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
+  stamp_.Arrive(stamp);
+  fillerActive_ = false;
+  pesDtsValid_ = stamp.dtsValid;
+  pesDts_ = stamp.dts;
+  return HandleVideo(piece);
+}
+
+VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+  stampPlaced_ = false;
+  const bool written = handlePiece(piece);
+  return {written, stampPlaced_};
+}
+
+bool VideoHandler::handlePiece(std::span<const std::uint8_t> piece) {
   if (phase_ == Phase::Stopped) return true;
   Piece p{piece};
   const auto n = static_cast<std::uint32_t>(piece.size());
@@ -383,8 +399,7 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
   }
   bool restarted = false;
   if (timed) {
-    // A PES time stamp belongs to the first picture that starts in the PES.
-    timing_.videoPtsValid = false;
+    takeStamp();
     const std::uint32_t anchored = startCodePts_ - tr * kPictureTicks - timing_.startBase;
     if (!videoTimeSet_) {
       timing_.videoTime = anchored;
@@ -463,7 +478,7 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   const std::uint32_t v = p.pos - 1;
   auPts_ = startCodePts_;
   auPtsValid_ = startCodePtsValid_;
-  timing_.videoPtsValid = false;  // the PES time stamp is used by one access unit
+  takeStamp();
   if (straddling) {
     p.runStart = v;
   } else {

@@ -14,12 +14,22 @@
 #include <span>
 #include <vector>
 
+#include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
 #include "mux/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
 namespace kelvor {
+
+// What a piece of video did: `written` is false only when the output
+// refused a packet; `stampPlaced` when a picture or access unit of this
+// piece took the PES packet's time stamp.
+struct VideoStep {
+  bool written = true;
+  bool stampPlaced = false;
+  operator bool() const { return written; }  // NOLINT: reads as "went through"
+};
 
 class VideoHandler {
  public:
@@ -42,16 +52,10 @@ class VideoHandler {
   // the scan left it.
   void reset();
 
-  // The driver calls this before a piece that starts a video PES packet.
-  void startPes(bool dtsValid, std::uint32_t dts) {
-    fillerActive_ = false;
-    pesDtsValid_ = dtsValid;
-    pesDts_ = dts;
-  }
-
-  // One piece of the video elementary stream. False only when the output
-  // refused a packet. Does nothing once stopped.
-  bool HandleVideo(std::span<const std::uint8_t> piece);
+  // The first piece of a video PES packet, with the packet's stamps.
+  VideoStep HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp);
+  // A later piece of the same PES packet. Does nothing once stopped.
+  VideoStep HandleVideo(std::span<const std::uint8_t> piece);
 
   // End of the run: writes a picture still held. False only when the output
   // refused a packet.
@@ -79,9 +83,13 @@ class VideoHandler {
   };
 
   void currentPts(std::uint32_t& pts, bool& valid) const {
-    pts = timing_.videoPts;
-    valid = timing_.videoPtsValid;
+    pts = stamp_.pts();
+    valid = stamp_.open();
   }
+  // The PES time stamp belongs to the first picture (access unit) that
+  // starts in the PES.
+  void takeStamp() { stampPlaced_ |= stamp_.Take(); }
+  bool handlePiece(std::span<const std::uint8_t> piece);
   // End of the pending run: the withheld bytes of this piece follow it.
   std::uint32_t runEnd(const Piece& p) const { return p.pos - (held_ - heldOutside_); }
   bool writeRun(Piece& p, std::uint32_t end);
@@ -118,6 +126,8 @@ class VideoHandler {
   Multiplexer& mux_;
   H264IdrState& idr_;
 
+  StampSlot stamp_;
+  bool stampPlaced_ = false;  // during one HandleVideo call
   Phase phase_ = Phase::Z0;
   std::uint32_t held_ = 0;          // withheld bytes (zeros, or 00 00 01 in SC)
   std::uint32_t heldOutside_ = 0;   // of which from earlier pieces

@@ -25,11 +25,8 @@ struct MpegAudioRig : HandlerRig {
   }
   // Hands a timed (pts >= 0) or untimed piece to track 0.
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts >= 0) {
-      timing.mpegAudioPts[0] = static_cast<std::uint32_t>(pts);
-      timing.mpegAudioPtsValid[0] = true;
-    }
-    return mpeg.HandleMpegAudio(bytes, 0);
+    if (pts < 0) return mpeg.HandleMpegAudio(bytes, 0);
+    return mpeg.HandleMpegAudio(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   // Audio PES packets written so far (TS output: one per frame).
   std::size_t framesOut() const {
@@ -110,14 +107,12 @@ TEST(MpegAudioAssembler, FramesSpanAnyNumberOfPiecesAndUntimedFramesGoOutOnce) {
     auto f = Frame({0xFF, 0xFD, 0x84}, 384);
     stream.insert(stream.end(), f.begin(), f.end());
   }
-  rig.timing.mpegAudioPts[0] = 9000;
-  rig.timing.mpegAudioPtsValid[0] = true;
   for (std::size_t pos = 0; pos < stream.size(); pos += 1 + pos % 5) {
     const std::size_t end = std::min(stream.size(), pos + 1 + pos % 5);
-    ASSERT_TRUE(rig.mpeg.HandleMpegAudio(std::span(stream).subspan(pos, end - pos), 0));
+    ASSERT_TRUE(rig.feed({stream.begin() + static_cast<std::ptrdiff_t>(pos), stream.begin() + static_cast<std::ptrdiff_t>(end)},
+                         pos == 0 ? 9000 : -1));
   }
   EXPECT_EQ(rig.framesOut(), 4u);
-  EXPECT_FALSE(rig.timing.mpegAudioPtsValid[0]) << "the PTS is used by one frame only";
   EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), stream);
 }
 
@@ -128,11 +123,8 @@ struct Ac3Rig : HandlerRig {
     startAt(0);
   }
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts >= 0) {
-      timing.privateAudioPts[0] = static_cast<std::uint32_t>(pts);
-      timing.privateAudioPtsValid[0] = true;
-    }
-    return ac3.HandleAc3(bytes, 0);
+    if (pts < 0) return ac3.HandleAc3(bytes, 0);
+    return ac3.HandleAc3(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   std::size_t framesOut() const {
     std::size_t n = 0;
