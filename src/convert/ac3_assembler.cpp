@@ -76,13 +76,8 @@ void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
   if (!t.framePtsValid) return;
   t.stamp.Take();
   const std::uint32_t k = run_.privateTrack(j);
-  MuxClock& clock = mux_.clock();
-  if (!clock.outTimeSet[k]) {
-    const std::uint32_t time = t.framePts - timing_.startBase;
-    t.expectedTime = time;
-    clock.trackOutTime[k] = time;
-    clock.outTimeSet[k] = true;
-  }
+  const std::uint32_t time = t.framePts - timing_.startBase;
+  if (mux_.StartTrack(k, time)) t.expectedTime = time;
 }
 
 std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t pts, bool timed) const {

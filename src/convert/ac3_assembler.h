@@ -17,7 +17,7 @@
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 
 namespace kelvor {

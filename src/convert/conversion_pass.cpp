@@ -65,7 +65,7 @@ void ConversionPass::resetRun() {
 ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ConversionOutcome outcome;
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
-  run_.configure(tracks_, request.convertAc3ToMpeg);
+  ConfigureRun(run_, tracks_, request.convertAc3ToMpeg);
   if (!input_.open()) {
     outcome.inputError = true;
     ui_.finished();

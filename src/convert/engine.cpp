@@ -12,7 +12,7 @@ Engine::Engine(UiPort& ui)
       input_(ui),
       scan_(input_, tracks_, idr_, ui),
       output_(ui),
-      mux_(output_, runTracks_, run_, timing_),
+      mux_(output_, run_),
       video_(runTracks_, timing_, mux_, idr_),
       mpegAudio_(timing_, mux_),
       ac3_(runTracks_, run_, timing_, mux_, converter_),

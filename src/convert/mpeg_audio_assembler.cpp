@@ -26,14 +26,10 @@ void MpegAudioAssembler::takePts(Track& t, std::uint32_t) {
 
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
   t.frame[2] = headerByte2;
-  MuxClock& clock = mux_.clock();
   t.frameTimed = t.framePtsValid;
   if (t.framePtsValid) {
     t.stamp.Take();
-    if (!clock.outTimeSet[i]) {
-      clock.trackOutTime[i] = t.framePts - timing_.startBase;
-      clock.outTimeSet[i] = true;
-    }
+    mux_.StartTrack(i, t.framePts - timing_.startBase);
   } else if (t.chained) {
     // Its time is the one before it plus a frame: frames of a PES that came
     // early are all dropped, not only the first.
@@ -49,7 +45,7 @@ void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t heade
 
 std::int32_t MpegAudioAssembler::delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const {
   // Taken when the frame goes out: the time origin may have moved meanwhile.
-  return timed ? TimeDifference(pts - timing_.startBase, mux_.clock().trackOutTime[i]) : 0;
+  return timed ? TimeDifference(pts - timing_.startBase, mux_.TrackOutTime(i)) : 0;
 }
 
 bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {

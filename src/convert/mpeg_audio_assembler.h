@@ -15,7 +15,7 @@
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 
 namespace kelvor {

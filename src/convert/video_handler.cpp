@@ -25,16 +25,6 @@ constexpr std::uint64_t ShiftDown(std::uint64_t bits, std::int64_t n) {
   return n >= 0 ? bits >> n : bits << -n;
 }
 
-// An H.264 filler-data NAL unit as long as a program stream pack.
-constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
-  std::array<std::uint8_t, 2048> a{};
-  a.fill(0xFF);
-  a[0] = 0x00;
-  a[1] = 0x00;
-  a[2] = 0x01;
-  a[3] = 0x0C;
-  return a;
-}();
 constexpr std::array<std::uint8_t, 8> kZeros{};
 
 }  // namespace
@@ -110,14 +100,6 @@ bool VideoHandler::release(std::uint32_t count) {
   return writeBytes(std::span(kZeros).first(outside));
 }
 
-bool VideoHandler::closeVideoPes() {
-  // A PES packet that nothing was written to (a picture left out) stays open.
-  const StreamPacketState& s = mux_.videoState();
-  if (!s.followingInUse && s.remaining == s.firstSize) return true;
-  if (!mux_.FlushPartialPacket(mux_.videoState())) return false;
-  mux_.ResetVideoPes();
-  return true;
-}
 
 void VideoHandler::moveStartBase(std::int32_t d) {
   timing_.startBase += static_cast<std::uint32_t>(d);
@@ -249,7 +231,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
         // The held picture's PES packet is closed once it is written.
         if (holding_) {
           closeAfterRelease_ = true;
-        } else if (!closeVideoPes()) {
+        } else if (!mux_.EndVideoPes()) {
           return false;
         }
       }
@@ -275,7 +257,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     } else if (videoOutputOn_) {
       if (!writeRun(p, prefixStart)) return false;
       if (ts && (value == kSequenceHeader || !pesClosedAtHeader_)) {
-        if (!closeVideoPes()) return false;
+        if (!mux_.EndVideoPes()) return false;
         pesClosedAtHeader_ = true;
       }
     }
@@ -356,13 +338,13 @@ bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
     gopSpan_ = std::max(tr + 1, static_cast<std::uint32_t>(std::bit_width(priorSlots_)));
   }
   anchorTime_ = timing_.videoTime + tr * kPictureTicks;
-  if (!mux_.videoState().ptsPlaced && !mux_.PlaceVideoPts(anchorTime_)) return false;
+  if (!mux_.VideoPtsPlaced() && !mux_.PlaceVideoPts(anchorTime_)) return false;
   const std::uint32_t length = holdLength_;
   holdLength_ = 0;
   if (!mux_.WriteVideoBytes(std::span(capture_).first(length))) return false;
   if (!closeAfterRelease_) return true;
   closeAfterRelease_ = false;
-  return closeVideoPes();
+  return mux_.EndVideoPes();
 }
 
 bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
@@ -433,7 +415,7 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       closeAfterRelease_ = false;
       if (!writeBytes(startCodeTemplate_)) return false;
     } else {
-      if (!mux_.videoState().ptsPlaced &&
+      if (!mux_.VideoPtsPlaced() &&
           !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
         return false;
       }
@@ -487,20 +469,10 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   }
   h264CheckDecodeTime();
 
-  StreamPacketState& video = mux_.videoState();
   if (videoOutputOn_) {
     if (!mux_.layout().isTransportStream()) {
-      if (video.ptsPlaced && auPtsValid_) {
-        // A timed access unit begins a new pack: fill this one.
-        const std::uint32_t r = video.remaining;
-        if (r >= 6) {
-          if (!writeBytes(std::span(kFillerPattern).first(r - 1))) return false;
-          if (!writeBytes(std::span(kZeros).first(1))) return false;
-        } else if (!writeBytes(std::span(kZeros).first(r))) {
-          return false;
-        }
-      }
-    } else if (!closeVideoPes()) {
+      if (auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) return false;
+    } else if (!mux_.EndVideoPes()) {
       return false;
     }
   }
@@ -508,9 +480,9 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   // Before output begins, a timed access unit is held until its first slice.
   capturing_ = !videoOutputOn_ && auPtsValid_ && timing_.startFound;
   captureLength_ = 0;
-  if (videoOutputOn_ && !video.ptsPlaced) {
+  if (videoOutputOn_ && !mux_.VideoPtsPlaced()) {
     if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
-    video.ptsPlaced = true;  // later access units of this packet carry none
+    mux_.KeepVideoPesUntimed();  // later access units of this packet carry none
   }
   if (straddling && !writePrefix()) return false;
   auPending_ = true;
@@ -523,9 +495,7 @@ bool VideoHandler::startOutputAtSlice() {
   // Writing from the anchoring access unit keeps its parameter sets and
   // picture, which every later picture may depend on.
   videoOutputOn_ = true;
-  StreamPacketState& video = mux_.videoState();
   if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
-  video.ptsPlaced = true;
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
 }
 

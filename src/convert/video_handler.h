@@ -16,7 +16,7 @@
 
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
@@ -109,7 +109,6 @@ class VideoHandler {
   // H.264: closes a reception gap seen in the decode times.
   void h264CheckDecodeTime();
   void moveStartBase(std::int32_t d);
-  bool closeVideoPes();
   // MPEG-2 picture time line.
   void closeGop();
   void restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference);

@@ -9,12 +9,9 @@
 
 namespace kelvor {
 
-Multiplexer::Multiplexer(PacketSink& output, const TrackTable& tracks, const RunSettings& run,
-                         const StreamTiming& timing)
+Multiplexer::Multiplexer(PacketSink& output, const RunSettings& run)
     : output_(output),
-      tracks_(tracks),
       run_(run),
-      timing_(timing),
       buffers_(std::make_unique<Buffers>()) {
   ResetTiming();
 }
@@ -46,9 +43,9 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
   audioSlots_ = std::min(run_.slotCount(), kMaxAudioOutputs);
 
   if (!layout_.isTransportStream()) {
-    BuildProgramStreamHeaderPack(b.header, tracks_, run_);
+    BuildProgramStreamHeaderPack(b.header, run_);
     const std::uint32_t rate =
-        ProgramStreamMuxRate(run_.ac3OutCount, tracks_.videoBitRate, run_.mpegOutCount);
+        ProgramStreamMuxRate(run_.ac3OutCount, run_.videoBitRate, run_.mpegOutCount);
     BuildProgramStreamTemplate(b.video, rate, kFirstVideoStreamId, -1);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
       if (slot < run_.mpegOutCount) {
@@ -64,8 +61,7 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
     const std::uint32_t size = layout_.packetSize;
     std::fill(b.header.begin(), b.header.end(), std::uint8_t{0});
     BuildPatPacket(std::span(b.header).subspan(prefix).first<kTsPacketSize>());
-    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), tracks_,
-                   run_);
+    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), run_);
     BuildPcrPacket(std::span(b.header).subspan(2 * size + prefix).first<kTsPacketSize>());
     BuildTsTemplate(b.video, prefix, kVideoPid, kFirstVideoStreamId);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {

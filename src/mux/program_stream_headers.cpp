@@ -14,15 +14,14 @@ namespace {
 // PES_packet_length of a full stream pack: 2048 - 14 (pack header) - 6.
 constexpr std::uint32_t kFullPesLength = 2028;
 
-void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const TrackTable& tracks,
-                           const RunSettings& run) {
+void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const RunSettings& run) {
   const std::size_t start = w.pos();
-  const bool h264 = tracks.videoIsH264;
+  const bool h264 = run.videoIsH264;
 
   std::uint32_t esMapLength = h264 ? 10 : 4;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    esMapLength += 4 + AudioInfoLength(tracks, out.pid, out.ac3);
+    esMapLength += 4 + AudioInfoLength(out);
   }
   const std::uint32_t infoLength = h264 ? 6 : 0;
 
@@ -48,8 +47,8 @@ void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const Tr
     const AudioOutput& out = run.outputs[n];
     w.u8(out.ac3 ? kStreamTypePrivatePes : kStreamTypeMpeg1Audio);
     w.u8(out.ac3 ? kPrivateStream1Id : kFirstMpegAudioStreamId + out.slot);
-    w.u16(AudioInfoLength(tracks, out.pid, out.ac3));
-    WriteAudioDescriptors(w, tracks, out.pid, out.ac3);
+    w.u16(AudioInfoLength(out));
+    WriteAudioDescriptors(w, out);
   }
   if (w.overflowed()) return;
   w.u32(Crc32Mpeg(pack.subspan(start, w.pos() - start)));
@@ -75,9 +74,9 @@ void WritePackHeader(std::span<std::uint8_t> pack, std::uint32_t muxRate) {
 }
 
 std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pack,
-                                           const TrackTable& tracks, const RunSettings& run) {
+                                           const RunSettings& run) {
   const std::uint32_t rate =
-      ProgramStreamMuxRate(run.ac3OutCount, tracks.videoBitRate, run.mpegOutCount);
+      ProgramStreamMuxRate(run.ac3OutCount, run.videoBitRate, run.mpegOutCount);
   WritePackHeader(pack, rate);
 
   ByteWriter w(pack);
@@ -100,7 +99,7 @@ std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pa
   }
 
   const auto mapOffset = static_cast<std::uint32_t>(w.pos());
-  WriteProgramStreamMap(w, pack, tracks, run);
+  WriteProgramStreamMap(w, pack, run);
 
   // Padding packet up to the end of the pack.
   w.u32(0x00000100u | kPaddingStreamId);

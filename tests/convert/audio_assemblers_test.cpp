@@ -253,7 +253,7 @@ TEST(Ac3Assembler, SyncRunsAndHeadersSplitAcrossPesPackets) {
   ASSERT_TRUE(rig.feed(std::vector<std::uint8_t>(f.begin() + 1, f.end()), 99999));
   ASSERT_EQ(rig.framesOut(), 1u);
   EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), f);
-  EXPECT_EQ(rig.mux.clock().trackOutTime[0], 20000u + 2880u);
+  EXPECT_EQ(rig.mux.TrackOutTime(0), 20000u + 2880u);
 }
 
 TEST(AudioAssemblers, SurviveRandomBytes) {

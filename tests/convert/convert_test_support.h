@@ -12,7 +12,7 @@
 #include "mux/multiplexer.h"
 #include "mux/mux_test_support.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
@@ -37,7 +37,7 @@ struct HandlerRig {
   RunSettings run;
   StreamTiming timing;
   RecordingSink sink;
-  Multiplexer mux{sink, tracks, run, timing};
+  Multiplexer mux{sink, run};
   H264IdrState idr;
   RecordingConverter converter;
   VideoHandler video{tracks, timing, mux, idr};
@@ -45,7 +45,7 @@ struct HandlerRig {
   Ac3Assembler ac3{tracks, run, timing, mux, converter};
 
   void start(OutputFormat format, bool convert = false) {
-    run.configure(tracks, convert);
+    ConfigureRun(run, tracks, convert);
     timing.reset();
     mux.ResetTiming();
     mux.BuildStreamHeaders(format);
