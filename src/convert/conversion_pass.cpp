@@ -162,7 +162,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   outcome.videoWritten = video_.outputOn();
   outcome.videoSeconds = lastSeconds_;
   outcome.timeRemoved = video_.timeRemoved();
-  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)));
+  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)), MessageKind::Report);
   ui_.finished();
   return outcome;
 }
@@ -170,6 +170,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 void ConversionPass::warnOnce(StringId id) {
   // A stream warning repeats with every packet of the stream; once per run
   // tells the user as much.
+  static_assert(kLastStringId - kFirstStringId < 32, "one bit per message in warningsShown_");
   const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(id) - kFirstStringId);
   if ((warningsShown_ & bit) != 0 || !verbose.load(std::memory_order_relaxed)) return;
   warningsShown_ |= bit;
