@@ -18,7 +18,7 @@ Ac3Assembler::Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTim
   }
 }
 
-void Ac3Assembler::reset() {
+void Ac3Assembler::Reset() {
   for (Track& t : tracks_) {
     t.phase = 0;
     t.toCollect = 0;

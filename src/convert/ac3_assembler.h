@@ -31,7 +31,7 @@ class Ac3Assembler {
                AudioConverter& converter);
 
   // Start of a run: every track hunts for a sync word.
-  void reset();
+  void Reset();
 
   // The first piece of a PES packet of private track j, with the packet's
   // stamp. False only when the output refused a packet.
@@ -40,7 +40,7 @@ class Ac3Assembler {
   bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void followVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
   bool ReleaseHeld();

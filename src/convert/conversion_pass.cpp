@@ -46,18 +46,18 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       converter_(converter) {}
 
 void ConversionPass::resetRun() {
-  timing_.reset();
-  video_.reset();
+  timing_.Reset();
+  video_.Reset();
   mux_.ResetTiming();
-  mpegAudio_.reset();
-  ac3_.reset();
+  mpegAudio_.Reset();
+  ac3_.Reset();
   mpegCont_ = {};
   privateCont_ = {};
   videoCont_ = {};
   videoStampOpen_ = videoStampPlaced_ = false;
   // Late audio waits for the picture only where there is one to wait for.
-  mpegAudio_.followVideo(tracks_.videoPid != 0);
-  ac3_.followVideo(tracks_.videoPid != 0);
+  mpegAudio_.FollowVideo(tracks_.videoPid != 0);
+  ac3_.FollowVideo(tracks_.videoPid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
 }
@@ -152,7 +152,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 
   // A picture held back at a restart of the time line goes out first, then
   // the audio kept back for it.
-  if (flush && (!video_.finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
+  if (flush && (!video_.Finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
                 !mux_.FinishOutput(video_.outputOn()))) {
     outcome.outputError = true;
   }

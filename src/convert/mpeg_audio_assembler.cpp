@@ -7,7 +7,7 @@
 
 namespace kelvor {
 
-void MpegAudioAssembler::reset() {
+void MpegAudioAssembler::Reset() {
   for (Track& t : tracks_) {
     t.phase = Phase::Hunt;
     t.frame[0] = 0xFF;  // every frame starts with it; never overwritten

@@ -28,7 +28,7 @@ class MpegAudioAssembler {
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
   // Start of a run: every track hunts for a sync byte.
-  void reset();
+  void Reset();
 
   // The first piece of a PES packet of track i, with the packet's stamp.
   // False only when the output refused a packet.
@@ -37,7 +37,7 @@ class MpegAudioAssembler {
   bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void followVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
   bool ReleaseHeld();

@@ -19,7 +19,7 @@ struct StreamTiming {
   std::uint32_t videoTime = 0;  // output video time, kept by the video handler
 
   // Nothing survives from one run to the next.
-  void reset() { *this = StreamTiming{}; }
+  void Reset() { *this = StreamTiming{}; }
 };
 
 // a - b taken modulo 2^32 and read as a signed number.

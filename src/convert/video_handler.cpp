@@ -33,7 +33,7 @@ VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multi
                            H264IdrState& idr)
     : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
 
-void VideoHandler::reset() {
+void VideoHandler::Reset() {
   stamp_.Reset();
   stampPlaced_ = false;
   phase_ = Phase::Z0;
@@ -347,7 +347,7 @@ bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
   return mux_.EndVideoPes();
 }
 
-bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
+bool VideoHandler::Finish() { return !holding_ || releaseHeld(restartTr_); }
 
 bool VideoHandler::lostBackwardReference(std::uint32_t tr, std::uint32_t type) const {
   // Decoders show a B picture at once and hold a reference picture back

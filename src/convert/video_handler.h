@@ -50,7 +50,7 @@ class VideoHandler {
 
   // Start of a run: scanner, flags and counters; the IDR state is kept as
   // the scan left it.
-  void reset();
+  void Reset();
 
   // The first piece of a video PES packet, with the packet's stamps.
   VideoStep HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp);
@@ -59,7 +59,7 @@ class VideoHandler {
 
   // End of the run: writes a picture still held. False only when the output
   // refused a packet.
-  bool finish();
+  bool Finish();
 
   // The time base jumped by more than 10 seconds: the conversion ends here.
   bool stopped() const { return phase_ == Phase::Stopped; }

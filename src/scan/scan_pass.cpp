@@ -61,7 +61,7 @@ void ScanPass::start() {
   anyAudioProbed_ = videoPidKnown_ = videoProbed_ = videoPending_ = false;
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
-  videoProbe_.reset();
+  videoProbe_.Reset();
   packetSize_ = kTsPacketSize;
 }
 
@@ -201,7 +201,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     pids[j] = pid;
     tracks_.privateAudioIsEac3[j] = false;
     private_[j].probeDone = private_[j].pending = false;
-    private_[j].probe.reset();
+    private_[j].probe.Reset();
   }
   PrivateTrack& t = private_[j];
   if (!t.probeDone) {

@@ -218,8 +218,8 @@ TEST(AudioAssemblers, LateFramesWaitForThePicture) {
       auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
       auto out = [&] { return isAc3 ? a.framesOut() : m.framesOut(); };
       rig.timing.videoTime = 100000;
-      rig.mpeg.followVideo(true);
-      rig.ac3.followVideo(true);
+      rig.mpeg.FollowVideo(true);
+      rig.ac3.FollowVideo(true);
       ASSERT_TRUE(feed(100000));
       ASSERT_TRUE(feed(100000 + 3 * tick));  // two frames missing
       ASSERT_TRUE(feed(-1));                 // the next frame of its PES
@@ -233,8 +233,8 @@ TEST(AudioAssemblers, LateFramesWaitForThePicture) {
     HandlerRig& rig = isAc3 ? static_cast<HandlerRig&>(a) : m;
     auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
     rig.timing.videoTime = 100000;
-    rig.mpeg.followVideo(true);
-    rig.ac3.followVideo(true);
+    rig.mpeg.FollowVideo(true);
+    rig.ac3.FollowVideo(true);
     ASSERT_TRUE(feed(100000));
     ASSERT_TRUE(feed(100000 + 3 * tick));
     for (std::uint32_t k = 0; k < HeldFrames::kCapacity; ++k) ASSERT_TRUE(feed(-1));

@@ -46,12 +46,12 @@ struct HandlerRig {
 
   void start(OutputFormat format, bool convert = false) {
     ConfigureRun(run, tracks, convert);
-    timing.reset();
+    timing.Reset();
     mux.ResetTiming();
     mux.BuildStreamHeaders(format);
-    video.reset();
-    mpeg.reset();
-    ac3.reset();
+    video.Reset();
+    mpeg.Reset();
+    ac3.Reset();
   }
   void startAt(std::uint32_t startBase) {
     timing.startFound = true;

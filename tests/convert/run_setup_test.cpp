@@ -93,7 +93,7 @@ TEST(StreamTiming, DifferencesWrapAroundAndResetClearsEverything) {
   timing.startFound = true;
   timing.privateAudioStarted[3] = true;
   timing.videoTime = 42;
-  timing.reset();
+  timing.Reset();
   EXPECT_FALSE(timing.startFound);
   EXPECT_FALSE(timing.privateAudioStarted[3]);
   EXPECT_EQ(timing.videoTime, 0u);

@@ -50,7 +50,7 @@ struct VideoRig : HandlerRig {
     }
     return true;
   }
-  bool finish() { return video.finish() && mux.FinishOutput(video.outputOn()); }
+  bool finish() { return video.Finish() && mux.FinishOutput(video.outputOn()); }
   Bytes es() { return TsElementaryOf(sink, 0x1011); }
   // PTS of every video PES packet in TS output.
   std::vector<std::uint32_t> ptsList() const {
