@@ -51,39 +51,35 @@ std::vector<std::uint8_t> Pattern(std::size_t n, std::uint8_t seed) {
 // pieces, a PTS per picture, an MPEG audio and an AC-3 track interleaved by
 // time (25 pictures/s; at ~5 MB/s of video the audio is a few per cent).
 std::uint64_t MuxOnce(OutputFormat format, const fs::path& path) {
-  kelvor::TrackTable tracks;
-  tracks.videoBitRate = 15000;
-  tracks.mpegAudioPid[0] = 0x44;
-  tracks.mpegAudioCount = 1;
-  tracks.privateAudioPid[0] = 0x45;
-  tracks.privateAudioCount = 1;
+  // All tracks: MPEG audio PID 0x44 in slot 0, AC-3 PID 0x45 in slot 1.
   kelvor::RunSettings run;
-  run.configure(tracks, false);
-  kelvor::StreamTiming timing;
-  timing.mpegAudioStarted[0] = timing.privateAudioStarted[0] = true;
+  run.videoBitRate = 15000;
+  run.mpegAudioCount = run.privateAudioCount = 1;
+  run.audioTrackTotal = 2;
+  run.mpegOutCount = run.ac3OutCount = 1;
+  run.outputs[0] = {0, 0, 0x44, false, false};
+  run.outputs[1] = {1, 1, 0x45, true, true};
+  run.outputCount = 2;
   static kelvor::NullUiPort ui;
   static kelvor::OutputWriter* writer = new kelvor::OutputWriter(ui);  // buffers allocated once
   static const auto video = Pattern(kPictureSize, 1);
   static const auto mp2 = Pattern(kMp2FrameSize, 2);
   static const auto ac3 = Pattern(kAc3FrameSize, 3);
 
-  kelvor::Multiplexer mux(*writer, tracks, run, timing);
+  kelvor::Multiplexer mux(*writer, run);
   if (!writer->OpenOutput(path)) return 0;
   mux.ResetTiming();
   mux.BuildStreamHeaders(format);
-  auto& clock = mux.clock();
-  clock.trackOutTime[0] = clock.trackOutTime[1] = 9000;
+  mux.StartTrack(0, 9000);
+  mux.StartTrack(1, 9000);
   const bool ts = format != OutputFormat::ProgramStream;
 
   std::uint32_t pts = 9000;
   for (std::size_t done = 0; done < kVideoPerRun; done += kPictureSize, pts += 3600) {
-    while (clock.trackOutTime[0] < pts + 3600) mux.WriteMpegAudioFrame(0, mp2);
-    while (clock.trackOutTime[1] < pts + 3600) mux.WriteAc3Frame(0, ac3);
-    if (ts) {
-      mux.FlushPartialPacket(mux.videoState());
-      mux.ResetVideoPes();
-    }
-    if (!mux.videoState().ptsPlaced) mux.PlaceVideoPts(pts);
+    while (mux.TrackOutTime(0) < pts + 3600) mux.WriteMpegAudioFrame(0, mp2);
+    while (mux.TrackOutTime(1) < pts + 3600) mux.WriteAc3Frame(0, ac3);
+    if (ts) mux.EndVideoPes();
+    if (!mux.VideoPtsPlaced()) mux.PlaceVideoPts(pts);
     for (std::size_t at = 0; at < kPictureSize; at += kVideoChunk) {
       mux.WriteVideoBytes(std::span(video).subspan(at, std::min(kVideoChunk, kPictureSize - at)));
     }

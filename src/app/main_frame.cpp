@@ -163,11 +163,11 @@ void MainFrame::chooseOutputAndConvert() {
   const DialogPath proposed = SplitForDialog(output_.proposeName(inputPath));
   wxFileDialog dialog(this, Text(StringId::SaveOutputTitle), proposed.dir, proposed.name,
                       Wildcard(StringId::OutputFilter), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
-  dialog.SetFilterIndex(static_cast<int>(initialFormat) - 1);
+  dialog.SetFilterIndex(FilterIndexOf(initialFormat));
   if (dialog.ShowModal() != wxID_OK) return;
 
   const std::string chosen = ToBytes(dialog.GetPath());
-  const OutputFormat format = FormatFromFilterIndex(dialog.GetFilterIndex() + 1);
+  const OutputFormat format = FormatFromFilterIndex(dialog.GetFilterIndex());
   const std::string outputPath = output_.accept(chosen, format);
   // The dialog asked about the name it returned; the added extension makes
   // another name, which may exist too.

@@ -30,32 +30,32 @@ wxString FromUtf8(std::string_view text) {
 
 }  // namespace
 
-void WxUiPort::showBox(const std::string& text) {
+void WxUiPort::showBox(const std::string& text, MessageKind kind) {
   // The box belongs to the main window; while a progress dialog is up it
   // sits over that dialog so it is not hidden behind it.
   wxWindow* owner = active_ != nullptr ? static_cast<wxWindow*>(active_) : &frame_;
-  const long icon = KindOfMessage(text) == MessageKind::Report ? wxICON_NONE : wxICON_STOP;
+  const long icon = kind == MessageKind::Report ? wxICON_NONE : wxICON_STOP;
   wxMessageDialog box(owner, FromUtf8(MessageBoxText(text)), "KELVOR", wxOK | icon);
   box.ShowModal();
 }
 
-void WxUiPort::showMessage(std::string_view text) {
+void WxUiPort::showMessage(std::string_view text, MessageKind kind) {
   std::string copy(text);
   if (wxIsMainThread()) {
-    showBox(copy);
+    showBox(copy, kind);
     return;
   }
   std::promise<void> closed;
   auto wait = closed.get_future();
-  OnUiThread([this, &copy, &closed] {
+  OnUiThread([this, &copy, &closed, kind] {
     if (active_ == nullptr) {
-      showBox(copy);
+      showBox(copy, kind);
       closed.set_value();
       return;
     }
     // Not modal: the progress dialog's button must stay usable while the
     // worker waits on the box.
-    const bool stopIcon = KindOfMessage(copy) != MessageKind::Report;
+    const bool stopIcon = kind != MessageKind::Report;
     ShowWorkerMessageBox(active_, FromUtf8(MessageBoxText(copy)), stopIcon,
                          [&closed] { closed.set_value(); });
   });

@@ -19,7 +19,7 @@ class WxUiPort final : public UiPort {
  public:
   explicit WxUiPort(MainFrame& frame) : frame_(frame) {}
 
-  void showMessage(std::string_view text) override;
+  void showMessage(std::string_view text, MessageKind kind) override;
   void clearTrackRows() override;
   void addTrackRow(std::string_view text) override;
   void setConvertEnabled(bool enabled) override;
@@ -33,7 +33,7 @@ class WxUiPort final : public UiPort {
   void setActiveDialog(ProgressDialog* dialog) { active_ = dialog; }
 
  private:
-  void showBox(const std::string& text);  // user interface thread
+  void showBox(const std::string& text, MessageKind kind);  // user interface thread
 
   MainFrame& frame_;
   ProgressDialog* active_ = nullptr;

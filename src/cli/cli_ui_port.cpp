@@ -4,7 +4,7 @@
 
 namespace kelvor::cli {
 
-void CliUiPort::showMessage(std::string_view text) {
+void CliUiPort::showMessage(std::string_view text, MessageKind) {
   std::lock_guard lock(mutex_);
   if (barShown_) {
     std::fputc('\n', stderr);

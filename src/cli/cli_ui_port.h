@@ -12,7 +12,7 @@ namespace kelvor::cli {
 
 class CliUiPort : public UiPort {
  public:
-  void showMessage(std::string_view text) override;
+  void showMessage(std::string_view text, MessageKind kind) override;
   void clearTrackRows() override;
   void addTrackRow(std::string_view text) override;
   void setConvertEnabled(bool) override {}

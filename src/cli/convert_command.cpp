@@ -233,10 +233,8 @@ int RunConvertCommand(int argc, char** argv) {
 
   if (result.refused) return kExitUsage;
   if (!result.outputOpened) return result.inputError ? kExitInputError : kExitOutputError;
-  if (result.outputError && !result.stoppedByUser && !result.stoppedByTimeJump) {
-    std::fputs("kelvor-cli convert: the output could not be written completely\n", stderr);
-    return kExitOutputError;
-  }
+  // The writer has said why; one message is enough.
+  if (result.outputError) return kExitOutputError;
   if (!result.videoWritten) {
     std::fputs("kelvor-cli convert: no video was written: the input has no audio time stamp to "
                "start from, or its video never starts\n",

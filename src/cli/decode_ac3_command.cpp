@@ -14,6 +14,8 @@
 #include "ac3dec/ac3_decoder.h"
 #include "ac3dec/syncframe.h"
 #include "cli/exit_status.h"
+#include "common/mpeg_ids.h"
+#include "common/ts_packet.h"
 
 namespace kelvor::cli {
 namespace {
@@ -60,23 +62,22 @@ struct TsPacket {
 };
 
 std::optional<TsPacket> ParsePacket(std::span<const std::uint8_t> p) {
-  if (p.size() < 188 || p[0] != 0x47) return std::nullopt;
+  if (p.size() < kTsPacketBytes || p[0] != 0x47) return std::nullopt;
+  TsHeader h;
+  const bool fits = ReadTsHeader(p.data(), h);
   TsPacket packet;
-  packet.pid = ((p[1] & 0x1Fu) << 8) | p[2];
-  packet.unit_start = (p[1] & 0x40) != 0;
-  const unsigned scrambling = p[3] >> 6;
-  const unsigned adaptation = (p[3] >> 4) & 3u;
-  if (scrambling != 0 || (adaptation & 1u) == 0) return packet;  // no usable payload
-  std::size_t offset = 4;
-  if (adaptation & 2u) offset += 1 + std::size_t{p[4]};
-  if (offset < 188) packet.payload = p.subspan(offset, 188 - offset);
+  packet.pid = h.pid;
+  packet.unit_start = h.unitStart;
+  const bool scrambled = (p[3] >> 6) != 0;
+  const bool hasPayload = (p[3] & 0x10) != 0;
+  if (fits && !scrambled && hasPayload) packet.payload = p.subspan(h.payloadStart, kTsPacketBytes - h.payloadStart);
   return packet;
 }
 
-// The payload of a PES packet of private stream 1 (stream id 0xBD), or an
+// The payload of a PES packet of private_stream_1, or an
 // empty span when this is some other PES packet.
 std::span<const std::uint8_t> PrivateStreamPayload(std::span<const std::uint8_t> pes) {
-  if (pes.size() < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != 0xBD) return {};
+  if (pes.size() < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != kPrivateStream1Id) return {};
   const std::size_t start = 9 + std::size_t{pes[8]};
   return start < pes.size() ? pes.subspan(start) : std::span<const std::uint8_t>{};
 }
@@ -109,7 +110,7 @@ Bytes ExtractFirstPrivateTrack(const Bytes& data, std::size_t packet_size) {
     if (p.pid != *chosen) return;
     if (p.unit_start) {
       const auto payload = PrivateStreamPayload(p.payload);
-      in_private_pes = !payload.empty() || (p.payload.size() >= 4 && p.payload[3] == 0xBD);
+      in_private_pes = !payload.empty() || (p.payload.size() >= 4 && p.payload[3] == kPrivateStream1Id);
       es.insert(es.end(), payload.begin(), payload.end());
     } else if (in_private_pes) {
       es.insert(es.end(), p.payload.begin(), p.payload.end());

@@ -1,4 +1,5 @@
 // kelvor-cli: the command-line front end.
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -38,6 +39,9 @@ int main(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
+  // A file-size limit makes write() fail with EFBIG instead of ending the
+  // program, so the output is closed and the failure reported like any other.
+  std::signal(SIGXFSZ, SIG_IGN);
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);

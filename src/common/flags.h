@@ -5,7 +5,9 @@
 
 namespace kelvor {
 
-// Ends the scan and conversion loops; polled after every TS packet.
+// The user asked to stop (Stop, Abort, Ctrl-C): ends the scan and conversion
+// loops, polled after every TS packet. Failures never set it; they come back
+// as results.
 inline std::atomic<bool> abortRequested{false};
 
 // Set by "/V" (or -v): stream warnings are shown only when it is set.

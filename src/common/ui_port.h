@@ -5,13 +5,19 @@
 
 namespace kelvor {
 
+// What a message is, which decides how a message box shows it.
+enum class MessageKind {
+  Error,   // failures and stream warnings: the stop icon
+  Report,  // the final report of a conversion: no icon
+};
+
 class UiPort {
  public:
   virtual ~UiPort() = default;
 
   // Shows a message and returns once the user has acknowledged it. Any
   // thread may call it; the calling thread waits.
-  virtual void showMessage(std::string_view text) = 0;
+  virtual void showMessage(std::string_view text, MessageKind kind) = 0;
 
   // Track list (the main window's list box).
   virtual void clearTrackRows() = 0;
@@ -33,7 +39,7 @@ class UiPort {
 // A port that does nothing: for tests and for callers that need no output.
 class NullUiPort : public UiPort {
  public:
-  void showMessage(std::string_view) override {}
+  void showMessage(std::string_view, MessageKind) override {}
   void clearTrackRows() override {}
   void addTrackRow(std::string_view) override {}
   void setConvertEnabled(bool) override {}

@@ -18,7 +18,7 @@ Ac3Assembler::Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTim
   }
 }
 
-void Ac3Assembler::reset() {
+void Ac3Assembler::Reset() {
   for (Track& t : tracks_) {
     t.phase = 0;
     t.toCollect = 0;
@@ -26,12 +26,13 @@ void Ac3Assembler::reset() {
     t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
     t.held.clear();
+    t.stamp.Reset();
   }
 }
 
-void Ac3Assembler::takePts(Track& t, std::uint32_t j) {
-  t.framePts = timing_.privateAudioPts[j];
-  t.framePtsValid = timing_.privateAudioPtsValid[j];
+void Ac3Assembler::takePts(Track& t, std::uint32_t) {
+  t.framePts = t.stamp.pts();
+  t.framePtsValid = t.stamp.open();
 }
 
 std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
@@ -73,16 +74,10 @@ void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
   t.chained = t.frameTimed && !table_.privateAudioIsEac3[j];
   t.nextPts = t.framePts + kAc3FrameTicks;
   if (!t.framePtsValid) return;
-  // The PES time stamp belongs to the first frame that begins in the PES.
-  timing_.privateAudioPtsValid[j] = false;
+  t.stamp.Take();
   const std::uint32_t k = run_.privateTrack(j);
-  MuxClock& clock = mux_.clock();
-  if (!clock.outTimeSet[k]) {
-    const std::uint32_t time = t.framePts - timing_.startBase;
-    t.expectedTime = time;
-    clock.trackOutTime[k] = time;
-    clock.outTimeSet[k] = true;
-  }
+  const std::uint32_t time = t.framePts - timing_.startBase;
+  if (mux_.StartTrack(k, time)) t.expectedTime = time;
 }
 
 std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t pts, bool timed) const {
@@ -138,6 +133,12 @@ bool Ac3Assembler::ReleaseHeld() {
     if (!tracks_[j].held.empty() && !placeHeld(tracks_[j], j)) return false;
   }
   return true;
+}
+
+bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) {
+  if (j >= tracks_.size()) return true;
+  tracks_[j].stamp.Arrive(stamp);
+  return HandleAc3(payload, j);
 }
 
 bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j) {

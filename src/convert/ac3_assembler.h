@@ -14,9 +14,10 @@
 
 #include "convert/audio_converter.h"
 #include "convert/held_frames.h"
+#include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 
 namespace kelvor {
@@ -30,14 +31,16 @@ class Ac3Assembler {
                AudioConverter& converter);
 
   // Start of a run: every track hunts for a sync word.
-  void reset();
+  void Reset();
 
-  // One piece of private track j's PES payload. False only when the output
-  // refused a packet.
+  // The first piece of a PES packet of private track j, with the packet's
+  // stamp. False only when the output refused a packet.
+  bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp);
+  // A later piece of the same PES packet.
   bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void followVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
   bool ReleaseHeld();
@@ -62,6 +65,7 @@ class Ac3Assembler {
     std::array<std::uint8_t, kFrameBufferSize> last{};
     std::uint32_t lastLength = 0;
     HeldFrames held{kFrameBufferSize};
+    StampSlot stamp;  // of the PES packet being read
   };
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.

@@ -7,14 +7,13 @@
 
 #include "common/flags.h"
 #include "common/format_time.h"
+#include "common/mpeg_ids.h"
 #include "common/show_message.h"
 #include "common/string_table.h"
 
 namespace kelvor {
 namespace {
 
-bool IsMpegAudioStreamId(std::uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
-bool IsVideoStreamId(std::uint8_t id) { return id >= 0xE0 && id <= 0xEF; }
 
 // The string-table text `id` with its one "%s" replaced by `value`.
 std::string FormatText(StringId id, std::string_view value) {
@@ -47,18 +46,18 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       converter_(converter) {}
 
 void ConversionPass::resetRun() {
-  timing_.reset();
-  video_.reset();
+  timing_.Reset();
+  video_.Reset();
   mux_.ResetTiming();
-  mpegAudio_.reset();
-  ac3_.reset();
+  mpegAudio_.Reset();
+  ac3_.Reset();
   mpegCont_ = {};
   privateCont_ = {};
   videoCont_ = {};
   videoStampOpen_ = videoStampPlaced_ = false;
   // Late audio waits for the picture only where there is one to wait for.
-  mpegAudio_.followVideo(tracks_.videoPid != 0);
-  ac3_.followVideo(tracks_.videoPid != 0);
+  mpegAudio_.FollowVideo(tracks_.videoPid != 0);
+  ac3_.FollowVideo(tracks_.videoPid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
 }
@@ -66,14 +65,13 @@ void ConversionPass::resetRun() {
 ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ConversionOutcome outcome;
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
-  run_.configure(tracks_, request.convertAc3ToMpeg);
+  ConfigureRun(run_, tracks_, request.convertAc3ToMpeg);
   if (!input_.open()) {
     outcome.inputError = true;
     ui_.finished();
     return outcome;
   }
   if (!output_.OpenOutput(request.outputPath)) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();
     outcome.outputError = true;
@@ -134,6 +132,13 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     updateDisplay(packetSize_);
+    // The writer thread may have failed on a buffer handed over earlier,
+    // while this packet added nothing to the output.
+    if (output_.HasFailed()) {
+      outcome.outputError = true;
+      flush = false;
+      break;
+    }
     if (video_.stopped()) {
       outcome.stoppedByTimeJump = true;
       break;
@@ -147,7 +152,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 
   // A picture held back at a restart of the time line goes out first, then
   // the audio kept back for it.
-  if (flush && (!video_.finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
+  if (flush && (!video_.Finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
                 !mux_.FinishOutput(video_.outputOn()))) {
     outcome.outputError = true;
   }
@@ -157,7 +162,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   outcome.videoWritten = video_.outputOn();
   outcome.videoSeconds = lastSeconds_;
   outcome.timeRemoved = video_.timeRemoved();
-  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)));
+  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)), MessageKind::Report);
   ui_.finished();
   return outcome;
 }
@@ -165,6 +170,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 void ConversionPass::warnOnce(StringId id) {
   // A stream warning repeats with every packet of the stream; once per run
   // tells the user as much.
+  static_assert(kLastStringId - kFirstStringId < 32, "one bit per message in warningsShown_");
   const std::uint32_t bit = 1u << (static_cast<std::uint32_t>(id) - kFirstStringId);
   if ((warningsShown_ & bit) != 0 || !verbose.load(std::memory_order_relaxed)) return;
   warningsShown_ |= bit;
@@ -244,10 +250,8 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     if (isRepeat(mpegCont_[i], p, h)) return true;
     if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-    timing_.mpegAudioPts[i] = pes.pts;
-    timing_.mpegAudioPtsValid[i] = pes.ptsValid;
     if (!startAudio(timing_.mpegAudioStarted[i], pes)) return true;
-    if (!mpegAudio_.HandleMpegAudio(payload, i)) return false;
+    if (!mpegAudio_.HandleMpegAudio(payload, i, PesStamp::Of(pes))) return false;
     mpegCont_[i].active = true;
     mpegCont_[i].expected = next;
     noteStart(mpegCont_[i], p, h);
@@ -265,10 +269,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
     videoStampOpen_ = pes.ptsValid;
-    timing_.videoPts = pes.pts;
-    timing_.videoPtsValid = pes.ptsValid;
-    video_.startPes(pes.dtsValid, pes.dts);
-    if (!video_.HandleVideo(payload) || !afterVideo()) return false;
+    if (!afterVideo(video_.HandleVideo(payload, PesStamp::Of(pes)))) return false;
     videoCont_.active = true;
     videoCont_.expected = next;
     noteStart(videoCont_, p, h);
@@ -277,7 +278,7 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
 
   // AC-3/E-AC-3: private_stream_1 in 188-byte input, extended_stream_id in
   // 192-byte input.
-  if (pes.streamId != (packetSize_ == 188 ? 0xBD : 0xFD)) return true;
+  if (pes.streamId != PrivateAudioStreamId(packetSize_)) return true;
   std::uint32_t j = 0;
   const std::uint32_t count = run_.privateAudioCount;
   while (j < count && tracks_.privateAudioPid[j] != h.pid) ++j;
@@ -287,18 +288,17 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
   if (isRepeat(privateCont_[j], p, h)) return true;
-  timing_.privateAudioPts[j] = pes.pts;
-  timing_.privateAudioPtsValid[j] = pes.ptsValid;
   if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;
-  if (!ac3_.HandleAc3(payload, j)) return false;
+  if (!ac3_.HandleAc3(payload, j, PesStamp::Of(pes))) return false;
   privateCont_[j].active = true;
   privateCont_[j].expected = next;
   noteStart(privateCont_[j], p, h);
   return true;
 }
 
-bool ConversionPass::afterVideo() {
-  if (videoStampOpen_ && !timing_.videoPtsValid) {
+bool ConversionPass::afterVideo(const VideoStep& step) {
+  if (!step.written) return false;
+  if (videoStampOpen_ && step.stampPlaced) {
     videoStampOpen_ = false;
     videoStampPlaced_ = true;
   }
@@ -329,7 +329,7 @@ bool ConversionPass::routeContinuation(const std::uint8_t* p, const TsHeader& h)
   }
   if (videoCont_.active && h.pid == tracks_.videoPid) {
     if (continuityStep(videoCont_, h.cc) != Step::Next) return true;
-    return video_.HandleVideo(payload) && afterVideo();
+    return afterVideo(video_.HandleVideo(payload));
   }
   for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
     if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;

@@ -12,6 +12,7 @@
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
+#include "convert/run_setup.h"
 #include "common/ts_packet.h"
 #include "convert/video_handler.h"
 #include "io/input_view.h"
@@ -19,7 +20,7 @@
 #include "mux/multiplexer.h"
 #include "mux/mux_layout.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 
 namespace kelvor {
@@ -76,7 +77,7 @@ class ConversionPass {
   // After a piece of video: once the video has placed a time stamp that came
   // after audio frames were kept back, those go out. False only when the
   // output refused a packet.
-  bool afterVideo();
+  bool afterVideo(const VideoStep& step);
   // The start rule shared by all audio tracks.
   bool startAudio(bool& started, const PesStart& pes);
   void warnOnce(StringId id);

@@ -12,7 +12,7 @@ Engine::Engine(UiPort& ui)
       input_(ui),
       scan_(input_, tracks_, idr_, ui),
       output_(ui),
-      mux_(output_, runTracks_, run_, timing_),
+      mux_(output_, run_),
       video_(runTracks_, timing_, mux_, idr_),
       mpegAudio_(timing_, mux_),
       ac3_(runTracks_, run_, timing_, mux_, converter_),
@@ -26,7 +26,7 @@ void Engine::runScan() { scan_.run(); }
 bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;
   if (request.convertAc3ToMpeg && !converter_.convertsToMpegAudio()) {
-    ui_.showMessage("Convert AC3 to MPEG audio is not available in this version");
+    ui_.showMessage("Convert AC3 to MPEG audio is not available in this version", MessageKind::Error);
     return false;
   }
   if (request.convertAc3ToMpeg || converter_.transcodesEac3()) return true;
@@ -42,13 +42,13 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
       if (!all && pid == t.selectedAudioPid) {
         std::snprintf(text, sizeof text,
                       "E-AC-3 track [%04X] cannot be converted yet: choose another track", pid);
-        ui_.showMessage(text);
+        ui_.showMessage(text, MessageKind::Error);
         return false;
       }
       if (all) {
         std::snprintf(text, sizeof text, "E-AC-3 track [%04X] is left out: it cannot be converted yet",
                       pid);
-        ui_.showMessage(text);
+        ui_.showMessage(text, MessageKind::Error);
       }
       continue;
     }

@@ -18,7 +18,7 @@
 #include "mux/multiplexer.h"
 #include "mux/mux_layout.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/scan_pass.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"

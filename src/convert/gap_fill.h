@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <cstdlib>
 
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 
 namespace kelvor {
 

@@ -7,7 +7,7 @@
 
 namespace kelvor {
 
-void MpegAudioAssembler::reset() {
+void MpegAudioAssembler::Reset() {
   for (Track& t : tracks_) {
     t.phase = Phase::Hunt;
     t.frame[0] = 0xFF;  // every frame starts with it; never overwritten
@@ -15,25 +15,21 @@ void MpegAudioAssembler::reset() {
     t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
     t.held.clear();
+    t.stamp.Reset();
   }
 }
 
-void MpegAudioAssembler::takePts(Track& t, std::uint32_t i) {
-  t.framePts = timing_.mpegAudioPts[i];
-  t.framePtsValid = timing_.mpegAudioPtsValid[i];
+void MpegAudioAssembler::takePts(Track& t, std::uint32_t) {
+  t.framePts = t.stamp.pts();
+  t.framePtsValid = t.stamp.open();
 }
 
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
   t.frame[2] = headerByte2;
-  MuxClock& clock = mux_.clock();
   t.frameTimed = t.framePtsValid;
   if (t.framePtsValid) {
-    // The PES time stamp belongs to the first frame that begins in the PES.
-    timing_.mpegAudioPtsValid[i] = false;
-    if (!clock.outTimeSet[i]) {
-      clock.trackOutTime[i] = t.framePts - timing_.startBase;
-      clock.outTimeSet[i] = true;
-    }
+    t.stamp.Take();
+    mux_.StartTrack(i, t.framePts - timing_.startBase);
   } else if (t.chained) {
     // Its time is the one before it plus a frame: frames of a PES that came
     // early are all dropped, not only the first.
@@ -49,7 +45,7 @@ void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t heade
 
 std::int32_t MpegAudioAssembler::delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const {
   // Taken when the frame goes out: the time origin may have moved meanwhile.
-  return timed ? TimeDifference(pts - timing_.startBase, mux_.clock().trackOutTime[i]) : 0;
+  return timed ? TimeDifference(pts - timing_.startBase, mux_.TrackOutTime(i)) : 0;
 }
 
 bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
@@ -94,6 +90,13 @@ bool MpegAudioAssembler::ReleaseHeld() {
     if (!tracks_[i].held.empty() && !placeHeld(tracks_[i], i)) return false;
   }
   return true;
+}
+
+bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i,
+                                         const PesStamp& stamp) {
+  if (i >= tracks_.size()) return true;
+  tracks_[i].stamp.Arrive(stamp);
+  return HandleMpegAudio(payload, i);
 }
 
 bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i) {

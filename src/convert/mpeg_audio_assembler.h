@@ -13,8 +13,9 @@
 
 #include "convert/held_frames.h"
 #include "convert/mpeg_audio_frame_sizes.h"
+#include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 
 namespace kelvor {
@@ -27,14 +28,16 @@ class MpegAudioAssembler {
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
   // Start of a run: every track hunts for a sync byte.
-  void reset();
+  void Reset();
 
-  // One piece of track i's PES payload. False only when the output refused a
-  // packet.
+  // The first piece of a PES packet of track i, with the packet's stamp.
+  // False only when the output refused a packet.
+  bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp);
+  // A later piece of the same PES packet.
   bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void followVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
   bool ReleaseHeld();
@@ -56,6 +59,7 @@ class MpegAudioAssembler {
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
     std::uint32_t lastLength = 0;
     HeldFrames held{kMaxMpegAudioFrameBytes};
+    StampSlot stamp;  // of the PES packet being read
   };
 
   void takePts(Track& t, std::uint32_t i);

@@ -25,16 +25,6 @@ constexpr std::uint64_t ShiftDown(std::uint64_t bits, std::int64_t n) {
   return n >= 0 ? bits >> n : bits << -n;
 }
 
-// An H.264 filler-data NAL unit as long as a program stream pack.
-constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
-  std::array<std::uint8_t, 2048> a{};
-  a.fill(0xFF);
-  a[0] = 0x00;
-  a[1] = 0x00;
-  a[2] = 0x01;
-  a[3] = 0x0C;
-  return a;
-}();
 constexpr std::array<std::uint8_t, 8> kZeros{};
 
 }  // namespace
@@ -43,7 +33,9 @@ VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multi
                            H264IdrState& idr)
     : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
 
-void VideoHandler::reset() {
+void VideoHandler::Reset() {
+  stamp_.Reset();
+  stampPlaced_ = false;
   phase_ = Phase::Z0;
   held_ = heldOutside_ = 0;
   startCodePtsValid_ = zeroPtsValid_ = false;
@@ -108,21 +100,27 @@ bool VideoHandler::release(std::uint32_t count) {
   return writeBytes(std::span(kZeros).first(outside));
 }
 
-bool VideoHandler::closeVideoPes() {
-  // A PES packet that nothing was written to (a picture left out) stays open.
-  const StreamPacketState& s = mux_.videoState();
-  if (!s.followingInUse && s.remaining == s.firstSize) return true;
-  if (!mux_.FlushPartialPacket(mux_.videoState())) return false;
-  mux_.ResetVideoPes();
-  return true;
-}
 
 void VideoHandler::moveStartBase(std::int32_t d) {
   timing_.startBase += static_cast<std::uint32_t>(d);
   timeRemoved_ += d;
 }
 
-bool VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
+  stamp_.Arrive(stamp);
+  fillerActive_ = false;
+  pesDtsValid_ = stamp.dtsValid;
+  pesDts_ = stamp.dts;
+  return HandleVideo(piece);
+}
+
+VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+  stampPlaced_ = false;
+  const bool written = handlePiece(piece);
+  return {written, stampPlaced_};
+}
+
+bool VideoHandler::handlePiece(std::span<const std::uint8_t> piece) {
   if (phase_ == Phase::Stopped) return true;
   Piece p{piece};
   const auto n = static_cast<std::uint32_t>(piece.size());
@@ -233,7 +231,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
         // The held picture's PES packet is closed once it is written.
         if (holding_) {
           closeAfterRelease_ = true;
-        } else if (!closeVideoPes()) {
+        } else if (!mux_.EndVideoPes()) {
           return false;
         }
       }
@@ -259,7 +257,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     } else if (videoOutputOn_) {
       if (!writeRun(p, prefixStart)) return false;
       if (ts && (value == kSequenceHeader || !pesClosedAtHeader_)) {
-        if (!closeVideoPes()) return false;
+        if (!mux_.EndVideoPes()) return false;
         pesClosedAtHeader_ = true;
       }
     }
@@ -340,16 +338,16 @@ bool VideoHandler::releaseHeld(std::uint32_t firstLeading) {
     gopSpan_ = std::max(tr + 1, static_cast<std::uint32_t>(std::bit_width(priorSlots_)));
   }
   anchorTime_ = timing_.videoTime + tr * kPictureTicks;
-  if (!mux_.videoState().ptsPlaced && !mux_.PlaceVideoPts(anchorTime_)) return false;
+  if (!mux_.VideoPtsPlaced() && !mux_.PlaceVideoPts(anchorTime_)) return false;
   const std::uint32_t length = holdLength_;
   holdLength_ = 0;
   if (!mux_.WriteVideoBytes(std::span(capture_).first(length))) return false;
   if (!closeAfterRelease_) return true;
   closeAfterRelease_ = false;
-  return closeVideoPes();
+  return mux_.EndVideoPes();
 }
 
-bool VideoHandler::finish() { return !holding_ || releaseHeld(restartTr_); }
+bool VideoHandler::Finish() { return !holding_ || releaseHeld(restartTr_); }
 
 bool VideoHandler::lostBackwardReference(std::uint32_t tr, std::uint32_t type) const {
   // Decoders show a B picture at once and hold a reference picture back
@@ -383,8 +381,7 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
   }
   bool restarted = false;
   if (timed) {
-    // A PES time stamp belongs to the first picture that starts in the PES.
-    timing_.videoPtsValid = false;
+    takeStamp();
     const std::uint32_t anchored = startCodePts_ - tr * kPictureTicks - timing_.startBase;
     if (!videoTimeSet_) {
       timing_.videoTime = anchored;
@@ -418,7 +415,7 @@ bool VideoHandler::mpeg2Picture(Piece& p) {
       closeAfterRelease_ = false;
       if (!writeBytes(startCodeTemplate_)) return false;
     } else {
-      if (!mux_.videoState().ptsPlaced &&
+      if (!mux_.VideoPtsPlaced() &&
           !mux_.PlaceVideoPts(timing_.videoTime + tr * kPictureTicks)) {
         return false;
       }
@@ -463,7 +460,7 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   const std::uint32_t v = p.pos - 1;
   auPts_ = startCodePts_;
   auPtsValid_ = startCodePtsValid_;
-  timing_.videoPtsValid = false;  // the PES time stamp is used by one access unit
+  takeStamp();
   if (straddling) {
     p.runStart = v;
   } else {
@@ -472,20 +469,10 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   }
   h264CheckDecodeTime();
 
-  StreamPacketState& video = mux_.videoState();
   if (videoOutputOn_) {
     if (!mux_.layout().isTransportStream()) {
-      if (video.ptsPlaced && auPtsValid_) {
-        // A timed access unit begins a new pack: fill this one.
-        const std::uint32_t r = video.remaining;
-        if (r >= 6) {
-          if (!writeBytes(std::span(kFillerPattern).first(r - 1))) return false;
-          if (!writeBytes(std::span(kZeros).first(1))) return false;
-        } else if (!writeBytes(std::span(kZeros).first(r))) {
-          return false;
-        }
-      }
-    } else if (!closeVideoPes()) {
+      if (auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) return false;
+    } else if (!mux_.EndVideoPes()) {
       return false;
     }
   }
@@ -493,9 +480,9 @@ bool VideoHandler::h264Delimiter(Piece& p, bool straddling) {
   // Before output begins, a timed access unit is held until its first slice.
   capturing_ = !videoOutputOn_ && auPtsValid_ && timing_.startFound;
   captureLength_ = 0;
-  if (videoOutputOn_ && !video.ptsPlaced) {
+  if (videoOutputOn_ && !mux_.VideoPtsPlaced()) {
     if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
-    video.ptsPlaced = true;  // later access units of this packet carry none
+    mux_.KeepVideoPesUntimed();  // later access units of this packet carry none
   }
   if (straddling && !writePrefix()) return false;
   auPending_ = true;
@@ -508,9 +495,7 @@ bool VideoHandler::startOutputAtSlice() {
   // Writing from the anchoring access unit keeps its parameter sets and
   // picture, which every later picture may depend on.
   videoOutputOn_ = true;
-  StreamPacketState& video = mux_.videoState();
   if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
-  video.ptsPlaced = true;
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
 }
 

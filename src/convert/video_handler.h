@@ -14,12 +14,22 @@
 #include <span>
 #include <vector>
 
+#include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
 namespace kelvor {
+
+// What a piece of video did: `written` is false only when the output
+// refused a packet; `stampPlaced` when a picture or access unit of this
+// piece took the PES packet's time stamp.
+struct VideoStep {
+  bool written = true;
+  bool stampPlaced = false;
+  operator bool() const { return written; }  // NOLINT: reads as "went through"
+};
 
 class VideoHandler {
  public:
@@ -40,22 +50,16 @@ class VideoHandler {
 
   // Start of a run: scanner, flags and counters; the IDR state is kept as
   // the scan left it.
-  void reset();
+  void Reset();
 
-  // The driver calls this before a piece that starts a video PES packet.
-  void startPes(bool dtsValid, std::uint32_t dts) {
-    fillerActive_ = false;
-    pesDtsValid_ = dtsValid;
-    pesDts_ = dts;
-  }
-
-  // One piece of the video elementary stream. False only when the output
-  // refused a packet. Does nothing once stopped.
-  bool HandleVideo(std::span<const std::uint8_t> piece);
+  // The first piece of a video PES packet, with the packet's stamps.
+  VideoStep HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp);
+  // A later piece of the same PES packet. Does nothing once stopped.
+  VideoStep HandleVideo(std::span<const std::uint8_t> piece);
 
   // End of the run: writes a picture still held. False only when the output
   // refused a packet.
-  bool finish();
+  bool Finish();
 
   // The time base jumped by more than 10 seconds: the conversion ends here.
   bool stopped() const { return phase_ == Phase::Stopped; }
@@ -79,9 +83,13 @@ class VideoHandler {
   };
 
   void currentPts(std::uint32_t& pts, bool& valid) const {
-    pts = timing_.videoPts;
-    valid = timing_.videoPtsValid;
+    pts = stamp_.pts();
+    valid = stamp_.open();
   }
+  // The PES time stamp belongs to the first picture (access unit) that
+  // starts in the PES.
+  void takeStamp() { stampPlaced_ |= stamp_.Take(); }
+  bool handlePiece(std::span<const std::uint8_t> piece);
   // End of the pending run: the withheld bytes of this piece follow it.
   std::uint32_t runEnd(const Piece& p) const { return p.pos - (held_ - heldOutside_); }
   bool writeRun(Piece& p, std::uint32_t end);
@@ -101,7 +109,6 @@ class VideoHandler {
   // H.264: closes a reception gap seen in the decode times.
   void h264CheckDecodeTime();
   void moveStartBase(std::int32_t d);
-  bool closeVideoPes();
   // MPEG-2 picture time line.
   void closeGop();
   void restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference);
@@ -118,6 +125,8 @@ class VideoHandler {
   Multiplexer& mux_;
   H264IdrState& idr_;
 
+  StampSlot stamp_;
+  bool stampPlaced_ = false;  // during one HandleVideo call
   Phase phase_ = Phase::Z0;
   std::uint32_t held_ = 0;          // withheld bytes (zeros, or 00 00 01 in SC)
   std::uint32_t heldOutside_ = 0;   // of which from earlier pieces

@@ -7,7 +7,6 @@
 
 #include <algorithm>
 
-#include "common/flags.h"
 #include "common/show_message.h"
 
 namespace kelvor {
@@ -48,14 +47,12 @@ bool InputView::open() {
   struct stat st {};
   // Only a size query that really fails is refused; every size is valid.
   if (::fstat(fd_, &st) != 0 || st.st_size < 0) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::UnableToGetSize);
     close();
     return false;
   }
   fileSize_ = static_cast<std::uint64_t>(st.st_size);
   if (fileSize_ == 0) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::Empty);
     close();
     return false;
@@ -63,13 +60,11 @@ bool InputView::open() {
   fileSizeMiB_ = static_cast<std::uint32_t>((fileSize_ + 0xFFFFF) >> 20);
   // Something that is not a regular file (a directory, a pipe) cannot be mapped.
   if (!S_ISREG(st.st_mode)) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::UnableToMap);
     close();
     return false;
   }
   if (!mapWindow(0)) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::UnableToSetView);
     close();
     return false;

@@ -10,7 +10,6 @@
 #include <cstring>
 #include <system_error>
 
-#include "common/flags.h"
 #include "common/show_message.h"
 
 namespace kelvor {
@@ -118,7 +117,6 @@ bool OutputWriter::CloseOutput() {
   fillCount_ = 0;
   if (outputFailed_.exchange(true)) return false;
   if (!closed) {
-    abortRequested = true;
     ShowMessage(ui_, StringId::OutputCloseError);
     return false;
   }
@@ -158,7 +156,6 @@ void OutputWriter::ReportWriteFailure() {
   outputFailed_ = true;
   handoff_.fetch_and(~(kFull[0] | kFull[1]));
   handoff_.notify_all();
-  abortRequested = true;
   ShowMessage(ui_, StringId::OutputWriteError);
 }
 

@@ -40,6 +40,9 @@ class OutputWriter final : public PacketSink {
   bool CloseOutput();
 
   bool isOpen() const { return fd_ >= 0; }
+  // The open output has failed (the failure is already reported); the
+  // conversion ends with an output error, not as if the user had stopped.
+  bool HasFailed() const { return fd_ >= 0 && outputFailed_.load(); }
   // The file is written with direct I/O (false after a fallback).
   bool usesDirectIo() const { return direct_.load(); }
 

@@ -3,7 +3,7 @@
 #include <cstdint>
 
 #include "mux/byte_writer.h"
-#include "scan/track_table.h"
+#include "mux/run_settings.h"
 
 namespace kelvor {
 
@@ -19,7 +19,7 @@ inline void WriteRegistrationDescriptor(ByteWriter& w, const char (&id)[5]) {
 
 // ISO_639_language_descriptor with one language, audio_type 0. `code` holds
 // the three letters recorded by the scan.
-inline void WriteLanguageDescriptor(ByteWriter& w, const char* code) {
+inline void WriteLanguageDescriptor(ByteWriter& w, const std::array<char, 3>& code) {
   w.u8(0x0A);
   w.u8(4);
   for (int n = 0; n < 3; ++n) w.u8(static_cast<std::uint8_t>(code[n]));
@@ -29,15 +29,13 @@ inline void WriteLanguageDescriptor(ByteWriter& w, const char* code) {
 // The descriptors of one audio elementary stream: "AC-3" registration for an
 // AC-3 stream, then the language when the scan found one for its PID.
 // Returns the ES_info_length they take.
-inline std::uint32_t AudioInfoLength(const TrackTable& tracks, std::uint32_t pid, bool ac3) {
-  return (ac3 ? kRegistrationDescriptorSize : 0) +
-         (tracks.languageFor(pid) != nullptr ? kLanguageDescriptorSize : 0);
+inline std::uint32_t AudioInfoLength(const AudioOutput& out) {
+  return (out.ac3 ? kRegistrationDescriptorSize : 0) + (out.hasLanguage ? kLanguageDescriptorSize : 0);
 }
 
-inline void WriteAudioDescriptors(ByteWriter& w, const TrackTable& tracks, std::uint32_t pid,
-                                  bool ac3) {
-  if (ac3) WriteRegistrationDescriptor(w, "AC-3");
-  if (const char* code = tracks.languageFor(pid)) WriteLanguageDescriptor(w, code);
+inline void WriteAudioDescriptors(ByteWriter& w, const AudioOutput& out) {
+  if (out.ac3) WriteRegistrationDescriptor(w, "AC-3");
+  if (out.hasLanguage) WriteLanguageDescriptor(w, out.language);
 }
 
 }  // namespace kelvor

@@ -2,18 +2,16 @@
 
 #include <algorithm>
 
+#include "common/mpeg_ids.h"
 #include "mux/program_stream_headers.h"
 #include "mux/time_stamp_fields.h"
 #include "mux/ts_psi.h"
 
 namespace kelvor {
 
-Multiplexer::Multiplexer(PacketSink& output, const TrackTable& tracks, const RunSettings& run,
-                         const StreamTiming& timing)
+Multiplexer::Multiplexer(PacketSink& output, const RunSettings& run)
     : output_(output),
-      tracks_(tracks),
       run_(run),
-      timing_(timing),
       buffers_(std::make_unique<Buffers>()) {
   ResetTiming();
 }
@@ -45,17 +43,17 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
   audioSlots_ = std::min(run_.slotCount(), kMaxAudioOutputs);
 
   if (!layout_.isTransportStream()) {
-    BuildProgramStreamHeaderPack(b.header, tracks_, run_);
+    BuildProgramStreamHeaderPack(b.header, run_);
     const std::uint32_t rate =
-        ProgramStreamMuxRate(run_.ac3OutCount, tracks_.videoBitRate, run_.mpegOutCount);
-    BuildProgramStreamTemplate(b.video, rate, 0xE0, -1);
+        ProgramStreamMuxRate(run_.ac3OutCount, run_.videoBitRate, run_.mpegOutCount);
+    BuildProgramStreamTemplate(b.video, rate, kFirstVideoStreamId, -1);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
       if (slot < run_.mpegOutCount) {
-        BuildProgramStreamTemplate(b.audio[slot], rate, static_cast<std::uint8_t>(0xC0 + slot), -1);
+        BuildProgramStreamTemplate(b.audio[slot], rate, static_cast<std::uint8_t>(kFirstMpegAudioStreamId + slot), -1);
       } else {
         // The sub-stream number counts the AC-3 streams; one selected track is 0x80.
         const std::uint32_t t = run_.allTracks ? slot - run_.mpegOutCount : 0;
-        BuildProgramStreamTemplate(b.audio[slot], rate, 0xBD, static_cast<int>(0x80 + t));
+        BuildProgramStreamTemplate(b.audio[slot], rate, kPrivateStream1Id, static_cast<int>(0x80 + t));
       }
     }
   } else {
@@ -63,14 +61,13 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
     const std::uint32_t size = layout_.packetSize;
     std::fill(b.header.begin(), b.header.end(), std::uint8_t{0});
     BuildPatPacket(std::span(b.header).subspan(prefix).first<kTsPacketSize>());
-    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), tracks_,
-                   run_);
+    BuildPmtPacket(std::span(b.header).subspan(size + prefix).first<kTsPacketSize>(), run_);
     BuildPcrPacket(std::span(b.header).subspan(2 * size + prefix).first<kTsPacketSize>());
-    BuildTsTemplate(b.video, prefix, kVideoPid, 0xE0);
+    BuildTsTemplate(b.video, prefix, kVideoPid, kFirstVideoStreamId);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
       const bool ac3 = slot >= run_.mpegOutCount;
       BuildTsTemplate(b.audio[slot], prefix, static_cast<std::uint16_t>(kFirstAudioPid + slot),
-                      ac3 ? 0xBD : 0xC0);
+                      ac3 ? kPrivateStream1Id : kFirstMpegAudioStreamId);
     }
   }
 

@@ -16,8 +16,6 @@
 #include "io/packet_sink.h"
 #include "mux/mux_layout.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
-#include "scan/track_table.h"
 
 namespace kelvor {
 
@@ -27,8 +25,9 @@ inline constexpr std::uint32_t kMpegAudioFrameTicks = 2160;  // 1152 samples at 
 inline constexpr std::uint32_t kAc3FrameTicks = 2880;        // 1536 samples at 48 kHz
 inline constexpr std::uint32_t kTemplateSize = 2048;
 
-// Clock and time stamps of the run. The handlers set trackOutTime and
-// outTimeSet at a track's first time stamp; the writers advance trackOutTime.
+// Clock and time stamps of the run, private to the multiplexer: a track's
+// output time starts at its first time stamp (StartTrack) and the writers
+// advance it.
 struct MuxClock {
   std::uint32_t muxClock = 0;        // clock of the next packet
   std::uint32_t nextHeaderTime = 0;  // header material is due at or after this
@@ -57,8 +56,7 @@ class Multiplexer {
  public:
   // All references must outlive the multiplexer. The templates are
   // allocated here, once.
-  Multiplexer(PacketSink& output, const TrackTable& tracks, const RunSettings& run,
-              const StreamTiming& timing);
+  Multiplexer(PacketSink& output, const RunSettings& run);
 
   // Per-run reset of the clock and time stamps, done with the other resets
   // at the start of a run.
@@ -68,36 +66,39 @@ class Multiplexer {
   // resets every stream's packetising state. Writes nothing.
   void BuildStreamHeaders(OutputFormat format);
 
-  // Stamps a packet with the clock (SCR, M2TS arrival time) and advances the
-  // clock by one step.
-  void StampPacket(std::uint8_t* packet);
-  // The clock step taken before each new PTS: pulls the clock forward and
-  // writes the header material when it is due.
-  bool AdvanceClock();
-  void PlacePts(StreamPacketState& s, std::uint32_t pts);
-  void ClearPts(StreamPacketState& s);
+  // Audio track k's output time starts at `time` (its first time stamp,
+  // relative to the common start). Only the first call counts: true when
+  // this one started the track.
+  bool StartTrack(std::uint32_t track, std::uint32_t time);
+  // The output time of audio track k's next frame.
+  std::uint32_t TrackOutTime(std::uint32_t track) const { return clock_.trackOutTime[track]; }
 
   // One MPEG audio frame of audio track k (a second call repeats it).
   bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame);
   // One AC-3 frame of private track j (the transcoded frame for E-AC-3).
   bool WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame);
 
+  // The PTS of the video PES packet (PS: the pack) being filled.
   bool PlaceVideoPts(std::uint32_t pts);
+  // The video PES packet being filled has its PTS (or goes without one):
+  // later units in it carry none.
+  bool VideoPtsPlaced() const { return video_.ptsPlaced; }
+  void KeepVideoPesUntimed() { video_.ptsPlaced = true; }
   bool WriteVideoBytes(std::span<const std::uint8_t> data);
-  // TS/M2TS: writes the packet being filled, padded with adaptation-field
-  // stuffing; the caller then starts the next PES packet.
-  bool FlushPartialPacket(StreamPacketState& s);
-  // TS/M2TS: the next video byte starts a new PES packet.
-  void ResetVideoPes();
+  // PS, H.264: a timed access unit begins a new pack, so the rest of a pack
+  // that already has its PTS is filled with filler data. False only when
+  // the output refused a packet.
+  bool PadPackBeforeTimedUnit();
+  // TS/M2TS: the video PES packet ends here, its last packet padded with
+  // adaptation-field stuffing, and the next byte starts a new one. A PES
+  // packet that nothing was written to stays open.
+  bool EndVideoPes();
 
   // End-of-run flush of what is still pending; stops at a refused packet.
   bool FinishOutput(bool videoOutputOn);
 
   const MuxLayout& layout() const { return layout_; }
-  MuxClock& clock() { return clock_; }
   const MuxClock& clock() const { return clock_; }
-  StreamPacketState& videoState() { return video_; }
-  StreamPacketState& audioState(std::uint32_t slot) { return audio_[slot]; }
   std::span<const std::uint8_t> headerBuffer() const { return {buffers_->header}; }
   std::uint8_t patCounter() const { return patCounter_; }
   std::uint8_t headerCounter() const { return headerCounter_; }
@@ -109,6 +110,20 @@ class Multiplexer {
     std::array<std::array<std::uint8_t, kTemplateSize>, kMaxAudioOutputs> audio{};
   };
 
+  // Tests set the clock's state directly.
+  friend struct MuxTestAccess;
+
+  // Stamps a packet with the clock (SCR, M2TS arrival time) and advances the
+  // clock by one step.
+  void StampPacket(std::uint8_t* packet);
+  // The clock step taken before each new PTS: pulls the clock forward and
+  // writes the header material when it is due.
+  bool AdvanceClock();
+  void PlacePts(StreamPacketState& s, std::uint32_t pts);
+  void ClearPts(StreamPacketState& s);
+  // TS/M2TS: writes the packet being filled, padded with adaptation-field
+  // stuffing; the caller then starts the next PES packet.
+  bool FlushPartialPacket(StreamPacketState& s);
   void ResetStream(StreamPacketState& s, std::uint8_t* tmpl, bool psAc3);
   void StartNewPes(StreamPacketState& s);
   bool EmitFullPacket(StreamPacketState& s);
@@ -123,9 +138,7 @@ class Multiplexer {
   }
 
   PacketSink& output_;
-  const TrackTable& tracks_;
   const RunSettings& run_;
-  const StreamTiming& timing_;
   std::unique_ptr<Buffers> buffers_;
 
   MuxLayout layout_{};

@@ -5,12 +5,11 @@
 
 namespace kelvor {
 
-// The save dialog's filter index; kept for the life of the process.
+// The output container.
 enum class OutputFormat : std::uint8_t {
-  NotChosen = 0,
-  ProgramStream = 1,  // 2048-byte packs
-  Ts = 2,             // 188-byte packets
-  M2ts = 3,           // 192-byte packets: 4-byte arrival time stamp + TS packet
+  ProgramStream,  // 2048-byte packs
+  Ts,             // 188-byte packets
+  M2ts,           // 192-byte packets: 4-byte arrival time stamp + TS packet
 };
 
 struct MuxLayout {

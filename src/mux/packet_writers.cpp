@@ -13,6 +13,18 @@ namespace {
 constexpr std::uint32_t kFullPesLength = 2028;
 constexpr std::uint32_t kPaddingHeaderSize = 6;
 
+// An H.264 filler-data NAL unit as long as a program stream pack.
+constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
+  std::array<std::uint8_t, 2048> a{};
+  a.fill(0xFF);
+  a[0] = 0x00;
+  a[1] = 0x00;
+  a[2] = 0x01;
+  a[3] = 0x0C;
+  return a;
+}();
+constexpr std::array<std::uint8_t, 8> kZeros{};
+
 }  // namespace
 
 bool Multiplexer::EmitFullPacket(StreamPacketState& s) {
@@ -119,9 +131,26 @@ bool Multiplexer::FlushPartialPacket(StreamPacketState& s) {
   return Append(work.data());
 }
 
-void Multiplexer::ResetVideoPes() {
-  if (!layout_.isTransportStream()) return;
+bool Multiplexer::EndVideoPes() {
+  if (!layout_.isTransportStream()) return true;
+  if (!video_.followingInUse && video_.remaining == video_.firstSize) return true;
+  if (!FlushPartialPacket(video_)) return false;
   StartNewPes(video_);
+  return true;
+}
+
+bool Multiplexer::PadPackBeforeTimedUnit() {
+  if (layout_.isTransportStream() || !video_.ptsPlaced) return true;
+  const std::uint32_t r = video_.remaining;
+  if (r < 6) return WriteVideoBytes(std::span(kZeros).first(r));
+  return WriteVideoBytes(std::span(kFillerPattern).first(r - 1)) && WriteVideoBytes(std::span(kZeros).first(1));
+}
+
+bool Multiplexer::StartTrack(std::uint32_t track, std::uint32_t time) {
+  if (track >= kMaxAudioOutputs || clock_.outTimeSet[track]) return false;
+  clock_.trackOutTime[track] = time;
+  clock_.outTimeSet[track] = true;
+  return true;
 }
 
 bool Multiplexer::ClosePack(StreamPacketState& s) {
@@ -154,12 +183,9 @@ bool Multiplexer::FinishOutput(bool videoOutputOn) {
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
       const AudioOutput* out = run_.outputForSlot(slot);
       if (out == nullptr) continue;
-      const std::uint32_t track = out->track;
-      const bool started = track < run_.mpegAudioCount
-                               ? timing_.mpegAudioStarted[track]
-                               : timing_.privateAudioStarted[track - run_.mpegAudioCount];
+      // A stream that holds no unwritten payload has nothing to close.
       StreamPacketState& s = audio_[slot];
-      if (!started || s.remaining >= s.contSize) continue;
+      if (s.remaining >= s.contSize) continue;
       if (!ClosePack(s)) return false;
     }
   }

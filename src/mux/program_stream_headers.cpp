@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/crc32_mpeg.h"
+#include "common/mpeg_ids.h"
 #include "mux/byte_writer.h"
 #include "mux/es_descriptors.h"
 
@@ -10,25 +11,21 @@ namespace kelvor {
 
 namespace {
 
-constexpr std::uint8_t kStreamIdPrivate1 = 0xBD;
-constexpr std::uint8_t kStreamIdVideo = 0xE0;
-constexpr std::uint8_t kStreamIdMpegAudio = 0xC0;
 // PES_packet_length of a full stream pack: 2048 - 14 (pack header) - 6.
 constexpr std::uint32_t kFullPesLength = 2028;
 
-void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const TrackTable& tracks,
-                           const RunSettings& run) {
+void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const RunSettings& run) {
   const std::size_t start = w.pos();
-  const bool h264 = tracks.videoIsH264;
+  const bool h264 = run.videoIsH264;
 
   std::uint32_t esMapLength = h264 ? 10 : 4;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    esMapLength += 4 + AudioInfoLength(tracks, out.pid, out.ac3);
+    esMapLength += 4 + AudioInfoLength(out);
   }
   const std::uint32_t infoLength = h264 ? 6 : 0;
 
-  w.u32(0x000001BC);
+  w.u32(0x00000100u | kProgramStreamMapId);
   w.u16(esMapLength + 10 + infoLength);
   w.u8(0xE1);
   w.u8(0xFF);
@@ -37,21 +34,21 @@ void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const Tr
   w.u16(esMapLength);
 
   if (h264) {
-    w.u8(0x1B);
-    w.u8(kStreamIdVideo);
+    w.u8(kStreamTypeAvcVideo);
+    w.u8(kFirstVideoStreamId);
     w.u16(6);
     WriteRegistrationDescriptor(w, "HDMV");
   } else {
-    w.u8(0x02);
-    w.u8(kStreamIdVideo);
+    w.u8(kStreamTypeMpeg2Video);
+    w.u8(kFirstVideoStreamId);
     w.u16(0);
   }
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    w.u8(out.ac3 ? 0x06 : 0x03);
-    w.u8(out.ac3 ? kStreamIdPrivate1 : kStreamIdMpegAudio + out.slot);
-    w.u16(AudioInfoLength(tracks, out.pid, out.ac3));
-    WriteAudioDescriptors(w, tracks, out.pid, out.ac3);
+    w.u8(out.ac3 ? kStreamTypePrivatePes : kStreamTypeMpeg1Audio);
+    w.u8(out.ac3 ? kPrivateStream1Id : kFirstMpegAudioStreamId + out.slot);
+    w.u16(AudioInfoLength(out));
+    WriteAudioDescriptors(w, out);
   }
   if (w.overflowed()) return;
   w.u32(Crc32Mpeg(pack.subspan(start, w.pos() - start)));
@@ -77,9 +74,9 @@ void WritePackHeader(std::span<std::uint8_t> pack, std::uint32_t muxRate) {
 }
 
 std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pack,
-                                           const TrackTable& tracks, const RunSettings& run) {
+                                           const RunSettings& run) {
   const std::uint32_t rate =
-      ProgramStreamMuxRate(run.ac3OutCount, tracks.videoBitRate, run.mpegOutCount);
+      ProgramStreamMuxRate(run.ac3OutCount, run.videoBitRate, run.mpegOutCount);
   WritePackHeader(pack, rate);
 
   ByteWriter w(pack);
@@ -95,17 +92,17 @@ std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pa
   w.u8(0x7F);
   w.bytes({0xB9, 0xF4, 0x00});
   if (run.mpegOutCount > 0) {
-    w.bytes({0xB8, 0xC0, 0x50});
+    w.bytes({0xB8, 0xC0, 0x50});  // all audio streams: buffer bound 0x50 x 128 bytes
   }
   if (run.ac3OutCount > 0) {
-    w.bytes({0xBD, 0xC0, 0xA0});
+    w.bytes({kPrivateStream1Id, 0xC0, 0xA0});
   }
 
   const auto mapOffset = static_cast<std::uint32_t>(w.pos());
-  WriteProgramStreamMap(w, pack, tracks, run);
+  WriteProgramStreamMap(w, pack, run);
 
   // Padding packet up to the end of the pack.
-  w.u32(0x000001BE);
+  w.u32(0x00000100u | kPaddingStreamId);
   const auto afterLength = static_cast<std::uint32_t>(w.pos() + 2);
   w.u16(kPackSize - afterLength);
   w.fill(0xFF, kPackSize - afterLength);

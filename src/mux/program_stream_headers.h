@@ -6,7 +6,6 @@
 #include <span>
 
 #include "mux/run_settings.h"
-#include "scan/track_table.h"
 
 namespace kelvor {
 
@@ -26,8 +25,7 @@ void WritePackHeader(std::span<std::uint8_t> pack, std::uint32_t muxRate);
 
 // Fills the 2048-byte header pack. Returns the offset of the program
 // stream map.
-std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pack,
-                                           const TrackTable& tracks, const RunSettings& run);
+std::uint32_t BuildProgramStreamHeaderPack(std::span<std::uint8_t, kPackSize> pack, const RunSettings& run);
 
 // A stream's pack: pack header, PES header with room for a PTS, and for
 // AC-3 (subStreamId >= 0) the 4-byte sub-stream header.

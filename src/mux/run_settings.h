@@ -1,11 +1,10 @@
 #pragma once
-// The settings fixed at the start of a conversion run: which audio streams the
-// output carries and how they are numbered. The conversion driver fills it
-// once per run; the handlers and the multiplexer read it.
+// The settings fixed at the start of a conversion run: the video and the
+// audio streams the output carries and how they are numbered. The
+// conversion driver fills it once per run (ConfigureRun); the handlers and
+// the multiplexer read it. It is all the multiplexer knows of the input.
 #include <array>
 #include <cstdint>
-
-#include "scan/track_table.h"
 
 namespace kelvor {
 
@@ -18,9 +17,13 @@ struct AudioOutput {
   std::uint32_t pid = 0;     // input PID, for the language entry
   bool fromPrivate = false;  // the source is an AC-3/E-AC-3 track
   bool ac3 = false;          // written as AC-3 (a private track that is not converted)
+  bool hasLanguage = false;        // the scan found an ISO 639 code for the PID:
+  std::array<char, 3> language{};  // its three letters
 };
 
 struct RunSettings {
+  bool videoIsH264 = false;
+  std::uint32_t videoBitRate = 0;  // the scan's value, for the program stream mux rate
   bool convertAc3ToMpeg = false;
   bool allTracks = true;  // every audio track is output
   std::uint32_t audioTrackTotal = 0;
@@ -33,9 +36,6 @@ struct RunSettings {
   // The output audio streams in table order: MPEG tracks, then private tracks.
   std::array<AudioOutput, kMaxAudioOutputs> outputs{};
   std::uint32_t outputCount = 0;
-
-  // Fixes the settings from the scan result and the user's choice.
-  void configure(const TrackTable& tracks, bool convert);
 
   std::uint32_t mpegTrack(std::uint32_t i) const { return i; }
   std::uint32_t privateTrack(std::uint32_t j) const { return mpegAudioCount + j; }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/crc32_mpeg.h"
+#include "common/mpeg_ids.h"
 #include "mux/byte_writer.h"
 #include "mux/es_descriptors.h"
 
@@ -44,13 +45,13 @@ void BuildPatPacket(std::span<std::uint8_t, kTsPacketSize> packet) {
 }
 
 std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
-                             const TrackTable& tracks, const RunSettings& run) {
-  const bool h264 = tracks.videoIsH264;
+                             const RunSettings& run) {
+  const bool h264 = run.videoIsH264;
   const std::uint32_t infoLength = h264 ? 6 : 0;
   std::uint32_t entryBytes = h264 ? 11 : 5;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    entryBytes += 5 + AudioInfoLength(tracks, out.pid, out.ac3);
+    entryBytes += 5 + AudioInfoLength(out);
   }
   const std::uint32_t sectionLength = 9 + infoLength + entryBytes + 4;
 
@@ -67,21 +68,21 @@ std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
   if (h264) WriteRegistrationDescriptor(w, "HDMV");
 
   if (h264) {
-    w.u8(0x1B);
+    w.u8(kStreamTypeAvcVideo);
     w.u16(0xE000u | kVideoPid);
     w.u16(0xF006);
     WriteRegistrationDescriptor(w, "HDMV");
   } else {
-    w.u8(0x02);
+    w.u8(kStreamTypeMpeg2Video);
     w.u16(0xE000u | kVideoPid);
     w.u16(0xF000);
   }
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    w.u8(out.ac3 ? 0x06 : 0x03);
+    w.u8(out.ac3 ? kStreamTypePrivatePes : kStreamTypeMpeg1Audio);
     w.u16(0xE000u | (kFirstAudioPid + out.slot));
-    w.u16(0xF000u | AudioInfoLength(tracks, out.pid, out.ac3));
-    WriteAudioDescriptors(w, tracks, out.pid, out.ac3);
+    w.u16(0xF000u | AudioInfoLength(out));
+    WriteAudioDescriptors(w, out);
   }
   FinishSection(w, packet);
   return sectionLength;

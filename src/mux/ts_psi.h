@@ -7,7 +7,6 @@
 #include <span>
 
 #include "mux/run_settings.h"
-#include "scan/track_table.h"
 
 namespace kelvor {
 
@@ -23,8 +22,7 @@ inline constexpr std::uint16_t kFirstAudioPid = 0x1100;
 void BuildPatPacket(std::span<std::uint8_t, kTsPacketSize> packet);
 
 // The program map of the single output program. Returns section_length.
-std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
-                             const TrackTable& tracks, const RunSettings& run);
+std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet, const RunSettings& run);
 
 // A packet that carries only a PCR (written when the packet is sent).
 void BuildPcrPacket(std::span<std::uint8_t, kTsPacketSize> packet);

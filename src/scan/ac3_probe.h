@@ -22,7 +22,7 @@ class Ac3Probe {
     frame_[0] = 0x0B;
     frame_[1] = 0x77;
   }
-  void reset() { state_ = 0; }
+  void Reset() { state_ = 0; }
   bool probe(std::span<const std::uint8_t> payload, Ac3ProbeResult& result);
 
  private:

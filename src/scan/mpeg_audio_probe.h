@@ -15,7 +15,7 @@ struct AudioProbeResult {
 
 class MpegAudioProbe {
  public:
-  void reset() { state_ = 0; }
+  void Reset() { state_ = 0; }
   // True once a whole four-byte header has been seen; `result` holds it.
   bool probe(std::span<const std::uint8_t> payload, AudioProbeResult& result);
 

@@ -1,6 +1,7 @@
 #include "scan/pmt_parser.h"
 
 #include "common/crc32_mpeg.h"
+#include "common/mpeg_ids.h"
 
 namespace kelvor {
 namespace {
@@ -9,7 +10,8 @@ constexpr std::uint8_t kIso639LanguageDescriptor = 0x0A;
 
 bool IsAudioStreamType(std::uint8_t type) {
   // MPEG-1/2 audio, private PES (DVB AC-3/E-AC-3) and ATSC AC-3.
-  return type == 0x03 || type == 0x04 || type == 0x06 || type == 0x81;
+  return type == kStreamTypeMpeg1Audio || type == kStreamTypeMpeg2Audio || type == kStreamTypePrivatePes ||
+         type == kStreamTypeAc3;
 }
 
 }  // namespace
@@ -48,7 +50,7 @@ bool parsePmt(std::span<const std::uint8_t> s, TrackTable& tracks) {
         }
         j += len + 2;
       }
-    } else if (streamType == 0x1B) {
+    } else if (streamType == kStreamTypeAvcVideo) {
       h264 = true;
     }
     pos += esInfoLength + 5;

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "common/flags.h"
+#include "common/mpeg_ids.h"
 #include "common/show_message.h"
 #include "common/ts_packet.h"
 #include "scan/pmt_parser.h"
@@ -18,8 +19,6 @@ constexpr std::uint32_t kTsPacketSize = kTsPacketBytes;
 
 std::uint8_t NextCC(std::uint8_t cc) { return static_cast<std::uint8_t>((cc + 1) & 0x0F); }
 
-bool IsMpegAudioStreamId(std::uint8_t id) { return id >= 0xC0 && id <= 0xDF; }
-bool IsVideoStreamId(std::uint8_t id) { return id >= 0xE0 && id <= 0xEF; }
 
 std::span<const std::uint8_t> Payload(const std::uint8_t* p, std::uint32_t start) {
   return start < kTsPacketSize ? std::span<const std::uint8_t>(p + start, kTsPacketSize - start)
@@ -62,7 +61,7 @@ void ScanPass::start() {
   anyAudioProbed_ = videoPidKnown_ = videoProbed_ = videoPending_ = false;
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
-  videoProbe_.reset();
+  videoProbe_.Reset();
   packetSize_ = kTsPacketSize;
 }
 
@@ -189,7 +188,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
 
   // AC-3/E-AC-3: private_stream_1 in 188-byte streams, extended_stream_id in
   // 192-byte ones.
-  if (streamId != (packetSize_ == 188 ? 0xBD : 0xFD)) return;
+  if (streamId != PrivateAudioStreamId(packetSize_)) return;
   auto* pids = tracks_.privateAudioPid.data();
   std::uint32_t j = 0;
   while (j < tracks_.privateAudioCount && pids[j] != pid) ++j;
@@ -202,7 +201,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     pids[j] = pid;
     tracks_.privateAudioIsEac3[j] = false;
     private_[j].probeDone = private_[j].pending = false;
-    private_[j].probe.reset();
+    private_[j].probe.Reset();
   }
   PrivateTrack& t = private_[j];
   if (!t.probeDone) {

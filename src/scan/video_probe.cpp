@@ -2,7 +2,7 @@
 
 namespace kelvor {
 
-void VideoProbe::reset() {
+void VideoProbe::Reset() {
   state_ = 0;
   stored_ = 0;
   delimiterSeen_ = false;

@@ -23,7 +23,7 @@ class VideoProbe {
   explicit VideoProbe(H264IdrState& idr) : idr_(idr) {}
 
   // Start of a scan: the start-code search, the slice counter and both flags.
-  void reset();
+  void Reset();
 
   // Consumes the whole payload; true if a bit rate was found anywhere in it
   // (then `bitRate` holds the last one found).

@@ -14,13 +14,6 @@ TEST(MessageText, LineBreaksBecomeLineFeeds) {
   EXPECT_EQ(MessageBoxText(""), "");
 }
 
-TEST(MessageText, OnlyTheFinalReportIsShownWithoutTheStopIcon) {
-  EXPECT_EQ(KindOfMessage("Convertion done!\r Video time = 01:02:03"), MessageKind::Report);
-  EXPECT_EQ(KindOfMessage(LoadString(StringId::UnableToCreateOutput)), MessageKind::Error);
-  EXPECT_EQ(KindOfMessage(LoadString(StringId::StopConversionQuestion)), MessageKind::Error);
-  EXPECT_EQ(KindOfMessage(""), MessageKind::Error);
-}
-
 TEST(MessageText, FiltersBecomeWildcardsInTheirOrder) {
   EXPECT_EQ(WildcardFromFilter(LoadString(StringId::InputFilter)),
             "MPEG Transport Stream|*.TS;*.TP;*.MTS;*.M2TS|All files|*.*");

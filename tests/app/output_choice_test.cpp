@@ -56,10 +56,12 @@ TEST(OutputChoice, NameWithoutExtensionGetsTheChosenFiltersOne) {
 }
 
 TEST(OutputChoice, FilterIndexMapsToFormat) {
-  EXPECT_EQ(FormatFromFilterIndex(1), OutputFormat::ProgramStream);
-  EXPECT_EQ(FormatFromFilterIndex(2), OutputFormat::Ts);
-  EXPECT_EQ(FormatFromFilterIndex(3), OutputFormat::M2ts);
-  EXPECT_EQ(FormatFromFilterIndex(0), OutputFormat::ProgramStream);
+  for (const OutputFormat f : {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts}) {
+    EXPECT_EQ(FormatFromFilterIndex(FilterIndexOf(f)), f);
+  }
+  EXPECT_EQ(FilterIndexOf(OutputFormat::ProgramStream), 0);  // the filters' order: MPG, TS, M2TS
+  EXPECT_EQ(FilterIndexOf(OutputFormat::M2ts), 2);
+  EXPECT_EQ(FormatFromFilterIndex(-1), OutputFormat::ProgramStream);
   EXPECT_EQ(FormatFromFilterIndex(7), OutputFormat::ProgramStream);
 }
 

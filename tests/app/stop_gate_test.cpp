@@ -41,7 +41,7 @@ TEST_F(StopGateTest, NoKeepsTheRunGoingAndYesStopsIt) {
 }
 
 TEST_F(StopGateTest, OnceAnAbortIsPendingStopDoesNothing) {
-  abortRequested.store(true);  // a confirmed Stop, or a write error
+  abortRequested.store(true);  // a Stop already confirmed
   press(true);
   EXPECT_EQ(questions, 0);
   EXPECT_TRUE(button.empty());

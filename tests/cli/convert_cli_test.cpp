@@ -93,6 +93,32 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
   DecodesCleanly(dir / "x.mpg");
 }
 
+// An output that cannot be written is exit 4 with the writer's one message,
+// never a stop by the user (3): a full device, and a file-size limit.
+TEST(ConvertCommand, UnwritableOutputIsExitFour) {
+  const fs::path input = Fixture("mpeg2_mp2_long.ts");
+  if (!fs::exists(input)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const std::string in = "'" + input.string() + "' ";
+  struct Case {
+    const char* name;
+    std::string command;
+  };
+  const Case cases[] = {
+      {"full device", std::string(KELVOR_CLI) + " convert -q " + in + "/dev/full 2>&1"},
+      {"size limit", "ulimit -f 2048; " + std::string(KELVOR_CLI) + " convert -q " + in + "'" +
+                         (dir / "limited.mpg").string() + "' 2>&1"},
+  };
+  for (const Case& c : cases) {
+    std::string said;
+    EXPECT_EQ(RunCommand(c.command, &said), 4) << c.name << ": " << said;
+    std::size_t errors = 0;
+    for (auto at = said.find("write error"); at != std::string::npos; at = said.find("write error", at + 1)) ++errors;
+    EXPECT_EQ(errors, 1u) << c.name << ": " << said;
+    EXPECT_EQ(said.find("stopped by the user"), std::string::npos) << c.name << ": " << said;
+  }
+}
+
 struct Markers {
   double worstMp2Ms = 1e9;   // over every marker, MP2 tracks
   double worstAc3Ms = 1e9;   // over every marker, AC-3 tracks

@@ -25,11 +25,8 @@ struct MpegAudioRig : HandlerRig {
   }
   // Hands a timed (pts >= 0) or untimed piece to track 0.
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts >= 0) {
-      timing.mpegAudioPts[0] = static_cast<std::uint32_t>(pts);
-      timing.mpegAudioPtsValid[0] = true;
-    }
-    return mpeg.HandleMpegAudio(bytes, 0);
+    if (pts < 0) return mpeg.HandleMpegAudio(bytes, 0);
+    return mpeg.HandleMpegAudio(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   // Audio PES packets written so far (TS output: one per frame).
   std::size_t framesOut() const {
@@ -110,14 +107,12 @@ TEST(MpegAudioAssembler, FramesSpanAnyNumberOfPiecesAndUntimedFramesGoOutOnce) {
     auto f = Frame({0xFF, 0xFD, 0x84}, 384);
     stream.insert(stream.end(), f.begin(), f.end());
   }
-  rig.timing.mpegAudioPts[0] = 9000;
-  rig.timing.mpegAudioPtsValid[0] = true;
   for (std::size_t pos = 0; pos < stream.size(); pos += 1 + pos % 5) {
     const std::size_t end = std::min(stream.size(), pos + 1 + pos % 5);
-    ASSERT_TRUE(rig.mpeg.HandleMpegAudio(std::span(stream).subspan(pos, end - pos), 0));
+    ASSERT_TRUE(rig.feed({stream.begin() + static_cast<std::ptrdiff_t>(pos), stream.begin() + static_cast<std::ptrdiff_t>(end)},
+                         pos == 0 ? 9000 : -1));
   }
   EXPECT_EQ(rig.framesOut(), 4u);
-  EXPECT_FALSE(rig.timing.mpegAudioPtsValid[0]) << "the PTS is used by one frame only";
   EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), stream);
 }
 
@@ -128,11 +123,8 @@ struct Ac3Rig : HandlerRig {
     startAt(0);
   }
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts >= 0) {
-      timing.privateAudioPts[0] = static_cast<std::uint32_t>(pts);
-      timing.privateAudioPtsValid[0] = true;
-    }
-    return ac3.HandleAc3(bytes, 0);
+    if (pts < 0) return ac3.HandleAc3(bytes, 0);
+    return ac3.HandleAc3(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   std::size_t framesOut() const {
     std::size_t n = 0;
@@ -226,8 +218,8 @@ TEST(AudioAssemblers, LateFramesWaitForThePicture) {
       auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
       auto out = [&] { return isAc3 ? a.framesOut() : m.framesOut(); };
       rig.timing.videoTime = 100000;
-      rig.mpeg.followVideo(true);
-      rig.ac3.followVideo(true);
+      rig.mpeg.FollowVideo(true);
+      rig.ac3.FollowVideo(true);
       ASSERT_TRUE(feed(100000));
       ASSERT_TRUE(feed(100000 + 3 * tick));  // two frames missing
       ASSERT_TRUE(feed(-1));                 // the next frame of its PES
@@ -241,8 +233,8 @@ TEST(AudioAssemblers, LateFramesWaitForThePicture) {
     HandlerRig& rig = isAc3 ? static_cast<HandlerRig&>(a) : m;
     auto feed = [&](std::int64_t pts) { return isAc3 ? a.feed(frame, pts) : m.feed(frame, pts); };
     rig.timing.videoTime = 100000;
-    rig.mpeg.followVideo(true);
-    rig.ac3.followVideo(true);
+    rig.mpeg.FollowVideo(true);
+    rig.ac3.FollowVideo(true);
     ASSERT_TRUE(feed(100000));
     ASSERT_TRUE(feed(100000 + 3 * tick));
     for (std::uint32_t k = 0; k < HeldFrames::kCapacity; ++k) ASSERT_TRUE(feed(-1));
@@ -261,7 +253,7 @@ TEST(Ac3Assembler, SyncRunsAndHeadersSplitAcrossPesPackets) {
   ASSERT_TRUE(rig.feed(std::vector<std::uint8_t>(f.begin() + 1, f.end()), 99999));
   ASSERT_EQ(rig.framesOut(), 1u);
   EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), f);
-  EXPECT_EQ(rig.mux.clock().trackOutTime[0], 20000u + 2880u);
+  EXPECT_EQ(rig.mux.TrackOutTime(0), 20000u + 2880u);
 }
 
 TEST(AudioAssemblers, SurviveRandomBytes) {

@@ -12,7 +12,7 @@
 #include "mux/multiplexer.h"
 #include "mux/mux_test_support.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
@@ -37,7 +37,7 @@ struct HandlerRig {
   RunSettings run;
   StreamTiming timing;
   RecordingSink sink;
-  Multiplexer mux{sink, tracks, run, timing};
+  Multiplexer mux{sink, run};
   H264IdrState idr;
   RecordingConverter converter;
   VideoHandler video{tracks, timing, mux, idr};
@@ -45,13 +45,13 @@ struct HandlerRig {
   Ac3Assembler ac3{tracks, run, timing, mux, converter};
 
   void start(OutputFormat format, bool convert = false) {
-    run.configure(tracks, convert);
-    timing.reset();
+    ConfigureRun(run, tracks, convert);
+    timing.Reset();
     mux.ResetTiming();
     mux.BuildStreamHeaders(format);
-    video.reset();
-    mpeg.reset();
-    ac3.reset();
+    video.Reset();
+    mpeg.Reset();
+    ac3.Reset();
   }
   void startAt(std::uint32_t startBase) {
     timing.startFound = true;

@@ -41,17 +41,16 @@ struct VideoRig : HandlerRig {
   }
   // One PES packet (pts < 0: none), handed over in pieces of `piece` bytes.
   bool pes(const Bytes& data, std::int64_t pts, std::size_t piece = 184, std::int64_t dts = -1) {
-    timing.videoPts = static_cast<std::uint32_t>(pts);
-    timing.videoPtsValid = pts >= 0;
-    video.startPes(dts >= 0, static_cast<std::uint32_t>(dts));
+    const PesStamp stamp{static_cast<std::uint32_t>(pts), pts >= 0, static_cast<std::uint32_t>(dts), dts >= 0};
     for (std::size_t pos = 0; pos < data.size(); pos += piece) {
       const std::size_t n = std::min(piece, data.size() - pos);
-      if (!video.HandleVideo(std::span(data).subspan(pos, n))) return false;
+      const auto bytes = std::span(data).subspan(pos, n);
+      if (!(pos == 0 ? video.HandleVideo(bytes, stamp) : video.HandleVideo(bytes))) return false;
       if (video.stopped()) break;
     }
     return true;
   }
-  bool finish() { return video.finish() && mux.FinishOutput(video.outputOn()); }
+  bool finish() { return video.Finish() && mux.FinishOutput(video.outputOn()); }
   Bytes es() { return TsElementaryOf(sink, 0x1011); }
   // PTS of every video PES packet in TS output.
   std::vector<std::uint32_t> ptsList() const {
@@ -512,12 +511,11 @@ TEST(VideoHandlerMpeg2, StartCodesSplitAcrossPiecesAreRebuilt) {
   for (int round = 0; round < 30; ++round) {
     VideoRig rig;
     ASSERT_TRUE(rig.pes(Gop(3), 90000));
-    rig.timing.videoPts = 90000 + 3 * 3600;
-    rig.timing.videoPtsValid = true;
-    rig.video.startPes(false, 0);
     for (std::size_t pos = 0; pos < stream.size();) {
       const std::size_t n = std::min<std::size_t>(1 + random() % 7, stream.size() - pos);
-      ASSERT_TRUE(rig.video.HandleVideo(std::span(stream).subspan(pos, n)));
+      const auto bytes = std::span(stream).subspan(pos, n);
+      ASSERT_TRUE(pos == 0 ? rig.video.HandleVideo(bytes, PesStamp{90000 + 3 * 3600, true})
+                           : rig.video.HandleVideo(bytes));
       pos += n;
     }
     ASSERT_TRUE(rig.mux.FinishOutput(true));

@@ -80,29 +80,26 @@ Counts WriteFile(const PeerStreams& in, OutputFormat format, const fs::path& pat
   test::AddMpegTrack(tracks, 0x44, "deu");
   test::AddPrivateTrack(tracks, 0x45, "eng");
   RunSettings run;
-  run.configure(tracks, false);
-  StreamTiming timing;
-  timing.mpegAudioStarted[0] = true;
-  timing.privateAudioStarted[0] = true;
+  ConfigureRun(run, tracks, false);
 
   NullUiPort ui;
   OutputWriter writer(ui);
-  Multiplexer mux(writer, tracks, run, timing);
+  Multiplexer mux(writer, run);
   EXPECT_TRUE(writer.OpenOutput(path));
   mux.ResetTiming();
   mux.BuildStreamHeaders(format);
-  MuxClock& clock = mux.clock();
-  clock.trackOutTime[0] = clock.trackOutTime[1] = 9000;
+  mux.StartTrack(0, 9000);
+  mux.StartTrack(1, 9000);
 
   const auto pictures = SplitPictures(in.video);
   const auto mp2 = SplitFrames(in.mp2, Mp2FrameSize(in.mp2));
   const auto ac3 = SplitFrames(in.ac3, Ac3FrameSize(in.ac3));
   std::size_t nextMp2 = 0, nextAc3 = 0;
   auto audioUpTo = [&](std::uint32_t time) {
-    while (nextMp2 < mp2.size() && clock.trackOutTime[0] < time) {
+    while (nextMp2 < mp2.size() && mux.TrackOutTime(0) < time) {
       EXPECT_TRUE(mux.WriteMpegAudioFrame(0, mp2[nextMp2++]));
     }
-    while (nextAc3 < ac3.size() && clock.trackOutTime[1] < time) {
+    while (nextAc3 < ac3.size() && mux.TrackOutTime(1) < time) {
       EXPECT_TRUE(mux.WriteAc3Frame(0, ac3[nextAc3++]));
     }
   };
@@ -112,10 +109,9 @@ Counts WriteFile(const PeerStreams& in, OutputFormat format, const fs::path& pat
     const auto pts = static_cast<std::uint32_t>(9000 + n * 3600);
     audioUpTo(pts + 3600);
     if (ts && n > 0) {
-      EXPECT_TRUE(mux.FlushPartialPacket(mux.videoState()));
-      mux.ResetVideoPes();
+      EXPECT_TRUE(mux.EndVideoPes());
     }
-    if (!mux.videoState().ptsPlaced) {
+    if (!mux.VideoPtsPlaced()) {
       EXPECT_TRUE(mux.PlaceVideoPts(pts));
     }
     EXPECT_TRUE(mux.WriteVideoBytes(pictures[n]));

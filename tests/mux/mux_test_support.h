@@ -9,8 +9,18 @@
 #include "io/packet_sink.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
-#include "mux/stream_timing.h"
+#include "convert/run_setup.h"
 #include "scan/track_table.h"
+
+namespace kelvor {
+
+// The multiplexer's clock, set directly by the clock tests.
+struct MuxTestAccess {
+  static MuxClock& Clock(Multiplexer& mux) { return mux.clock_; }
+  static bool AdvanceClock(Multiplexer& mux) { return mux.AdvanceClock(); }
+};
+
+}  // namespace kelvor
 
 namespace kelvor::test {
 
@@ -41,16 +51,15 @@ inline void AddPrivateTrack(TrackTable& t, std::uint32_t pid, const char* langua
   }
 }
 
-// A track table, run settings, timing and multiplexer wired together.
+// A track table, run settings and multiplexer wired together.
 struct MuxRig {
   TrackTable tracks;
   RunSettings run;
-  StreamTiming timing;
   RecordingSink sink;
-  Multiplexer mux{sink, tracks, run, timing};
+  Multiplexer mux{sink, run};
 
   void build(OutputFormat format, bool convert = false) {
-    run.configure(tracks, convert);
+    ConfigureRun(run, tracks, convert);
     mux.ResetTiming();
     mux.BuildStreamHeaders(format);
   }

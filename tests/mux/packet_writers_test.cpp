@@ -36,8 +36,7 @@ struct OneMpegTrack : MuxRig {
     test::AddMpegTrack(tracks, 0x44);
     tracks.videoBitRate = 15000;
     build(format);
-    mux.clock().trackOutTime[0] = 9000;
-    mux.clock().outTimeSet[0] = true;
+    mux.StartTrack(0, 9000);
   }
 };
 
@@ -148,20 +147,20 @@ TEST(MuxClock, HeaderMaterialFollowsTheClockWithCountingCounters) {
 
 TEST(MuxClock, IsPulledForwardButNeverBack) {
   OneMpegTrack rig(OutputFormat::Ts);
-  MuxClock& c = rig.mux.clock();
+  MuxClock& c = MuxTestAccess::Clock(rig.mux);
   c.nextHeaderTime = 0x80000000;  // keep the header material out of the way
   c.muxClock = 1000;
   c.pendingVideoPts = 20000;
-  ASSERT_TRUE(rig.mux.AdvanceClock());
+  ASSERT_TRUE(MuxTestAccess::AdvanceClock(rig.mux));
   EXPECT_EQ(c.muxClock, 11000u);
   c.muxClock = 1000;
   c.pendingVideoPts = 9500;
-  ASSERT_TRUE(rig.mux.AdvanceClock());
+  ASSERT_TRUE(MuxTestAccess::AdvanceClock(rig.mux));
   EXPECT_EQ(c.muxClock, 1000u);
   c.pendingPts[3] = 5000;  // the lagging stream decides
   c.pendingVideoPts = 90000;
   c.muxClock = 100;
-  ASSERT_TRUE(rig.mux.AdvanceClock());
+  ASSERT_TRUE(MuxTestAccess::AdvanceClock(rig.mux));
   EXPECT_EQ(c.muxClock, 100u);
   EXPECT_TRUE(rig.sink.packets.empty());
 
@@ -176,8 +175,8 @@ TEST(MuxClock, IsPulledForwardButNeverBack) {
 
 TEST(MuxClock, M2tsPacketsCarryTheArrivalTimeOfTheirStamp) {
   OneMpegTrack rig(OutputFormat::M2ts);
-  rig.mux.clock().muxClock = 0x01000000;
-  rig.mux.clock().trackOutTime[0] = 0x01000000 + 9000;
+  MuxTestAccess::Clock(rig.mux).muxClock = 0x01000000;
+  MuxTestAccess::Clock(rig.mux).trackOutTime[0] = 0x01000000 + 9000;
   ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(400)));
   ASSERT_EQ(rig.sink.packets.size(), 3u + 3u);
   for (std::size_t n = 0; n < rig.sink.packets.size(); ++n) {
@@ -218,7 +217,6 @@ TEST(PsAudioWriter, FramesPackBackToBackAndEachPackTakesThePtsOfItsFirstNewFrame
 TEST(PsAudioWriter, EndOfRunClosesTheLastPackWithPadding) {
   {
     OneMpegTrack rig(OutputFormat::ProgramStream);
-    rig.timing.mpegAudioStarted[0] = true;
     ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(960)));
     ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(960)));
     ASSERT_TRUE(rig.mux.FinishOutput(false));
@@ -231,7 +229,6 @@ TEST(PsAudioWriter, EndOfRunClosesTheLastPackWithPadding) {
   {
     // Three free bytes are stuffed inside the PES payload.
     OneMpegTrack rig(OutputFormat::ProgramStream);
-    rig.timing.mpegAudioStarted[0] = true;
     ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(2017)));
     ASSERT_TRUE(rig.mux.FinishOutput(false));
     ASSERT_EQ(rig.sink.packets.size(), 2u);
@@ -239,13 +236,12 @@ TEST(PsAudioWriter, EndOfRunClosesTheLastPackWithPadding) {
     EXPECT_EQ(Slice(rig.sink.packets[1], 2045, 3), Bytes({0xFF, 0xFF, 0xFF}));
   }
   {
-    // A track that never started, or an empty pack, writes nothing.
+    // A track that never wrote, or an empty pack, writes nothing.
     OneMpegTrack rig(OutputFormat::ProgramStream);
-    ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(300)));
     ASSERT_TRUE(rig.mux.FinishOutput(false));
-    EXPECT_EQ(rig.sink.packets.size(), 1u);
-    rig.timing.mpegAudioStarted[0] = true;
-    ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(2020 - 300)));
+    EXPECT_TRUE(rig.sink.packets.empty());
+    ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(2020)));
+    ASSERT_EQ(rig.sink.packets.size(), 2u);
     ASSERT_TRUE(rig.mux.FinishOutput(false));
     EXPECT_EQ(rig.sink.packets.size(), 2u);
   }
@@ -257,7 +253,7 @@ TEST(PsAudioWriter, Ac3PacksKeepTheirSubStreamHeader) {
   test::AddPrivateTrack(rig.tracks, 0x45);
   test::AddPrivateTrack(rig.tracks, 0x46);
   rig.build(OutputFormat::ProgramStream);
-  rig.mux.clock().trackOutTime[2] = 20000;
+  rig.mux.StartTrack(2, 20000);
   const auto frame = Frame(1536);
   for (int n = 0; n < 3; ++n) ASSERT_TRUE(rig.mux.WriteAc3Frame(1, frame));
   // Two packs of 2016 payload bytes between header packs.
@@ -287,10 +283,9 @@ TEST(VideoWriter, PesPacketsAndTheFinalFlushInEveryFormat) {
     std::vector<std::uint8_t> written;
     for (std::uint32_t picture = 0; picture < 6; ++picture) {
       if (ts) {
-        ASSERT_TRUE(rig.mux.FlushPartialPacket(rig.mux.videoState()));
-        rig.mux.ResetVideoPes();
+        ASSERT_TRUE(rig.mux.EndVideoPes());
       }
-      if (!rig.mux.videoState().ptsPlaced) {
+      if (!rig.mux.VideoPtsPlaced()) {
         ASSERT_TRUE(rig.mux.PlaceVideoPts(9000 + picture * 3600));
       }
       const auto bytes = Frame(1000 + picture * 517, static_cast<std::uint8_t>(picture));
@@ -316,13 +311,12 @@ TEST(VideoWriter, PesPacketsAndTheFinalFlushInEveryFormat) {
 TEST(PacketWriters, ARefusedPacketEndsEveryWriter) {
   for (OutputFormat format : {OutputFormat::ProgramStream, OutputFormat::Ts}) {
     OneMpegTrack rig(format);
-    rig.timing.mpegAudioStarted[0] = true;
     rig.sink.refuseAfter = 0;
     EXPECT_FALSE(rig.mux.WriteMpegAudioFrame(0, Frame(300)));  // the header material
     EXPECT_TRUE(rig.sink.packets.empty());
 
     rig.sink.refuseAfter = -1;
-    rig.mux.clock().nextHeaderTime = 0x80000000;
+    MuxTestAccess::Clock(rig.mux).nextHeaderTime = 0x80000000;
     ASSERT_TRUE(rig.mux.WriteVideoBytes(Frame(1000)));
     rig.sink.refuseAfter = static_cast<int>(rig.sink.packets.size());
     EXPECT_FALSE(rig.mux.WriteVideoBytes(Frame(5000)));
@@ -337,7 +331,7 @@ TEST(PacketWriters, TracksWithoutAnOutputStreamAreIgnored) {
   rig.tracks.selectedAudioPid = 0x45;
   rig.build(OutputFormat::Ts);
   // The one selected track (index 1) writes to slot 0; nothing else exists.
-  rig.mux.clock().trackOutTime[1] = 9000;
+  rig.mux.StartTrack(1, 9000);
   ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(1, Frame(200)));
   EXPECT_EQ(test::DemuxTs(rig.sink.packets, 0x1100, 0).bytes, Frame(200));
   const auto before = rig.sink.packets.size();

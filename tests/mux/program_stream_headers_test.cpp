@@ -48,9 +48,9 @@ TEST(ProgramStreamHeaders, VideoWithOneMpegAndOneAc3Stream) {
   AddMpegTrack(t, 0x44, "eng");
   AddPrivateTrack(t, 0x45, "deu");
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   std::array<std::uint8_t, kPackSize> pack{};
-  const std::uint32_t mapAt = BuildProgramStreamHeaderPack(pack, t, run);
+  const std::uint32_t mapAt = BuildProgramStreamHeaderPack(pack, run);
 
   EXPECT_EQ(ProgramStreamMuxRate(1, 15000, 1), 17803u);
   EXPECT_EQ(Slice(pack, 0, 14), Bytes({0x00, 0x00, 0x01, 0xBA, 0x44, 0x00, 0x04, 0x00, 0x04, 0x01,
@@ -78,16 +78,17 @@ TEST(ProgramStreamHeaders, VideoOnlyAndH264Layouts) {
   TrackTable t;
   t.videoBitRate = 15000;
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   std::array<std::uint8_t, kPackSize> pack{};
-  ASSERT_EQ(BuildProgramStreamHeaderPack(pack, t, run), 29u);
+  ASSERT_EQ(BuildProgramStreamHeaderPack(pack, run), 29u);
   EXPECT_EQ(pack[19], 9);  // header_length with the video entry alone
   EXPECT_EQ(CheckMapAndPadding(pack, 29), 6u + 14u);
   EXPECT_EQ(Slice(pack, 39, 6), Bytes({0x00, 0x04, 0x02, 0xE0, 0x00, 0x00}));
 
   t.videoIsH264 = true;
   t.videoBitRate = 18000;
-  BuildProgramStreamHeaderPack(pack, t, run);
+  ConfigureRun(run, t, false);
+  BuildProgramStreamHeaderPack(pack, run);
   EXPECT_EQ(CheckMapAndPadding(pack, 29), 6u + 10u + 6u + 10u);
   EXPECT_EQ(Slice(pack, 33, 24),
             Bytes({0x00, 26, 0xE1, 0xFF, 0x00, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V',
@@ -101,9 +102,9 @@ TEST(ProgramStreamHeaders, ConvertedTracksAreMpegAudioStreamsInSlotOrder) {
   AddMpegTrack(t, 0x45);
   AddPrivateTrack(t, 0x46);
   RunSettings run;
-  run.configure(t, true);
+  ConfigureRun(run, t, true);
   std::array<std::uint8_t, kPackSize> pack{};
-  const std::uint32_t mapAt = BuildProgramStreamHeaderPack(pack, t, run);
+  const std::uint32_t mapAt = BuildProgramStreamHeaderPack(pack, run);
   EXPECT_EQ(pack[19], 12);
   ASSERT_EQ(mapAt, 32u);
   EXPECT_EQ(Slice(pack, 29, 3), Bytes({0xB8, 0xC0, 0x50}));
@@ -121,9 +122,9 @@ TEST(ProgramStreamHeaders, MuxRateIsLimitedToItsField) {
   TrackTable t;
   t.videoBitRate = 0xFFFFFFFF;
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   std::array<std::uint8_t, kPackSize> pack{};
-  BuildProgramStreamHeaderPack(pack, t, run);
+  BuildProgramStreamHeaderPack(pack, run);
   EXPECT_EQ(MuxRateOfPack(pack), kMaxMuxRate);
   EXPECT_EQ(RateBoundOfSystemHeader(pack), kMaxMuxRate);
 }

@@ -45,24 +45,24 @@ TEST(TsPsi, PmtSectionLengthsAndEntries) {
   RunSettings run;
   Packet pmt{};
 
-  run.configure(t, false);
-  EXPECT_EQ(BuildPmtPacket(pmt, t, run), 18u);
+  ConfigureRun(run, t, false);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 18u);
   EXPECT_EQ(Slice(pmt, 0, 22),
             Bytes({0x47, 0x41, 0x00, 0x10, 0x00, 0x02, 0xB0, 18,   0x00, 0x01, 0xC3,
                    0x00, 0x00, 0xF0, 0x01, 0xF0, 0x00, 0x02, 0xF0, 0x11, 0xF0, 0x00}));
   CheckSection(pmt);
 
   AddMpegTrack(t, 0x44);
-  run.configure(t, false);
-  EXPECT_EQ(BuildPmtPacket(pmt, t, run), 23u);
+  ConfigureRun(run, t, false);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 23u);
   EXPECT_EQ(Slice(pmt, 17, 10),
             Bytes({0x02, 0xF0, 0x11, 0xF0, 0x00, 0x03, 0xF1, 0x00, 0xF0, 0x00}));
   CheckSection(pmt);
 
   TrackTable h264;
   h264.videoIsH264 = true;
-  run.configure(h264, false);
-  EXPECT_EQ(BuildPmtPacket(pmt, h264, run), 30u);
+  ConfigureRun(run, h264, false);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 30u);
   EXPECT_EQ(Slice(pmt, 15, 19), Bytes({0xF0, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V', 0x1B, 0xF0, 0x11,
                                        0xF0, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V'}));
   CheckSection(pmt);
@@ -74,10 +74,10 @@ TEST(TsPsi, PmtListsEveryAudioTrackWithRegistrationAndLanguage) {
   AddMpegTrack(t, 0x45);
   AddPrivateTrack(t, 0x46, "eng");
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   Packet pmt{};
   // 18 + 5 + 6 (language) + 5 + 11 + 6 (language)
-  EXPECT_EQ(BuildPmtPacket(pmt, t, run), 51u);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 51u);
   EXPECT_EQ(Slice(pmt, 22, 33),
             Bytes({0x03, 0xF1, 0x00, 0xF0, 0x06, 0x0A, 0x04, 'f', 'r', 'a', 0x00,  //
                    0x03, 0xF1, 0x01, 0xF0, 0x00,                                   //
@@ -86,16 +86,16 @@ TEST(TsPsi, PmtListsEveryAudioTrackWithRegistrationAndLanguage) {
   CheckSection(pmt);
 
   // The same private track converted: stream_type 3, no registration.
-  run.configure(t, true);
-  EXPECT_EQ(BuildPmtPacket(pmt, t, run), 45u);
+  ConfigureRun(run, t, true);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 45u);
   EXPECT_EQ(Slice(pmt, 38, 11),
             Bytes({0x03, 0xF1, 0x02, 0xF0, 0x06, 0x0A, 0x04, 'e', 'n', 'g', 0x00}));
 
   // One selected track is always PID 0x1100.
   t.selectedAudioPid = 0x46;
   t.selectedIsPrivate = true;
-  run.configure(t, false);
-  EXPECT_EQ(BuildPmtPacket(pmt, t, run), 18u + 11u + 6u);
+  ConfigureRun(run, t, false);
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 18u + 11u + 6u);
   EXPECT_EQ(Slice(pmt, 22, 5), Bytes({0x06, 0xF1, 0x00, 0xF0, 0x0C}));
   CheckSection(pmt);
 }

@@ -122,7 +122,7 @@ Bytes SequenceHeader(std::uint32_t bitRateValue) {
 TEST(VideoProbe, ReadsTheMpeg2BitRateEvenWhenSplit) {
   H264IdrState idr;
   VideoProbe probe(idr);
-  probe.reset();
+  probe.Reset();
   std::uint32_t rate = 0;
   const Bytes header = SequenceHeader(0x3A98 * 2 + 1);  // 12,000,400 bit/s
   EXPECT_FALSE(probe.probe(std::span(header).first(5), false, rate));
@@ -135,7 +135,7 @@ TEST(VideoProbe, ReadsTheMpeg2BitRateEvenWhenSplit) {
 TEST(VideoProbe, AcceptsH264AtAnIdrAfterADelimiterOrAfterManySlices) {
   H264IdrState idr;
   VideoProbe probe(idr);
-  probe.reset();
+  probe.Reset();
   std::uint32_t rate = 0;
   const Bytes idrSlice{0x00, 0x00, 0x01, 0x65, 0x88};
   const Bytes delimiter{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
@@ -148,7 +148,7 @@ TEST(VideoProbe, AcceptsH264AtAnIdrAfterADelimiterOrAfterManySlices) {
   EXPECT_TRUE(idr.idrSeen);
 
   // Without delimiters: the 256th non-IDR slice is taken as a start.
-  probe.reset();
+  probe.Reset();
   EXPECT_FALSE(idr.idrSeen);
   rate = 0;
   for (int i = 1; i <= 255; ++i) ASSERT_FALSE(probe.probe(slice, true, rate)) << i;

@@ -55,9 +55,10 @@ int RunCommand(const std::string& command, std::string* out) {
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-void RecordingUiPort::showMessage(std::string_view text) {
+void RecordingUiPort::showMessage(std::string_view text, MessageKind kind) {
   std::lock_guard lock(mutex_);
   messages_.emplace_back(text);
+  kinds_.push_back(kind);
 }
 void RecordingUiPort::clearTrackRows() {
   std::lock_guard lock(mutex_);
@@ -91,6 +92,10 @@ void RecordingUiPort::finished() {
 std::vector<std::string> RecordingUiPort::messages() const {
   std::lock_guard lock(mutex_);
   return messages_;
+}
+std::vector<MessageKind> RecordingUiPort::kinds() const {
+  std::lock_guard lock(mutex_);
+  return kinds_;
 }
 std::vector<std::string> RecordingUiPort::rows() const {
   std::lock_guard lock(mutex_);

@@ -26,7 +26,7 @@ int RunCommand(const std::string& command, std::string* out = nullptr);
 // Records everything the core tells the user.
 class RecordingUiPort : public UiPort {
  public:
-  void showMessage(std::string_view text) override;
+  void showMessage(std::string_view text, MessageKind kind) override;
   void clearTrackRows() override;
   void addTrackRow(std::string_view text) override;
   void setConvertEnabled(bool enabled) override;
@@ -37,6 +37,7 @@ class RecordingUiPort : public UiPort {
   void finished() override;
 
   std::vector<std::string> messages() const;
+  std::vector<MessageKind> kinds() const;
   std::vector<std::string> rows() const;
   bool convertEnabled() const;
   std::string statusText() const;
@@ -47,6 +48,7 @@ class RecordingUiPort : public UiPort {
  private:
   mutable std::mutex mutex_;
   std::vector<std::string> messages_;
+  std::vector<MessageKind> kinds_;
   std::vector<std::string> rows_;
   bool convertEnabled_ = false;
   std::string status_;

@@ -6,12 +6,6 @@
 
 namespace kelvor {
 
-MessageKind KindOfMessage(std::string_view text) {
-  const std::string_view done = LoadString(StringId::ConversionDone);
-  const std::string_view head = done.substr(0, done.find('\r'));
-  return text.starts_with(head) ? MessageKind::Report : MessageKind::Error;
-}
-
 std::string MessageBoxText(std::string_view text) {
   std::string out;
   out.reserve(text.size());

@@ -5,13 +5,6 @@
 
 namespace kelvor {
 
-enum class MessageKind {
-  Error,   // stop icon: failures and stream warnings
-  Report,  // the final report of a conversion: no icon
-};
-
-MessageKind KindOfMessage(std::string_view text);
-
 // The texts break lines with a lone CR, which only Win32 boxes honour:
 // every CR, CR LF and LF becomes one LF.
 std::string MessageBoxText(std::string_view text);

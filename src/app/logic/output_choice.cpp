@@ -41,17 +41,23 @@ std::string WithDefaultExtension(std::string path, OutputFormat format) {
 
 OutputFormat FormatFromFilterIndex(int index) {
   switch (index) {
-    case 2: return OutputFormat::Ts;
-    case 3: return OutputFormat::M2ts;
+    case 1: return OutputFormat::Ts;
+    case 2: return OutputFormat::M2ts;
     default: return OutputFormat::ProgramStream;
   }
 }
 
-OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {
-  if (format_ == OutputFormat::NotChosen) {
-    format_ = videoIsH264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+int FilterIndexOf(OutputFormat format) {
+  switch (format) {
+    case OutputFormat::Ts: return 1;
+    case OutputFormat::M2ts: return 2;
+    default: return 0;
   }
-  return format_;
+}
+
+OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {
+  if (!format_) format_ = videoIsH264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+  return *format_;
 }
 
 std::string OutputChoice::accept(std::string_view dialogPath, OutputFormat chosen) {

@@ -2,6 +2,7 @@
 // The save dialog's memory for the life of the process: the output format
 // (its filter index) and the previous output path, from which the next
 // proposed file name is made.
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -25,8 +26,10 @@ std::string_view DefaultExtension(OutputFormat format);
 // `path` with ".<DefaultExtension>" appended when its file-name part has no '.'.
 std::string WithDefaultExtension(std::string path, OutputFormat format);
 
-// The filter index (1..3) as a format; anything else is the program stream.
+// The save dialog's filters are MPG, TS, M2TS in this order (0..2): the
+// format of a filter index (anything else is the program stream), and back.
 OutputFormat FormatFromFilterIndex(int index);
+int FilterIndexOf(OutputFormat format);
 
 class OutputChoice {
  public:
@@ -43,11 +46,11 @@ class OutputChoice {
   // write (with the filter's extension when the name had none).
   std::string accept(std::string_view dialogPath, OutputFormat chosen);
 
-  OutputFormat format() const { return format_; }
+  std::optional<OutputFormat> format() const { return format_; }
   const std::string& outputPath() const { return outputPath_; }
 
  private:
-  OutputFormat format_ = OutputFormat::NotChosen;
+  std::optional<OutputFormat> format_;  // none until the first dialog
   std::string outputPath_;
 };
 

@@ -13,20 +13,13 @@ struct StreamTiming {
   bool startFound = false;      // the first audio PES with a PTS has been seen
   std::uint32_t startBase = 0;  // that PTS minus 9000: the origin of output time
 
-  std::array<std::uint32_t, kMaxMpegAudioTracks> mpegAudioPts{};
-  std::array<bool, kMaxMpegAudioTracks> mpegAudioPtsValid{};
   std::array<bool, kMaxMpegAudioTracks> mpegAudioStarted{};
-
-  std::array<std::uint32_t, kMaxPrivateAudioTracks> privateAudioPts{};
-  std::array<bool, kMaxPrivateAudioTracks> privateAudioPtsValid{};
   std::array<bool, kMaxPrivateAudioTracks> privateAudioStarted{};
 
-  std::uint32_t videoPts = 0;
-  bool videoPtsValid = false;
   std::uint32_t videoTime = 0;  // output video time, kept by the video handler
 
   // Nothing survives from one run to the next.
-  void reset() { *this = StreamTiming{}; }
+  void Reset() { *this = StreamTiming{}; }
 };
 
 // a - b taken modulo 2^32 and read as a signed number.

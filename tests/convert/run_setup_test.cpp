@@ -1,10 +1,10 @@
 // Run settings: output stream counts and the numbering of audio outputs.
-#include "mux/run_settings.h"
+#include "convert/run_setup.h"
 
 #include <gtest/gtest.h>
 
 #include "mux/mux_test_support.h"
-#include "mux/stream_timing.h"
+#include "convert/stream_timing.h"
 
 namespace kelvor {
 namespace {
@@ -24,27 +24,27 @@ TEST(RunSettings, CountsFollowTheSelectionAndTheConversionFlag) {
   TrackTable t = TwoMpegOnePrivate();
   RunSettings run;
 
-  run.configure(t, true);  // all tracks, converted
+  ConfigureRun(run, t, true);  // all tracks, converted
   EXPECT_EQ(run.audioTrackTotal, 3u);
   EXPECT_EQ(run.mpegOutCount, 3u);
   EXPECT_EQ(run.ac3OutCount, 0u);
 
-  run.configure(t, false);  // all tracks, AC-3 kept
+  ConfigureRun(run, t, false);  // all tracks, AC-3 kept
   EXPECT_EQ(run.mpegOutCount, 2u);
   EXPECT_EQ(run.ac3OutCount, 1u);
 
   t.selectedAudioPid = 0x201;
   t.selectedIsPrivate = true;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   EXPECT_EQ(run.mpegOutCount, 0u);
   EXPECT_EQ(run.ac3OutCount, 1u);
-  run.configure(t, true);  // one AC-3 track converted is one MPEG audio stream
+  ConfigureRun(run, t, true);  // one AC-3 track converted is one MPEG audio stream
   EXPECT_EQ(run.mpegOutCount, 1u);
   EXPECT_EQ(run.ac3OutCount, 0u);
 
   t.selectedAudioPid = 0x102;
   t.selectedIsPrivate = false;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   EXPECT_EQ(run.mpegOutCount, 1u);
   EXPECT_EQ(run.ac3OutCount, 0u);
 }
@@ -53,7 +53,7 @@ TEST(RunSettings, NumbersTracksAndSlots) {
   TrackTable t = TwoMpegOnePrivate();
   AddPrivateTrack(t, 0x202);
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   ASSERT_EQ(run.outputCount, 4u);
   // Private track j is audio track mpegAudioCount + j; with all tracks the
   // slot is the track index.
@@ -66,7 +66,7 @@ TEST(RunSettings, NumbersTracksAndSlots) {
   // One selected track always has slot 0 but keeps its track index.
   t.selectedAudioPid = 0x202;
   t.selectedIsPrivate = true;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   ASSERT_EQ(run.outputCount, 1u);
   EXPECT_EQ(run.outputs[0].track, 3u);
   EXPECT_EQ(run.outputs[0].slot, 0u);
@@ -80,7 +80,7 @@ TEST(RunSettings, ToleratesCountsBeyondTheTable) {
   t.mpegAudioCount = 200;
   t.privateAudioCount = 77;
   RunSettings run;
-  run.configure(t, false);
+  ConfigureRun(run, t, false);
   EXPECT_EQ(run.audioTrackTotal, 8u);
   EXPECT_EQ(run.outputCount, 8u);
   EXPECT_EQ(run.slotCount(), 8u);
@@ -93,7 +93,7 @@ TEST(StreamTiming, DifferencesWrapAroundAndResetClearsEverything) {
   timing.startFound = true;
   timing.privateAudioStarted[3] = true;
   timing.videoTime = 42;
-  timing.reset();
+  timing.Reset();
   EXPECT_FALSE(timing.startFound);
   EXPECT_FALSE(timing.privateAudioStarted[3]);
   EXPECT_EQ(timing.videoTime, 0u);

@@ -1,0 +1,55 @@
+#include "convert/run_setup.h"
+
+#include <algorithm>
+
+namespace kelvor {
+
+void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
+  run = RunSettings{};
+  run.videoIsH264 = tracks.videoIsH264;
+  run.videoBitRate = tracks.videoBitRate;
+  run.convertAc3ToMpeg = convert;
+  run.mpegAudioCount = std::min<std::uint32_t>(tracks.mpegAudioCount, kMaxMpegAudioTracks);
+  run.privateAudioCount = std::min<std::uint32_t>(tracks.privateAudioCount, kMaxPrivateAudioTracks);
+  run.audioTrackTotal = run.mpegAudioCount + run.privateAudioCount;
+  run.allTracks = tracks.selectedAudioPid == kAllTracks;
+
+  if (run.allTracks) {
+    run.mpegOutCount = convert ? run.audioTrackTotal : run.mpegAudioCount;
+    run.ac3OutCount = convert ? 0 : run.privateAudioCount;
+  } else if (tracks.selectedIsPrivate && !convert) {
+    run.mpegOutCount = 0;
+    run.ac3OutCount = 1;
+  } else {
+    run.mpegOutCount = 1;
+    run.ac3OutCount = 0;
+  }
+
+  run.outputCount = 0;
+  auto add = [&](std::uint32_t track, std::uint32_t pid, bool fromPrivate) {
+    AudioOutput& out = run.outputs[run.outputCount++];
+    out.track = track;
+    out.slot = run.slotOf(track);
+    out.pid = pid;
+    out.fromPrivate = fromPrivate;
+    out.ac3 = fromPrivate && !convert;
+    if (const char* code = tracks.languageFor(pid)) {
+      out.hasLanguage = true;
+      std::copy_n(code, 3, out.language.begin());
+    }
+  };
+  for (std::uint32_t i = 0; i < run.mpegAudioCount; ++i) {
+    if (run.allTracks || tracks.mpegAudioPid[i] == tracks.selectedAudioPid) {
+      add(run.mpegTrack(i), tracks.mpegAudioPid[i], false);
+      if (!run.allTracks) return;
+    }
+  }
+  for (std::uint32_t j = 0; j < run.privateAudioCount; ++j) {
+    if (run.allTracks || tracks.privateAudioPid[j] == tracks.selectedAudioPid) {
+      add(run.privateTrack(j), tracks.privateAudioPid[j], true);
+      if (!run.allTracks) return;
+    }
+  }
+}
+
+}  // namespace kelvor

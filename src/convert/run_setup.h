@@ -1,0 +1,12 @@
+#pragma once
+// Fixes a run's settings from the scan result and the user's choice.
+#include "mux/run_settings.h"
+#include "scan/track_table.h"
+
+namespace kelvor {
+
+// Which tracks are output and how their streams are numbered; `convert`
+// is the "Convert AC3 to MPEG audio" choice. Everything else is reset.
+void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert);
+
+}  // namespace kelvor
