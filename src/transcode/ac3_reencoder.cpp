@@ -1,0 +1,260 @@
+#include "transcode/ac3_reencoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "ac3dec/tables.h"
+
+namespace kelvor::transcode {
+
+namespace {
+
+constexpr int kNewExponentThreshold = 1024;     // summed |difference| over a channel's 256 bins
+constexpr int kNewLfeExponentThreshold = 28;    // over the LFE's 7 bins
+
+ac3::BitAllocParams params_of(const BlockSlot& s) {
+  return {ac3::kSlowDecay[s.sdcycod & 3], ac3::kFastDecay[s.fdcycod & 3], ac3::kSlowGain[s.sgaincod & 3],
+          ac3::kDbPerBit[s.dbpbcod & 3], ac3::kFloor[s.floorcod & 7]};
+}
+
+bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
+  return a.sdcycod == b.sdcycod && a.fdcycod == b.fdcycod && a.sgaincod == b.sgaincod && a.dbpbcod == b.dbpbcod &&
+         a.floorcod == b.floorcod;
+}
+
+}  // namespace
+
+void Ac3Reencoder::analyse(const TranscoderStream& stream, int acmod, bool lfeon) {
+  stream_ = &stream;
+  acmod_ = acmod;
+  nfchans_ = ac3::kNfchans[idx(acmod)];
+  lfeon_ = lfeon;
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (in_use(ch)) choose_exponents(ch);
+  }
+  compute_masks();
+}
+
+void Ac3Reencoder::choose_exponents(int ch) {
+  const TranscoderStream& s = *stream_;
+  const bool lfe = ch == kLfe;
+  const int bins = lfe ? kLfeBins : 256;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    Exponents& e = exps_[idx(blk)][idx(ch)];
+    e.fill(24);
+    for (int bin = 0; bin < bins; ++bin) {
+      const Q24 v = lfe ? s.lfe_coef[idx(blk)][idx(bin)] : s.coef[idx(blk)][idx(ch)][idx(bin)];
+      e[idx(bin)] = exponent_of(v);
+    }
+  }
+  // Which blocks send new exponents: block 0, and any block that differs
+  // enough from the one before it.
+  std::array<bool, kBlocksPerFrame> fresh{};
+  fresh[0] = true;
+  for (int blk = 1; blk < kBlocksPerFrame; ++blk) {
+    int diff = 0;
+    for (int bin = 0; bin < bins; ++bin)
+      diff += std::abs(exps_[idx(blk)][idx(ch)][idx(bin)] - exps_[idx(blk - 1)][idx(ch)][idx(bin)]);
+    fresh[idx(blk)] = diff >= (lfe ? kNewLfeExponentThreshold : kNewExponentThreshold);
+  }
+  // Each run of a fresh block and the reuse blocks after it shares one set:
+  // per bin the smallest exponent (largest magnitude) of the run, over the
+  // widest bandwidth of the run.
+  for (int first = 0; first < kBlocksPerFrame;) {
+    int last = first + 1;
+    while (last < kBlocksPerFrame && !fresh[idx(last)]) ++last;
+    Exponents& e = exps_[idx(first)][idx(ch)];
+    int bw = lfe ? 0 : static_cast<int>(s.slot[idx(first)].chbwcod[idx(ch)]);
+    for (int blk = first + 1; blk < last; ++blk) {
+      const Exponents& other = exps_[idx(blk)][idx(ch)];
+      for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = std::min(e[idx(bin)], other[idx(bin)]);
+      if (!lfe) bw = std::max(bw, static_cast<int>(s.slot[idx(blk)].chbwcod[idx(ch)]));
+    }
+    const int run = last - first;
+    const Strategy strategy = lfe ? kD15 : (run == 1 ? kD45 : (run <= 3 ? kD25 : kD15));
+    bw_[idx(first)][idx(ch)] = bw;
+    process_exponents(strategy, end_of(first, ch), e);
+    strategy_[idx(first)][idx(ch)] = strategy;
+    for (int blk = first + 1; blk < last; ++blk) {
+      exps_[idx(blk)][idx(ch)] = e;
+      bw_[idx(blk)][idx(ch)] = bw;
+      strategy_[idx(blk)][idx(ch)] = kReuse;
+    }
+    first = last;
+  }
+}
+
+void Ac3Reencoder::compute_masks() {
+  const TranscoderStream& s = *stream_;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const ac3::BitAllocParams params = params_of(slot);
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
+      if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
+        const BlockSlot& prev = s.slot[idx(blk - 1)];
+        const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
+        const bool same = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod &&
+                          prev.sgaincod == slot.sgaincod && prev.dbpbcod == slot.dbpbcod && prev_fgaincod == fgaincod;
+        if (same) {
+          masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
+          continue;
+        }
+      }
+      ac3::MaskInput in;
+      in.start = 0;
+      in.end = end_of(blk, ch);
+      in.fgain = ac3::kFastGain[fgaincod & 7];
+      ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, masks_[idx(blk)][idx(ch)]);
+    }
+  }
+}
+
+std::uint32_t Ac3Reencoder::side_information_bits() const {
+  const TranscoderStream& s = *stream_;
+  std::uint32_t bits = 0;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const BlockSlot* prev = blk > 0 ? &s.slot[idx(blk - 1)] : nullptr;
+    const auto n = static_cast<std::uint32_t>(nfchans_);
+    bits += 2 * n;                                                  // blksw, dithflag
+    bits += 1 + ((prev ? prev->dynrng : 0) != slot.dynrng ? 8 : 0);  // dynrnge, dynrng
+    if (acmod_ == 0) bits += 1 + ((prev ? prev->dynrng2 : 0) != slot.dynrng2 ? 8 : 0);
+    bits += blk == 0 ? 2 : 1;                                       // cplstre, cplinu
+    if (acmod_ == 2) bits += blk == 0 ? 5 : 1;                      // rematstr, rematflg
+    bits += 2 * n + (lfeon_ ? 1 : 0);                               // chexpstr, lfeexpstr
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      const Strategy st = strategy_[idx(blk)][idx(ch)];
+      if (st != kReuse) bits += 6 + 4 + 7 * static_cast<std::uint32_t>(exponent_values(st, end_of(blk, ch)) / 3) + 2;
+    }
+    if (lfeon_ && strategy_[idx(blk)][kLfe] != kReuse) bits += 4 + 2 * 7;
+    bits += 1 + ((!prev || !same_allocation_codes(*prev, slot)) ? 11 : 0);  // baie
+    bool new_gains = !prev || (lfeon_ && prev->lfe_fgaincod != slot.lfe_fgaincod);
+    for (int ch = 0; ch < nfchans_; ++ch) new_gains = new_gains || prev->fgaincod[idx(ch)] != slot.fgaincod[idx(ch)];
+    bits += 1 + (new_gains ? 6 + 7 * n + (lfeon_ ? 7 : 0) : 0);     // snroffste
+    bits += 2;                                                      // deltbaie, skiple
+  }
+  return bits;
+}
+
+void Ac3Reencoder::compute_pointers(int a) {
+  const int snroffset = 4 * a - 960;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
+                       bap_[idx(blk)][idx(ch)]);
+    }
+  }
+}
+
+std::uint32_t Ac3Reencoder::frame_mantissa_bits(int a) {
+  compute_pointers(a);
+  std::uint32_t bits = 0;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    BapHistogram hist{};
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (in_use(ch)) add_to_histogram(bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), hist);
+    }
+    bits += block_mantissa_bits(hist);
+  }
+  return bits;
+}
+
+bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget) {
+  int a = 512;
+  int step = 512;
+  int best = -1;
+  int tried = -1;
+  do {
+    step /= 2;
+    tried = a;
+    const std::uint32_t bits = frame_mantissa_bits(a);
+    if (bits > mantissa_budget) {
+      a -= step;
+    } else {
+      best = a;
+      chosen_bits_ = bits;
+      a += step;
+    }
+  } while (step != 0);
+  if (best < 0) return false;
+  csnroffst_ = best >> 4;
+  fsnroffst_ = best & 15;
+  if (best != tried) compute_pointers(best);  // the pointers of the trial that fitted
+  return true;
+}
+
+void Ac3Reencoder::write_blocks(BitWriter& bw) {
+  const TranscoderStream& s = *stream_;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const BlockSlot* prev = blk > 0 ? &s.slot[idx(blk - 1)] : nullptr;
+    const auto& strategy = strategy_[idx(blk)];
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(slot.blksw[idx(ch)], 1);
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(slot.dithflag[idx(ch)], 1);
+    const auto gain = [&](std::uint32_t value, std::uint32_t before) {
+      bw.put_bits(value != before ? 1 : 0, 1);
+      if (value != before) bw.put_bits(value, 8);
+    };
+    gain(slot.dynrng, prev ? prev->dynrng : 0);
+    if (acmod_ == 0) gain(slot.dynrng2, prev ? prev->dynrng2 : 0);
+    bw.put_bits(blk == 0 ? 1 : 0, 1);  // cplstre
+    if (blk == 0) bw.put_bits(0, 1);    // cplinu
+    if (acmod_ == 2) {
+      bw.put_bits(blk == 0 ? 1 : 0, 1);  // rematstr
+      if (blk == 0) bw.put_bits(0, 4);   // rematflg
+    }
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(strategy[idx(ch)], 2);
+    if (lfeon_) bw.put_bits(strategy[kLfe] != kReuse ? 1 : 0, 1);
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      if (strategy[idx(ch)] != kReuse) bw.put_bits(static_cast<std::uint32_t>(bw_[idx(blk)][idx(ch)]), 6);
+    }
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      if (strategy[idx(ch)] == kReuse) continue;
+      encode_exponents(strategy[idx(ch)], end_of(blk, ch), exps_[idx(blk)][idx(ch)], bw);
+      bw.put_bits(0, 2);  // gainrng
+    }
+    if (lfeon_ && strategy[kLfe] != kReuse) encode_exponents(kD15, kLfeBins, exps_[idx(blk)][kLfe], bw);
+    const bool baie = !prev || !same_allocation_codes(*prev, slot);
+    bw.put_bits(baie ? 1 : 0, 1);
+    if (baie) {
+      bw.put_bits(slot.sdcycod, 2);
+      bw.put_bits(slot.fdcycod, 2);
+      bw.put_bits(slot.sgaincod, 2);
+      bw.put_bits(slot.dbpbcod, 2);
+      bw.put_bits(slot.floorcod, 3);
+    }
+    bool new_gains = !prev || (lfeon_ && prev->lfe_fgaincod != slot.lfe_fgaincod);
+    for (int ch = 0; ch < nfchans_; ++ch) new_gains = new_gains || prev->fgaincod[idx(ch)] != slot.fgaincod[idx(ch)];
+    bw.put_bits(new_gains ? 1 : 0, 1);  // snroffste
+    if (new_gains) {
+      bw.put_bits(static_cast<std::uint32_t>(csnroffst_), 6);
+      for (int ch = 0; ch < nfchans_; ++ch) {
+        bw.put_bits(static_cast<std::uint32_t>(fsnroffst_), 4);
+        bw.put_bits(slot.fgaincod[idx(ch)], 3);
+      }
+      if (lfeon_) {
+        bw.put_bits(static_cast<std::uint32_t>(fsnroffst_), 4);
+        bw.put_bits(slot.lfe_fgaincod, 3);
+      }
+    }
+    bw.put_bits(0, 1);  // deltbaie
+    bw.put_bits(0, 1);  // skiple
+
+    quantiser_.start_block();
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      const Q24* coef = ch == kLfe ? s.lfe_coef[idx(blk)].data() : s.coef[idx(blk)][idx(ch)].data();
+      quantiser_.quantise(coef, exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
+                          end_of(blk, ch), codes_[idx(ch)].data());
+    }
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), bw);
+    }
+  }
+}
+
+}  // namespace kelvor::transcode

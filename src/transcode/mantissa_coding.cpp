@@ -1,0 +1,88 @@
+#include "transcode/mantissa_coding.h"
+
+#include <algorithm>
+
+#include "ac3dec/tables.h"
+
+namespace kelvor::transcode {
+
+namespace {
+
+constexpr std::size_t idx(int i) { return static_cast<std::size_t>(i); }
+
+// Bits of one code by pointer; for the grouped quantisers, of a group code.
+constexpr std::array<std::uint8_t, 16> kCodeBits = {0, 5, 7, 3, 7, 4, 5, 6, 7, 8, 9, 10, 11, 12, 14, 16};
+
+// Index of the level nearest to |coef| << exp among `levels` symmetric levels.
+std::uint32_t symmetric_index(Q24 coef, std::int32_t exp, std::uint32_t levels) {
+  const std::int64_t magnitude = coef < 0 ? -static_cast<std::int64_t>(coef) : coef;
+  const std::int64_t x = magnitude << exp;
+  const std::uint32_t half = (levels - 1) / 2;
+  const auto c = static_cast<std::uint32_t>(std::min<std::int64_t>((((levels * x) >> 24) + 1) >> 1, half));
+  return coef >= 0 ? half + c : half - c;
+}
+
+// A two's-complement code of `bits` bits for coef << exp.
+std::uint16_t linear_code(Q24 coef, std::int32_t exp, unsigned bits) {
+  const int a = static_cast<int>(bits) + exp;
+  const std::int64_t q = a > 24 ? static_cast<std::int64_t>(coef) * (std::int64_t{1} << (a - 25))
+                                : ((static_cast<std::int64_t>(coef) >> (24 - a)) + 1) >> 1;
+  const std::int64_t limit = std::int64_t{1} << (bits - 1);
+  const std::int64_t clamped = std::clamp(q, -limit, limit - 1);
+  return static_cast<std::uint16_t>(static_cast<std::uint64_t>(clamped) & ((1u << bits) - 1u));
+}
+
+}  // namespace
+
+void add_to_histogram(const std::uint8_t* bap, int end, BapHistogram& hist) {
+  for (int bin = 0; bin < end; ++bin) ++hist[bap[idx(bin)] & 15u];
+}
+
+std::uint32_t block_mantissa_bits(const BapHistogram& hist) {
+  std::uint32_t bits = 5 * ((hist[1] + 2) / 3) + 7 * ((hist[2] + 2) / 3) + 7 * ((hist[4] + 1) / 2);
+  for (const std::size_t p : {std::size_t{3}, std::size_t{5}}) bits += kCodeBits[p] * hist[p];
+  for (std::size_t p = 6; p < 16; ++p) bits += kCodeBits[p] * hist[p];
+  return bits;
+}
+
+void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap, int end,
+                                 std::uint16_t* codes) {
+  // Group g's members multiply their index by these weights.
+  static constexpr std::array<std::array<std::uint16_t, 3>, 3> kWeights = {{{9, 3, 1}, {25, 5, 1}, {11, 1, 0}}};
+  static constexpr std::array<int, 3> kMembers = {3, 3, 2};
+  static constexpr std::array<std::uint32_t, 3> kLevels = {3, 5, 11};
+  for (int bin = 0; bin < end; ++bin) {
+    const auto b = idx(bin);
+    const unsigned p = bap[b] & 15u;
+    if (p == 0) {
+      codes[b] = 0;
+    } else if (p == 1 || p == 2 || p == 4) {
+      const std::size_t g = p == 4 ? 2 : p - 1;
+      OpenGroup& open = open_[g];
+      const std::uint32_t index = symmetric_index(coef[b], exps[b], kLevels[g]);
+      if (open.members == 0) {
+        open.code = &codes[b];
+        *open.code = 0;
+      } else {
+        codes[b] = kInGroup;
+      }
+      *open.code = static_cast<std::uint16_t>(*open.code + kWeights[g][idx(open.members)] * index);
+      open.members = (open.members + 1) % kMembers[g];
+    } else if (p == 3 || p == 5) {
+      codes[b] = static_cast<std::uint16_t>(symmetric_index(coef[b], exps[b], p == 3 ? 7 : 15));
+    } else {
+      codes[b] = linear_code(coef[b], exps[b], ac3::kMantissaBits[p]);
+    }
+  }
+}
+
+void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& bw) {
+  for (int bin = 0; bin < end; ++bin) {
+    const auto b = idx(bin);
+    const unsigned p = bap[b] & 15u;
+    const bool grouped = p == 1 || p == 2 || p == 4;
+    if (p != 0 && !(grouped && codes[b] == kInGroup)) bw.put_bits(codes[b], kCodeBits[p]);
+  }
+}
+
+}  // namespace kelvor::transcode
