@@ -29,23 +29,68 @@ void Ac3Reencoder::analyse(const TranscoderStream& stream, int acmod, bool lfeon
   acmod_ = acmod;
   nfchans_ = ac3::kNfchans[idx(acmod)];
   lfeon_ = lfeon;
+  for (auto& flags : remat_) flags.fill(false);
+  if (acmod == 2) choose_rematrixing();
   for (int ch = 0; ch < kChannels; ++ch) {
     if (in_use(ch)) choose_exponents(ch);
   }
   compute_masks();
 }
 
+const Q24* Ac3Reencoder::coef_of(int blk, int ch) const {
+  if (ch == kLfe) return stream_->lfe_coef[idx(blk)].data();
+  if (acmod_ == 2) return stereo_[idx(blk)][idx(ch)].data();
+  return stream_->coef[idx(blk)][idx(ch)].data();
+}
+
+// A rematrixed stereo band mixes both channels, so a pair shares the wider
+// of its two bandwidths.
+std::uint32_t Ac3Reencoder::band_code(int blk, int ch) const {
+  const BlockSlot& slot = stream_->slot[idx(blk)];
+  return acmod_ == 2 ? std::max(slot.chbwcod[0], slot.chbwcod[1]) : slot.chbwcod[idx(ch)];
+}
+
+void Ac3Reencoder::choose_rematrixing() {
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    auto& left = stereo_[idx(blk)][0];
+    auto& right = stereo_[idx(blk)][1];
+    left = stream_->coef[idx(blk)][0];
+    right = stream_->coef[idx(blk)][1];
+    for (int band = 0; band < 4; ++band) {
+      // Energies of left, right, sum half and difference half.
+      std::array<std::int64_t, 4> energy{};
+      for (int bin = ac3::kRematBand[idx(band)]; bin < ac3::kRematBand[idx(band + 1)]; ++bin) {
+        const std::int64_t l = left[idx(bin)] >> 4;
+        const std::int64_t r = right[idx(bin)] >> 4;
+        const std::int64_t m = (l + r) >> 1;
+        const std::int64_t d = (l - r) >> 1;
+        energy[0] += l * l;
+        energy[1] += r * r;
+        energy[2] += m * m;
+        energy[3] += d * d;
+      }
+      const bool remat = std::min(energy[2], energy[3]) < std::min(energy[0], energy[1]);
+      remat_[idx(blk)][idx(band)] = remat;
+      if (!remat) continue;
+      // The decoder rebuilds left = m + d and right = m - d.
+      for (int bin = ac3::kRematBand[idx(band)]; bin < ac3::kRematBand[idx(band + 1)]; ++bin) {
+        const std::int64_t l = left[idx(bin)];
+        const std::int64_t r = right[idx(bin)];
+        left[idx(bin)] = static_cast<Q24>((l + r) >> 1);
+        right[idx(bin)] = static_cast<Q24>((l - r) >> 1);
+      }
+    }
+  }
+}
+
 void Ac3Reencoder::choose_exponents(int ch) {
-  const TranscoderStream& s = *stream_;
   const bool lfe = ch == kLfe;
   const int bins = lfe ? kLfeBins : 256;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
     Exponents& e = exps_[idx(blk)][idx(ch)];
     e.fill(24);
-    for (int bin = 0; bin < bins; ++bin) {
-      const Q24 v = lfe ? s.lfe_coef[idx(blk)][idx(bin)] : s.coef[idx(blk)][idx(ch)][idx(bin)];
-      e[idx(bin)] = exponent_of(v);
-    }
+    const Q24* coef = coef_of(blk, ch);
+    for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = exponent_of(coef[idx(bin)]);
   }
   // Which blocks send new exponents: block 0, and any block that differs
   // enough from the one before it.
@@ -64,11 +109,11 @@ void Ac3Reencoder::choose_exponents(int ch) {
     int last = first + 1;
     while (last < kBlocksPerFrame && !fresh[idx(last)]) ++last;
     Exponents& e = exps_[idx(first)][idx(ch)];
-    int bw = lfe ? 0 : static_cast<int>(s.slot[idx(first)].chbwcod[idx(ch)]);
+    int bw = lfe ? 0 : static_cast<int>(band_code(first, ch));
     for (int blk = first + 1; blk < last; ++blk) {
       const Exponents& other = exps_[idx(blk)][idx(ch)];
       for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = std::min(e[idx(bin)], other[idx(bin)]);
-      if (!lfe) bw = std::max(bw, static_cast<int>(s.slot[idx(blk)].chbwcod[idx(ch)]));
+      if (!lfe) bw = std::max(bw, static_cast<int>(band_code(blk, ch)));
     }
     const int run = last - first;
     const Strategy strategy = lfe ? kD15 : (run == 1 ? kD45 : (run <= 3 ? kD25 : kD15));
@@ -122,7 +167,7 @@ std::uint32_t Ac3Reencoder::side_information_bits() const {
     bits += 1 + ((prev ? prev->dynrng : 0) != slot.dynrng ? 8 : 0);  // dynrnge, dynrng
     if (acmod_ == 0) bits += 1 + ((prev ? prev->dynrng2 : 0) != slot.dynrng2 ? 8 : 0);
     bits += blk == 0 ? 2 : 1;                                       // cplstre, cplinu
-    if (acmod_ == 2) bits += blk == 0 ? 5 : 1;                      // rematstr, rematflg
+    if (acmod_ == 2) bits += new_rematrixing(blk) ? 5 : 1;          // rematstr, rematflg
     bits += 2 * n + (lfeon_ ? 1 : 0);                               // chexpstr, lfeexpstr
     for (int ch = 0; ch < nfchans_; ++ch) {
       const Strategy st = strategy_[idx(blk)][idx(ch)];
@@ -204,8 +249,10 @@ void Ac3Reencoder::write_blocks(BitWriter& bw) {
     bw.put_bits(blk == 0 ? 1 : 0, 1);  // cplstre
     if (blk == 0) bw.put_bits(0, 1);    // cplinu
     if (acmod_ == 2) {
-      bw.put_bits(blk == 0 ? 1 : 0, 1);  // rematstr
-      if (blk == 0) bw.put_bits(0, 4);   // rematflg
+      bw.put_bits(new_rematrixing(blk) ? 1 : 0, 1);  // rematstr
+      if (new_rematrixing(blk)) {
+        for (const bool flag : remat_[idx(blk)]) bw.put_bits(flag ? 1 : 0, 1);
+      }
     }
     for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(strategy[idx(ch)], 2);
     if (lfeon_) bw.put_bits(strategy[kLfe] != kReuse ? 1 : 0, 1);
@@ -247,8 +294,7 @@ void Ac3Reencoder::write_blocks(BitWriter& bw) {
     quantiser_.start_block();
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      const Q24* coef = ch == kLfe ? s.lfe_coef[idx(blk)].data() : s.coef[idx(blk)][idx(ch)].data();
-      quantiser_.quantise(coef, exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
+      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
                           end_of(blk, ch), codes_[idx(ch)].data());
     }
     for (int ch = 0; ch < kChannels; ++ch) {

@@ -3,8 +3,10 @@
 // taken afresh from the coefficients and shared over runs of similar
 // blocks, the bit allocation with the input's parameter codes, one SNR
 // offset for the frame found by halving so that the frame fits, and the
-// mantissas quantised and packed. No coupling, rematrixing, delta
-// allocation or skip fields.
+// mantissas quantised and packed. Stereo bands whose sum or difference is
+// much quieter than either channel are sent rematrixed (as sum and
+// difference halves), so that a pair of alike channels costs the bits of
+// little more than one. No coupling, delta allocation or skip fields.
 #include <array>
 #include <cstdint>
 
@@ -41,6 +43,7 @@ class Ac3Reencoder {
   // Inspection for tests.
   Strategy strategy(int blk, int ch) const { return strategy_[idx(blk)][idx(ch)]; }
   const Exponents& exponents(int blk, int ch) const { return exps_[idx(blk)][idx(ch)]; }
+  bool rematflg(int blk, int band) const { return remat_[idx(blk)][idx(band)]; }
   int csnroffst() const { return csnroffst_; }
   int fsnroffst() const { return fsnroffst_; }
   std::uint32_t chosen_mantissa_bits() const { return chosen_bits_; }
@@ -49,6 +52,10 @@ class Ac3Reencoder {
   static constexpr std::size_t idx(int i) { return static_cast<std::size_t>(i); }
   int end_of(int blk, int ch) const { return ch == kLfe ? kLfeBins : 3 * bw_[idx(blk)][idx(ch)] + 73; }
   bool in_use(int ch) const { return ch < nfchans_ || (ch == kLfe && lfeon_); }
+  const Q24* coef_of(int blk, int ch) const;
+  std::uint32_t band_code(int blk, int ch) const;
+  void choose_rematrixing();
+  bool new_rematrixing(int blk) const { return blk == 0 || remat_[idx(blk)] != remat_[idx(blk - 1)]; }
   void choose_exponents(int ch);
   void compute_masks();
   void compute_pointers(int a);
@@ -57,6 +64,8 @@ class Ac3Reencoder {
   int acmod_ = 0;
   int nfchans_ = 0;
   bool lfeon_ = false;
+  std::array<std::array<ChannelCoefs, 2>, kBlocksPerFrame> stereo_{};  // a stereo pair after rematrixing
+  std::array<std::array<bool, 4>, kBlocksPerFrame> remat_{};
   std::array<std::array<Exponents, kChannels>, kBlocksPerFrame> exps_{};
   std::array<std::array<Strategy, kChannels>, kBlocksPerFrame> strategy_{};
   std::array<std::array<int, kChannels>, kBlocksPerFrame> bw_{};
