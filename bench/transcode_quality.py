@@ -14,7 +14,7 @@ SNR is over all channels after aligning each route to the reference by the
 lag (0..2048 samples) that maximises correlation; the first and last frame
 are left out.
 
-Usage: transcode_quality.py KELVOR_CLI OUT_DIR [--min-margin DB] INPUT...
+Usage: transcode_quality.py [--generate] [--min-margin DB] KELVOR_CLI OUT_DIR [INPUT...]
   --generate      make the ffmpeg-encoded test inputs in OUT_DIR first
   --min-margin D  exit 1 when ours is more than D dB below ffmpeg's route
 """
