@@ -16,6 +16,7 @@ are left out.
 
 Usage: transcode_quality.py [--generate] [--min-margin DB] KELVOR_CLI OUT_DIR [INPUT...]
   --generate      make the ffmpeg-encoded test inputs in OUT_DIR first
+  --quick         with --generate: only two of them (a check for CI)
   --min-margin D  exit 1 when ours is more than D dB below ffmpeg's route
 """
 import argparse
@@ -24,7 +25,11 @@ import os
 import subprocess
 import sys
 
-import numpy as np
+try:
+    import numpy as np
+except ImportError:  # lets a test runner report the check as skipped
+    print("numpy is not installed", file=sys.stderr)
+    sys.exit(77)
 
 RATE = 48000
 
@@ -79,18 +84,21 @@ def snr(ref, x):
     return 10 * np.log10(p_sig / p_err)
 
 
-def generate(out_dir):
+def generate(out_dir, quick=False):
     """ffmpeg-made E-AC-3: 5.1 and stereo, 192k..1M, tonal and pink noise."""
     made = []
+    wanted = {"tone_51_384k.eac3", "chirp_stereo_192k.eac3"}
     sources = {
         "tone": "sine=frequency=440:sample_rate=48000:duration=6,volume=0.5",
         "chirp": "aevalsrc='0.3*sin(2*PI*(200+900*t)*t)+0.2*sin(2*PI*3150*t)':s=48000:d=6",
-        "pink": "anoisesrc=color=pink:sample_rate=48000:duration=6:amplitude=0.3",
+        "pink": "anoisesrc=color=pink:seed=42:sample_rate=48000:duration=6:amplitude=0.3",
     }
     for name, src in sources.items():
         for layout, rates in (("5.1", ("384k", "1024k")), ("stereo", ("192k", "640k"))):
             for rate in rates:
                 path = os.path.join(out_dir, f"{name}_{layout.replace('.', '')}_{rate}.eac3")
+                if quick and os.path.basename(path) not in wanted:
+                    continue
                 if not os.path.exists(path):
                     run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", src,
                          "-af", f"aformat=channel_layouts={layout}" if layout == "stereo" else
@@ -106,12 +114,13 @@ def main():
     ap.add_argument("out_dir")
     ap.add_argument("inputs", nargs="*")
     ap.add_argument("--generate", action="store_true")
+    ap.add_argument("--quick", action="store_true")
     ap.add_argument("--min-margin", type=float, default=None)
     args = ap.parse_args()
     os.makedirs(args.out_dir, exist_ok=True)
     inputs = list(args.inputs)
     if args.generate:
-        inputs = generate(args.out_dir) + inputs
+        inputs = generate(args.out_dir, args.quick) + inputs
     print(f"{'stream':34} {'kbit/s':>7} {'ours dB':>8} {'ffmpeg dB':>9} {'ceiling dB':>10}")
     worst = float("inf")
     for path in inputs:

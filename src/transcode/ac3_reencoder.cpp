@@ -12,14 +12,21 @@ namespace {
 constexpr int kNewExponentThreshold = 1024;     // summed |difference| over a channel's 256 bins
 constexpr int kNewLfeExponentThreshold = 28;    // over the LFE's 7 bins
 
+// The dB-per-bit knee goes out at its highest code whatever the input
+// used: the output has at least twice the input's bytes, and with the
+// highest knee they go where the signal is (measured with
+// bench/transcode_quality.py: up to 4 dB better on dense stereo and 5.1
+// noise, at most 0.5 dB worse on pure tones that stay well above ffmpeg's
+// route).
+constexpr std::uint32_t kDbPerBitCode = 3;
+
 ac3::BitAllocParams params_of(const BlockSlot& s) {
   return {ac3::kSlowDecay[s.sdcycod & 3], ac3::kFastDecay[s.fdcycod & 3], ac3::kSlowGain[s.sgaincod & 3],
-          ac3::kDbPerBit[s.dbpbcod & 3], ac3::kFloor[s.floorcod & 7]};
+          ac3::kDbPerBit[kDbPerBitCode], ac3::kFloor[s.floorcod & 7]};
 }
 
 bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
-  return a.sdcycod == b.sdcycod && a.fdcycod == b.fdcycod && a.sgaincod == b.sgaincod && a.dbpbcod == b.dbpbcod &&
-         a.floorcod == b.floorcod;
+  return a.sdcycod == b.sdcycod && a.fdcycod == b.fdcycod && a.sgaincod == b.sgaincod && a.floorcod == b.floorcod;
 }
 
 }  // namespace
@@ -141,7 +148,7 @@ void Ac3Reencoder::compute_masks() {
         const BlockSlot& prev = s.slot[idx(blk - 1)];
         const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
         const bool same = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod &&
-                          prev.sgaincod == slot.sgaincod && prev.dbpbcod == slot.dbpbcod && prev_fgaincod == fgaincod;
+                          prev.sgaincod == slot.sgaincod && prev_fgaincod == fgaincod;
         if (same) {
           masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
           continue;
@@ -271,7 +278,7 @@ void Ac3Reencoder::write_blocks(BitWriter& bw) {
       bw.put_bits(slot.sdcycod, 2);
       bw.put_bits(slot.fdcycod, 2);
       bw.put_bits(slot.sgaincod, 2);
-      bw.put_bits(slot.dbpbcod, 2);
+      bw.put_bits(kDbPerBitCode, 2);
       bw.put_bits(slot.floorcod, 3);
     }
     bool new_gains = !prev || (lfeon_ && prev->lfe_fgaincod != slot.lfe_fgaincod);
