@@ -1,10 +1,9 @@
 #pragma once
 // Encodes six stored blocks as the audio blocks of an AC-3 frame: exponents
 // taken afresh from the coefficients and shared over runs of similar
-// blocks, the bit allocation with the input's parameter codes (the dB-per-bit
-// knee excepted), one SNR
-// offset for the frame found by halving so that the frame fits, and the
-// mantissas quantised and packed. Stereo bands whose sum or difference is
+// blocks, the bit allocation with the input's parameter codes (the
+// dB-per-bit knee excepted), one SNR offset for the frame found by halving
+// so that the frame fits, and the mantissas quantised and packed. Stereo bands whose sum or difference is
 // much quieter than either channel are sent rematrixed (as sum and
 // difference halves), so that a pair of alike channels costs the bits of
 // little more than one. No coupling, delta allocation or skip fields.
