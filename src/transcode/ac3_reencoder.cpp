@@ -142,6 +142,7 @@ void Ac3Reencoder::compute_masks() {
     const BlockSlot& slot = s.slot[idx(blk)];
     const ac3::BitAllocParams params = params_of(slot);
     for (int ch = 0; ch < kChannels; ++ch) {
+      same_as_previous_[idx(blk)][idx(ch)] = false;
       if (!in_use(ch)) continue;
       const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
       if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
@@ -151,6 +152,7 @@ void Ac3Reencoder::compute_masks() {
                           prev.sgaincod == slot.sgaincod && prev_fgaincod == fgaincod;
         if (same) {
           masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
+          same_as_previous_[idx(blk)][idx(ch)] = prev.floorcod == slot.floorcod;
           continue;
         }
       }
@@ -203,39 +205,54 @@ void Ac3Reencoder::compute_pointers(int a) {
 }
 
 std::uint32_t Ac3Reencoder::frame_mantissa_bits(int a) {
-  compute_pointers(a);
+  const int snroffset = 4 * a - 960;
+  std::array<std::uint64_t, kChannels> channel{};
   std::uint32_t bits = 0;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    BapHistogram hist{};
+    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
+    std::uint64_t block = 0;
     for (int ch = 0; ch < kChannels; ++ch) {
-      if (in_use(ch)) add_to_histogram(bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), hist);
+      if (!in_use(ch)) continue;
+      if (!same_as_previous_[idx(blk)][idx(ch)]) {
+        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
+        channel[idx(ch)] = packed_channel_bits(m.psd.data(), m.mask.data(), end_of(blk, ch), snroffset, floor);
+      }
+      block += channel[idx(ch)];
     }
-    bits += block_mantissa_bits(hist);
+    bits += packed_block_bits(block);
   }
   return bits;
 }
 
-bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget) {
-  int a = 512;
-  int step = 512;
-  int best = -1;
-  int tried = -1;
-  do {
-    step /= 2;
-    tried = a;
+bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
+  // lo fits (0 stands for "none found"), hi does not (1024 for "none tried").
+  int lo = 0;
+  int hi = 1024;
+  std::uint32_t lo_bits = 0;
+  const auto fits = [&](int a) {
     const std::uint32_t bits = frame_mantissa_bits(a);
     if (bits > mantissa_budget) {
-      a -= step;
-    } else {
-      best = a;
-      chosen_bits_ = bits;
-      a += step;
+      hi = a;
+      return false;
     }
-  } while (step != 0);
-  if (best < 0) return false;
-  csnroffst_ = best >> 4;
-  fsnroffst_ = best & 15;
-  if (best != tried) compute_pointers(best);  // the pointers of the trial that fitted
+    lo = a;
+    lo_bits = bits;
+    return true;
+  };
+  // Outward from the hint in growing steps, then halving in between.
+  const int start = std::clamp(hint, 1, 1023);
+  const bool up = fits(start);
+  for (int step = 1;; step *= 2) {
+    const int a = up ? lo + step : hi - step;
+    if (a <= lo || a >= hi) break;
+    if (fits(a) != up) break;
+  }
+  while (hi - lo > 1) fits((lo + hi) / 2);
+  if (lo == 0) return false;
+  csnroffst_ = lo >> 4;
+  fsnroffst_ = lo & 15;
+  chosen_bits_ = lo_bits;
+  compute_pointers(lo);
   return true;
 }
 

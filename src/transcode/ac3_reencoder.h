@@ -33,9 +33,10 @@ class Ac3Reencoder {
   // Mantissa bits of the whole frame at SNR offset code a = 16 csnroffst + fsnroffst.
   std::uint32_t frame_mantissa_bits(int a);
 
-  // The halving search over a for the largest mantissa count within
-  // `mantissa_budget`; false when no offset fits.
-  bool choose_snr_offset(std::int64_t mantissa_budget);
+  // The largest a in 1..1023 whose mantissas fit `mantissa_budget` (the bit
+  // count grows with a), searched outward from `hint` (the offset of the
+  // stream's previous frame) and then by halving; false when none fits.
+  bool choose_snr_offset(std::int64_t mantissa_budget, int hint = 512);
 
   // The six audio blocks at the chosen offset.
   void write_blocks(BitWriter& bw);
@@ -70,6 +71,9 @@ class Ac3Reencoder {
   std::array<std::array<Strategy, kChannels>, kBlocksPerFrame> strategy_{};
   std::array<std::array<int, kChannels>, kBlocksPerFrame> bw_{};
   std::array<std::array<ac3::MaskResult, kChannels>, kBlocksPerFrame> masks_{};
+  // The block's pointers equal the previous block's at every offset: same
+  // exponents, mask and floor.
+  std::array<std::array<bool, kChannels>, kBlocksPerFrame> same_as_previous_{};
   std::array<std::array<std::array<std::uint8_t, 256>, kChannels>, kBlocksPerFrame> bap_{};
   std::array<std::array<std::uint16_t, 256>, kChannels> codes_{};
   int csnroffst_ = 0;

@@ -15,14 +15,27 @@ class BitWriter {
   void put_bits(std::uint32_t value, unsigned n) {
     acc_ = (acc_ << n) | (value & ((1u << n) - 1u));
     pending_ += n;
+    if (pending_ >= 32) {  // four bytes at a time; at most 47 bits are pending
+      pending_ -= 32;
+      const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
+      if (bytes_ + 4 <= out_.size()) {
+        out_[bytes_] = static_cast<std::uint8_t>(word >> 24);
+        out_[bytes_ + 1] = static_cast<std::uint8_t>(word >> 16);
+        out_[bytes_ + 2] = static_cast<std::uint8_t>(word >> 8);
+        out_[bytes_ + 3] = static_cast<std::uint8_t>(word);
+        bytes_ += 4;
+      } else {
+        for (int shift = 24; shift >= 0; shift -= 8) store(static_cast<std::uint8_t>(word >> shift));
+      }
+    }
+  }
+
+  // Stores the pending bits, the last byte padded with zeros.
+  void flush() {
     while (pending_ >= 8) {
       pending_ -= 8;
       store(static_cast<std::uint8_t>(acc_ >> pending_));
     }
-  }
-
-  // Stores a partial last byte, padded with zeros.
-  void flush() {
     if (pending_ > 0) store(static_cast<std::uint8_t>(acc_ << (8 - pending_)));
     pending_ = 0;
   }
@@ -41,7 +54,7 @@ class BitWriter {
   }
 
   std::span<std::uint8_t> out_;
-  std::uint32_t acc_ = 0;
+  std::uint64_t acc_ = 0;
   unsigned pending_ = 0;
   std::size_t bytes_ = 0;
   bool overflowed_ = false;

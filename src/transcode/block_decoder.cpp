@@ -30,7 +30,7 @@ bool BlockDecoder::decode_block(BitReader& br, FrameState& fs, int blk, Ac3Dithe
                                 std::array<ChannelCoefs, kMaxChannels>& coef, std::array<Q24, kLfeBins>& lfe_coef) {
   BlockChanges changes;
   if (!parse_audio_block(br, fs, blk, changes)) return false;
-  if (changes.any()) allocate(fs);
+  if (changes.any()) allocate(fs, changes);
   if (!read_mantissas(br, fs, blk, dither)) return false;
 
   if (fs.cplinu) {
@@ -53,16 +53,20 @@ bool BlockDecoder::decode_block(BitReader& br, FrameState& fs, int blk, Ac3Dithe
   return true;
 }
 
-void BlockDecoder::allocate(FrameState& fs) {
+void BlockDecoder::allocate(FrameState& fs, const BlockChanges& changes) {
   bool all_zero = fs.csnroffst == -240 && (!fs.cplinu || fs.fsnroffst[kCpl] == 0) &&
                   (!fs.lfeon || fs.fsnroffst[kLfe] == 0);
   for (int ch = 0; ch < fs.nfchans; ++ch) all_zero = all_zero && fs.fsnroffst[idx(ch)] == 0;
+  // Leaving the all-zero state needs every channel anew.
+  const bool all = changes.all || all_zero != all_zero_;
+  all_zero_ = all_zero;
   if (all_zero) {  // nothing coded: every mantissa is zero or dither
     for (auto& bap : fs.bap) bap.fill(0);
     return;
   }
   const BitAllocParams params{fs.sdecay, fs.fdecay, fs.sgain, fs.dbknee, fs.floor};
   const auto run = [&](std::size_t slot, int start, int end, int fastleak, int slowleak, const DeltaAllocation* dba) {
+    if (!all && !changes.slot[slot]) return;  // nothing this channel's pointers depend on changed
     MaskInput in;
     in.start = start;
     in.end = end;

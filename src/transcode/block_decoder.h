@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "ac3dec/aht.h"
+#include "ac3dec/audio_block.h"
 #include "ac3dec/bit_allocation.h"
 #include "ac3dec/coefficient_tools.h"
 #include "ac3dec/dither.h"
@@ -27,7 +28,7 @@ class BlockDecoder {
                     std::array<ChannelCoefs, kMaxChannels>& coef, std::array<Q24, kLfeBins>& lfe_coef);
 
  private:
-  void allocate(ac3::FrameState& fs);
+  void allocate(ac3::FrameState& fs, const ac3::BlockChanges& changes);
   bool read_mantissas(BitReader& br, ac3::FrameState& fs, int blk, Ac3Dither& dither);
   static void record_side_information(const ac3::FrameState& fs, BlockSlot& slot);
 
@@ -35,6 +36,7 @@ class BlockDecoder {
   ac3::MaskResult mask_;
   std::array<ac3::Coefficients, ac3::kSlots> coeffs_{};  // the coupling slot holds unscaled mantissas
   std::array<std::array<ac3::AhtBin, 256>, ac3::kSlots> aht_{};
+  bool all_zero_ = false;  // the last allocation gave every pointer 0
 };
 
 }  // namespace kelvor::transcode

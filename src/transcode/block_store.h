@@ -39,6 +39,7 @@ struct BlockSlot {
 
 struct TranscoderStream {
   std::uint32_t block_count = 0;  // blocks stored since the last output frame
+  std::uint32_t last_snr_offset = 512;  // 16 csnroffst + fsnroffst of the last output frame: where the search starts
   std::array<BlockSlot, kBlocksPerFrame> slot{};
   std::array<std::array<ChannelCoefs, kMaxChannels>, kBlocksPerFrame> coef{};
   std::array<std::array<Q24, kLfeBins>, kBlocksPerFrame> lfe_coef{};

@@ -17,7 +17,10 @@ constexpr std::size_t idx(unsigned i) { return i; }
 }  // namespace
 
 void Eac3Transcoder::transcoder_reset() {
-  for (TranscoderStream& s : streams_) s.block_count = 0;
+  for (TranscoderStream& s : streams_) {
+    s.block_count = 0;
+    s.last_snr_offset = 512;
+  }
   dither_.reset();
   lead_blocks_ = 0;
 }
@@ -75,7 +78,9 @@ bool Eac3Transcoder::output_frame(TranscoderStream& s, std::span<std::uint8_t> o
   BitWriter bw(frame);
   write_ac3_header({k, acmod, lfeon ? 1u : 0u}, meta_, bw);
   const auto fixed = static_cast<std::int64_t>(bw.bits_written() + reencoder_.side_information_bits() + 18);
-  if (!reencoder_.choose_snr_offset(static_cast<std::int64_t>(8 * n) - fixed)) return false;
+  if (!reencoder_.choose_snr_offset(static_cast<std::int64_t>(8 * n) - fixed, static_cast<int>(s.last_snr_offset)))
+    return false;
+  s.last_snr_offset = static_cast<std::uint32_t>(16 * reencoder_.csnroffst() + reencoder_.fsnroffst());
   reencoder_.write_blocks(bw);
   // The count that chose the offset must be what was written; a frame that
   // disagrees is not sent.

@@ -1,9 +1,9 @@
 #include "transcode/exponent_coding.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstdlib>
 
-#include "ac3dec/ac3_math.h"
 
 namespace kelvor::transcode {
 
@@ -11,12 +11,6 @@ namespace {
 constexpr std::size_t idx(int i) { return static_cast<std::size_t>(i); }
 int bins_per_value(Strategy strategy) { return 1 << (strategy - 1); }
 }  // namespace
-
-std::int32_t exponent_of(Q24 v) {
-  if (v == 0) return 24;
-  const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -static_cast<std::int64_t>(v) : v);
-  return std::max(0, 23 - static_cast<int>(floor_log2(magnitude)));
-}
 
 int exponent_values(Strategy strategy, int end) {
   const int g = 3 * bins_per_value(strategy);

@@ -2,7 +2,9 @@
 // Exponents of the AC-3 writer: taken from the coefficients, made codable
 // under an exponent strategy (neighbouring values at most 2 apart, the
 // first at most 15) and written as 7-bit groups.
+#include <algorithm>
 #include <array>
+#include <bit>
 #include <cstdint>
 
 #include "common/q24.h"
@@ -15,7 +17,11 @@ using Exponents = std::array<std::int32_t, 256>;
 enum Strategy : std::uint8_t { kReuse = 0, kD15 = 1, kD25 = 2, kD45 = 3 };
 
 // 24 for 0, else 23 - floor(log2 |v|), not below 0.
-std::int32_t exponent_of(Q24 v);
+inline std::int32_t exponent_of(Q24 v) {
+  if (v == 0) return 24;
+  const auto magnitude = static_cast<std::uint32_t>(v < 0 ? -static_cast<std::int64_t>(v) : v);
+  return std::max(0, std::countl_zero(magnitude) - 8);
+}
 
 // Bins covered by the exponent values after the absolute one.
 int exponent_values(Strategy strategy, int end);

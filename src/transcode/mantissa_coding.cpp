@@ -32,17 +32,47 @@ std::uint16_t linear_code(Q24 coef, std::int32_t exp, unsigned bits) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(clamped) & ((1u << bits) - 1u));
 }
 
+// Per bit-allocation address: the bits of an ungrouped pointer in bits
+// 0..23, and one in the 13-bit counter of pointer 1, 2 or 4 (bits 24, 37, 50).
+std::array<std::uint64_t, 64> make_address_costs() {
+  std::array<std::uint64_t, 64> costs{};
+  for (std::size_t a = 0; a < 64; ++a) {
+    const unsigned p = ac3::baptab[a];
+    if (p == 1) {
+      costs[a] = std::uint64_t{1} << 24;
+    } else if (p == 2) {
+      costs[a] = std::uint64_t{1} << 37;
+    } else if (p == 4) {
+      costs[a] = std::uint64_t{1} << 50;
+    } else {
+      costs[a] = kCodeBits[p];
+    }
+  }
+  return costs;
+}
+const std::array<std::uint64_t, 64> kAddressCosts = make_address_costs();
+
 }  // namespace
 
-void add_to_histogram(const std::uint8_t* bap, int end, BapHistogram& hist) {
-  for (int bin = 0; bin < end; ++bin) ++hist[bap[idx(bin)] & 15u];
+std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
+                                  int floor) {
+  std::uint64_t packed = 0;
+  int bin = 0;
+  for (int band = 0; bin < end && band < ac3::kBands; ++band) {
+    const int last = std::min(ac3::bndtab[idx(band)] + ac3::bndsz[idx(band)], end);
+    std::int32_t m = mask[idx(band)] - snroffset - floor;
+    m = (std::max(m, 0) & 0x1FE0) + floor;
+    for (; bin < last; ++bin) packed += kAddressCosts[idx(std::clamp((psd[idx(bin)] - m) >> 5, 0, 63))];
+  }
+  return packed;
 }
 
-std::uint32_t block_mantissa_bits(const BapHistogram& hist) {
-  std::uint32_t bits = 5 * ((hist[1] + 2) / 3) + 7 * ((hist[2] + 2) / 3) + 7 * ((hist[4] + 1) / 2);
-  for (const std::size_t p : {std::size_t{3}, std::size_t{5}}) bits += kCodeBits[p] * hist[p];
-  for (std::size_t p = 6; p < 16; ++p) bits += kCodeBits[p] * hist[p];
-  return bits;
+std::uint32_t packed_block_bits(std::uint64_t packed) {
+  constexpr std::uint64_t kField = (1u << 13) - 1;
+  const auto n1 = static_cast<std::uint32_t>((packed >> 24) & kField);
+  const auto n2 = static_cast<std::uint32_t>((packed >> 37) & kField);
+  const auto n4 = static_cast<std::uint32_t>((packed >> 50) & kField);
+  return static_cast<std::uint32_t>(packed & 0xFFFFFFu) + 5 * ((n1 + 2) / 3) + 7 * ((n2 + 2) / 3) + 7 * ((n4 + 1) / 2);
 }
 
 void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap, int end,

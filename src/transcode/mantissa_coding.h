@@ -11,14 +11,16 @@
 
 namespace kelvor::transcode {
 
-// Counts of each allocation pointer over the channels of one block.
-using BapHistogram = std::array<std::uint32_t, 16>;
+// The mantissa bits of bins 0..end-1 of a channel at one SNR offset, as the
+// pointers of the bit allocation would give them, without storing the
+// pointers, packed so that channels and blocks add up: see
+// packed_block_bits.
+std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
+                                  int floor);
 
-void add_to_histogram(const std::uint8_t* bap, int end, BapHistogram& hist);
-
-// Mantissa bits of a block with these pointer counts: a group is charged
-// once, at its first member.
-std::uint32_t block_mantissa_bits(const BapHistogram& hist);
+// The bits of one block from the sum of its channels' packed counts: a
+// group is charged once, at its first member.
+std::uint32_t packed_block_bits(std::uint64_t packed);
 
 // Marks a bin of pointer 1, 2 or 4 whose value travels in an earlier bin's
 // group code.

@@ -143,13 +143,10 @@ TEST(Reencoder, QuantisersPlaceValuesOnTheirLevels) {
 }
 
 TEST(Reencoder, GroupsAreChargedOnceAcrossChannels) {
-  BapHistogram h{};
-  h[1] = 4;  // two groups of three
-  h[2] = 3;  // one group
-  h[4] = 3;  // two groups of two
-  h[3] = 2;
-  h[15] = 1;
-  EXPECT_EQ(block_mantissa_bits(h), 2u * 5 + 7 + 2 * 7 + 2 * 3 + 16);
+  // Four pointer-1 bins (two groups of three), three pointer-2 bins (one
+  // group), three pointer-4 bins (two groups of two), 22 ungrouped bits.
+  const std::uint64_t packed = (std::uint64_t{4} << 24) | (std::uint64_t{3} << 37) | (std::uint64_t{3} << 50) | 22;
+  EXPECT_EQ(packed_block_bits(packed), 2u * 5 + 7 + 2 * 7 + 22);
 }
 
 }  // namespace
