@@ -198,8 +198,12 @@ void Ac3Reencoder::compute_pointers(int a) {
     const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
-                       bap_[idx(blk)][idx(ch)]);
+      if (same_as_previous_[idx(blk)][idx(ch)]) {
+        bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
+      } else {
+        ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
+                         bap_[idx(blk)][idx(ch)]);
+      }
     }
   }
 }

@@ -22,11 +22,11 @@ std::uint32_t symmetric_index(Q24 coef, std::int32_t exp, std::uint32_t levels) 
   return coef >= 0 ? half + c : half - c;
 }
 
-// A two's-complement code of `bits` bits for coef << exp.
+// A two's-complement code of `bits` bits for coef << exp, rounded: the
+// rounded coef * 2^(bits + exp - 25). |coef| stays below 2^(25 - exp) (the
+// exponent is at most the coefficient's own, or 0), so the product fits.
 std::uint16_t linear_code(Q24 coef, std::int32_t exp, unsigned bits) {
-  const int a = static_cast<int>(bits) + exp;
-  const std::int64_t q = a > 24 ? static_cast<std::int64_t>(coef) * (std::int64_t{1} << (a - 25))
-                                : ((static_cast<std::int64_t>(coef) >> (24 - a)) + 1) >> 1;
+  const std::int64_t q = ((static_cast<std::int64_t>(coef) << (static_cast<int>(bits) + exp)) + (1 << 24)) >> 25;
   const std::int64_t limit = std::int64_t{1} << (bits - 1);
   const std::int64_t clamped = std::clamp(q, -limit, limit - 1);
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(clamped) & ((1u << bits) - 1u));

@@ -68,6 +68,17 @@ TEST(Reencoder, ExponentStrategiesFollowHowMuchBlocksDiffer) {
   }
 }
 
+TEST(Reencoder, ExponentOfACoefficient) {
+  struct Case {
+    Q24 v;
+    std::int32_t exp;
+  };
+  for (const Case c : {Case{0, 24}, Case{1, 23}, Case{-3, 22}, Case{(1 << 23) - 1, 1}, Case{1 << 23, 0},
+                       Case{(1 << 24) + 5, 0}, Case{INT32_MIN, 0}, Case{-(1 << 12), 11}}) {
+    EXPECT_EQ(exponent_of(c.v), c.exp) << c.v;
+  }
+}
+
 TEST(Reencoder, ProcessedExponentsAreCodable) {
   for (const Strategy st : {kD15, kD25, kD45}) {
     Exponents e{};
