@@ -98,6 +98,7 @@ std::vector<ToolCase> ToolCases() {
   add("hybrid_transform_gain_triplets", 6, [](SyntheticRecipe& r) { r.aht = true; r.gaqmod = 3; });
   add("hybrid_transform_coupling", 6, [](SyntheticRecipe& r) { r.aht = true; r.gaqmod = 2; r.coupling = true; });
   add("one_block_mono", 40, [](SyntheticRecipe& r) { r.num_blocks = 1; r.acmod = 1; });
+  add("dual_mono", 40, [](SyntheticRecipe& r) { r.acmod = 0; });
   add("two_blocks", 40, [](SyntheticRecipe& r) { r.num_blocks = 2; });
   add("three_blocks_five_channels", 30, [](SyntheticRecipe& r) { r.num_blocks = 3; r.acmod = 7; r.blksw = true; });
   return all;
