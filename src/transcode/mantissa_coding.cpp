@@ -97,7 +97,7 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
         codes[b] = kInGroup;
       }
       *open.code = static_cast<std::uint16_t>(*open.code + kWeights[g][idx(open.members)] * index);
-      open.members = (open.members + 1) % kMembers[g];
+      if (++open.members == kMembers[g]) open.members = 0;
     } else if (p == 3 || p == 5) {
       codes[b] = static_cast<std::uint16_t>(symmetric_index(coef[b], exps[b], p == 3 ? 7 : 15));
     } else {
@@ -106,13 +106,17 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
   }
 }
 
-void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& bw) {
+void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& out) {
+  // A local copy keeps the writer's state in registers: its byte stores
+  // could alias any member of the caller's.
+  BitWriter bw = out;
   for (int bin = 0; bin < end; ++bin) {
     const auto b = idx(bin);
     const unsigned p = bap[b] & 15u;
     const bool grouped = p == 1 || p == 2 || p == 4;
     if (p != 0 && !(grouped && codes[b] == kInGroup)) bw.put_bits(codes[b], kCodeBits[p]);
   }
+  out = bw;
 }
 
 }  // namespace kelvor::transcode
