@@ -6,8 +6,8 @@
 // length, fresh CRC), so that mutations reach the parsers and the AC-3
 // writer behind the CRC check, and is given six times, so that frames of
 // one block also reach the writer. Every AC-3 frame that comes out must
-// verify. Bit 3 set: the bytes go in as they are. Bits 1 and 2 choose the
-// stream index.
+// verify. Bit 4 set: one silent block goes in after each frame. Bit 3 set:
+// the bytes go in as they are. Bits 1 and 2 choose the stream index.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -42,10 +42,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (info.length < 8 || !info.eac3 || !info.independent) return 0;
   frame.resize(info.length, 0);
   kelvor::ac3_set_frame_crcs(frame, true);
-  for (int call = 0; call < 6; ++call) {
-    if (!transcoder->transcode_eac3_frame(stream, frame, out, out_bytes)) continue;
+  const auto check = [&] {
     if (out_bytes > out.size() || !kelvor::ac3::check_syncframe(std::span<const std::uint8_t>(out).first(out_bytes), false))
       __builtin_trap();
+  };
+  for (int call = 0; call < 6; ++call) {
+    if (transcoder->transcode_eac3_frame(stream, frame, out, out_bytes)) check();
+    if ((control & 16u) && transcoder->transcode_silent_blocks(stream, 1, out, out_bytes)) check();
   }
   return 0;
 }

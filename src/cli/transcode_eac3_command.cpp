@@ -26,8 +26,8 @@ constexpr const char* kUsage =
     "transport stream (188- or 192-byte packets), as an AC-3 elementary stream,\n"
     "in the frequency domain, with the transcoder that conversions use. Each\n"
     "AC-3 frame carries six input blocks at twice the input's byte rate (at\n"
-    "most 640 kbit/s). Dependent substreams are left out; a damaged frame is\n"
-    "dropped.\n"
+    "most 640 kbit/s). Dependent substreams are left out; a damaged frame\n"
+    "becomes silence of the same length.\n"
     "\n"
     "  --stats     print frame counts\n"
     "  -h, --help\n"
@@ -49,6 +49,7 @@ struct Counts {
   std::uint64_t skipped = 0;    // dependent substreams and other frame kinds
   std::uint64_t written = 0;    // AC-3 frames
   std::uint64_t blocks_in = 0;  // blocks of the frames handed over
+  std::uint64_t silent_blocks = 0;  // stored as silence in place of rejected frames
 };
 
 }  // namespace
@@ -126,8 +127,20 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     if (transcoder->transcode_eac3_frame(0, es.subspan(pos, info.length), frame, out_bytes)) {
       ++counts.written;
       write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
-    } else if (transcoder->stored_blocks(0) == before) {
-      ++counts.rejected;
+    } else {
+      // Blocks that came to nothing: the frame's own when it was rejected
+      // (the store is as before), six when a completed set did not fit.
+      const unsigned after = transcoder->stored_blocks(0);
+      const bool stored = !(before + info.num_blocks >= 6) && after == before + info.num_blocks;
+      unsigned lost = 0;
+      if (!stored) lost = after == before ? info.num_blocks : 6;
+      if (lost == info.num_blocks) ++counts.rejected;
+      // Silence in their place keeps the time line of the output.
+      counts.silent_blocks += lost;
+      if (lost != 0 && transcoder->transcode_silent_blocks(0, lost, frame, out_bytes)) {
+        ++counts.written;
+        write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
+      }
     }
     pos = next;
   }
@@ -144,6 +157,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     line("frames rejected", counts.rejected);
     line("other frames skipped", counts.skipped);
     line("input blocks", counts.blocks_in);
+    line("silent blocks", counts.silent_blocks);
     line("AC-3 frames written", counts.written);
   }
   if (counts.frames == 0) {

@@ -37,14 +37,6 @@ struct BlockSlot {
   std::array<std::uint32_t, kMaxChannels> chbwcod{};  // 0..60: coefficients end before bin 3 * code + 73
 };
 
-struct TranscoderStream {
-  std::uint32_t block_count = 0;  // blocks stored since the last output frame
-  std::uint32_t last_snr_offset = 512;  // 16 csnroffst + fsnroffst of the last output frame: where the search starts
-  std::array<BlockSlot, kBlocksPerFrame> slot{};
-  std::array<std::array<ChannelCoefs, kMaxChannels>, kBlocksPerFrame> coef{};
-  std::array<std::array<Q24, kLfeBins>, kBlocksPerFrame> lfe_coef{};
-};
-
 // Header values of an E-AC-3 frame that the AC-3 header carries over.
 struct FrameMetadata {
   std::uint32_t dialnorm = 0;
@@ -62,6 +54,16 @@ struct FrameMetadata {
   std::uint32_t audprodi2e = 0;
   std::uint32_t mixlevel2 = 0;
   std::uint32_t roomtyp2 = 0;
+};
+
+struct TranscoderStream {
+  std::uint32_t block_count = 0;  // blocks stored since the last output frame
+  std::uint32_t last_snr_offset = 512;  // 16 csnroffst + fsnroffst of the last output frame: where the search starts
+  bool has_frame = false;               // a frame was stored since the reset
+  FrameMetadata meta;                   // of the last frame stored
+  std::array<BlockSlot, kBlocksPerFrame> slot{};
+  std::array<std::array<ChannelCoefs, kMaxChannels>, kBlocksPerFrame> coef{};
+  std::array<std::array<Q24, kLfeBins>, kBlocksPerFrame> lfe_coef{};
 };
 
 }  // namespace kelvor::transcode

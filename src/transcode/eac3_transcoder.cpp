@@ -20,6 +20,7 @@ void Eac3Transcoder::transcoder_reset() {
   for (TranscoderStream& s : streams_) {
     s.block_count = 0;
     s.last_snr_offset = 512;
+    s.has_frame = false;
   }
   dither_.reset();
   lead_blocks_ = 0;
@@ -53,15 +54,54 @@ bool Eac3Transcoder::transcode_eac3_frame(unsigned stream, std::span<const std::
     }
     if (++count == kBlocksPerFrame) {
       lead_blocks_ = first_count;
-      result = output_frame(s, out, out_bytes);
+      result = output_frame(s, meta_, out, out_bytes);
       count = 0;
     }
   }
   s.block_count = count;
+  s.has_frame = true;
+  s.meta = meta_;
   return result;
 }
 
-bool Eac3Transcoder::output_frame(TranscoderStream& s, std::span<std::uint8_t> out, std::size_t& out_bytes) {
+bool Eac3Transcoder::transcode_silent_blocks(unsigned stream, unsigned count, std::span<std::uint8_t> out,
+                                             std::size_t& out_bytes) {
+  if (stream >= kStreams || count == 0 || count > kBlocksPerFrame || out.size() < kMaxOutputBytes) return false;
+  TranscoderStream& s = streams_[stream];
+  if (!s.has_frame) return false;
+  const unsigned first_count = s.block_count;
+  // The layout of the stream's last block, or of the last one output.
+  const BlockSlot last = s.slot[idx(first_count == 0 ? kBlocksPerFrame - 1 : first_count - 1)];
+  bool result = false;
+  unsigned stored = first_count;
+  for (unsigned b = 0; b < count; ++b) {
+    BlockSlot& slot = s.slot[idx(stored)];
+    slot = BlockSlot{};
+    slot.acmod = last.acmod;
+    slot.lfeon = last.lfeon;
+    slot.frame_bytes = last.frame_bytes;
+    // The allocation parameters a frame without them would have.
+    slot.sdcycod = 2;
+    slot.fdcycod = 1;
+    slot.sgaincod = 1;
+    slot.dbpbcod = 2;
+    slot.floorcod = 7;
+    slot.fgaincod.fill(4);
+    slot.lfe_fgaincod = 4;
+    for (ChannelCoefs& c : s.coef[idx(stored)]) c.fill(0);
+    s.lfe_coef[idx(stored)].fill(0);
+    if (++stored == kBlocksPerFrame) {
+      lead_blocks_ = first_count;
+      result = output_frame(s, s.meta, out, out_bytes);
+      stored = 0;
+    }
+  }
+  s.block_count = stored;
+  return result;
+}
+
+bool Eac3Transcoder::output_frame(TranscoderStream& s, const FrameMetadata& meta, std::span<std::uint8_t> out,
+                                  std::size_t& out_bytes) {
   unsigned acmod = 7;
   bool lfeon = true;
   std::uint32_t largest = 0;
@@ -76,7 +116,7 @@ bool Eac3Transcoder::output_frame(TranscoderStream& s, std::span<std::uint8_t> o
 
   reencoder_.analyse(s, static_cast<int>(acmod), lfeon);
   BitWriter bw(frame);
-  write_ac3_header({k, acmod, lfeon ? 1u : 0u}, meta_, bw);
+  write_ac3_header({k, acmod, lfeon ? 1u : 0u}, meta, bw);
   const auto fixed = static_cast<std::int64_t>(bw.bits_written() + reencoder_.side_information_bits() + 18);
   if (!reencoder_.choose_snr_offset(static_cast<std::int64_t>(8 * n) - fixed, static_cast<int>(s.last_snr_offset)))
     return false;

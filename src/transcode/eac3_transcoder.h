@@ -43,6 +43,13 @@ class Eac3Transcoder {
   bool transcode_eac3_frame(unsigned stream, std::span<const std::uint8_t> frame, std::span<std::uint8_t> out,
                             std::size_t& out_bytes);
 
+  // Stores `count` (1..6) silent blocks in place of a frame that could not
+  // be used, so that an output without time stamps keeps its time line;
+  // like transcode_eac3_frame, true when this completed an AC-3 frame. The
+  // silent blocks take the channel layout and header values of the
+  // stream's last frame; before the stream's first frame nothing is stored.
+  bool transcode_silent_blocks(unsigned stream, unsigned count, std::span<std::uint8_t> out, std::size_t& out_bytes);
+
   // After a true result: how many of the output frame's six blocks came
   // from frames before this one. The output frame starts 256 samples per
   // such block before this frame's own start.
@@ -55,7 +62,8 @@ class Eac3Transcoder {
   const transcode::Ac3Reencoder& reencoder() const { return reencoder_; }
 
  private:
-  bool output_frame(transcode::TranscoderStream& s, std::span<std::uint8_t> out, std::size_t& out_bytes);
+  bool output_frame(transcode::TranscoderStream& s, const transcode::FrameMetadata& meta, std::span<std::uint8_t> out,
+                    std::size_t& out_bytes);
 
   std::array<transcode::TranscoderStream, kStreams> streams_{};
   BitReader br_;

@@ -59,6 +59,18 @@ TEST_F(TranscodeCommand, WritesAc3ThatFfmpegDecodes) {
   EXPECT_EQ(errors, "");
 }
 
+// A damaged frame becomes silence of its length: the output keeps the
+// input's time line.
+TEST_F(TranscodeCommand, DamagedFramesKeepTheTimeLine) {
+  Bytes in = test::ReadFile(input_);
+  const auto frames = test::SplitFrames(in);
+  ASSERT_GT(frames.size(), 4u);
+  in[frames[2].offset + frames[2].length / 2] ^= 0x10;
+  test::WriteFile(dir_ / "damaged.eac3", in);
+  ASSERT_EQ(Transcode(dir_ / "damaged.eac3", dir_ / "damaged.ac3"), 0);
+  EXPECT_EQ(CountValidFrames(test::ReadFile(dir_ / "damaged.ac3"), 1536), frames.size());
+}
+
 TEST_F(TranscodeCommand, LeavesOutDependentSubstreams) {
   const Bytes in = test::ReadFile(input_);
   Bytes with_dependent;

@@ -197,6 +197,28 @@ TEST(Transcoder, RejectedFramesLeaveTheStoreAsItWas) {
   EXPECT_FALSE(tc->transcode_eac3_frame(4, good, out, n));
 }
 
+// Silence in place of a lost one-block frame completes the set on time.
+TEST(Transcoder, SilentBlocksFillTheSetOfALostFrame) {
+  SyntheticRecipe r;
+  r.num_blocks = 1;
+  r.acmod = 7;
+  auto tc = std::make_unique<Eac3Transcoder>();
+  std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> out{};
+  std::size_t n = 0;
+  EXPECT_FALSE(tc->transcode_silent_blocks(0, 1, out, n));  // nothing to take a layout from yet
+  EXPECT_EQ(tc->stored_blocks(0), 0u);
+  for (std::uint32_t seed = 1; seed <= 4; ++seed) ASSERT_FALSE(tc->transcode_eac3_frame(0, Build(r, seed), out, n));
+  EXPECT_FALSE(tc->transcode_silent_blocks(0, 1, out, n));
+  ASSERT_TRUE(tc->transcode_eac3_frame(0, Build(r, 5), out, n));
+  EXPECT_TRUE(ac3::check_syncframe(std::span<const std::uint8_t>(out).first(n), false));
+  EXPECT_EQ(out[6] >> 5, 7u);
+  // A six-block gap completes this set and leaves five silent blocks.
+  ASSERT_FALSE(tc->transcode_eac3_frame(0, Build(r, 6), out, n));
+  EXPECT_TRUE(tc->transcode_silent_blocks(0, 6, out, n));
+  EXPECT_EQ(tc->lead_blocks(), 1u);
+  EXPECT_EQ(tc->stored_blocks(0), 1u);
+}
+
 TEST(Transcoder, StreamsKeepTheirOwnBlocks) {
   SyntheticRecipe a;
   a.num_blocks = 3;
