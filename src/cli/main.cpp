@@ -8,6 +8,7 @@
 #include "cli/decode_ac3_command.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
+#include "cli/transcode_eac3_command.h"
 
 namespace {
 
@@ -23,6 +24,9 @@ constexpr const char* kUsage =
     "  decode-ac3 INPUT OUTPUT.wav\n"
     "                          decode AC-3/E-AC-3 (a raw stream or the first\n"
     "                          private track of a TS) to 48 kHz stereo WAV\n"
+    "  transcode-eac3 INPUT OUTPUT.ac3\n"
+    "                          rewrite E-AC-3 (a raw stream or the first E-AC-3\n"
+    "                          track of a TS) as AC-3\n"
     "\n"
     "Options:\n"
     "  -h, --help              show this help and exit\n"
@@ -54,6 +58,7 @@ int main(int argc, char** argv) {
   if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
   if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
   if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
+  if (command == "transcode-eac3") return RunTranscodeEac3Command(argc - 1, argv + 1);
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

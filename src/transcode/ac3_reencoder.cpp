@@ -1,0 +1,334 @@
+#include "transcode/ac3_reencoder.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "ac3dec/tables.h"
+
+namespace kelvor::transcode {
+
+namespace {
+
+constexpr int kNewExponentThreshold = 1024;     // summed |difference| over a channel's 256 bins
+constexpr int kNewLfeExponentThreshold = 28;    // over the LFE's 7 bins
+
+// The dB-per-bit knee goes out at its highest code whatever the input
+// used: the output has at least twice the input's bytes, and with the
+// highest knee they go where the signal is (measured with
+// bench/transcode_quality.py: up to 4 dB better on dense stereo and 5.1
+// noise, at most 0.5 dB worse on pure tones that stay well above ffmpeg's
+// route).
+constexpr std::uint32_t kDbPerBitCode = 3;
+
+ac3::BitAllocParams params_of(const BlockSlot& s) {
+  return {ac3::kSlowDecay[s.sdcycod & 3], ac3::kFastDecay[s.fdcycod & 3], ac3::kSlowGain[s.sgaincod & 3],
+          ac3::kDbPerBit[kDbPerBitCode], ac3::kFloor[s.floorcod & 7]};
+}
+
+bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
+  return a.sdcycod == b.sdcycod && a.fdcycod == b.fdcycod && a.sgaincod == b.sgaincod && a.floorcod == b.floorcod;
+}
+
+}  // namespace
+
+void Ac3Reencoder::analyse(const TranscoderStream& stream, int acmod, bool lfeon) {
+  stream_ = &stream;
+  acmod_ = acmod;
+  nfchans_ = ac3::kNfchans[idx(acmod)];
+  lfeon_ = lfeon;
+  for (auto& flags : remat_) flags.fill(false);
+  if (acmod == 2) choose_rematrixing();
+  for (int ch = 0; ch < kChannels; ++ch) {
+    if (in_use(ch)) choose_exponents(ch);
+  }
+  compute_masks();
+}
+
+const Q24* Ac3Reencoder::coef_of(int blk, int ch) const {
+  if (ch == kLfe) return stream_->lfe_coef[idx(blk)].data();
+  if (acmod_ == 2) return stereo_[idx(blk)][idx(ch)].data();
+  return stream_->coef[idx(blk)][idx(ch)].data();
+}
+
+// A rematrixed stereo band mixes both channels, so a pair shares the wider
+// of its two bandwidths.
+std::uint32_t Ac3Reencoder::band_code(int blk, int ch) const {
+  const BlockSlot& slot = stream_->slot[idx(blk)];
+  return acmod_ == 2 ? std::max(slot.chbwcod[0], slot.chbwcod[1]) : slot.chbwcod[idx(ch)];
+}
+
+void Ac3Reencoder::choose_rematrixing() {
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    auto& left = stereo_[idx(blk)][0];
+    auto& right = stereo_[idx(blk)][1];
+    left = stream_->coef[idx(blk)][0];
+    right = stream_->coef[idx(blk)][1];
+    for (int band = 0; band < 4; ++band) {
+      // Energies of left, right, sum half and difference half.
+      std::array<std::int64_t, 4> energy{};
+      for (int bin = ac3::kRematBand[idx(band)]; bin < ac3::kRematBand[idx(band + 1)]; ++bin) {
+        const std::int64_t l = left[idx(bin)] >> 4;
+        const std::int64_t r = right[idx(bin)] >> 4;
+        const std::int64_t m = (l + r) >> 1;
+        const std::int64_t d = (l - r) >> 1;
+        energy[0] += l * l;
+        energy[1] += r * r;
+        energy[2] += m * m;
+        energy[3] += d * d;
+      }
+      const bool remat = std::min(energy[2], energy[3]) < std::min(energy[0], energy[1]);
+      remat_[idx(blk)][idx(band)] = remat;
+      if (!remat) continue;
+      // The decoder rebuilds left = m + d and right = m - d.
+      for (int bin = ac3::kRematBand[idx(band)]; bin < ac3::kRematBand[idx(band + 1)]; ++bin) {
+        const std::int64_t l = left[idx(bin)];
+        const std::int64_t r = right[idx(bin)];
+        left[idx(bin)] = static_cast<Q24>((l + r) >> 1);
+        right[idx(bin)] = static_cast<Q24>((l - r) >> 1);
+      }
+    }
+  }
+}
+
+void Ac3Reencoder::choose_exponents(int ch) {
+  const bool lfe = ch == kLfe;
+  const int bins = lfe ? kLfeBins : 256;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    Exponents& e = exps_[idx(blk)][idx(ch)];
+    e.fill(24);
+    const Q24* coef = coef_of(blk, ch);
+    for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = exponent_of(coef[idx(bin)]);
+  }
+  // Which blocks send new exponents: block 0, and any block that differs
+  // enough from the one before it.
+  std::array<bool, kBlocksPerFrame> fresh{};
+  fresh[0] = true;
+  for (int blk = 1; blk < kBlocksPerFrame; ++blk) {
+    int diff = 0;
+    for (int bin = 0; bin < bins; ++bin)
+      diff += std::abs(exps_[idx(blk)][idx(ch)][idx(bin)] - exps_[idx(blk - 1)][idx(ch)][idx(bin)]);
+    fresh[idx(blk)] = diff >= (lfe ? kNewLfeExponentThreshold : kNewExponentThreshold);
+  }
+  // Each run of a fresh block and the reuse blocks after it shares one set:
+  // per bin the smallest exponent (largest magnitude) of the run, over the
+  // widest bandwidth of the run.
+  for (int first = 0; first < kBlocksPerFrame;) {
+    int last = first + 1;
+    while (last < kBlocksPerFrame && !fresh[idx(last)]) ++last;
+    Exponents& e = exps_[idx(first)][idx(ch)];
+    int bw = lfe ? 0 : static_cast<int>(band_code(first, ch));
+    for (int blk = first + 1; blk < last; ++blk) {
+      const Exponents& other = exps_[idx(blk)][idx(ch)];
+      for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = std::min(e[idx(bin)], other[idx(bin)]);
+      if (!lfe) bw = std::max(bw, static_cast<int>(band_code(blk, ch)));
+    }
+    const int run = last - first;
+    const Strategy strategy = lfe ? kD15 : (run == 1 ? kD45 : (run <= 3 ? kD25 : kD15));
+    bw_[idx(first)][idx(ch)] = bw;
+    process_exponents(strategy, end_of(first, ch), e);
+    strategy_[idx(first)][idx(ch)] = strategy;
+    for (int blk = first + 1; blk < last; ++blk) {
+      exps_[idx(blk)][idx(ch)] = e;
+      bw_[idx(blk)][idx(ch)] = bw;
+      strategy_[idx(blk)][idx(ch)] = kReuse;
+    }
+    first = last;
+  }
+}
+
+void Ac3Reencoder::compute_masks() {
+  const TranscoderStream& s = *stream_;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const ac3::BitAllocParams params = params_of(slot);
+    for (int ch = 0; ch < kChannels; ++ch) {
+      same_as_previous_[idx(blk)][idx(ch)] = false;
+      if (!in_use(ch)) continue;
+      const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
+      if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
+        const BlockSlot& prev = s.slot[idx(blk - 1)];
+        const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
+        const bool same = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod &&
+                          prev.sgaincod == slot.sgaincod && prev_fgaincod == fgaincod;
+        if (same) {
+          masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
+          same_as_previous_[idx(blk)][idx(ch)] = prev.floorcod == slot.floorcod;
+          continue;
+        }
+      }
+      ac3::MaskInput in;
+      in.start = 0;
+      in.end = end_of(blk, ch);
+      in.fgain = ac3::kFastGain[fgaincod & 7];
+      ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, masks_[idx(blk)][idx(ch)]);
+    }
+  }
+}
+
+std::uint32_t Ac3Reencoder::side_information_bits() const {
+  const TranscoderStream& s = *stream_;
+  std::uint32_t bits = 0;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const BlockSlot* prev = blk > 0 ? &s.slot[idx(blk - 1)] : nullptr;
+    const auto n = static_cast<std::uint32_t>(nfchans_);
+    bits += 2 * n;                                                  // blksw, dithflag
+    bits += 1 + ((prev ? prev->dynrng : 0) != slot.dynrng ? 8 : 0);  // dynrnge, dynrng
+    if (acmod_ == 0) bits += 1 + ((prev ? prev->dynrng2 : 0) != slot.dynrng2 ? 8 : 0);
+    bits += blk == 0 ? 2 : 1;                                       // cplstre, cplinu
+    if (acmod_ == 2) bits += new_rematrixing(blk) ? 5 : 1;          // rematstr, rematflg
+    bits += 2 * n + (lfeon_ ? 1 : 0);                               // chexpstr, lfeexpstr
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      const Strategy st = strategy_[idx(blk)][idx(ch)];
+      if (st != kReuse) bits += 6 + 4 + 7 * static_cast<std::uint32_t>(exponent_values(st, end_of(blk, ch)) / 3) + 2;
+    }
+    if (lfeon_ && strategy_[idx(blk)][kLfe] != kReuse) bits += 4 + 2 * 7;
+    bits += 1 + ((!prev || !same_allocation_codes(*prev, slot)) ? 11 : 0);  // baie
+    bool new_gains = !prev || (lfeon_ && prev->lfe_fgaincod != slot.lfe_fgaincod);
+    for (int ch = 0; ch < nfchans_; ++ch) new_gains = new_gains || prev->fgaincod[idx(ch)] != slot.fgaincod[idx(ch)];
+    bits += 1 + (new_gains ? 6 + 7 * n + (lfeon_ ? 7 : 0) : 0);     // snroffste
+    bits += 2;                                                      // deltbaie, skiple
+  }
+  return bits;
+}
+
+void Ac3Reencoder::compute_pointers(int a) {
+  const int snroffset = 4 * a - 960;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      if (same_as_previous_[idx(blk)][idx(ch)]) {
+        bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
+      } else {
+        ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
+                         bap_[idx(blk)][idx(ch)]);
+      }
+    }
+  }
+}
+
+std::uint32_t Ac3Reencoder::frame_mantissa_bits(int a) {
+  const int snroffset = 4 * a - 960;
+  std::array<std::uint64_t, kChannels> channel{};
+  std::uint32_t bits = 0;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
+    std::uint64_t block = 0;
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      if (!same_as_previous_[idx(blk)][idx(ch)]) {
+        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
+        channel[idx(ch)] = packed_channel_bits(m.psd.data(), m.mask.data(), end_of(blk, ch), snroffset, floor);
+      }
+      block += channel[idx(ch)];
+    }
+    bits += packed_block_bits(block);
+  }
+  return bits;
+}
+
+bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
+  // lo fits (0 stands for "none found"), hi does not (1024 for "none tried").
+  int lo = 0;
+  int hi = 1024;
+  std::uint32_t lo_bits = 0;
+  const auto fits = [&](int a) {
+    const std::uint32_t bits = frame_mantissa_bits(a);
+    if (bits > mantissa_budget) {
+      hi = a;
+      return false;
+    }
+    lo = a;
+    lo_bits = bits;
+    return true;
+  };
+  // Outward from the hint in growing steps, then halving in between.
+  const int start = std::clamp(hint, 1, 1023);
+  const bool up = fits(start);
+  for (int step = 1;; step *= 2) {
+    const int a = up ? lo + step : hi - step;
+    if (a <= lo || a >= hi) break;
+    if (fits(a) != up) break;
+  }
+  while (hi - lo > 1) fits((lo + hi) / 2);
+  if (lo == 0) return false;
+  csnroffst_ = lo >> 4;
+  fsnroffst_ = lo & 15;
+  chosen_bits_ = lo_bits;
+  compute_pointers(lo);
+  return true;
+}
+
+void Ac3Reencoder::write_blocks(BitWriter& bw) {
+  const TranscoderStream& s = *stream_;
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const BlockSlot& slot = s.slot[idx(blk)];
+    const BlockSlot* prev = blk > 0 ? &s.slot[idx(blk - 1)] : nullptr;
+    const auto& strategy = strategy_[idx(blk)];
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(slot.blksw[idx(ch)], 1);
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(slot.dithflag[idx(ch)], 1);
+    const auto gain = [&](std::uint32_t value, std::uint32_t before) {
+      bw.put_bits(value != before ? 1 : 0, 1);
+      if (value != before) bw.put_bits(value, 8);
+    };
+    gain(slot.dynrng, prev ? prev->dynrng : 0);
+    if (acmod_ == 0) gain(slot.dynrng2, prev ? prev->dynrng2 : 0);
+    bw.put_bits(blk == 0 ? 1 : 0, 1);  // cplstre
+    if (blk == 0) bw.put_bits(0, 1);    // cplinu
+    if (acmod_ == 2) {
+      bw.put_bits(new_rematrixing(blk) ? 1 : 0, 1);  // rematstr
+      if (new_rematrixing(blk)) {
+        for (const bool flag : remat_[idx(blk)]) bw.put_bits(flag ? 1 : 0, 1);
+      }
+    }
+    for (int ch = 0; ch < nfchans_; ++ch) bw.put_bits(strategy[idx(ch)], 2);
+    if (lfeon_) bw.put_bits(strategy[kLfe] != kReuse ? 1 : 0, 1);
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      if (strategy[idx(ch)] != kReuse) bw.put_bits(static_cast<std::uint32_t>(bw_[idx(blk)][idx(ch)]), 6);
+    }
+    for (int ch = 0; ch < nfchans_; ++ch) {
+      if (strategy[idx(ch)] == kReuse) continue;
+      encode_exponents(strategy[idx(ch)], end_of(blk, ch), exps_[idx(blk)][idx(ch)], bw);
+      bw.put_bits(0, 2);  // gainrng
+    }
+    if (lfeon_ && strategy[kLfe] != kReuse) encode_exponents(kD15, kLfeBins, exps_[idx(blk)][kLfe], bw);
+    const bool baie = !prev || !same_allocation_codes(*prev, slot);
+    bw.put_bits(baie ? 1 : 0, 1);
+    if (baie) {
+      bw.put_bits(slot.sdcycod, 2);
+      bw.put_bits(slot.fdcycod, 2);
+      bw.put_bits(slot.sgaincod, 2);
+      bw.put_bits(kDbPerBitCode, 2);
+      bw.put_bits(slot.floorcod, 3);
+    }
+    bool new_gains = !prev || (lfeon_ && prev->lfe_fgaincod != slot.lfe_fgaincod);
+    for (int ch = 0; ch < nfchans_; ++ch) new_gains = new_gains || prev->fgaincod[idx(ch)] != slot.fgaincod[idx(ch)];
+    bw.put_bits(new_gains ? 1 : 0, 1);  // snroffste
+    if (new_gains) {
+      bw.put_bits(static_cast<std::uint32_t>(csnroffst_), 6);
+      for (int ch = 0; ch < nfchans_; ++ch) {
+        bw.put_bits(static_cast<std::uint32_t>(fsnroffst_), 4);
+        bw.put_bits(slot.fgaincod[idx(ch)], 3);
+      }
+      if (lfeon_) {
+        bw.put_bits(static_cast<std::uint32_t>(fsnroffst_), 4);
+        bw.put_bits(slot.lfe_fgaincod, 3);
+      }
+    }
+    bw.put_bits(0, 1);  // deltbaie
+    bw.put_bits(0, 1);  // skiple
+
+    quantiser_.start_block();
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch)) continue;
+      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
+                          end_of(blk, ch), codes_[idx(ch)].data());
+    }
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), bw);
+    }
+  }
+}
+
+}  // namespace kelvor::transcode
