@@ -5,6 +5,7 @@
 
 #include "cli/convert_command.h"
 #include "cli/decode_ac3_command.h"
+#include "cli/encode_mp2_command.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
 
@@ -22,6 +23,8 @@ constexpr const char* kUsage =
     "  decode-ac3 INPUT OUTPUT.wav\n"
     "                          decode AC-3/E-AC-3 (a raw stream or the first\n"
     "                          private track of a TS) to 48 kHz stereo WAV\n"
+    "  encode-mp2 INPUT.wav OUTPUT.mp2\n"
+    "                          encode 48 kHz stereo WAV as MPEG-1 Layer II\n"
     "\n"
     "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
     "Exit status: 0 success, 1 input error, 2 bad command line.\n";
@@ -42,6 +45,7 @@ int main(int argc, char** argv) {
   if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
   if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
   if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
+  if (command == "encode-mp2") return RunEncodeMp2Command(argc - 1, argv + 1);
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

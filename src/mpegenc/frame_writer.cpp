@@ -1,0 +1,92 @@
+#include "mpegenc/frame_writer.h"
+
+#include <algorithm>
+#include <cstddef>
+
+namespace kelvor::mpegenc {
+namespace {
+
+// Most significant bit first into a fixed buffer.
+class BitWriter {
+ public:
+  explicit BitWriter(std::span<std::uint8_t, kFrameBytes> out) : out_(out) {}
+
+  void put(std::uint32_t value, int bits) {
+    acc_ = (acc_ << bits) | (value & ((std::uint64_t{1} << bits) - 1));
+    pending_ += bits;
+    while (pending_ >= 8) {
+      pending_ -= 8;
+      if (pos_ < out_.size()) out_[pos_] = static_cast<std::uint8_t>(acc_ >> pending_);
+      ++pos_;
+    }
+  }
+
+  // Completes the last byte with zero bits and fills the frame with zero bytes.
+  void finish() {
+    if (pending_ > 0) put(0, 8 - pending_);
+    std::fill(out_.begin() + static_cast<std::ptrdiff_t>(std::min(pos_, out_.size())), out_.end(), std::uint8_t{0});
+  }
+
+ private:
+  std::span<std::uint8_t, kFrameBytes> out_;
+  std::uint64_t acc_ = 0;
+  int pending_ = 0;
+  std::size_t pos_ = 0;
+};
+
+constexpr std::int64_t kOne = std::int64_t{1} << 24;
+
+}  // namespace
+
+std::uint32_t QuantiseSample(Q24 s, Q24 f, int c) {
+  const QuantClass& q = kQuantClass[static_cast<std::size_t>(c)];
+  std::int64_t x = (static_cast<std::int64_t>(s) * kOne) / f;  // truncated toward zero
+  x = std::clamp(x, -(kOne - 1), kOne - 1);
+  return static_cast<std::uint32_t>((((x + kOne) * q.a + (kOne >> 1)) >> 24) >> q.shift);
+}
+
+void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
+                const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out) {
+  BitWriter bits(out);
+  for (const std::uint8_t byte : kFrameHeader) bits.put(byte, 8);
+  const auto& alloc = allocation.alloc;
+  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+    for (std::size_t ch = 0; ch < kChannels; ++ch) bits.put(alloc[ch][sb], AllocationRowOf(static_cast<int>(sb)).nbal);
+  }
+  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+    for (std::size_t ch = 0; ch < kChannels; ++ch) {
+      if (alloc[ch][sb] != 0) bits.put(scale[ch][sb].scfsi, 2);
+    }
+  }
+  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+    for (std::size_t ch = 0; ch < kChannels; ++ch) {
+      if (alloc[ch][sb] == 0) continue;
+      const SentScaleFactors sent = SentOf(scale[ch][sb]);
+      for (int i = 0; i < sent.count; ++i) bits.put(sent.index[static_cast<std::size_t>(i)], 6);
+    }
+  }
+  for (std::size_t part = 0; part < 3; ++part) {
+    for (std::size_t granule = 0; granule < 4; ++granule) {
+      const std::size_t t0 = 12 * part + 3 * granule;
+      for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+        for (std::size_t ch = 0; ch < kChannels; ++ch) {
+          if (alloc[ch][sb] == 0) continue;
+          const int c = AllocationRowOf(static_cast<int>(sb)).classOf[alloc[ch][sb]];
+          const QuantClass& q = kQuantClass[static_cast<std::size_t>(c)];
+          const Q24 f = kScaleFactor[scale[ch][sb].used[part]];
+          std::array<std::uint32_t, 3> code;
+          for (std::size_t i = 0; i < 3; ++i) code[i] = QuantiseSample(subbands[ch][t0 + i][sb], f, c);
+          if (q.grouped) {
+            const auto levels = static_cast<std::uint32_t>(q.levels);
+            bits.put(code[0] + levels * (code[1] + levels * code[2]), q.codeBits);
+          } else {
+            for (const std::uint32_t v : code) bits.put(v, q.codeBits);
+          }
+        }
+      }
+    }
+  }
+  bits.finish();
+}
+
+}  // namespace kelvor::mpegenc

@@ -1,0 +1,281 @@
+#include "mpegenc/psycho_model.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "mpegenc/level_math.h"
+#include "mpegenc/model_tables.h"
+#include "mpegenc/trig.h"
+
+namespace kelvor::mpegenc {
+namespace {
+
+// Constants in the level unit (Q24 log2 of a power).
+constexpr Q24 kTonalMargin = 39012893;          // 7 dB
+constexpr Q24 kMaskingSlope = -1671981;         // masking index per Bark
+constexpr Q24 kTonalIndexOffset = -50159434;
+constexpr Q24 kNoiseIndexOffset = -27866352;
+constexpr Q24 kSpreadLevelFactor = 6710886;     // 0.4
+constexpr Q24 kSpreadLevelOffset = 234766215;   // 13.993
+constexpr Q24 kSpreadMinimum = 94745598;        // 5.647 (17 dB)
+constexpr Q24 kSpreadAbove = -100318869;        // -5.979 (-18 dB) per Bark
+constexpr Q24 kSpreadFarLevelFactor = -1677721; // -0.1
+constexpr Q24 kSpreadFarOffset = -44413950;     // -2.647
+constexpr Q24 kQuietLowering = -66879246;       // -12 dB
+constexpr Q24 kTonalMinSpacing = 1677721;       // 0.1 Bark
+constexpr Q24 kBark = kQ24One;
+
+// 20 log10(scale factor) - 10 dB, per scale factor index.
+constexpr std::array<Q24, 64> kScaleFactorLevel = [] {
+  std::array<Q24, 64> t{};
+  for (int i = 0; i < 64; ++i) t[static_cast<std::size_t>(i)] = -22178274 - 11184810 * i;
+  return t;
+}();
+
+constexpr std::array<CosSin, kFftSize / 2> kTwiddle = [] {
+  std::array<CosSin, kFftSize / 2> t{};
+  for (int n = 0; n < kFftSize / 2; ++n) t[static_cast<std::size_t>(n)] = CosSinOfTurns(n, kFftSize);
+  return t;
+}();
+
+struct TwiddleQ24 {
+  Q24 c;
+  Q24 s;
+};
+
+constexpr std::array<TwiddleQ24, kFftSize / 2> kTwiddleQ24 = [] {
+  std::array<TwiddleQ24, kFftSize / 2> t{};
+  for (std::size_t n = 0; n < t.size(); ++n) t[n] = {RoundToQ24(kTwiddle[n].c), RoundToQ24(kTwiddle[n].s)};
+  return t;
+}();
+
+constexpr std::array<std::uint16_t, kFftSize> kBitReversed = [] {
+  std::array<std::uint16_t, kFftSize> t{};
+  for (unsigned i = 0; i < kFftSize; ++i) {
+    unsigned r = 0;
+    for (int b = 0; b < 10; ++b) r |= ((i >> b) & 1u) << (9 - b);
+    t[i] = static_cast<std::uint16_t>(r);
+  }
+  return t;
+}();
+
+// For each FFT line, the first reduced index whose line is at or above it.
+constexpr std::array<std::uint8_t, kSpectrumLines> kReducedOfLine = [] {
+  std::array<std::uint8_t, kSpectrumLines> t{};
+  std::size_t i = 0;
+  for (std::size_t k = 0; k < t.size(); ++k) {
+    while (i + 1 < kReducedIndices && kReducedIndex[i].line < static_cast<int>(k)) ++i;
+    t[k] = static_cast<std::uint8_t>(i);
+  }
+  return t;
+}();
+
+// The reduced indices whose minimum threshold each subband takes: the next
+// index unconditionally, then every index whose line l has (l - 1) / 16 = n.
+struct IndexRange {
+  std::uint8_t first;
+  std::uint8_t end;
+};
+
+constexpr std::array<IndexRange, kCodedSubbands> kSubbandIndices = [] {
+  std::array<IndexRange, kCodedSubbands> t{};
+  std::size_t i = 0;
+  for (int n = 0; n < kCodedSubbands; ++n) {
+    const std::size_t first = i++;
+    while (i < kReducedIndices && (kReducedIndex[i].line - 1) / 16 == n) ++i;
+    t[static_cast<std::size_t>(n)] = {static_cast<std::uint8_t>(first), static_cast<std::uint8_t>(i)};
+  }
+  return t;
+}();
+
+int TonalRange(int k) {
+  if (k <= 61) return 2;
+  if (k <= 125) return 3;
+  if (k <= 253) return 6;
+  return 12;
+}
+
+Q24 Sub(Q24 a, Q24 b) { return saturate_i32(static_cast<std::int64_t>(a) - b); }
+
+}  // namespace
+
+const std::array<Q24, kFftSize> kFftWindow = [] {
+  std::array<Q24, kFftSize> h{};
+  constexpr double kGain = 1.6329931618554520654;  // sqrt(8/3)
+  for (int k = 0; k < kFftSize; ++k) {
+    const double v = kGain * 0.5 * (1.0 - kTwiddle[static_cast<std::size_t>(k % 512)].c * (k < 512 ? 1.0 : -1.0)) / kFftSize;
+    h[static_cast<std::size_t>(k)] = static_cast<Q24>(v * 16777216.0);  // truncated, as the model's numbers are
+  }
+  return h;
+}();
+
+void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
+  for (std::size_t i = 0; i < kFftSize; ++i) {
+    const std::size_t from = kBitReversed[i];
+    re_[i] = mul_q24(samples[from], kFftWindow[from]);
+    im_[i] = 0;
+  }
+  for (std::size_t i = 0; i < kFftSize; i += 2) {  // first stage: twiddle 1
+    const Q24 ar = re_[i];
+    const Q24 br = re_[i + 1];
+    re_[i] = ar + br;
+    re_[i + 1] = ar - br;
+  }
+  for (std::size_t half = 2, step = kFftSize / 4; half < kFftSize; half *= 2, step /= 2) {
+    for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
+      for (std::size_t j = 0; j < half; ++j) {
+        const TwiddleQ24 w = kTwiddleQ24[j * step];
+        const std::size_t a = base + j;
+        const std::size_t b = a + half;
+        // (x_re + i x_im)(cos - i sin)
+        const Q24 tr = mul_q24(re_[b], w.c) + mul_q24(im_[b], w.s);
+        const Q24 ti = mul_q24(im_[b], w.c) - mul_q24(re_[b], w.s);
+        re_[b] = re_[a] - tr;
+        im_[b] = im_[a] - ti;
+        re_[a] += tr;
+        im_[a] += ti;
+      }
+    }
+  }
+  for (std::size_t k = 0; k < kSpectrumLines; ++k) spectrum_[k] = levelOfComplex(re_[k], im_[k]);
+}
+
+void PsychoModel::FindTonal() {
+  const auto& x = spectrum_;
+  remaining_ = spectrum_;
+  isTonal_.fill(false);
+  tonalCount_ = 0;
+  for (int k = 2; k <= 432; ++k) {
+    const auto at = [&](int line) { return x[static_cast<std::size_t>(line)]; };
+    if (!(at(k - 1) < at(k) && at(k + 1) < at(k))) continue;
+    const int range = TonalRange(k);
+    const Q24 limit = Sub(at(k), kTonalMargin);
+    bool tonal = true;
+    for (int j = 2; j <= range && tonal; ++j) tonal = limit >= at(k + j) && limit >= at(k - j);
+    if (!tonal) continue;
+    Q24 level = at(k);
+    if (k <= 254) level = levelAdd(at(k), levelAdd(at(k + 1), at(k - 1)));
+    tonalLine_[static_cast<std::size_t>(tonalCount_)] = static_cast<std::int16_t>(k);
+    tonalLevel_[static_cast<std::size_t>(tonalCount_)] = level;
+    ++tonalCount_;
+    isTonal_[static_cast<std::size_t>(k)] = true;
+    for (int j = 1; j <= range; ++j) {
+      remaining_[static_cast<std::size_t>(k - j)] = kLevelFloor;
+      remaining_[static_cast<std::size_t>(k + j)] = kLevelFloor;
+    }
+  }
+}
+
+void PsychoModel::FindNonTonal() {
+  maskerCount_ = 0;
+  for (int t = 0; t < tonalCount_; ++t) {
+    maskers_[static_cast<std::size_t>(maskerCount_++)] = {tonalLine_[static_cast<std::size_t>(t)], true,
+                                                          tonalLevel_[static_cast<std::size_t>(t)]};
+  }
+  int lo = 1;
+  for (const int hi : kCriticalBandEdges) {
+    Q24 peak = kLevelFloor;
+    for (int k = lo; k < hi; ++k) {
+      if (!isTonal_[static_cast<std::size_t>(k)]) peak = std::max(peak, remaining_[static_cast<std::size_t>(k)]);
+    }
+    Q24 level = kLevelFloor;
+    int line = (lo + hi - 1) / 2;
+    if (peak > kLevelFloor) {
+      // Powers relative to the band's peak, and their first moment for the position.
+      std::int64_t sum = 0;
+      std::int64_t moment = 0;
+      for (int k = lo; k < hi; ++k) {
+        if (isTonal_[static_cast<std::size_t>(k)] || remaining_[static_cast<std::size_t>(k)] <= kLevelFloor) continue;
+        const Q24 p = levelToLinear(Sub(remaining_[static_cast<std::size_t>(k)], peak));
+        sum += p;
+        moment += static_cast<std::int64_t>(p) * k;
+      }
+      level = add_sat_q24(peak, LevelOfUnsigned(static_cast<std::uint64_t>(sum), 24));
+      line = static_cast<int>((moment + sum / 2) / sum);
+    }
+    if (isTonal_[static_cast<std::size_t>(line)]) line = (line + 1 < hi && !isTonal_[static_cast<std::size_t>(line + 1)]) ? line + 1 : line - 1;
+    if (line >= lo && line < hi) maskers_[static_cast<std::size_t>(maskerCount_++)] = {static_cast<std::int16_t>(line), false, level};
+    lo = hi;
+  }
+}
+
+void PsychoModel::Decimate() {
+  int kept = 0;
+  int lastTonal = -1;  // position in maskers_ of the last tonal masker kept
+  for (int m = 0; m < maskerCount_; ++m) {
+    const Masker cur = maskers_[static_cast<std::size_t>(m)];
+    const auto& index = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(cur.line)]];
+    if (cur.level < index.threshold) continue;
+    if (cur.tonal && lastTonal >= 0) {
+      Masker& prev = maskers_[static_cast<std::size_t>(lastTonal)];
+      const Q24 prevBark = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(prev.line)]].bark;
+      if (Sub(index.bark, prevBark) < kTonalMinSpacing) {
+        if (cur.level > prev.level) prev = cur;  // the weaker one goes
+        continue;
+      }
+    }
+    maskers_[static_cast<std::size_t>(kept)] = cur;
+    if (cur.tonal) lastTonal = kept;
+    ++kept;
+  }
+  maskerCount_ = kept;
+}
+
+void PsychoModel::GlobalThreshold() {
+  struct Spread {
+    Q24 bark;
+    Q24 base;        // X + masking index
+    Q24 below;       // s = max(0.4 X + 13.993, 5.647)
+    Q24 farSlope;    // 0.1 X - 2.647 per Bark
+  };
+  std::array<Spread, kSpectrumLines + 32> spread;
+  for (int m = 0; m < maskerCount_; ++m) {
+    const Masker& k = maskers_[static_cast<std::size_t>(m)];
+    const Q24 z = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(k.line)]].bark;
+    const Q24 index = add_sat_q24(mul_q24(kMaskingSlope, z), k.tonal ? kTonalIndexOffset : kNoiseIndexOffset);
+    spread[static_cast<std::size_t>(m)] = {
+        z, add_sat_q24(k.level, index),
+        std::max(add_sat_q24(mul_q24(kSpreadLevelFactor, k.level), kSpreadLevelOffset), kSpreadMinimum),
+        add_sat_q24(-mul_q24(kSpreadFarLevelFactor, k.level), kSpreadFarOffset)};
+  }
+  for (std::size_t i = 0; i < kReducedIndices; ++i) {
+    Q24 global = kLevelFloor;
+    const Q24 zi = kReducedIndex[i].bark;
+    for (int m = 0; m < maskerCount_; ++m) {
+      const Spread& s = spread[static_cast<std::size_t>(m)];
+      const Q24 dz = Sub(zi, s.bark);
+      if (dz < -3 * kBark || dz >= 8 * kBark) continue;
+      Q24 vf;
+      if (dz < -kBark) {
+        vf = Sub(mul_q24(kSpreadMinimum, dz + kBark), s.below);
+      } else if (dz < 0) {
+        vf = mul_q24(s.below, dz);
+      } else if (dz < kBark) {
+        vf = mul_q24(kSpreadAbove, dz);
+      } else {
+        vf = add_sat_q24(mul_q24(dz - kBark, s.farSlope), kSpreadAbove);
+      }
+      global = levelAddScaled(global, add_sat_q24(s.base, vf), 2);
+    }
+    global_[i] = levelAddScaled(global, add_sat_q24(kReducedIndex[i].threshold, kQuietLowering), 3);
+  }
+}
+
+void PsychoModel::Compute(std::span<const Q24, kFftSize> samples,
+                          std::span<const std::uint8_t, kCodedSubbands> largestScaleFactor, std::span<Q24, kCodedSubbands> smr) {
+  Transform(samples);
+  FindTonal();
+  FindNonTonal();
+  Decimate();
+  GlobalThreshold();
+  for (std::size_t n = 0; n < kCodedSubbands; ++n) {
+    Q24 peak = kLevelFloor;
+    for (std::size_t k = 16 * n; k < 16 * n + 16; ++k) peak = std::max(peak, spectrum_[k]);
+    const Q24 scaleLevel = kScaleFactorLevel[std::min<std::uint8_t>(largestScaleFactor[n], 63)];
+    Q24 minimum = global_[kSubbandIndices[n].first];
+    for (std::size_t i = kSubbandIndices[n].first; i < kSubbandIndices[n].end; ++i) minimum = std::min(minimum, global_[i]);
+    smr[n] = Sub(std::max(peak, scaleLevel), minimum);
+  }
+}
+
+}  // namespace kelvor::mpegenc

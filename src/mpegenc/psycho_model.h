@@ -1,0 +1,59 @@
+#pragma once
+// Psychoacoustic model 1 for Layer II at 48 kHz, in fixed point on levels:
+// a 1024-point FFT, tonal and non-tonal maskers, spreading over the Bark
+// scale, a global threshold and its minimum per subband give the
+// signal-to-mask ratio of each coded subband.
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "common/q24.h"
+#include "mpegenc/tables.h"
+
+namespace kelvor::mpegenc {
+
+inline constexpr int kFftSize = 1024;
+inline constexpr int kSpectrumLines = 445;  // lines 0..444 cover the coded subbands
+
+// The FFT window: the Hann window with its 1/N normalisation, sqrt(8/3) (1 - cos(2 pi k / N)) / (2N).
+extern const std::array<Q24, kFftSize> kFftWindow;
+
+class PsychoModel {
+ public:
+  // `samples`: 1024 time-ordered PCM samples; `largestScaleFactor`: per coded
+  // subband, the smallest scale factor index of its three parts.
+  void Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t, kCodedSubbands> largestScaleFactor,
+               std::span<Q24, kCodedSubbands> smr);
+
+  // Levels of the last spectrum, for tests.
+  std::span<const Q24, kSpectrumLines> spectrum() const { return spectrum_; }
+  int tonalCount() const { return tonalCount_; }
+  std::span<const std::int16_t> tonalLines() const { return {tonalLine_.data(), static_cast<std::size_t>(tonalCount_)}; }
+
+ private:
+  struct Masker {
+    std::int16_t line;
+    bool tonal;
+    Q24 level;
+  };
+
+  void Transform(std::span<const Q24, kFftSize> samples);
+  void FindTonal();
+  void FindNonTonal();
+  void Decimate();
+  void GlobalThreshold();
+
+  std::array<Q24, kFftSize> re_{};
+  std::array<Q24, kFftSize> im_{};
+  std::array<Q24, kSpectrumLines> spectrum_{};
+  std::array<Q24, kSpectrumLines> remaining_{};  // the spectrum less tonal lines and their neighbours
+  std::array<bool, kSpectrumLines> isTonal_{};
+  std::array<std::int16_t, kSpectrumLines> tonalLine_{};
+  std::array<Q24, kSpectrumLines> tonalLevel_{};
+  int tonalCount_ = 0;
+  std::array<Masker, kSpectrumLines + 32> maskers_{};
+  int maskerCount_ = 0;
+  std::array<Q24, 126> global_{};
+};
+
+}  // namespace kelvor::mpegenc
