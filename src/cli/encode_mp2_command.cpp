@@ -42,8 +42,8 @@ using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
 // full scale is clipped.
 Q24 ToQ24(float v) {
   if (!(v == v)) return 0;
-  const float clipped = std::clamp(v, -1.0f, 1.0f);
-  return static_cast<Q24>(std::lrint(static_cast<double>(clipped) * 16777216.0));
+  const double scaled = static_cast<double>(std::clamp(v, -1.0f, 1.0f)) * 16777216.0;
+  return static_cast<Q24>(scaled >= 0 ? scaled + 0.5 : scaled - 0.5);
 }
 
 std::string CheckFormat(const SF_INFO& info, const std::string& name) {

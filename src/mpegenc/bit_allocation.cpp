@@ -1,11 +1,11 @@
 #include "mpegenc/bit_allocation.h"
 
+#include <algorithm>
 #include <cstddef>
+#include <limits>
 
 namespace kelvor::mpegenc {
 namespace {
-
-enum class Slot : std::uint8_t { kEmpty, kOpen, kClosed };
 
 Q24 SubSat(Q24 a, Q24 b) { return saturate_i32(static_cast<std::int64_t>(a) - b); }
 
@@ -17,46 +17,53 @@ int FrameBitsOf(int sb, int alloc) {
 
 Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
   Allocation result;
-  std::array<std::array<Slot, kCodedSubbands>, kChannels> state{};
-  ChannelValues mnr{};
+  // Candidates that may still grow, in a tournament tree over 64 leaves. A
+  // key is the MNR with the candidate's scan position (27 ch + sb) below it,
+  // so the smallest key is the candidate a scan in that order would pick,
+  // ties included; a closed candidate holds the largest key.
+  constexpr std::int64_t kClosed = std::numeric_limits<std::int64_t>::max();
+  constexpr std::size_t kLeaves = 64;
+  std::array<std::int64_t, 2 * kLeaves> tree;
+  tree.fill(kClosed);
+  const auto keyOf = [](Q24 mnr, std::size_t order) { return static_cast<std::int64_t>(mnr) * 256 + static_cast<std::int64_t>(order); };
   for (std::size_t ch = 0; ch < kChannels; ++ch) {
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) mnr[ch][sb] = SubSat(0, smr[ch][sb]);
-  }
-  int remaining = budget;
-  for (;;) {
-    // The worst ratio; ties go to channel 0 and to the lower subband.
-    int bestCh = -1;
-    int bestSb = 0;
-    for (int ch = 0; ch < kChannels; ++ch) {
-      for (int sb = 0; sb < kCodedSubbands; ++sb) {
-        if (state[static_cast<std::size_t>(ch)][static_cast<std::size_t>(sb)] == Slot::kClosed) continue;
-        if (bestCh < 0 || mnr[static_cast<std::size_t>(ch)][static_cast<std::size_t>(sb)] <
-                              mnr[static_cast<std::size_t>(bestCh)][static_cast<std::size_t>(bestSb)]) {
-          bestCh = ch;
-          bestSb = sb;
-        }
-      }
+    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+      const std::size_t order = kCodedSubbands * ch + sb;
+      tree[kLeaves + order] = keyOf(SubSat(0, smr[ch][sb]), order);
     }
-    if (bestCh < 0) break;
-    const auto ch = static_cast<std::size_t>(bestCh);
-    const auto sb = static_cast<std::size_t>(bestSb);
+  }
+  for (std::size_t n = kLeaves - 1; n >= 1; --n) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
+  const auto update = [&](std::size_t order, std::int64_t key) {
+    std::size_t n = kLeaves + order;
+    tree[n] = key;
+    for (n /= 2; n >= 1; n /= 2) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
+  };
+  int remaining = budget;
+  while (tree[1] != kClosed) {
+    const auto order = static_cast<std::size_t>(tree[1] & 255);
+    const std::size_t ch = order / kCodedSubbands;
+    const std::size_t sb = order % kCodedSubbands;
     const int current = result.alloc[ch][sb];
     const int next = current + 1;
-    int cost = FrameBitsOf(bestSb, next);
-    if (state[ch][sb] == Slot::kEmpty) {
+    int cost = FrameBitsOf(static_cast<int>(sb), next);
+    if (current == 0) {
       cost += 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]];
     } else {
-      cost -= FrameBitsOf(bestSb, current);
+      cost -= FrameBitsOf(static_cast<int>(sb), current);
     }
-    if (cost < remaining) {
-      remaining -= cost;
-      result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
-      const int c = AllocationRowOf(bestSb).classOf[static_cast<std::size_t>(next)];
-      mnr[ch][sb] = SubSat(kQuantClass[static_cast<std::size_t>(c)].snr, smr[ch][sb]);
-      state[ch][sb] = next < AllocationRowOf(bestSb).highest ? Slot::kOpen : Slot::kClosed;
-    } else {
-      state[ch][sb] = Slot::kClosed;
+    if (cost >= remaining) {  // refused: the subband is closed
+      update(order, kClosed);
+      continue;
     }
+    remaining -= cost;
+    result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
+    const AllocationRow& row = AllocationRowOf(static_cast<int>(sb));
+    if (next >= row.highest) {
+      update(order, kClosed);
+      continue;
+    }
+    const Q24 mnr = SubSat(kQuantClass[static_cast<std::size_t>(row.classOf[static_cast<std::size_t>(next)])].snr, smr[ch][sb]);
+    update(order, keyOf(mnr, order));
   }
   result.bitsLeft = remaining;
   return result;

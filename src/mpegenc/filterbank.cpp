@@ -3,6 +3,7 @@
 #include <cstddef>
 
 #include "mpegenc/analysis_window.h"
+#include "mpegenc/simd.h"
 #include "mpegenc/trig.h"
 
 namespace kelvor::mpegenc {
@@ -73,52 +74,144 @@ constexpr std::array<Q24, 512> kWindowReversed = [] {
 
 constexpr Q24 RoundSum(std::int64_t v) { return saturate_i32((v + (std::int64_t{1} << 23)) >> 24); }
 
-void MatrixSlot(const std::array<Q24, 64>& y, std::span<Q24, kSubbands> out) {
-  std::array<Q24, 16> e;
-  std::array<Q24, 16> o;
-  e[0] = y[16];
-  for (int i = 1; i < 9; ++i) {
-    const int m = 2 * i;  // 2 .. 16; m = 16 pairs k = 32 with k = 0
-    e[static_cast<std::size_t>(i)] = y[static_cast<std::size_t>(16 + m)] + y[static_cast<std::size_t>(16 - m)];
+// The folded coefficients laid out [term][subband], so that the sums of the
+// 16 lower subbands run side by side.
+struct FoldedBySubband {
+  std::array<std::array<std::int32_t, 16>, 16> even;
+  std::array<std::array<std::int32_t, 16>, 16> odd;
+};
+
+constexpr FoldedBySubband kFoldedBySubband = [] {
+  FoldedBySubband f{};
+  for (std::size_t sb = 0; sb < 16; ++sb) {
+    for (std::size_t i = 0; i < 16; ++i) {
+      f.even[i][sb] = kFolded.even[sb][i];
+      f.odd[i][sb] = kFolded.odd[sb][i];
+    }
   }
-  for (int i = 0; i < 7; ++i) {
-    const int r = 2 + 2 * i;
-    e[static_cast<std::size_t>(9 + i)] = y[static_cast<std::size_t>(48 + r)] - y[static_cast<std::size_t>(48 - r)];
+  return f;
+}();
+
+// One slot: window (rounded products, summed in eight taps) and folded
+// matrixing. Written as plain loops that the compiler vectorises; built once
+// for AVX2 and once for any x86-64.
+[[gnu::always_inline]] inline void SlotBody(const Q24* x, std::span<Q24, kSubbands> out) {
+  // y[63 - k] = Y[k] = sum over m of X[k + 64m] w[k + 64m].
+  std::array<std::int32_t, 64> yr{};
+  for (std::size_t m = 0; m < 8; ++m) {
+    for (std::size_t k = 0; k < 64; ++k) {
+      const std::int64_t p = static_cast<std::int64_t>(x[64 * m + k]) * kWindowReversed[64 * m + k];
+      yr[k] += static_cast<std::int32_t>((p + (std::int64_t{1} << 23)) >> 24);
+    }
   }
+  const auto y = [&](int k) { return yr[static_cast<std::size_t>(63 - k)]; };
+  std::array<std::int32_t, 16> e;
+  std::array<std::int32_t, 16> o;
+  e[0] = y(16);
+  for (int i = 1; i < 9; ++i) e[static_cast<std::size_t>(i)] = y(16 + 2 * i) + y(16 - 2 * i);  // i = 8 pairs k = 32 with k = 0
+  for (int i = 0; i < 7; ++i) e[static_cast<std::size_t>(9 + i)] = y(50 + 2 * i) - y(46 - 2 * i);
   for (int i = 0; i < 8; ++i) {
-    const int m = 1 + 2 * i;
-    o[static_cast<std::size_t>(i)] = y[static_cast<std::size_t>(16 + m)] + y[static_cast<std::size_t>(16 - m)];
-    o[static_cast<std::size_t>(8 + i)] = y[static_cast<std::size_t>(48 + m)] - y[static_cast<std::size_t>(48 - m)];
+    o[static_cast<std::size_t>(i)] = y(17 + 2 * i) + y(15 - 2 * i);
+    o[static_cast<std::size_t>(8 + i)] = y(49 + 2 * i) - y(47 - 2 * i);
+  }
+  std::array<std::int64_t, 16> even{};
+  std::array<std::int64_t, 16> odd{};
+  for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t sb = 0; sb < 16; ++sb) {
+      even[sb] += static_cast<std::int64_t>(kFoldedBySubband.even[i][sb]) * e[i];
+      odd[sb] += static_cast<std::int64_t>(kFoldedBySubband.odd[i][sb]) * o[i];
+    }
   }
   for (std::size_t sb = 0; sb < 16; ++sb) {
-    std::int64_t even = 0;
-    std::int64_t odd = 0;
-    for (std::size_t i = 0; i < 16; ++i) {
-      even += static_cast<std::int64_t>(kFolded.even[sb][i]) * e[i];
-      odd += static_cast<std::int64_t>(kFolded.odd[sb][i]) * o[i];
-    }
-    out[sb] = RoundSum(even + odd);
-    out[31 - sb] = RoundSum(even - odd);
+    out[sb] = RoundSum(even[sb] + odd[sb]);
+    out[31 - sb] = RoundSum(even[sb] - odd[sb]);
   }
 }
+
+void AnalyseFramePlain(const Q24* pcm, SubbandFrame& out) {
+  for (std::size_t t = 0; t < kSlots; ++t) SlotBody(pcm + 32 * t, out[t]);
+}
+
+#if KELVOR_MPEGENC_AVX2
+// The folded coefficients as 64-bit lanes for the 32 x 32 -> 64-bit products.
+struct FoldedWide {
+  std::array<std::array<std::int64_t, 16>, 16> even;
+  std::array<std::array<std::int64_t, 16>, 16> odd;
+};
+
+constexpr FoldedWide kFoldedWide = [] {
+  FoldedWide f{};
+  for (std::size_t i = 0; i < 16; ++i) {
+    for (std::size_t sb = 0; sb < 16; ++sb) {
+      f.even[i][sb] = kFoldedBySubband.even[i][sb];
+      f.odd[i][sb] = kFoldedBySubband.odd[i][sb];
+    }
+  }
+  return f;
+}();
+
+__attribute__((target("avx2"))) void SlotAvx2(const Q24* x, std::span<Q24, kSubbands> out) {
+  using namespace simd;
+  alignas(32) std::array<std::int32_t, 64> yr;
+  for (std::size_t k = 0; k < 64; k += 8) {
+    __m256i acc = _mm256_setzero_si256();
+    for (std::size_t m = 0; m < 8; ++m) {
+      acc = _mm256_add_epi32(acc, MulQ24x8(Load8(x + 64 * m + k), Load8(kWindowReversed.data() + 64 * m + k)));
+    }
+    Store8(yr.data() + k, acc);
+  }
+  const auto y = [&](int k) { return yr[static_cast<std::size_t>(63 - k)]; };
+  std::array<std::int32_t, 16> e;
+  std::array<std::int32_t, 16> o;
+  e[0] = y(16);
+  for (int i = 1; i < 9; ++i) e[static_cast<std::size_t>(i)] = y(16 + 2 * i) + y(16 - 2 * i);
+  for (int i = 0; i < 7; ++i) e[static_cast<std::size_t>(9 + i)] = y(50 + 2 * i) - y(46 - 2 * i);
+  for (int i = 0; i < 8; ++i) {
+    o[static_cast<std::size_t>(i)] = y(17 + 2 * i) + y(15 - 2 * i);
+    o[static_cast<std::size_t>(8 + i)] = y(49 + 2 * i) - y(47 - 2 * i);
+  }
+  __m256i even[4];
+  __m256i odd[4];
+  for (int v = 0; v < 4; ++v) even[v] = odd[v] = _mm256_setzero_si256();
+  for (std::size_t i = 0; i < 16; ++i) {
+    const __m256i ei = _mm256_set1_epi64x(e[i]);
+    const __m256i oi = _mm256_set1_epi64x(o[i]);
+    for (std::size_t v = 0; v < 4; ++v) {
+      const auto* ce = reinterpret_cast<const __m256i*>(kFoldedWide.even[i].data() + 4 * v);
+      const auto* co = reinterpret_cast<const __m256i*>(kFoldedWide.odd[i].data() + 4 * v);
+      even[v] = _mm256_add_epi64(even[v], _mm256_mul_epi32(_mm256_loadu_si256(ce), ei));
+      odd[v] = _mm256_add_epi64(odd[v], _mm256_mul_epi32(_mm256_loadu_si256(co), oi));
+    }
+  }
+  alignas(32) std::array<std::int64_t, 16> se;
+  alignas(32) std::array<std::int64_t, 16> so;
+  for (std::size_t v = 0; v < 4; ++v) {
+    _mm256_store_si256(reinterpret_cast<__m256i*>(se.data() + 4 * v), even[v]);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(so.data() + 4 * v), odd[v]);
+  }
+  for (std::size_t sb = 0; sb < 16; ++sb) {
+    out[sb] = RoundSum(se[sb] + so[sb]);
+    out[31 - sb] = RoundSum(se[sb] - so[sb]);
+  }
+}
+
+__attribute__((target("avx2"))) void AnalyseFrameAvx2(const Q24* pcm, SubbandFrame& out) {
+  for (std::size_t t = 0; t < kSlots; ++t) SlotAvx2(pcm + 32 * t, out[t]);
+}
+#endif
 
 }  // namespace
 
 const std::array<std::array<Q24, 64>, kSubbands> kMatrixing = kMatrix;
 
 void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out) {
-  for (int t = 0; t < kSlots; ++t) {
-    const Q24* x = pcm.data() + 32 * t;  // oldest of the 512 samples of this slot
-    std::array<Q24, 512> z;              // z[j] belongs to X[511 - j]
-    for (std::size_t j = 0; j < 512; ++j) z[j] = mul_q24(x[j], kWindowReversed[j]);
-    std::array<Q24, 64> y;
-    for (std::size_t k = 0; k < 64; ++k) {
-      std::int64_t sum = 0;
-      for (std::size_t j = 0; j < 8; ++j) sum += z[511 - k - 64 * j];
-      y[k] = saturate_i32(sum);
-    }
-    MatrixSlot(y, out[static_cast<std::size_t>(t)]);
+#if KELVOR_MPEGENC_AVX2
+  if (simd::HaveAvx2()) {
+    AnalyseFrameAvx2(pcm.data(), out);
+    return;
   }
+#endif
+  AnalyseFramePlain(pcm.data(), out);
 }
 
 void AnalyseSlotDirect(std::span<const Q24, 512> x, std::span<Q24, kSubbands> out) {

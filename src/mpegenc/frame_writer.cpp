@@ -11,19 +11,27 @@ class BitWriter {
  public:
   explicit BitWriter(std::span<std::uint8_t, kFrameBytes> out) : out_(out) {}
 
+  // value < 2^bits, bits <= 16
   void put(std::uint32_t value, int bits) {
-    acc_ = (acc_ << bits) | (value & ((std::uint64_t{1} << bits) - 1));
+    acc_ = (acc_ << bits) | value;
     pending_ += bits;
-    while (pending_ >= 8) {
-      pending_ -= 8;
-      if (pos_ < out_.size()) out_[pos_] = static_cast<std::uint8_t>(acc_ >> pending_);
-      ++pos_;
+    if (pending_ >= 32) {
+      pending_ -= 32;
+      const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
+      for (int i = 0; i < 4; ++i, ++pos_) {
+        if (pos_ < out_.size()) out_[pos_] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
+      }
     }
   }
 
   // Completes the last byte with zero bits and fills the frame with zero bytes.
   void finish() {
-    if (pending_ > 0) put(0, 8 - pending_);
+    if (pending_ % 8 != 0) put(0, 8 - pending_ % 8);
+    while (pending_ > 0) {
+      pending_ -= 8;
+      if (pos_ < out_.size()) out_[pos_] = static_cast<std::uint8_t>(acc_ >> pending_);
+      ++pos_;
+    }
     std::fill(out_.begin() + static_cast<std::ptrdiff_t>(std::min(pos_, out_.size())), out_.end(), std::uint8_t{0});
   }
 
@@ -36,13 +44,24 @@ class BitWriter {
 
 constexpr std::int64_t kOne = std::int64_t{1} << 24;
 
+// s * 2^24 / f truncated toward zero, as a double division: the dividend is
+// exact below 2^53, and a correctly rounded quotient below 2^25 truncates
+// to the true one (a non-integer quotient is at least 1/f from the next
+// integer, far more than the rounding). Larger quotients only arise from
+// clipped samples and are clamped anyway.
+std::int64_t DivideByScaleFactor(Q24 s, Q24 f) {
+  return static_cast<std::int64_t>(static_cast<double>(s) * 16777216.0 / static_cast<double>(f));
+}
+
+std::uint32_t Quantise(std::int64_t x, const QuantClass& q) {
+  x = std::clamp(x, -(kOne - 1), kOne - 1);
+  return static_cast<std::uint32_t>((((x + kOne) * q.a + (kOne >> 1)) >> 24) >> q.shift);
+}
+
 }  // namespace
 
 std::uint32_t QuantiseSample(Q24 s, Q24 f, int c) {
-  const QuantClass& q = kQuantClass[static_cast<std::size_t>(c)];
-  std::int64_t x = (static_cast<std::int64_t>(s) * kOne) / f;  // truncated toward zero
-  x = std::clamp(x, -(kOne - 1), kOne - 1);
-  return static_cast<std::uint32_t>((((x + kOne) * q.a + (kOne >> 1)) >> 24) >> q.shift);
+  return Quantise((static_cast<std::int64_t>(s) * kOne) / f, kQuantClass[static_cast<std::size_t>(c)]);
 }
 
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
@@ -75,7 +94,7 @@ void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const Scale
           const QuantClass& q = kQuantClass[static_cast<std::size_t>(c)];
           const Q24 f = kScaleFactor[scale[ch][sb].used[part]];
           std::array<std::uint32_t, 3> code;
-          for (std::size_t i = 0; i < 3; ++i) code[i] = QuantiseSample(subbands[ch][t0 + i][sb], f, c);
+          for (std::size_t i = 0; i < 3; ++i) code[i] = Quantise(DivideByScaleFactor(subbands[ch][t0 + i][sb], f), q);
           if (q.grouped) {
             const auto levels = static_cast<std::uint32_t>(q.levels);
             bits.put(code[0] + levels * (code[1] + levels * code[2]), q.codeBits);

@@ -42,6 +42,7 @@ constexpr double Exp2Neg(double x) {  // 2^-x for x >= 0
 // log2(1 + 2^-x) for x = i / 64 level units, up to 32 units (beyond: 0).
 constexpr int kAddStepsPerUnit = 64;
 constexpr int kAddEntries = 32 * kAddStepsPerUnit + 1;
+static_assert(kAddEntries == 2049);
 constexpr std::array<Q24, kAddEntries> kAddTable = [] {
   std::array<Q24, kAddEntries> t{};
   for (int i = 0; i < kAddEntries; ++i) {
@@ -62,18 +63,9 @@ constexpr std::array<std::int64_t, 257> kExp2Table = [] {
   return t;
 }();
 
-// log2(1 + 2^-x) for x >= 0 in level units, interpolated.
-Q24 AddCorrection(std::int64_t x) {
-  constexpr int kShift = 24 - 6;  // Q24 units to table steps
-  if (x >= std::int64_t{32} << 24) return 0;
-  const auto index = static_cast<std::size_t>(x >> kShift);
-  const auto frac = static_cast<std::int64_t>(x & ((1 << kShift) - 1));
-  const std::int64_t a = kAddTable[index];
-  const std::int64_t b = kAddTable[index + 1];
-  return static_cast<Q24>(a + (((b - a) * frac) >> kShift));
-}
-
 }  // namespace
+
+const std::array<Q24, 2049> kLevelAddTable = kAddTable;
 
 Q24 levelToLinear(Q24 level) {
   const int whole = level >> 24;  // floor
@@ -86,21 +78,6 @@ Q24 levelToLinear(Q24 level) {
   if (shift >= 63) return 0;
   if (shift <= 0) return shift < -1 ? std::numeric_limits<Q24>::max() : saturate_i32(mantissa << -shift);
   return static_cast<Q24>((mantissa + (std::int64_t{1} << (shift - 1))) >> shift);
-}
-
-Q24 levelAdd(Q24 a, Q24 b) {
-  const Q24 hi = a > b ? a : b;
-  const Q24 lo = a > b ? b : a;
-  if (lo <= kLevelFloor) return hi;
-  return add_sat_q24(hi, AddCorrection(static_cast<std::int64_t>(hi) - lo));
-}
-
-Q24 levelAddScaled(Q24 a, Q24 b, int c) {
-  const Q24 hi = a > b ? a : b;
-  const Q24 lo = a > b ? b : a;
-  if (lo <= kLevelFloor) return hi;
-  const std::int64_t x = (static_cast<std::int64_t>(hi) - lo) / c;
-  return saturate_i32(hi + static_cast<std::int64_t>(c) * AddCorrection(x));
 }
 
 }  // namespace kelvor::mpegenc

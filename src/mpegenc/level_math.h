@@ -33,10 +33,35 @@ constexpr Q24 levelOfComplex(Q24 re, Q24 im) {
 // 2^level as a Q24 linear power factor (0 far below 1, saturated far above).
 Q24 levelToLinear(Q24 level);
 
+// log2(1 + 2^-x) for x = i / 64 level units, i = 0..2048 (0 at the end).
+extern const std::array<Q24, 2049> kLevelAddTable;
+
+// log2(1 + 2^-x) for a level difference x >= 0, interpolated; 0 from 32 units on.
+inline Q24 LevelAddCorrection(std::int64_t x) {
+  constexpr int kShift = 24 - 6;  // Q24 units to table steps
+  if (x >= std::int64_t{32} << 24) return 0;
+  const auto index = static_cast<std::size_t>(x >> kShift);
+  const auto frac = static_cast<std::int64_t>(x & ((1 << kShift) - 1));
+  const std::int64_t a = kLevelAddTable[index];
+  const std::int64_t b = kLevelAddTable[index + 1];
+  return static_cast<Q24>(a + (((b - a) * frac) >> kShift));
+}
+
 // Level of the sum of two powers.
-Q24 levelAdd(Q24 a, Q24 b);
+inline Q24 levelAdd(Q24 a, Q24 b) {
+  const Q24 hi = a > b ? a : b;
+  const Q24 lo = a > b ? b : a;
+  if (lo <= kLevelFloor) return hi;
+  return add_sat_q24(hi, LevelAddCorrection(static_cast<std::int64_t>(hi) - lo));
+}
 
 // c log2(2^(a/c) + 2^(b/c)): powers added with exponent 1/c.
-Q24 levelAddScaled(Q24 a, Q24 b, int c);
+inline Q24 levelAddScaled(Q24 a, Q24 b, int c) {
+  const Q24 hi = a > b ? a : b;
+  const Q24 lo = a > b ? b : a;
+  if (lo <= kLevelFloor) return hi;
+  const std::int64_t x = (static_cast<std::int64_t>(hi) - lo) / c;
+  return saturate_i32(hi + static_cast<std::int64_t>(c) * LevelAddCorrection(x));
+}
 
 }  // namespace kelvor::mpegenc

@@ -5,6 +5,7 @@
 
 #include "mpegenc/level_math.h"
 #include "mpegenc/model_tables.h"
+#include "mpegenc/simd.h"
 #include "mpegenc/trig.h"
 
 namespace kelvor::mpegenc {
@@ -109,6 +110,95 @@ const std::array<Q24, kFftSize> kFftWindow = [] {
   return h;
 }();
 
+namespace {
+
+// Twiddles of the stages with half-size 2, 4, .. 512, one after the other:
+// the stage of half-size h starts at h - 2 and holds cos, sin of 2 pi j / 2h.
+struct StageTwiddles {
+  std::array<Q24, kFftSize> c;
+  std::array<Q24, kFftSize> s;
+};
+
+constexpr StageTwiddles kStageTwiddles = [] {
+  StageTwiddles t{};
+  for (std::size_t half = 2; half < kFftSize; half *= 2) {
+    for (std::size_t j = 0; j < half; ++j) {
+      t.c[half - 2 + j] = kTwiddleQ24[j * (kFftSize / (2 * half))].c;
+      t.s[half - 2 + j] = kTwiddleQ24[j * (kFftSize / (2 * half))].s;
+    }
+  }
+  return t;
+}();
+
+// The radix-2 stages after the first, as plain loops the compiler vectorises.
+[[gnu::always_inline]] inline void FftStages(Q24* re, Q24* im) {
+  for (std::size_t half = 2; half < kFftSize; half *= 2) {
+    const Q24* wc = kStageTwiddles.c.data() + half - 2;
+    const Q24* ws = kStageTwiddles.s.data() + half - 2;
+    for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
+      Q24* ar = re + base;
+      Q24* ai = im + base;
+      Q24* br = ar + half;
+      Q24* bi = ai + half;
+      for (std::size_t j = 0; j < half; ++j) {
+        // (b_re + i b_im)(cos - i sin), each product rounded
+        const Q24 tr = mul_q24(br[j], wc[j]) + mul_q24(bi[j], ws[j]);
+        const Q24 ti = mul_q24(bi[j], wc[j]) - mul_q24(br[j], ws[j]);
+        br[j] = ar[j] - tr;
+        bi[j] = ai[j] - ti;
+        ar[j] += tr;
+        ai[j] += ti;
+      }
+    }
+  }
+}
+
+void FftStagesPlain(Q24* re, Q24* im) { FftStages(re, im); }
+
+#if KELVOR_MPEGENC_AVX2
+// The same stages, eight butterflies at a time from half-size 8 on.
+__attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
+  using namespace simd;
+  for (std::size_t half = 2; half < kFftSize; half *= 2) {
+    const Q24* wc = kStageTwiddles.c.data() + half - 2;
+    const Q24* ws = kStageTwiddles.s.data() + half - 2;
+    for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
+      Q24* ar = re + base;
+      Q24* ai = im + base;
+      Q24* br = ar + half;
+      Q24* bi = ai + half;
+      if (half < 8) {
+        for (std::size_t j = 0; j < half; ++j) {
+          const Q24 tr = mul_q24(br[j], wc[j]) + mul_q24(bi[j], ws[j]);
+          const Q24 ti = mul_q24(bi[j], wc[j]) - mul_q24(br[j], ws[j]);
+          br[j] = ar[j] - tr;
+          bi[j] = ai[j] - ti;
+          ar[j] += tr;
+          ai[j] += ti;
+        }
+        continue;
+      }
+      for (std::size_t j = 0; j < half; j += 8) {
+        const __m256i c = Load8(wc + j);
+        const __m256i s = Load8(ws + j);
+        const __m256i xr = Load8(br + j);
+        const __m256i xi = Load8(bi + j);
+        const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
+        const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
+        const __m256i pr = Load8(ar + j);
+        const __m256i pi = Load8(ai + j);
+        Store8(br + j, _mm256_sub_epi32(pr, tr));
+        Store8(bi + j, _mm256_sub_epi32(pi, ti));
+        Store8(ar + j, _mm256_add_epi32(pr, tr));
+        Store8(ai + j, _mm256_add_epi32(pi, ti));
+      }
+    }
+  }
+}
+#endif
+
+}  // namespace
+
 void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
   for (std::size_t i = 0; i < kFftSize; ++i) {
     const std::size_t from = kBitReversed[i];
@@ -121,22 +211,15 @@ void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
     re_[i] = ar + br;
     re_[i + 1] = ar - br;
   }
-  for (std::size_t half = 2, step = kFftSize / 4; half < kFftSize; half *= 2, step /= 2) {
-    for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
-      for (std::size_t j = 0; j < half; ++j) {
-        const TwiddleQ24 w = kTwiddleQ24[j * step];
-        const std::size_t a = base + j;
-        const std::size_t b = a + half;
-        // (x_re + i x_im)(cos - i sin)
-        const Q24 tr = mul_q24(re_[b], w.c) + mul_q24(im_[b], w.s);
-        const Q24 ti = mul_q24(im_[b], w.c) - mul_q24(re_[b], w.s);
-        re_[b] = re_[a] - tr;
-        im_[b] = im_[a] - ti;
-        re_[a] += tr;
-        im_[a] += ti;
-      }
-    }
+#if KELVOR_MPEGENC_AVX2
+  if (simd::HaveAvx2()) {
+    FftStagesAvx2(re_.data(), im_.data());
+  } else {
+    FftStagesPlain(re_.data(), im_.data());
   }
+#else
+  FftStagesPlain(re_.data(), im_.data());
+#endif
   for (std::size_t k = 0; k < kSpectrumLines; ++k) spectrum_[k] = levelOfComplex(re_[k], im_[k]);
 }
 
@@ -228,9 +311,14 @@ void PsychoModel::GlobalThreshold() {
     Q24 below;       // s = max(0.4 X + 13.993, 5.647)
     Q24 farSlope;    // 0.1 X - 2.647 per Bark
   };
+  // The maskers in order of frequency (tonal and non-tonal are each in order).
   std::array<Spread, kSpectrumLines + 32> spread;
-  for (int m = 0; m < maskerCount_; ++m) {
-    const Masker& k = maskers_[static_cast<std::size_t>(m)];
+  int tonalEnd = 0;
+  while (tonalEnd < maskerCount_ && maskers_[static_cast<std::size_t>(tonalEnd)].tonal) ++tonalEnd;
+  for (int m = 0, a = 0, b = tonalEnd; m < maskerCount_; ++m) {
+    const bool takeTonal = a < tonalEnd && (b >= maskerCount_ || maskers_[static_cast<std::size_t>(a)].line <=
+                                                                     maskers_[static_cast<std::size_t>(b)].line);
+    const Masker& k = maskers_[static_cast<std::size_t>(takeTonal ? a++ : b++)];
     const Q24 z = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(k.line)]].bark;
     const Q24 index = add_sat_q24(mul_q24(kMaskingSlope, z), k.tonal ? kTonalIndexOffset : kNoiseIndexOffset);
     spread[static_cast<std::size_t>(m)] = {
@@ -238,13 +326,17 @@ void PsychoModel::GlobalThreshold() {
         std::max(add_sat_q24(mul_q24(kSpreadLevelFactor, k.level), kSpreadLevelOffset), kSpreadMinimum),
         add_sat_q24(-mul_q24(kSpreadFarLevelFactor, k.level), kSpreadFarOffset)};
   }
+  // Maskers reach from 3 Bark above an index to 8 Bark below it.
+  int first = 0;
+  int end = 0;
   for (std::size_t i = 0; i < kReducedIndices; ++i) {
     Q24 global = kLevelFloor;
     const Q24 zi = kReducedIndex[i].bark;
-    for (int m = 0; m < maskerCount_; ++m) {
+    while (first < maskerCount_ && Sub(zi, spread[static_cast<std::size_t>(first)].bark) >= 8 * kBark) ++first;
+    while (end < maskerCount_ && Sub(zi, spread[static_cast<std::size_t>(end)].bark) >= -3 * kBark) ++end;
+    for (int m = first; m < end; ++m) {
       const Spread& s = spread[static_cast<std::size_t>(m)];
       const Q24 dz = Sub(zi, s.bark);
-      if (dz < -3 * kBark || dz >= 8 * kBark) continue;
       Q24 vf;
       if (dz < -kBark) {
         vf = Sub(mul_q24(kSpreadMinimum, dz + kBark), s.below);
