@@ -302,6 +302,10 @@ void PsychoModel::Decimate() {
     ++kept;
   }
   maskerCount_ = kept;
+  keptTonalCount_ = 0;
+  for (int m = 0; m < kept && maskers_[static_cast<std::size_t>(m)].tonal; ++m) {
+    keptTonal_[static_cast<std::size_t>(keptTonalCount_++)] = maskers_[static_cast<std::size_t>(m)].line;
+  }
 }
 
 void PsychoModel::GlobalThreshold() {

@@ -27,8 +27,8 @@ class PsychoModel {
 
   // Levels of the last spectrum, for tests.
   std::span<const Q24, kSpectrumLines> spectrum() const { return spectrum_; }
-  int tonalCount() const { return tonalCount_; }
-  std::span<const std::int16_t> tonalLines() const { return {tonalLine_.data(), static_cast<std::size_t>(tonalCount_)}; }
+  // Lines of the tonal maskers left after decimation, for tests.
+  std::span<const std::int16_t> tonalMaskerLines() const { return {keptTonal_.data(), static_cast<std::size_t>(keptTonalCount_)}; }
 
  private:
   struct Masker {
@@ -53,6 +53,8 @@ class PsychoModel {
   int tonalCount_ = 0;
   std::array<Masker, kSpectrumLines + 32> maskers_{};
   int maskerCount_ = 0;
+  std::array<std::int16_t, kSpectrumLines> keptTonal_{};
+  int keptTonalCount_ = 0;
   std::array<Q24, 126> global_{};
 };
 
