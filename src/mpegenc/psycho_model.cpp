@@ -212,7 +212,7 @@ void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
     re_[i + 1] = ar - br;
   }
 #if KELVOR_MPEGENC_AVX2
-  if (simd::HaveAvx2()) {
+  if (allowSimd_ && simd::HaveAvx2()) {
     FftStagesAvx2(re_.data(), im_.data());
   } else {
     FftStagesPlain(re_.data(), im_.data());
@@ -308,15 +308,95 @@ void PsychoModel::Decimate() {
   }
 }
 
+namespace {
+
+// The spreading of one masker to one index at dz Bark from it (-3 <= dz < 8).
+Q24 SpreadAt(Q24 dz, Q24 below, Q24 farSlope) {
+  if (dz < -kBark) return Sub(mul_q24(kSpreadMinimum, dz + kBark), below);
+  if (dz < 0) return mul_q24(below, dz);
+  if (dz < kBark) return mul_q24(kSpreadAbove, dz);
+  return add_sat_q24(mul_q24(dz - kBark, farSlope), kSpreadAbove);
+}
+
+#if KELVOR_MPEGENC_AVX2
+using simd::MulQ24x8;
+
+__attribute__((target("avx2"))) __m256i AddSat8(__m256i a, __m256i b) {
+  const __m256i r = _mm256_add_epi32(a, b);
+  const __m256i overflow = _mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r));
+  const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7FFFFFFF));
+  return _mm256_blendv_epi8(r, limit, _mm256_srai_epi32(overflow, 31));
+}
+
+__attribute__((target("avx2"))) __m256i SubSat8(__m256i a, __m256i b) {
+  const __m256i r = _mm256_sub_epi32(a, b);
+  const __m256i overflow = _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, r));
+  const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7FFFFFFF));
+  return _mm256_blendv_epi8(r, limit, _mm256_srai_epi32(overflow, 31));
+}
+
+// levelAddScaled(a, b, 2) in eight lanes, as the scalar code computes it.
+__attribute__((target("avx2"))) __m256i LevelAddAmplitudes8(__m256i a, __m256i b) {
+  const __m256i hi = _mm256_max_epi32(a, b);
+  const __m256i lo = _mm256_min_epi32(a, b);
+  const __m256i atFloor = _mm256_cmpgt_epi32(_mm256_set1_epi32(kLevelFloor + 1), lo);
+  const __m256i x = _mm256_srli_epi32(_mm256_sub_epi32(hi, lo), 1);  // garbage where lo is at the floor
+  const __m256i far = _mm256_cmpgt_epi32(x, _mm256_set1_epi32((32 << 24) - 1));
+  const __m256i index = _mm256_min_epi32(_mm256_srli_epi32(x, 18), _mm256_set1_epi32(2047));
+  const __m256i frac = _mm256_and_si256(x, _mm256_set1_epi32((1 << 18) - 1));
+  const __m256i ta = _mm256_i32gather_epi32(kLevelAddTable.data(), index, 4);
+  const __m256i tb = _mm256_i32gather_epi32(kLevelAddTable.data() + 1, index, 4);
+  const __m256i d = _mm256_sub_epi32(tb, ta);
+  // (d * frac) >> 18 per lane; the result fits 32 bits.
+  const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(d, frac), 18);
+  const __m256i odd = _mm256_slli_epi64(_mm256_mul_epi32(_mm256_srli_epi64(d, 32), _mm256_srli_epi64(frac, 32)), 14);
+  const __m256i corr = _mm256_andnot_si256(far, _mm256_add_epi32(ta, _mm256_blend_epi32(even, odd, 0xAA)));
+  const __m256i sum = _mm256_add_epi32(hi, _mm256_add_epi32(corr, corr));
+  return _mm256_blendv_epi8(sum, hi, atFloor);
+}
+
+// Critical band rates of the reduced indices, padded to 128 with rates no
+// masker reaches.
+constexpr std::array<Q24, 128> kBarkPadded = [] {
+  std::array<Q24, 128> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = i < kReducedIndices ? kReducedIndex[i].bark : 100 * kBark;
+  return t;
+}();
+
+// Eight indices at a time, every masker that reaches any of them in order.
+__attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q24* base, const Q24* below,
+                                                       const Q24* farSlope, const std::uint16_t* first,
+                                                       const std::uint16_t* end, Q24* global) {
+  const __m256i one = _mm256_set1_epi32(kBark);
+  for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 8) {
+    const __m256i zi = simd::Load8(kBarkPadded.data() + i0);
+    __m256i g = _mm256_set1_epi32(kLevelFloor);
+    const std::size_t last = std::min<std::size_t>(i0 + 7, kReducedIndices - 1);
+    for (std::size_t m = first[i0]; m < end[last]; ++m) {
+      const __m256i dz = _mm256_sub_epi32(zi, _mm256_set1_epi32(bark[m]));
+      const __m256i valid = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-3 * kBark), dz),
+                                                _mm256_cmpgt_epi32(_mm256_set1_epi32(8 * kBark), dz));
+      const __m256i s = _mm256_set1_epi32(below[m]);
+      const __m256i v1 = SubSat8(MulQ24x8(_mm256_set1_epi32(kSpreadMinimum), _mm256_add_epi32(dz, one)), s);
+      const __m256i v2 = MulQ24x8(s, dz);
+      const __m256i v3 = MulQ24x8(_mm256_set1_epi32(kSpreadAbove), dz);
+      const __m256i v4 = AddSat8(MulQ24x8(_mm256_sub_epi32(dz, one), _mm256_set1_epi32(farSlope[m])),
+                                 _mm256_set1_epi32(kSpreadAbove));
+      __m256i vf = _mm256_blendv_epi8(v4, v3, _mm256_cmpgt_epi32(one, dz));
+      vf = _mm256_blendv_epi8(vf, v2, _mm256_cmpgt_epi32(_mm256_setzero_si256(), dz));
+      vf = _mm256_blendv_epi8(vf, v1, _mm256_cmpgt_epi32(_mm256_set1_epi32(-kBark), dz));
+      const __m256i lt = AddSat8(_mm256_set1_epi32(base[m]), vf);
+      g = _mm256_blendv_epi8(g, LevelAddAmplitudes8(g, lt), valid);
+    }
+    simd::Store8(global + i0, g);
+  }
+}
+#endif
+
+}  // namespace
+
 void PsychoModel::GlobalThreshold() {
-  struct Spread {
-    Q24 bark;
-    Q24 base;        // X + masking index
-    Q24 below;       // s = max(0.4 X + 13.993, 5.647)
-    Q24 farSlope;    // 0.1 X - 2.647 per Bark
-  };
   // The maskers in order of frequency (tonal and non-tonal are each in order).
-  std::array<Spread, kSpectrumLines + 32> spread;
   int tonalEnd = 0;
   while (tonalEnd < maskerCount_ && maskers_[static_cast<std::size_t>(tonalEnd)].tonal) ++tonalEnd;
   for (int m = 0, a = 0, b = tonalEnd; m < maskerCount_; ++m) {
@@ -325,35 +405,40 @@ void PsychoModel::GlobalThreshold() {
     const Masker& k = maskers_[static_cast<std::size_t>(takeTonal ? a++ : b++)];
     const Q24 z = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(k.line)]].bark;
     const Q24 index = add_sat_q24(mul_q24(kMaskingSlope, z), k.tonal ? kTonalIndexOffset : kNoiseIndexOffset);
-    spread[static_cast<std::size_t>(m)] = {
-        z, add_sat_q24(k.level, index),
-        std::max(add_sat_q24(mul_q24(kSpreadLevelFactor, k.level), kSpreadLevelOffset), kSpreadMinimum),
-        add_sat_q24(-mul_q24(kSpreadFarLevelFactor, k.level), kSpreadFarOffset)};
+    const auto at = static_cast<std::size_t>(m);
+    spread_.bark[at] = z;
+    spread_.base[at] = add_sat_q24(k.level, index);
+    spread_.below[at] = std::max(add_sat_q24(mul_q24(kSpreadLevelFactor, k.level), kSpreadLevelOffset), kSpreadMinimum);
+    spread_.farSlope[at] = add_sat_q24(-mul_q24(kSpreadFarLevelFactor, k.level), kSpreadFarOffset);
   }
   // Maskers reach from 3 Bark above an index to 8 Bark below it.
   int first = 0;
   int end = 0;
   for (std::size_t i = 0; i < kReducedIndices; ++i) {
-    Q24 global = kLevelFloor;
     const Q24 zi = kReducedIndex[i].bark;
-    while (first < maskerCount_ && Sub(zi, spread[static_cast<std::size_t>(first)].bark) >= 8 * kBark) ++first;
-    while (end < maskerCount_ && Sub(zi, spread[static_cast<std::size_t>(end)].bark) >= -3 * kBark) ++end;
-    for (int m = first; m < end; ++m) {
-      const Spread& s = spread[static_cast<std::size_t>(m)];
-      const Q24 dz = Sub(zi, s.bark);
-      Q24 vf;
-      if (dz < -kBark) {
-        vf = Sub(mul_q24(kSpreadMinimum, dz + kBark), s.below);
-      } else if (dz < 0) {
-        vf = mul_q24(s.below, dz);
-      } else if (dz < kBark) {
-        vf = mul_q24(kSpreadAbove, dz);
-      } else {
-        vf = add_sat_q24(mul_q24(dz - kBark, s.farSlope), kSpreadAbove);
+    while (first < maskerCount_ && Sub(zi, spread_.bark[static_cast<std::size_t>(first)]) >= 8 * kBark) ++first;
+    while (end < maskerCount_ && Sub(zi, spread_.bark[static_cast<std::size_t>(end)]) >= -3 * kBark) ++end;
+    spreadFirst_[i] = static_cast<std::uint16_t>(first);
+    spreadEnd_[i] = static_cast<std::uint16_t>(end);
+  }
+#if KELVOR_MPEGENC_AVX2
+  if (allowSimd_ && simd::HaveAvx2()) {
+    SpreadMaskersAvx2(spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
+                      spreadFirst_.data(), spreadEnd_.data(), global_.data());
+  } else
+#endif
+  {
+    for (std::size_t i = 0; i < kReducedIndices; ++i) {
+      Q24 global = kLevelFloor;
+      for (std::size_t m = spreadFirst_[i]; m < spreadEnd_[i]; ++m) {
+        const Q24 vf = SpreadAt(Sub(kReducedIndex[i].bark, spread_.bark[m]), spread_.below[m], spread_.farSlope[m]);
+        global = levelAddScaled(global, add_sat_q24(spread_.base[m], vf), 2);
       }
-      global = levelAddScaled(global, add_sat_q24(s.base, vf), 2);
+      global_[i] = global;
     }
-    global_[i] = levelAddScaled(global, add_sat_q24(kReducedIndex[i].threshold, kQuietLowering), 3);
+  }
+  for (std::size_t i = 0; i < kReducedIndices; ++i) {
+    global_[i] = levelAddScaled(global_[i], add_sat_q24(kReducedIndex[i].threshold, kQuietLowering), 3);
   }
 }
 

@@ -20,6 +20,9 @@ extern const std::array<Q24, kFftSize> kFftWindow;
 
 class PsychoModel {
  public:
+  // allowSimd = false keeps to the plain code (the vector code must give the same numbers).
+  explicit PsychoModel(bool allowSimd = true) : allowSimd_(allowSimd) {}
+
   // `samples`: 1024 time-ordered PCM samples; `largestScaleFactor`: per coded
   // subband, the smallest scale factor index of its three parts.
   void Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t, kCodedSubbands> largestScaleFactor,
@@ -55,7 +58,18 @@ class PsychoModel {
   int maskerCount_ = 0;
   std::array<std::int16_t, kSpectrumLines> keptTonal_{};
   int keptTonalCount_ = 0;
-  std::array<Q24, 126> global_{};
+  std::array<Q24, 128> global_{};
+  // The remaining maskers in order of frequency, for the spreading.
+  struct SpreadTable {
+    std::array<Q24, kSpectrumLines + 32> bark;
+    std::array<Q24, kSpectrumLines + 32> base;      // X + masking index
+    std::array<Q24, kSpectrumLines + 32> below;     // s = max(0.4 X + 13.993, 5.647)
+    std::array<Q24, kSpectrumLines + 32> farSlope;  // 0.1 X - 2.647 per Bark
+  };
+  SpreadTable spread_{};
+  std::array<std::uint16_t, 128> spreadFirst_{};  // per reduced index: maskers first .. end - 1 reach it
+  std::array<std::uint16_t, 128> spreadEnd_{};
+  bool allowSimd_;
 };
 
 }  // namespace kelvor::mpegenc
