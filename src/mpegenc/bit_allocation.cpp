@@ -9,9 +9,28 @@ namespace {
 
 Q24 SubSat(Q24 a, Q24 b) { return saturate_i32(static_cast<std::int64_t>(a) - b); }
 
-int FrameBitsOf(int sb, int alloc) {
-  return kQuantClass[static_cast<std::size_t>(AllocationRowOf(sb).classOf[static_cast<std::size_t>(alloc)])].frameBits;
-}
+// Per subband and allocation index: the sample bits and the SNR it brings,
+// and the highest index.
+struct SubbandSteps {
+  std::array<std::int16_t, 16> bits;
+  std::array<Q24, 16> snr;
+  int highest;
+};
+
+constexpr std::array<SubbandSteps, kCodedSubbands> kSteps = [] {
+  std::array<SubbandSteps, kCodedSubbands> t{};
+  for (int sb = 0; sb < kCodedSubbands; ++sb) {
+    const AllocationRow& row = AllocationRowOf(sb);
+    auto& steps = t[static_cast<std::size_t>(sb)];
+    steps.highest = row.highest;
+    for (int a = 1; a <= row.highest; ++a) {
+      const QuantClass& q = kQuantClass[static_cast<std::size_t>(row.classOf[static_cast<std::size_t>(a)])];
+      steps.bits[static_cast<std::size_t>(a)] = static_cast<std::int16_t>(q.frameBits);
+      steps.snr[static_cast<std::size_t>(a)] = q.snr;
+    }
+  }
+  return t;
+}();
 
 }  // namespace
 
@@ -43,27 +62,22 @@ Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, i
     const auto order = static_cast<std::size_t>(tree[1] & 255);
     const std::size_t ch = order / kCodedSubbands;
     const std::size_t sb = order % kCodedSubbands;
-    const int current = result.alloc[ch][sb];
-    const int next = current + 1;
-    int cost = FrameBitsOf(static_cast<int>(sb), next);
-    if (current == 0) {
-      cost += 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]];
-    } else {
-      cost -= FrameBitsOf(static_cast<int>(sb), current);
-    }
+    const SubbandSteps& steps = kSteps[sb];
+    const auto current = static_cast<std::size_t>(result.alloc[ch][sb]);
+    const std::size_t next = current + 1;
+    // The first step also pays for scfsi and the scale factors (bits[0] is 0).
+    const int cost = steps.bits[next] - steps.bits[current] + (current == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
     if (cost >= remaining) {  // refused: the subband is closed
       update(order, kClosed);
       continue;
     }
     remaining -= cost;
     result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
-    const AllocationRow& row = AllocationRowOf(static_cast<int>(sb));
-    if (next >= row.highest) {
+    if (static_cast<int>(next) >= steps.highest) {
       update(order, kClosed);
       continue;
     }
-    const Q24 mnr = SubSat(kQuantClass[static_cast<std::size_t>(row.classOf[static_cast<std::size_t>(next)])].snr, smr[ch][sb]);
-    update(order, keyOf(mnr, order));
+    update(order, keyOf(SubSat(steps.snr[next], smr[ch][sb]), order));
   }
   result.bitsLeft = remaining;
   return result;

@@ -21,6 +21,10 @@ using ScaleChoices = std::array<std::array<ScaleChoice, kCodedSubbands>, kChanne
 // A sample at or beyond the scale factor (only from input above 2.0) is clipped.
 std::uint32_t QuantiseSample(Q24 s, Q24 f, int c);
 
+// The same for the 12 samples of a part, as the frame writer does it (without
+// an integer division).
+void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code);
+
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
                 const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out);
 

@@ -18,7 +18,12 @@ constexpr Q24 LevelOfUnsigned(std::uint64_t p, int scaleBits) {
   if (p == 0) return kLevelFloor;
   const int e = static_cast<int>(std::bit_width(p)) - 1;
   const std::int64_t d = e >= 24 ? static_cast<std::int64_t>(p >> (e - 24)) : static_cast<std::int64_t>(p << (24 - e));
-  const std::int64_t frac = (3 * (d - kQ24One) * kQ24One) / (d + kQ24One);
+  // The quotient, truncated, by a double division: both operands are exact
+  // (below 2^53) and a correctly rounded quotient below 2^24 truncates to the
+  // true one, since a non-integer quotient stays at least 1/(d + 1) from the
+  // next integer.
+  const auto frac = static_cast<std::int64_t>(static_cast<double>(3 * (d - kQ24One) * kQ24One) /
+                                              static_cast<double>(d + kQ24One));
   const std::int64_t level = static_cast<std::int64_t>(e - scaleBits) * kQ24One + frac;
   return level < kLevelFloor ? kLevelFloor : static_cast<Q24>(level);
 }

@@ -159,7 +159,31 @@ void FftStagesPlain(Q24* re, Q24* im) { FftStages(re, im); }
 // The same stages, eight butterflies at a time from half-size 8 on.
 __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
   using namespace simd;
-  for (std::size_t half = 2; half < kFftSize; half *= 2) {
+  // Half-size 2 and 4: twiddles 1 and -i need no products (their rounded
+  // products are exact), the rest is scalar.
+  const auto butterfly = [](Q24& ar, Q24& ai, Q24& br, Q24& bi, Q24 tr, Q24 ti) {
+    br = ar - tr;
+    bi = ai - ti;
+    ar += tr;
+    ai += ti;
+  };
+  for (std::size_t base = 0; base < kFftSize; base += 4) {
+    butterfly(re[base], im[base], re[base + 2], im[base + 2], re[base + 2], im[base + 2]);
+    butterfly(re[base + 1], im[base + 1], re[base + 3], im[base + 3], im[base + 3], -re[base + 3]);
+  }
+  for (std::size_t base = 0; base < kFftSize; base += 8) {
+    butterfly(re[base], im[base], re[base + 4], im[base + 4], re[base + 4], im[base + 4]);
+    butterfly(re[base + 2], im[base + 2], re[base + 6], im[base + 6], im[base + 6], -re[base + 6]);
+    for (const std::size_t j : {std::size_t{1}, std::size_t{3}}) {
+      const Q24 c = kStageTwiddles.c[2 + j];
+      const Q24 sn = kStageTwiddles.s[2 + j];
+      const Q24 xr = re[base + 4 + j];
+      const Q24 xi = im[base + 4 + j];
+      butterfly(re[base + j], im[base + j], re[base + 4 + j], im[base + 4 + j], mul_q24(xr, c) + mul_q24(xi, sn),
+                mul_q24(xi, c) - mul_q24(xr, sn));
+    }
+  }
+  for (std::size_t half = 8; half < kFftSize; half *= 2) {
     const Q24* wc = kStageTwiddles.c.data() + half - 2;
     const Q24* ws = kStageTwiddles.s.data() + half - 2;
     for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
@@ -167,17 +191,6 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
       Q24* ai = im + base;
       Q24* br = ar + half;
       Q24* bi = ai + half;
-      if (half < 8) {
-        for (std::size_t j = 0; j < half; ++j) {
-          const Q24 tr = mul_q24(br[j], wc[j]) + mul_q24(bi[j], ws[j]);
-          const Q24 ti = mul_q24(bi[j], wc[j]) - mul_q24(br[j], ws[j]);
-          br[j] = ar[j] - tr;
-          bi[j] = ai[j] - ti;
-          ar[j] += tr;
-          ai[j] += ti;
-        }
-        continue;
-      }
       for (std::size_t j = 0; j < half; j += 8) {
         const __m256i c = Load8(wc + j);
         const __m256i s = Load8(ws + j);

@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <limits>
 #include <memory>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -108,6 +110,22 @@ TEST(MpegEncoder, QuantisedCodesStayInsideTheirLevels) {
     EXPECT_EQ(QuantiseSample(kScaleFactor[10] - 1, kScaleFactor[10], static_cast<int>(c)),
               static_cast<std::uint32_t>(kQuantClass[c].levels - 1));
     EXPECT_EQ(QuantiseSample(-(kScaleFactor[10] - 1), kScaleFactor[10], static_cast<int>(c)), 0u);
+  }
+}
+
+TEST(MpegEncoder, FastQuantisationEqualsTheDefinition) {
+  std::mt19937 rng(11);
+  std::uniform_int_distribution<int> index(0, 62);
+  std::uniform_int_distribution<Q24> any(std::numeric_limits<Q24>::min(), std::numeric_limits<Q24>::max());
+  for (int round = 0; round < 2000; ++round) {
+    const Q24 f = kScaleFactor[static_cast<std::size_t>(index(rng))];
+    std::uniform_int_distribution<Q24> inside(-(f - 1), f - 1);
+    std::array<Q24, 12> s;
+    for (std::size_t i = 0; i < s.size(); ++i) s[i] = round % 10 == 0 ? any(rng) : i == 0 ? f - 1 : i == 1 ? f / 2 : inside(rng);
+    const int c = round % 17;
+    std::array<std::uint16_t, 12> code;
+    QuantisePart(s.data(), f, kQuantClass[static_cast<std::size_t>(c)], code.data());
+    for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f;
   }
 }
 
