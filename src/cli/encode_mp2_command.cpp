@@ -3,7 +3,6 @@
 #include <sndfile.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -38,13 +37,9 @@ struct SndFileCloser {
 };
 using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
 
-// A sample of any WAV format as Q24: NaN becomes silence, anything beyond
-// full scale is clipped.
-Q24 ToQ24(float v) {
-  if (!(v == v)) return 0;
-  const double scaled = static_cast<double>(std::clamp(v, -1.0f, 1.0f)) * 16777216.0;
-  return static_cast<Q24>(scaled >= 0 ? scaled + 0.5 : scaled - 0.5);
-}
+// libsndfile gives every format as 32-bit integers with full scale 2^31
+// (float samples clipped there); Q24 keeps the top 25 bits, rounded.
+Q24 ToQ24(std::int32_t v) { return (v >> 7) + ((v >> 6) & 1); }
 
 std::string CheckFormat(const SF_INFO& info, const std::string& name) {
   const int major = info.format & SF_FORMAT_TYPEMASK;
@@ -81,11 +76,12 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
   } counting(sink);
 
   auto encoder = std::make_unique<MpegAudioEncoder>(counting);
-  std::vector<float> interleaved(kChunk * 2);
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  std::vector<std::int32_t> interleaved(kChunk * 2);
   std::vector<Q24> left(kChunk);
   std::vector<Q24> right(kChunk);
   for (;;) {
-    const sf_count_t got = sf_readf_float(file, interleaved.data(), static_cast<sf_count_t>(kChunk));
+    const sf_count_t got = sf_readf_int(file, interleaved.data(), static_cast<sf_count_t>(kChunk));
     if (got <= 0) break;
     const auto n = static_cast<std::size_t>(got);
     for (std::size_t i = 0; i < n; ++i) {
