@@ -92,6 +92,22 @@ constexpr FoldedBySubband kFoldedBySubband = [] {
   return f;
 }();
 
+// The 64 sums Y (held reversed: yr[63 - k] = Y[k]) folded into the terms of
+// even order (c0, c2 .. c16, d2 .. d14) and of odd order (c1 .. c15,
+// d1 .. d15), c[m] = Y[16 + m] + Y[16 - m] (c16 pairs k = 32 with k = 0),
+// d[r] = Y[48 + r] - Y[48 - r].
+[[gnu::always_inline]] inline void Fold(const std::array<std::int32_t, 64>& yr, std::array<std::int32_t, 16>& e,
+                                        std::array<std::int32_t, 16>& o) {
+  const auto y = [&](int k) { return yr[static_cast<std::size_t>(63 - k)]; };
+  e[0] = y(16);
+  for (int i = 1; i < 9; ++i) e[static_cast<std::size_t>(i)] = y(16 + 2 * i) + y(16 - 2 * i);
+  for (int i = 0; i < 7; ++i) e[static_cast<std::size_t>(9 + i)] = y(50 + 2 * i) - y(46 - 2 * i);
+  for (int i = 0; i < 8; ++i) {
+    o[static_cast<std::size_t>(i)] = y(17 + 2 * i) + y(15 - 2 * i);
+    o[static_cast<std::size_t>(8 + i)] = y(49 + 2 * i) - y(47 - 2 * i);
+  }
+}
+
 // One slot: window (rounded products, summed in eight taps) and folded
 // matrixing. Written as plain loops that the compiler vectorises; built once
 // for AVX2 and once for any x86-64.
@@ -104,16 +120,9 @@ constexpr FoldedBySubband kFoldedBySubband = [] {
       yr[k] += static_cast<std::int32_t>((p + (std::int64_t{1} << 23)) >> 24);
     }
   }
-  const auto y = [&](int k) { return yr[static_cast<std::size_t>(63 - k)]; };
   std::array<std::int32_t, 16> e;
   std::array<std::int32_t, 16> o;
-  e[0] = y(16);
-  for (int i = 1; i < 9; ++i) e[static_cast<std::size_t>(i)] = y(16 + 2 * i) + y(16 - 2 * i);  // i = 8 pairs k = 32 with k = 0
-  for (int i = 0; i < 7; ++i) e[static_cast<std::size_t>(9 + i)] = y(50 + 2 * i) - y(46 - 2 * i);
-  for (int i = 0; i < 8; ++i) {
-    o[static_cast<std::size_t>(i)] = y(17 + 2 * i) + y(15 - 2 * i);
-    o[static_cast<std::size_t>(8 + i)] = y(49 + 2 * i) - y(47 - 2 * i);
-  }
+  Fold(yr, e, o);
   std::array<std::int64_t, 16> even{};
   std::array<std::int64_t, 16> odd{};
   for (std::size_t i = 0; i < 16; ++i) {
@@ -160,16 +169,9 @@ __attribute__((target("avx2"))) void SlotAvx2(const Q24* x, std::span<Q24, kSubb
     }
     Store8(yr.data() + k, acc);
   }
-  const auto y = [&](int k) { return yr[static_cast<std::size_t>(63 - k)]; };
   std::array<std::int32_t, 16> e;
   std::array<std::int32_t, 16> o;
-  e[0] = y(16);
-  for (int i = 1; i < 9; ++i) e[static_cast<std::size_t>(i)] = y(16 + 2 * i) + y(16 - 2 * i);
-  for (int i = 0; i < 7; ++i) e[static_cast<std::size_t>(9 + i)] = y(50 + 2 * i) - y(46 - 2 * i);
-  for (int i = 0; i < 8; ++i) {
-    o[static_cast<std::size_t>(i)] = y(17 + 2 * i) + y(15 - 2 * i);
-    o[static_cast<std::size_t>(8 + i)] = y(49 + 2 * i) - y(47 - 2 * i);
-  }
+  Fold(yr, e, o);
   __m256i even[4];
   __m256i odd[4];
   for (int v = 0; v < 4; ++v) even[v] = odd[v] = _mm256_setzero_si256();
@@ -204,9 +206,9 @@ __attribute__((target("avx2"))) void AnalyseFrameAvx2(const Q24* pcm, SubbandFra
 
 const std::array<std::array<Q24, 64>, kSubbands> kMatrixing = kMatrix;
 
-void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out) {
+void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, bool allowSimd) {
 #if KELVOR_MPEGENC_AVX2
-  if (simd::HaveAvx2()) {
+  if (allowSimd && simd::HaveAvx2()) {
     AnalyseFrameAvx2(pcm.data(), out);
     return;
   }
