@@ -200,6 +200,51 @@ __attribute__((target("avx2"))) void SlotAvx2(const Q24* x, std::span<Q24, kSubb
 __attribute__((target("avx2"))) void AnalyseFrameAvx2(const Q24* pcm, SubbandFrame& out) {
   for (std::size_t t = 0; t < kSlots; ++t) SlotAvx2(pcm + 32 * t, out[t]);
 }
+
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The same with sixteen lanes for the window and eight for the matrixing.
+__attribute__((target("avx512f"))) void SlotAvx512(const Q24* x, std::span<Q24, kSubbands> out) {
+  using namespace simd;
+  alignas(64) std::array<std::int32_t, 64> yr;
+  for (std::size_t k = 0; k < 64; k += 16) {
+    __m512i acc = _mm512_setzero_si512();
+    for (std::size_t m = 0; m < 8; ++m) {
+      acc = _mm512_add_epi32(acc, MulQ24x16(Load16(x + 64 * m + k), Load16(kWindowReversed.data() + 64 * m + k)));
+    }
+    Store16(yr.data() + k, acc);
+  }
+  std::array<std::int32_t, 16> e;
+  std::array<std::int32_t, 16> o;
+  Fold(yr, e, o);
+  __m512i even[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+  __m512i odd[2] = {_mm512_setzero_si512(), _mm512_setzero_si512()};
+  for (std::size_t i = 0; i < 16; ++i) {
+    const __m512i ei = _mm512_set1_epi64(e[i]);
+    const __m512i oi = _mm512_set1_epi64(o[i]);
+    for (std::size_t v = 0; v < 2; ++v) {
+      even[v] = _mm512_add_epi64(even[v], _mm512_mul_epi32(_mm512_loadu_si512(kFoldedWide.even[i].data() + 8 * v), ei));
+      odd[v] = _mm512_add_epi64(odd[v], _mm512_mul_epi32(_mm512_loadu_si512(kFoldedWide.odd[i].data() + 8 * v), oi));
+    }
+  }
+  alignas(64) std::array<std::int64_t, 16> se;
+  alignas(64) std::array<std::int64_t, 16> so;
+  for (std::size_t v = 0; v < 2; ++v) {
+    _mm512_store_si512(se.data() + 8 * v, even[v]);
+    _mm512_store_si512(so.data() + 8 * v, odd[v]);
+  }
+  for (std::size_t sb = 0; sb < 16; ++sb) {
+    out[sb] = RoundSum(se[sb] + so[sb]);
+    out[31 - sb] = RoundSum(se[sb] - so[sb]);
+  }
+}
+
+__attribute__((target("avx512f"))) void AnalyseFrameAvx512(const Q24* pcm, SubbandFrame& out) {
+  for (std::size_t t = 0; t < kSlots; ++t) SlotAvx512(pcm + 32 * t, out[t]);
+}
+#pragma GCC diagnostic pop
 #endif
 
 }  // namespace
@@ -208,6 +253,10 @@ const std::array<std::array<Q24, 64>, kSubbands> kMatrixing = kMatrix;
 
 void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, bool allowSimd) {
 #if KELVOR_MPEGENC_AVX2
+  if (allowSimd && simd::HaveAvx512()) {
+    AnalyseFrameAvx512(pcm.data(), out);
+    return;
+  }
   if (allowSimd && simd::HaveAvx2()) {
     AnalyseFrameAvx2(pcm.data(), out);
     return;

@@ -208,6 +208,78 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
     }
   }
 }
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// The same with sixteen butterflies at a time from half-size 16 on.
+__attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
+  using namespace simd;
+  // Half-size 2 and 4: twiddles 1 and -i need no products (their rounded
+  // products are exact), the rest is scalar.
+  const auto butterfly = [](Q24& ar, Q24& ai, Q24& br, Q24& bi, Q24 tr, Q24 ti) {
+    br = ar - tr;
+    bi = ai - ti;
+    ar += tr;
+    ai += ti;
+  };
+  for (std::size_t base = 0; base < kFftSize; base += 4) {
+    butterfly(re[base], im[base], re[base + 2], im[base + 2], re[base + 2], im[base + 2]);
+    butterfly(re[base + 1], im[base + 1], re[base + 3], im[base + 3], im[base + 3], -re[base + 3]);
+  }
+  for (std::size_t base = 0; base < kFftSize; base += 8) {
+    butterfly(re[base], im[base], re[base + 4], im[base + 4], re[base + 4], im[base + 4]);
+    butterfly(re[base + 2], im[base + 2], re[base + 6], im[base + 6], im[base + 6], -re[base + 6]);
+    for (const std::size_t j : {std::size_t{1}, std::size_t{3}}) {
+      const Q24 c = kStageTwiddles.c[2 + j];
+      const Q24 sn = kStageTwiddles.s[2 + j];
+      const Q24 xr = re[base + 4 + j];
+      const Q24 xi = im[base + 4 + j];
+      butterfly(re[base + j], im[base + j], re[base + 4 + j], im[base + 4 + j], mul_q24(xr, c) + mul_q24(xi, sn),
+                mul_q24(xi, c) - mul_q24(xr, sn));
+    }
+  }
+  for (std::size_t half = 8; half < kFftSize; half *= 2) {
+    const Q24* wc = kStageTwiddles.c.data() + half - 2;
+    const Q24* ws = kStageTwiddles.s.data() + half - 2;
+    for (std::size_t base = 0; base < kFftSize; base += 2 * half) {
+      Q24* ar = re + base;
+      Q24* ai = im + base;
+      Q24* br = ar + half;
+      Q24* bi = ai + half;
+      if (half == 8) {
+        const __m256i c = Load8(wc);
+        const __m256i s = Load8(ws);
+        const __m256i xr = Load8(br);
+        const __m256i xi = Load8(bi);
+        const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
+        const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
+        const __m256i pr = Load8(ar);
+        const __m256i pi = Load8(ai);
+        Store8(br, _mm256_sub_epi32(pr, tr));
+        Store8(bi, _mm256_sub_epi32(pi, ti));
+        Store8(ar, _mm256_add_epi32(pr, tr));
+        Store8(ai, _mm256_add_epi32(pi, ti));
+        continue;
+      }
+      for (std::size_t j = 0; j < half; j += 16) {
+        const __m512i c = Load16(wc + j);
+        const __m512i s = Load16(ws + j);
+        const __m512i xr = Load16(br + j);
+        const __m512i xi = Load16(bi + j);
+        const __m512i tr = _mm512_add_epi32(MulQ24x16(xr, c), MulQ24x16(xi, s));
+        const __m512i ti = _mm512_sub_epi32(MulQ24x16(xi, c), MulQ24x16(xr, s));
+        const __m512i pr = Load16(ar + j);
+        const __m512i pi = Load16(ai + j);
+        Store16(br + j, _mm512_sub_epi32(pr, tr));
+        Store16(bi + j, _mm512_sub_epi32(pi, ti));
+        Store16(ar + j, _mm512_add_epi32(pr, tr));
+        Store16(ai + j, _mm512_add_epi32(pi, ti));
+      }
+    }
+  }
+}
+#pragma GCC diagnostic pop
 #endif
 
 }  // namespace
@@ -225,7 +297,9 @@ void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
     re_[i + 1] = ar - br;
   }
 #if KELVOR_MPEGENC_AVX2
-  if (allowSimd_ && simd::HaveAvx2()) {
+  if (allowSimd_ && simd::HaveAvx512()) {
+    FftStagesAvx512(re_.data(), im_.data());
+  } else if (allowSimd_ && simd::HaveAvx2()) {
     FftStagesAvx2(re_.data(), im_.data());
   } else {
     FftStagesPlain(re_.data(), im_.data());
