@@ -63,21 +63,30 @@ Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, i
     const std::size_t ch = order / kCodedSubbands;
     const std::size_t sb = order % kCodedSubbands;
     const SubbandSteps& steps = kSteps[sb];
-    const auto current = static_cast<std::size_t>(result.alloc[ch][sb]);
-    const std::size_t next = current + 1;
-    // The first step also pays for scfsi and the scale factors (bits[0] is 0).
-    const int cost = steps.bits[next] - steps.bits[current] + (current == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
-    if (cost >= remaining) {  // refused: the subband is closed
-      update(order, kClosed);
-      continue;
+    // The smallest key of all other candidates: this one keeps the bits
+    // coming while its key stays below it (keys are unique).
+    std::int64_t others = kClosed;
+    for (std::size_t n = kLeaves + order; n > 1; n /= 2) others = std::min(others, tree[n ^ 1]);
+    std::int64_t key;
+    for (;;) {
+      const auto current = static_cast<std::size_t>(result.alloc[ch][sb]);
+      const std::size_t next = current + 1;
+      // The first step also pays for scfsi and the scale factors (bits[0] is 0).
+      const int cost = steps.bits[next] - steps.bits[current] + (current == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
+      if (cost >= remaining) {  // refused: the subband is closed
+        key = kClosed;
+        break;
+      }
+      remaining -= cost;
+      result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
+      if (static_cast<int>(next) >= steps.highest) {  // closed at the top
+        key = kClosed;
+        break;
+      }
+      key = keyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+      if (key > others) break;
     }
-    remaining -= cost;
-    result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
-    if (static_cast<int>(next) >= steps.highest) {
-      update(order, kClosed);
-      continue;
-    }
-    update(order, keyOf(SubSat(steps.snr[next], smr[ch][sb]), order));
+    update(order, key);
   }
   result.bitsLeft = remaining;
   return result;
