@@ -52,10 +52,15 @@ Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, i
     }
   }
   for (std::size_t n = kLeaves - 1; n >= 1; --n) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
+  // A new key for a leaf: the minimum rises along its path, carried in a
+  // register so that no level waits for the store of the one below.
   const auto update = [&](std::size_t order, std::int64_t key) {
     std::size_t n = kLeaves + order;
     tree[n] = key;
-    for (n /= 2; n >= 1; n /= 2) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
+    for (; n > 1; n /= 2) {
+      key = std::min(key, tree[n ^ 1]);
+      tree[n / 2] = key;
+    }
   };
   int remaining = budget;
   while (tree[1] != kClosed) {
