@@ -530,6 +530,70 @@ __attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q2
     simd::Store8(global + i0, g);
   }
 }
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+
+__attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
+  const __m512i r = _mm512_add_epi32(a, b);
+  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, r), _mm512_xor_si512(b, r)),
+                                                     _mm512_setzero_si512());
+  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
+}
+
+__attribute__((target("avx512f"))) __m512i SubSat16(__m512i a, __m512i b) {
+  const __m512i r = _mm512_sub_epi32(a, b);
+  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, b), _mm512_xor_si512(a, r)),
+                                                     _mm512_setzero_si512());
+  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
+}
+
+// levelAddScaled(a, b, 2) in sixteen lanes.
+__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i x = _mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1);
+  const __mmask16 near = _mm512_cmplt_epi32_mask(x, _mm512_set1_epi32(32 << 24));
+  const __m512i index = _mm512_min_epi32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
+  const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
+  const __m512i ta = _mm512_i32gather_epi32(index, kLevelAddTable.data(), 4);
+  const __m512i tb = _mm512_i32gather_epi32(index, kLevelAddTable.data() + 1, 4);
+  const __m512i d = _mm512_sub_epi32(tb, ta);
+  const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(d, frac), 18);
+  const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(frac, 32)), 14);
+  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  return _mm512_mask_blend_epi32(atFloor, _mm512_add_epi32(hi, _mm512_add_epi32(corr, corr)), hi);
+}
+
+__attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
+                                           const std::uint16_t* first, const std::uint16_t* end, Q24* global) {
+  const __m512i one = _mm512_set1_epi32(kBark);
+  for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 16) {
+    const __m512i zi = simd::Load16(kBarkPadded.data() + i0);
+    __m512i g = _mm512_set1_epi32(kLevelFloor);
+    const std::size_t last = std::min<std::size_t>(i0 + 15, kReducedIndices - 1);
+    for (std::size_t m = first[i0]; m < end[last]; ++m) {
+      const __m512i dz = _mm512_sub_epi32(zi, _mm512_set1_epi32(bark[m]));
+      const __mmask16 valid = _mm512_cmpge_epi32_mask(dz, _mm512_set1_epi32(-3 * kBark)) &
+                              _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(8 * kBark));
+      const __m512i s = _mm512_set1_epi32(below[m]);
+      const __m512i v1 = SubSat16(simd::MulQ24x16(_mm512_set1_epi32(kSpreadMinimum), _mm512_add_epi32(dz, one)), s);
+      const __m512i v2 = simd::MulQ24x16(s, dz);
+      const __m512i v3 = simd::MulQ24x16(_mm512_set1_epi32(kSpreadAbove), dz);
+      const __m512i v4 = AddSat16(simd::MulQ24x16(_mm512_sub_epi32(dz, one), _mm512_set1_epi32(farSlope[m])),
+                                  _mm512_set1_epi32(kSpreadAbove));
+      __m512i vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, one), v4, v3);
+      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512()), vf, v2);
+      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark)), vf, v1);
+      const __m512i lt = AddSat16(_mm512_set1_epi32(base[m]), vf);
+      g = _mm512_mask_blend_epi32(valid, g, LevelAddAmplitudes16(g, lt));
+    }
+    simd::Store16(global + i0, g);
+  }
+}
+#pragma GCC diagnostic pop
 #endif
 
 }  // namespace
@@ -561,7 +625,10 @@ void PsychoModel::GlobalThreshold() {
     spreadEnd_[i] = static_cast<std::uint16_t>(end);
   }
 #if KELVOR_MPEGENC_AVX2
-  if (allowSimd_ && simd::HaveAvx2()) {
+  if (allowSimd_ && simd::HaveAvx512()) {
+    SpreadMaskersAvx512(spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
+                        spreadFirst_.data(), spreadEnd_.data(), global_.data());
+  } else if (allowSimd_ && simd::HaveAvx2()) {
     SpreadMaskersAvx2(spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                       spreadFirst_.data(), spreadEnd_.data(), global_.data());
   } else
