@@ -205,6 +205,11 @@ __attribute__((target("avx2"))) void AnalyseFrameAvx2(const Q24* pcm, SubbandFra
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// RoundSum in eight lanes: round, shift, narrow with saturation.
+__attribute__((target("avx512f"))) __m256i RoundSum8(__m512i v) {
+  return _mm512_cvtsepi64_epi32(_mm512_srai_epi64(_mm512_add_epi64(v, _mm512_set1_epi64(std::int64_t{1} << 23)), 24));
+}
+
 // The same with sixteen lanes for the window and eight for the matrixing.
 __attribute__((target("avx512f"))) void SlotAvx512(const Q24* x, std::span<Q24, kSubbands> out) {
   using namespace simd;
@@ -229,16 +234,13 @@ __attribute__((target("avx512f"))) void SlotAvx512(const Q24* x, std::span<Q24, 
       odd[v] = _mm512_add_epi64(odd[v], _mm512_mul_epi32(_mm512_loadu_si512(kFoldedWide.odd[i].data() + 8 * v), oi));
     }
   }
-  alignas(64) std::array<std::int64_t, 16> se;
-  alignas(64) std::array<std::int64_t, 16> so;
-  for (std::size_t v = 0; v < 2; ++v) {
-    _mm512_store_si512(se.data() + 8 * v, even[v]);
-    _mm512_store_si512(so.data() + 8 * v, odd[v]);
-  }
-  for (std::size_t sb = 0; sb < 16; ++sb) {
-    out[sb] = RoundSum(se[sb] + so[sb]);
-    out[31 - sb] = RoundSum(se[sb] - so[sb]);
-  }
+  const __m512i low = _mm512_inserti64x4(_mm512_castsi256_si512(RoundSum8(_mm512_add_epi64(even[0], odd[0]))),
+                                         RoundSum8(_mm512_add_epi64(even[1], odd[1])), 1);
+  const __m512i high = _mm512_inserti64x4(_mm512_castsi256_si512(RoundSum8(_mm512_sub_epi64(even[0], odd[0]))),
+                                          RoundSum8(_mm512_sub_epi64(even[1], odd[1])), 1);
+  const __m512i reversed = _mm512_set_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  Store16(out.data(), low);                                               // sb = 0..15
+  Store16(out.data() + 16, _mm512_permutexvar_epi32(reversed, high));     // sb = 16..31: 31 - (0..15)
 }
 
 __attribute__((target("avx512f"))) void AnalyseFrameAvx512(const Q24* pcm, SubbandFrame& out) {

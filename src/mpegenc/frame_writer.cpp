@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 
 #include "mpegenc/simd.h"
 
@@ -19,10 +20,9 @@ class BitWriter {
     pending_ += bits;
     if (pending_ >= 32) {
       pending_ -= 32;
-      const auto word = static_cast<std::uint32_t>(acc_ >> pending_);
-      for (int i = 0; i < 4; ++i, ++pos_) {
-        if (pos_ < out_.size()) out_[pos_] = static_cast<std::uint8_t>(word >> (24 - 8 * i));
-      }
+      const std::uint32_t word = __builtin_bswap32(static_cast<std::uint32_t>(acc_ >> pending_));  // most significant byte first
+      if (pos_ + 4 <= out_.size()) std::memcpy(out_.data() + pos_, &word, 4);
+      pos_ += 4;
     }
   }
 

@@ -19,19 +19,15 @@ int DifferenceClass(int d) {
 }  // namespace
 
 int ScaleFactorIndex(Q24 peak) {
-  // The table falls with the index: find the last entry above the peak.
-  int lo = 0;   // kScaleFactor[lo] > peak is known once lo > 0 ... or lo = 0
-  int hi = 62;
   if (kScaleFactor[0] <= peak) return 0;
-  while (lo < hi) {  // invariant: kScaleFactor[lo] > peak
-    const int mid = (lo + hi + 1) / 2;
-    if (kScaleFactor[static_cast<std::size_t>(mid)] > peak) {
-      lo = mid;
-    } else {
-      hi = mid - 1;
-    }
+  // The table falls with the index (and ends in 0): find the last entry
+  // above the peak, halving the step without branches.
+  int last = 0;
+  for (int step = 32; step > 0; step /= 2) {
+    const int probe = last + step;
+    last = kScaleFactor[static_cast<std::size_t>(probe)] > peak ? probe : last;
   }
-  return lo;
+  return last;
 }
 
 Q24 PeakOf(std::span<const Q24> samples) {
