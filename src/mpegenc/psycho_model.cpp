@@ -1,6 +1,7 @@
 #include "mpegenc/psycho_model.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 
 #include "mpegenc/level_math.h"
@@ -362,28 +363,75 @@ void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
   for (std::size_t k = 0; k < kSpectrumLines; ++k) spectrum_[k] = levelOfComplex(re_[k], im_[k]);
 }
 
+namespace {
+
+// Lines 2..432 that are local maxima standing 7 dB above the lines two away:
+// every tonal line is one, and most noise peaks are not.
+using LineSet = std::array<std::uint64_t, (kSpectrumLines + 63) / 64>;
+
+bool TonalCandidate(const Q24* x, int k) {
+  const Q24 limit = x[k] - kTonalMargin;  // levels are at least the floor: no overflow
+  return x[k - 1] < x[k] && x[k + 1] < x[k] && limit >= x[k - 2] && limit >= x[k + 2];
+}
+
+void TonalCandidatesPlain(const Q24* x, LineSet& set) {
+  for (int k = 2; k <= 432; ++k) {
+    if (TonalCandidate(x, k)) set[static_cast<std::size_t>(k / 64)] |= std::uint64_t{1} << (k % 64);
+  }
+}
+
+#if KELVOR_MPEGENC_AVX2
+__attribute__((target("avx512f"))) void TonalCandidatesAvx512(const Q24* x, LineSet& set) {
+  const __m512i margin = _mm512_set1_epi32(kTonalMargin);
+  for (int k0 = 2; k0 <= 432; k0 += 16) {
+    const __m512i c = simd::Load16(x + k0);
+    const __m512i limit = _mm512_sub_epi32(c, margin);
+    __mmask16 m = _mm512_cmplt_epi32_mask(simd::Load16(x + k0 - 1), c) & _mm512_cmplt_epi32_mask(simd::Load16(x + k0 + 1), c) &
+                  _mm512_cmpge_epi32_mask(limit, simd::Load16(x + k0 - 2)) & _mm512_cmpge_epi32_mask(limit, simd::Load16(x + k0 + 2));
+    if (k0 + 15 > 432) m &= static_cast<__mmask16>((1u << (432 - k0 + 1)) - 1);
+    const std::uint64_t bits = static_cast<std::uint64_t>(m) << (k0 % 64);
+    set[static_cast<std::size_t>(k0 / 64)] |= bits;
+    if (k0 % 64 > 48) set[static_cast<std::size_t>(k0 / 64 + 1)] |= static_cast<std::uint64_t>(m) >> (64 - k0 % 64);
+  }
+}
+#endif
+
+}  // namespace
+
 void PsychoModel::FindTonal() {
   const auto& x = spectrum_;
   remaining_ = spectrum_;
   isTonal_.fill(false);
   tonalCount_ = 0;
-  for (int k = 2; k <= 432; ++k) {
-    const auto at = [&](int line) { return x[static_cast<std::size_t>(line)]; };
-    if (!(at(k - 1) < at(k) && at(k + 1) < at(k))) continue;
-    const int range = TonalRange(k);
-    const Q24 limit = Sub(at(k), kTonalMargin);
-    bool tonal = true;
-    for (int j = 2; j <= range && tonal; ++j) tonal = limit >= at(k + j) && limit >= at(k - j);
-    if (!tonal) continue;
-    Q24 level = at(k);
-    if (k <= 254) level = levelAdd(at(k), levelAdd(at(k + 1), at(k - 1)));
-    tonalLine_[static_cast<std::size_t>(tonalCount_)] = static_cast<std::int16_t>(k);
-    tonalLevel_[static_cast<std::size_t>(tonalCount_)] = level;
-    ++tonalCount_;
-    isTonal_[static_cast<std::size_t>(k)] = true;
-    for (int j = 1; j <= range; ++j) {
-      remaining_[static_cast<std::size_t>(k - j)] = kLevelFloor;
-      remaining_[static_cast<std::size_t>(k + j)] = kLevelFloor;
+  LineSet candidates{};
+#if KELVOR_MPEGENC_AVX2
+  if (allowSimd_ && simd::HaveAvx512()) {
+    TonalCandidatesAvx512(x.data(), candidates);
+  } else {
+    TonalCandidatesPlain(x.data(), candidates);
+  }
+#else
+  TonalCandidatesPlain(x.data(), candidates);
+#endif
+  for (std::size_t word = 0; word < candidates.size(); ++word) {
+    for (std::uint64_t bits = candidates[word]; bits != 0; bits &= bits - 1) {
+      const int k = static_cast<int>(64 * word) + std::countr_zero(bits);
+      const auto at = [&](int line) { return x[static_cast<std::size_t>(line)]; };
+      const int range = TonalRange(k);
+      const Q24 limit = Sub(at(k), kTonalMargin);
+      bool tonal = true;
+      for (int j = 3; j <= range && tonal; ++j) tonal = limit >= at(k + j) && limit >= at(k - j);
+      if (!tonal) continue;
+      Q24 level = at(k);
+      if (k <= 254) level = levelAdd(at(k), levelAdd(at(k + 1), at(k - 1)));
+      tonalLine_[static_cast<std::size_t>(tonalCount_)] = static_cast<std::int16_t>(k);
+      tonalLevel_[static_cast<std::size_t>(tonalCount_)] = level;
+      ++tonalCount_;
+      isTonal_[static_cast<std::size_t>(k)] = true;
+      for (int j = 1; j <= range; ++j) {
+        remaining_[static_cast<std::size_t>(k - j)] = kLevelFloor;
+        remaining_[static_cast<std::size_t>(k + j)] = kLevelFloor;
+      }
     }
   }
 }
