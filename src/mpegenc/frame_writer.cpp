@@ -68,6 +68,11 @@ std::uint32_t Quantise(std::int64_t x, const QuantClass& q) {
 void QuantisePlain(const Q24* s, Q24 f, std::int64_t a, int shift, std::uint16_t* code) { QuantiseBody(s, f, a, shift, code); }
 
 #if KELVOR_MPEGENC_AVX2
+__attribute__((target("avx512f,avx512dq"))) void QuantiseAvx512(const Q24* s, Q24 f, std::int64_t a, int shift,
+                                                                std::uint16_t* code) {
+  QuantiseBody(s, f, a, shift, code);
+}
+
 __attribute__((target("avx2"))) void QuantiseAvx2(const Q24* s, Q24 f, std::int64_t a, int shift, std::uint16_t* code) {
   QuantiseBody(s, f, a, shift, code);
 }
@@ -77,6 +82,10 @@ __attribute__((target("avx2"))) void QuantiseAvx2(const Q24* s, Q24 f, std::int6
 
 void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code) {
 #if KELVOR_MPEGENC_AVX2
+  if (simd::HaveAvx512()) {
+    QuantiseAvx512(s, f, q.a, q.shift, code);
+    return;
+  }
   if (simd::HaveAvx2()) {
     QuantiseAvx2(s, f, q.a, q.shift, code);
     return;
