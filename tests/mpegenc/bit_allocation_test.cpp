@@ -123,7 +123,7 @@ TEST(MpegBitAllocation, SameChoicesAsAScanPerStep) {
     ChannelIndices scfsi;
     for (std::size_t ch = 0; ch < kChannels; ++ch) {
       for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-        smr[ch][sb] = round % 3 == 0 ? coarse(rng) << 24 : round % 7 == 0 ? std::numeric_limits<Q24>::min() + coarse(rng) + 8 : level(rng);
+        smr[ch][sb] = round % 3 == 0 ? coarse(rng) << 24 : round % 7 == 0 ? std::numeric_limits<Q24>::min() + (coarse(rng) + 8) : level(rng);
         scfsi[ch][sb] = static_cast<std::uint8_t>(pattern(rng));
       }
     }
