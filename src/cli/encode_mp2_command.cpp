@@ -151,8 +151,8 @@ struct MemoryFile {
 
 class FileSink final : public MpegFrameSink {
  public:
-  explicit FileSink(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
-    if (file_) std::setvbuf(file_, nullptr, _IOFBF, 1 << 20);
+  explicit FileSink(const std::string& path) : buffer_(1 << 20), file_(std::fopen(path.c_str(), "wb")) {
+    if (file_) std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
   }
   ~FileSink() override {
     if (file_) std::fclose(file_);
@@ -171,6 +171,7 @@ class FileSink final : public MpegFrameSink {
   }
 
  private:
+  std::vector<char> buffer_;  // outlives file_: declared first
   std::FILE* file_;
 };
 
