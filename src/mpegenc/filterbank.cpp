@@ -253,13 +253,14 @@ __attribute__((target("avx512f"))) void AnalyseFrameAvx512(const Q24* pcm, Subba
 
 const std::array<std::array<Q24, 64>, kSubbands> kMatrixing = kMatrix;
 
-void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, bool allowSimd) {
+void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, SimdLevel simd) {
+  simd = UsableSimd(simd);
 #if KELVOR_MPEGENC_AVX2
-  if (allowSimd && simd::HaveAvx512()) {
+  if (simd == SimdLevel::kAvx512) {
     AnalyseFrameAvx512(pcm.data(), out);
     return;
   }
-  if (allowSimd && simd::HaveAvx2()) {
+  if (simd == SimdLevel::kAvx2) {
     AnalyseFrameAvx2(pcm.data(), out);
     return;
   }

@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/q24.h"
+#include "mpegenc/simd_level.h"
 #include "mpegenc/tables.h"
 
 namespace kelvor::mpegenc {
@@ -20,9 +21,9 @@ using SubbandFrame = std::array<std::array<Q24, kSubbands>, kSlots>;  // [t][sb]
 extern const std::array<std::array<Q24, 64>, kSubbands> kMatrixing;
 
 // One channel's frame. `pcm` is time-ordered: kFilterHistory samples of the
-// previous frames followed by the frame's 1152 samples. allowSimd = false
-// keeps to the plain code (the vector code gives the same numbers).
-void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, bool allowSimd = true);
+// previous frames followed by the frame's 1152 samples. `simd` limits the
+// vector code used (all give the same numbers).
+void AnalyseFrame(std::span<const Q24> pcm, SubbandFrame& out, SimdLevel simd = SimdLevel::kAvx512);
 
 // The definition, term by term (rounded products): the reference the fast
 // matrixing is tested against. `x` holds X[i], the sample i positions back

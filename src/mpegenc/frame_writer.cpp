@@ -80,13 +80,14 @@ __attribute__((target("avx2"))) void QuantiseAvx2(const Q24* s, Q24 f, std::int6
 
 }  // namespace
 
-void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code) {
+void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code, SimdLevel simd) {
+  simd = UsableSimd(simd);
 #if KELVOR_MPEGENC_AVX2
-  if (simd::HaveAvx512()) {
+  if (simd == SimdLevel::kAvx512) {
     QuantiseAvx512(s, f, q.a, q.shift, code);
     return;
   }
-  if (simd::HaveAvx2()) {
+  if (simd == SimdLevel::kAvx2) {
     QuantiseAvx2(s, f, q.a, q.shift, code);
     return;
   }

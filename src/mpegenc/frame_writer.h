@@ -8,6 +8,7 @@
 #include "mpegenc/bit_allocation.h"
 #include "mpegenc/filterbank.h"
 #include "mpegenc/scale_factors.h"
+#include "mpegenc/simd_level.h"
 
 namespace kelvor::mpegenc {
 
@@ -23,7 +24,7 @@ std::uint32_t QuantiseSample(Q24 s, Q24 f, int c);
 
 // The same for the 12 samples of a part, as the frame writer does it (without
 // an integer division).
-void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code);
+void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code, SimdLevel simd = SimdLevel::kAvx512);
 
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
                 const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out);

@@ -325,7 +325,7 @@ __attribute__((target("avx512f,avx512cd,avx512dq"))) void LevelsAvx512(const Q24
 
 void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
 #if KELVOR_MPEGENC_AVX2
-  const bool wide = allowSimd_ && simd::HaveAvx512();
+  const bool wide = simd_ == SimdLevel::kAvx512;
 #else
   const bool wide = false;
 #endif
@@ -352,7 +352,7 @@ void PsychoModel::Transform(std::span<const Q24, kFftSize> samples) {
     LevelsAvx512(re_.data(), im_.data(), spectrum_.data(), kSpectrumLines);
     return;
   }
-  if (allowSimd_ && simd::HaveAvx2()) {
+  if (simd_ == SimdLevel::kAvx2) {
     FftStagesAvx2(re_.data(), im_.data());
   } else {
     FftStagesPlain(re_.data(), im_.data());
@@ -405,7 +405,7 @@ void PsychoModel::FindTonal() {
   tonalCount_ = 0;
   LineSet candidates{};
 #if KELVOR_MPEGENC_AVX2
-  if (allowSimd_ && simd::HaveAvx512()) {
+  if (simd_ == SimdLevel::kAvx512) {
     TonalCandidatesAvx512(x.data(), candidates);
   } else {
     TonalCandidatesPlain(x.data(), candidates);
@@ -673,10 +673,10 @@ void PsychoModel::GlobalThreshold() {
     spreadEnd_[i] = static_cast<std::uint16_t>(end);
   }
 #if KELVOR_MPEGENC_AVX2
-  if (allowSimd_ && simd::HaveAvx512()) {
+  if (simd_ == SimdLevel::kAvx512) {
     SpreadMaskersAvx512(spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                         spreadFirst_.data(), spreadEnd_.data(), global_.data());
-  } else if (allowSimd_ && simd::HaveAvx2()) {
+  } else if (simd_ == SimdLevel::kAvx2) {
     SpreadMaskersAvx2(spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                       spreadFirst_.data(), spreadEnd_.data(), global_.data());
   } else

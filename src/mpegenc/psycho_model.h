@@ -8,6 +8,7 @@
 #include <span>
 
 #include "common/q24.h"
+#include "mpegenc/simd_level.h"
 #include "mpegenc/tables.h"
 
 namespace kelvor::mpegenc {
@@ -20,8 +21,8 @@ extern const std::array<Q24, kFftSize> kFftWindow;
 
 class PsychoModel {
  public:
-  // allowSimd = false keeps to the plain code (the vector code must give the same numbers).
-  explicit PsychoModel(bool allowSimd = true) : allowSimd_(allowSimd) {}
+  // `simd` limits the vector code used (all give the same numbers).
+  explicit PsychoModel(SimdLevel simd = SimdLevel::kAvx512) : simd_(UsableSimd(simd)) {}
 
   // `samples`: 1024 time-ordered PCM samples; `largestScaleFactor`: per coded
   // subband, the smallest scale factor index of its three parts.
@@ -69,7 +70,7 @@ class PsychoModel {
   SpreadTable spread_{};
   std::array<std::uint16_t, 128> spreadFirst_{};  // per reduced index: maskers first .. end - 1 reach it
   std::array<std::uint16_t, 128> spreadEnd_{};
-  bool allowSimd_;
+  SimdLevel simd_;
 };
 
 }  // namespace kelvor::mpegenc

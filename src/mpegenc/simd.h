@@ -1,8 +1,8 @@
 #pragma once
 // Eight- and sixteen-lane Q24 products for the encoder's AVX2 and AVX-512
 // paths (filterbank, FFT butterflies). Same rounding as mul_q24, lane by
-// lane. Only for functions compiled for that target and reached after
-// HaveAvx2() / HaveAvx512().
+// lane. Only for functions compiled for that target and reached when
+// UsableSimd() allows it.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
 // GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
 #pragma GCC diagnostic push
@@ -13,14 +13,11 @@
 
 #include <cstdint>
 
+#include "mpegenc/simd_level.h"
+
 #define KELVOR_MPEGENC_AVX2 1
 
 namespace kelvor::mpegenc::simd {
-
-inline bool HaveAvx2() {
-  static const bool yes = __builtin_cpu_supports("avx2") != 0;
-  return yes;
-}
 
 // (a * b + 2^23) >> 24 per 32-bit lane: even lanes from the products of the
 // low halves, odd lanes from those of the high halves, each keeping bits 24..55.
@@ -37,11 +34,6 @@ __attribute__((target("avx2"))) inline __m256i Load8(const std::int32_t* p) {
 
 __attribute__((target("avx2"))) inline void Store8(std::int32_t* p, __m256i v) {
   _mm256_storeu_si256(reinterpret_cast<__m256i*>(p), v);
-}
-
-inline bool HaveAvx512() {
-  static const bool yes = __builtin_cpu_supports("avx512f") != 0;
-  return yes;
 }
 
 // The same in sixteen lanes.

@@ -123,9 +123,11 @@ TEST(MpegEncoder, FastQuantisationEqualsTheDefinition) {
     std::array<Q24, 12> s;
     for (std::size_t i = 0; i < s.size(); ++i) s[i] = round % 10 == 0 ? any(rng) : i == 0 ? f - 1 : i == 1 ? f / 2 : inside(rng);
     const int c = round % 17;
-    std::array<std::uint16_t, 12> code;
-    QuantisePart(s.data(), f, kQuantClass[static_cast<std::size_t>(c)], code.data());
-    for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f;
+    for (const SimdLevel level : {SimdLevel::kPlain, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
+      std::array<std::uint16_t, 12> code;
+      QuantisePart(s.data(), f, kQuantClass[static_cast<std::size_t>(c)], code.data(), level);
+      for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f;
+    }
   }
 }
 
