@@ -14,7 +14,7 @@ class BitWriter {
  public:
   explicit BitWriter(std::span<std::uint8_t, kFrameBytes> out) : out_(out) {}
 
-  // value < 2^bits, bits <= 16
+  // value < 2^bits, bits <= 32
   void put(std::uint32_t value, int bits) {
     acc_ = (acc_ << bits) | value;
     pending_ += bits;
@@ -119,31 +119,41 @@ void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const Scale
       for (int i = 0; i < sent.count; ++i) bits.put(sent.index[static_cast<std::size_t>(i)], 6);
     }
   }
-  // The codes of every coded subband, part by part (one scale factor each).
-  std::array<std::array<std::array<std::uint16_t, kSlots>, kCodedSubbands>, kChannels> codes;
-  for (std::size_t ch = 0; ch < kChannels; ++ch) {
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+  // The coded subbands in bitstream order (subband, then channel), and
+  // their codes, part by part (one scale factor each).
+  struct Coded {
+    const std::uint16_t* code;
+    std::uint32_t levels;  // for grouping
+    int bits;              // of a codeword, or of one code
+    bool grouped;
+  };
+  std::array<Coded, kChannels * kCodedSubbands> coded;
+  std::size_t count = 0;
+  std::array<std::array<std::uint16_t, kSlots>, kChannels * kCodedSubbands> codes;
+  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+    for (std::size_t ch = 0; ch < kChannels; ++ch) {
       if (alloc[ch][sb] == 0) continue;
       const QuantClass& q = kQuantClass[static_cast<std::size_t>(AllocationRowOf(static_cast<int>(sb)).classOf[alloc[ch][sb]])];
       std::array<Q24, kSlots> samples;
       for (std::size_t t = 0; t < kSlots; ++t) samples[t] = subbands[ch][t][sb];
       for (std::size_t part = 0; part < 3; ++part) {
-        QuantisePart(&samples[12 * part], kScaleFactor[scale[ch][sb].used[part]], q, &codes[ch][sb][12 * part]);
+        QuantisePart(&samples[12 * part], kScaleFactor[scale[ch][sb].used[part]], q, &codes[count][12 * part]);
       }
+      coded[count] = {codes[count].data(), static_cast<std::uint32_t>(q.levels), q.codeBits, q.grouped};
+      ++count;
     }
   }
   for (std::size_t t0 = 0; t0 < kSlots; t0 += 3) {  // parts, then granules of three samples
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-      for (std::size_t ch = 0; ch < kChannels; ++ch) {
-        if (alloc[ch][sb] == 0) continue;
-        const QuantClass& q = kQuantClass[static_cast<std::size_t>(AllocationRowOf(static_cast<int>(sb)).classOf[alloc[ch][sb]])];
-        const std::uint16_t* code = &codes[ch][sb][t0];
-        if (q.grouped) {
-          const auto levels = static_cast<std::uint32_t>(q.levels);
-          bits.put(code[0] + levels * (code[1] + levels * code[2]), q.codeBits);
-        } else {
-          for (int i = 0; i < 3; ++i) bits.put(code[i], q.codeBits);
-        }
+    for (std::size_t n = 0; n < count; ++n) {
+      const Coded& c = coded[n];
+      const std::uint16_t* code = c.code + t0;
+      if (c.grouped) {
+        bits.put(code[0] + c.levels * (code[1] + c.levels * code[2]), c.bits);
+      } else if (3 * c.bits <= 32) {  // three codes in one go
+        bits.put((static_cast<std::uint32_t>(code[0]) << (2 * c.bits)) | (static_cast<std::uint32_t>(code[1]) << c.bits) | code[2],
+                 3 * c.bits);
+      } else {
+        for (int i = 0; i < 3; ++i) bits.put(code[i], c.bits);
       }
     }
   }
