@@ -8,16 +8,13 @@
 #include <span>
 
 #include "common/q24.h"
+#include "mpegenc/fft.h"
 #include "mpegenc/simd_level.h"
 #include "mpegenc/tables.h"
 
 namespace kelvor::mpegenc {
 
-inline constexpr int kFftSize = 1024;
 inline constexpr int kSpectrumLines = 445;  // lines 0..444 cover the coded subbands
-
-// The FFT window: the Hann window with its 1/N normalisation, sqrt(8/3) (1 - cos(2 pi k / N)) / (2N).
-extern const std::array<Q24, kFftSize> kFftWindow;
 
 class PsychoModel {
  public:
