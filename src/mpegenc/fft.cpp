@@ -97,11 +97,9 @@ constexpr StageTwiddles kStageTwiddles = [] {
 void FftStagesPlain(Q24* re, Q24* im) { FftStages(re, im); }
 
 #if KELVOR_MPEGENC_AVX2
-// The same stages, eight butterflies at a time from half-size 8 on.
-__attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
-  using namespace simd;
-  // Half-size 2 and 4: twiddles 1 and -i need no products (their rounded
-  // products are exact), the rest is scalar.
+// Half-size 2 and 4: twiddles 1 and -i need no products (their rounded
+// products are exact), the rest is scalar.
+[[gnu::always_inline]] inline void SmallStages(Q24* re, Q24* im) {
   const auto butterfly = [](Q24& ar, Q24& ai, Q24& br, Q24& bi, Q24 tr, Q24 ti) {
     br = ar - tr;
     bi = ai - ti;
@@ -124,6 +122,29 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
                 mul_q24(xi, c) - mul_q24(xr, sn));
     }
   }
+}
+
+// Eight butterflies: a += t, b = a - t with t = b (cos - i sin), products rounded.
+__attribute__((target("avx2"))) inline void Butterflies8(Q24* ar, Q24* ai, Q24* br, Q24* bi, const Q24* wc, const Q24* ws) {
+  using namespace simd;
+  const __m256i c = Load8(wc);
+  const __m256i s = Load8(ws);
+  const __m256i xr = Load8(br);
+  const __m256i xi = Load8(bi);
+  const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
+  const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
+  const __m256i pr = Load8(ar);
+  const __m256i pi = Load8(ai);
+  Store8(br, _mm256_sub_epi32(pr, tr));
+  Store8(bi, _mm256_sub_epi32(pi, ti));
+  Store8(ar, _mm256_add_epi32(pr, tr));
+  Store8(ai, _mm256_add_epi32(pi, ti));
+}
+
+// The same stages, eight butterflies at a time from half-size 8 on.
+__attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
+  using namespace simd;
+  SmallStages(re, im);
   for (std::size_t half = 8; half < kFftSize; half *= 2) {
     const Q24* wc = kStageTwiddles.c.data() + half - 2;
     const Q24* ws = kStageTwiddles.s.data() + half - 2;
@@ -133,18 +154,7 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
       Q24* br = ar + half;
       Q24* bi = ai + half;
       for (std::size_t j = 0; j < half; j += 8) {
-        const __m256i c = Load8(wc + j);
-        const __m256i s = Load8(ws + j);
-        const __m256i xr = Load8(br + j);
-        const __m256i xi = Load8(bi + j);
-        const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
-        const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
-        const __m256i pr = Load8(ar + j);
-        const __m256i pi = Load8(ai + j);
-        Store8(br + j, _mm256_sub_epi32(pr, tr));
-        Store8(bi + j, _mm256_sub_epi32(pi, ti));
-        Store8(ar + j, _mm256_add_epi32(pr, tr));
-        Store8(ai + j, _mm256_add_epi32(pi, ti));
+        Butterflies8(ar + j, ai + j, br + j, bi + j, wc + j, ws + j);
       }
     }
   }
@@ -152,34 +162,13 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
 // GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // The same with sixteen butterflies at a time from half-size 16 on.
 __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
   using namespace simd;
-  // Half-size 2 and 4: twiddles 1 and -i need no products (their rounded
-  // products are exact), the rest is scalar.
-  const auto butterfly = [](Q24& ar, Q24& ai, Q24& br, Q24& bi, Q24 tr, Q24 ti) {
-    br = ar - tr;
-    bi = ai - ti;
-    ar += tr;
-    ai += ti;
-  };
-  for (std::size_t base = 0; base < kFftSize; base += 4) {
-    butterfly(re[base], im[base], re[base + 2], im[base + 2], re[base + 2], im[base + 2]);
-    butterfly(re[base + 1], im[base + 1], re[base + 3], im[base + 3], im[base + 3], -re[base + 3]);
-  }
-  for (std::size_t base = 0; base < kFftSize; base += 8) {
-    butterfly(re[base], im[base], re[base + 4], im[base + 4], re[base + 4], im[base + 4]);
-    butterfly(re[base + 2], im[base + 2], re[base + 6], im[base + 6], im[base + 6], -re[base + 6]);
-    for (const std::size_t j : {std::size_t{1}, std::size_t{3}}) {
-      const Q24 c = kStageTwiddles.c[2 + j];
-      const Q24 sn = kStageTwiddles.s[2 + j];
-      const Q24 xr = re[base + 4 + j];
-      const Q24 xi = im[base + 4 + j];
-      butterfly(re[base + j], im[base + j], re[base + 4 + j], im[base + 4 + j], mul_q24(xr, c) + mul_q24(xi, sn),
-                mul_q24(xi, c) - mul_q24(xr, sn));
-    }
-  }
+  SmallStages(re, im);
   for (std::size_t half = 8; half < kFftSize; half *= 2) {
     const Q24* wc = kStageTwiddles.c.data() + half - 2;
     const Q24* ws = kStageTwiddles.s.data() + half - 2;
@@ -189,18 +178,7 @@ __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
       Q24* br = ar + half;
       Q24* bi = ai + half;
       if (half == 8) {
-        const __m256i c = Load8(wc);
-        const __m256i s = Load8(ws);
-        const __m256i xr = Load8(br);
-        const __m256i xi = Load8(bi);
-        const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
-        const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
-        const __m256i pr = Load8(ar);
-        const __m256i pi = Load8(ai);
-        Store8(br, _mm256_sub_epi32(pr, tr));
-        Store8(bi, _mm256_sub_epi32(pi, ti));
-        Store8(ar, _mm256_add_epi32(pr, tr));
-        Store8(ai, _mm256_add_epi32(pi, ti));
+        Butterflies8(ar, ai, br, bi, wc, ws);
         continue;
       }
       for (std::size_t j = 0; j < half; j += 16) {
@@ -227,7 +205,9 @@ __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
 // GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 // The window products in natural order, sixteen at a time.
 __attribute__((target("avx512f"))) void WindowAvx512(const Q24* samples, Q24* out) {
   for (std::size_t i = 0; i < kFftSize; i += 16) {

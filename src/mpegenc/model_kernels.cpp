@@ -121,7 +121,9 @@ __attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q2
 // GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 __attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
   const __m512i r = _mm512_add_epi32(a, b);
