@@ -6,6 +6,7 @@
 
 #include "cli/convert_command.h"
 #include "cli/decode_ac3_command.h"
+#include "cli/encode_mp2_command.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
 #include "cli/transcode_eac3_command.h"
@@ -27,6 +28,8 @@ constexpr const char* kUsage =
     "  transcode-eac3 INPUT OUTPUT.ac3\n"
     "                          rewrite E-AC-3 (a raw stream or the first E-AC-3\n"
     "                          track of a TS) as AC-3\n"
+    "  encode-mp2 INPUT.wav OUTPUT.mp2\n"
+    "                          encode 48 kHz stereo WAV as MPEG-1 Layer II\n"
     "\n"
     "Options:\n"
     "  -h, --help              show this help and exit\n"
@@ -59,6 +62,7 @@ int main(int argc, char** argv) {
   if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
   if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
   if (command == "transcode-eac3") return RunTranscodeEac3Command(argc - 1, argv + 1);
+  if (command == "encode-mp2") return RunEncodeMp2Command(argc - 1, argv + 1);
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -1,0 +1,241 @@
+#include "cli/encode_mp2_command.h"
+
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/exit_status.h"
+#include "mpegenc/mpeg_audio_encoder.h"
+
+namespace kelvor::cli {
+namespace {
+
+constexpr const char* kUsage =
+    "Usage: kelvor-cli encode-mp2 INPUT.wav OUTPUT.mp2\n"
+    "\n"
+    "Encodes 48 kHz stereo WAV (16-, 24- or 32-bit integer or 32-bit float)\n"
+    "as MPEG-1 Layer II at 384 kbit/s with the encoder that converts AC-3\n"
+    "audio to MPEG. The last frame is completed with silence. Float samples\n"
+    "beyond full scale are clipped.\n"
+    "\n"
+    "  -h, --help\n"
+    "\n"
+    "Exit status: 0 encoded, 1 the input could not be read or is not 48 kHz\n"
+    "stereo WAV, or the output could not be written, 2 bad command line.\n";
+
+using mpegenc::MpegAudioEncoder;
+using mpegenc::MpegFrameSink;
+
+constexpr std::size_t kChunk = 4608;  // sample frames read at a time
+
+struct SndFileCloser {
+  void operator()(SNDFILE* f) const { sf_close(f); }
+};
+using SndFile = std::unique_ptr<SNDFILE, SndFileCloser>;
+
+// libsndfile gives every format as 32-bit integers with full scale 2^31
+// (float samples clipped there); Q24 keeps the top 25 bits, rounded.
+Q24 ToQ24(std::int32_t v) { return (v >> 7) + ((v >> 6) & 1); }
+
+std::string CheckFormat(const SF_INFO& info, const std::string& name) {
+  const int major = info.format & SF_FORMAT_TYPEMASK;
+  const int sub = info.format & SF_FORMAT_SUBMASK;
+  const bool wav = major == SF_FORMAT_WAV || major == SF_FORMAT_WAVEX || major == SF_FORMAT_RF64;
+  const bool samples = sub == SF_FORMAT_PCM_16 || sub == SF_FORMAT_PCM_24 || sub == SF_FORMAT_PCM_32 || sub == SF_FORMAT_FLOAT;
+  if (!wav || !samples) {
+    return "'" + name + "' is not WAV audio of 16-, 24- or 32-bit integer or 32-bit float samples";
+  }
+  if (info.samplerate != 48000) {
+    return "'" + name + "' has a sample rate of " + std::to_string(info.samplerate) +
+           " Hz; only 48000 Hz can be encoded";
+  }
+  if (info.channels != 2) {
+    return "'" + name + "' has " + std::to_string(info.channels) + (info.channels == 1 ? " channel" : " channels") +
+           "; only stereo can be encoded";
+  }
+  return {};
+}
+
+WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& name, MpegFrameSink& sink) {
+  WavEncodeResult result;
+  result.error = CheckFormat(info, name);
+  if (!result.error.empty()) return result;
+
+  struct CountingSink final : MpegFrameSink {
+    explicit CountingSink(MpegFrameSink& s) : inner(s) {}
+    bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) override {
+      ++frames;
+      return inner.WriteMpegAudioFrame(track, frame);
+    }
+    MpegFrameSink& inner;
+    std::uint64_t frames = 0;
+  } counting(sink);
+
+  auto encoder = std::make_unique<MpegAudioEncoder>(counting);
+  sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
+  std::vector<std::int32_t> interleaved(kChunk * 2);
+  std::vector<Q24> left(kChunk);
+  std::vector<Q24> right(kChunk);
+  for (;;) {
+    const sf_count_t got = sf_readf_int(file, interleaved.data(), static_cast<sf_count_t>(kChunk));
+    if (got <= 0) break;
+    const auto n = static_cast<std::size_t>(got);
+    for (std::size_t i = 0; i < n; ++i) {
+      left[i] = ToQ24(interleaved[2 * i]);
+      right[i] = ToQ24(interleaved[2 * i + 1]);
+    }
+    result.samples += n;
+    if (!encoder->EncodeSamples(0, left, right, n)) {
+      result.error = "the output refused a frame";
+      return result;
+    }
+  }
+  if (sf_error(file) != SF_ERR_NO_ERROR) {
+    result.error = "cannot read '" + name + "': " + sf_strerror(file);
+    return result;
+  }
+  if (result.samples == 0) {
+    result.error = "'" + name + "' holds no audio samples";
+    return result;
+  }
+  // Silence until every input sample has passed the filterbank and the last
+  // frame is complete.
+  const std::uint64_t needed = result.samples + mpegenc::kCodecDelay;
+  std::uint64_t pad = (needed + mpegenc::kFrameSamples - 1) / mpegenc::kFrameSamples * mpegenc::kFrameSamples - result.samples;
+  std::fill(left.begin(), left.end(), 0);
+  std::fill(right.begin(), right.end(), 0);
+  while (pad > 0) {
+    const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(pad, kChunk));
+    if (!encoder->EncodeSamples(0, left, right, n)) {
+      result.error = "the output refused a frame";
+      return result;
+    }
+    pad -= n;
+  }
+  result.frames = counting.frames;
+  result.ok = true;
+  return result;
+}
+
+// Reads a byte range through libsndfile's virtual I/O.
+struct MemoryFile {
+  std::span<const std::uint8_t> bytes;
+  sf_count_t pos = 0;
+
+  static sf_count_t Length(void* self) { return static_cast<sf_count_t>(static_cast<MemoryFile*>(self)->bytes.size()); }
+  static sf_count_t Seek(sf_count_t offset, int whence, void* self) {
+    auto* m = static_cast<MemoryFile*>(self);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    sf_count_t to = offset;
+    if (whence == SEEK_CUR) to = m->pos + offset;
+    if (whence == SEEK_END) to = size + offset;
+    if (to < 0 || to > size) return -1;
+    m->pos = to;
+    return to;
+  }
+  static sf_count_t Read(void* ptr, sf_count_t count, void* self) {
+    auto* m = static_cast<MemoryFile*>(self);
+    const auto size = static_cast<sf_count_t>(m->bytes.size());
+    const sf_count_t n = std::clamp<sf_count_t>(size - m->pos, 0, std::max<sf_count_t>(count, 0));
+    if (n > 0) std::copy_n(m->bytes.data() + m->pos, n, static_cast<std::uint8_t*>(ptr));
+    m->pos += n;
+    return n;
+  }
+  static sf_count_t Write(const void*, sf_count_t, void*) { return 0; }
+  static sf_count_t Tell(void* self) { return static_cast<MemoryFile*>(self)->pos; }
+};
+
+class FileSink final : public MpegFrameSink {
+ public:
+  explicit FileSink(const std::string& path) : buffer_(1 << 20), file_(std::fopen(path.c_str(), "wb")) {
+    if (file_) std::setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
+  }
+  ~FileSink() override {
+    if (file_) std::fclose(file_);
+  }
+  FileSink(const FileSink&) = delete;
+  FileSink& operator=(const FileSink&) = delete;
+
+  bool open() const { return file_ != nullptr; }
+  bool WriteMpegAudioFrame(std::uint32_t, std::span<const std::uint8_t> frame) override {
+    return std::fwrite(frame.data(), 1, frame.size(), file_) == frame.size();
+  }
+  bool Close() {
+    const bool ok = std::fclose(file_) == 0;
+    file_ = nullptr;
+    return ok;
+  }
+
+ private:
+  std::vector<char> buffer_;  // outlives file_: declared first
+  std::FILE* file_;
+};
+
+}  // namespace
+
+WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, MpegFrameSink& sink) {
+  MemoryFile memory{wav};
+  SF_VIRTUAL_IO io{&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write, &MemoryFile::Tell};
+  SF_INFO info{};
+  const SndFile file(sf_open_virtual(&io, SFM_READ, &info, &memory));
+  if (!file) {
+    WavEncodeResult result;
+    result.error = "cannot read '" + name + "': " + sf_strerror(nullptr);
+    return result;
+  }
+  return Encode(file.get(), info, name, sink);
+}
+
+int RunEncodeMp2Command(int argc, char** argv) {
+  std::vector<std::string> paths;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "-h" || arg == "--help") {
+      std::fputs(kUsage, stdout);
+      return kExitOk;
+    }
+    if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      std::fprintf(stderr, "encode-mp2: unknown option '%s'\n%s", arg.c_str(), kUsage);
+      return kExitUsage;
+    }
+    paths.push_back(arg);
+  }
+  if (paths.size() != 2) {
+    std::fputs(kUsage, stderr);
+    return kExitUsage;
+  }
+  SF_INFO info{};
+  const SndFile file(sf_open(paths[0].c_str(), SFM_READ, &info));
+  if (!file) {
+    std::fprintf(stderr, "encode-mp2: cannot read '%s': %s\n", paths[0].c_str(), sf_strerror(nullptr));
+    return kExitInputError;
+  }
+  const std::string format = CheckFormat(info, paths[0]);
+  if (!format.empty()) {
+    std::fprintf(stderr, "encode-mp2: %s\n", format.c_str());
+    return kExitInputError;
+  }
+  FileSink sink(paths[1]);
+  if (!sink.open()) {
+    std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
+    return kExitInputError;
+  }
+  const WavEncodeResult result = Encode(file.get(), info, paths[0], sink);
+  const bool closed = sink.Close();
+  if (!result.ok || !closed) {
+    std::remove(paths[1].c_str());
+    if (!result.ok && result.error != "the output refused a frame") {
+      std::fprintf(stderr, "encode-mp2: %s\n", result.error.c_str());
+    } else {
+      std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
+    }
+    return kExitInputError;
+  }
+  return kExitOk;
+}
+
+}  // namespace kelvor::cli

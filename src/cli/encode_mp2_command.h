@@ -1,0 +1,29 @@
+#pragma once
+#include <cstdint>
+#include <span>
+#include <string>
+
+namespace kelvor::mpegenc {
+class MpegFrameSink;
+}
+
+namespace kelvor::cli {
+
+// kelvor-cli encode-mp2 INPUT.wav OUTPUT.mp2
+// argv[0] is "encode-mp2". Returns 0 on success, 1 on an input or output
+// error, 2 on a bad command line.
+int RunEncodeMp2Command(int argc, char** argv);
+
+struct WavEncodeResult {
+  bool ok = false;
+  std::string error;           // why not, for the user
+  std::uint64_t samples = 0;   // input samples per channel
+  std::uint64_t frames = 0;    // frames written
+};
+
+// Encodes a WAV file held in memory (48 kHz stereo, 16/24/32-bit integer or
+// 32-bit float) to MPEG audio frames, padding the end with silence so that
+// every input sample reaches the output. `name` is used in messages.
+WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, mpegenc::MpegFrameSink& sink);
+
+}  // namespace kelvor::cli

@@ -1,0 +1,32 @@
+#pragma once
+// Quantisation and the Layer II bitstream of one 1152-byte frame.
+#include <array>
+#include <cstdint>
+#include <span>
+
+#include "common/q24.h"
+#include "mpegenc/bit_allocation.h"
+#include "mpegenc/filterbank.h"
+#include "mpegenc/scale_factors.h"
+#include "mpegenc/simd_level.h"
+
+namespace kelvor::mpegenc {
+
+// 48 kHz, 384 kbit/s, stereo, no CRC, no padding.
+inline constexpr std::array<std::uint8_t, 4> kFrameHeader = {0xFF, 0xFD, 0xE4, 0x00};
+
+using ScaleChoices = std::array<std::array<ScaleChoice, kCodedSubbands>, kChannels>;
+
+// The code of subband sample s quantised with scale factor value f (f > |s|)
+// in quantisation class c: floor(A (s/f + 1) 2^(N-1)), within 0 .. levels - 1.
+// A sample at or beyond the scale factor (only from input above 2.0) is clipped.
+std::uint32_t QuantiseSample(Q24 s, Q24 f, int c);
+
+// The same for the 12 samples of a part, as the frame writer does it (without
+// an integer division).
+void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code, SimdLevel simd = SimdLevel::kAvx512);
+
+void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
+                const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out);
+
+}  // namespace kelvor::mpegenc

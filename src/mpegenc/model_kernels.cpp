@@ -1,0 +1,225 @@
+#include "mpegenc/model_kernels.h"
+
+#include <algorithm>
+#include <cstddef>
+
+#include "mpegenc/level_math.h"
+#include "mpegenc/model_tables.h"
+#include "mpegenc/simd.h"
+
+namespace kelvor::mpegenc::model {
+namespace {
+
+bool TonalCandidate(const Q24* x, int k) {
+  const Q24 limit = x[k] - kTonalMargin;  // levels are at least the floor: no overflow
+  return x[k - 1] < x[k] && x[k + 1] < x[k] && limit >= x[k - 2] && limit >= x[k + 2];
+}
+
+void TonalCandidatesPlain(const Q24* x, LineSet& set) {
+  for (int k = 2; k <= 432; ++k) {
+    if (TonalCandidate(x, k)) set[static_cast<std::size_t>(k / 64)] |= std::uint64_t{1} << (k % 64);
+  }
+}
+
+#if KELVOR_MPEGENC_AVX2
+__attribute__((target("avx512f"))) void TonalCandidatesAvx512(const Q24* x, LineSet& set) {
+  const __m512i margin = _mm512_set1_epi32(kTonalMargin);
+  for (int k0 = 2; k0 <= 432; k0 += 16) {
+    const __m512i c = simd::Load16(x + k0);
+    const __m512i limit = _mm512_sub_epi32(c, margin);
+    __mmask16 m = _mm512_cmplt_epi32_mask(simd::Load16(x + k0 - 1), c) & _mm512_cmplt_epi32_mask(simd::Load16(x + k0 + 1), c) &
+                  _mm512_cmpge_epi32_mask(limit, simd::Load16(x + k0 - 2)) & _mm512_cmpge_epi32_mask(limit, simd::Load16(x + k0 + 2));
+    if (k0 + 15 > 432) m &= static_cast<__mmask16>((1u << (432 - k0 + 1)) - 1);
+    const std::uint64_t bits = static_cast<std::uint64_t>(m) << (k0 % 64);
+    set[static_cast<std::size_t>(k0 / 64)] |= bits;
+    if (k0 % 64 > 48) set[static_cast<std::size_t>(k0 / 64 + 1)] |= static_cast<std::uint64_t>(m) >> (64 - k0 % 64);
+  }
+}
+#endif
+
+// The spreading of one masker to one index at dz Bark from it (-3 <= dz < 8).
+Q24 SpreadAt(Q24 dz, Q24 below, Q24 farSlope) {
+  if (dz < -kBark) return SubSat(mul_q24(kSpreadMinimum, dz + kBark), below);
+  if (dz < 0) return mul_q24(below, dz);
+  if (dz < kBark) return mul_q24(kSpreadAbove, dz);
+  return add_sat_q24(mul_q24(dz - kBark, farSlope), kSpreadAbove);
+}
+
+#if KELVOR_MPEGENC_AVX2
+using simd::MulQ24x8;
+
+__attribute__((target("avx2"))) __m256i AddSat8(__m256i a, __m256i b) {
+  const __m256i r = _mm256_add_epi32(a, b);
+  const __m256i overflow = _mm256_and_si256(_mm256_xor_si256(a, r), _mm256_xor_si256(b, r));
+  const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7FFFFFFF));
+  return _mm256_blendv_epi8(r, limit, _mm256_srai_epi32(overflow, 31));
+}
+
+__attribute__((target("avx2"))) __m256i SubSat8(__m256i a, __m256i b) {
+  const __m256i r = _mm256_sub_epi32(a, b);
+  const __m256i overflow = _mm256_and_si256(_mm256_xor_si256(a, b), _mm256_xor_si256(a, r));
+  const __m256i limit = _mm256_xor_si256(_mm256_srai_epi32(a, 31), _mm256_set1_epi32(0x7FFFFFFF));
+  return _mm256_blendv_epi8(r, limit, _mm256_srai_epi32(overflow, 31));
+}
+
+// levelAddScaled(a, b, 2) in eight lanes, as the scalar code computes it.
+__attribute__((target("avx2"))) __m256i LevelAddAmplitudes8(__m256i a, __m256i b) {
+  const __m256i hi = _mm256_max_epi32(a, b);
+  const __m256i lo = _mm256_min_epi32(a, b);
+  const __m256i atFloor = _mm256_cmpgt_epi32(_mm256_set1_epi32(kLevelFloor + 1), lo);
+  const __m256i x = _mm256_srli_epi32(_mm256_sub_epi32(hi, lo), 1);  // garbage where lo is at the floor
+  const __m256i far = _mm256_cmpgt_epi32(x, _mm256_set1_epi32((32 << 24) - 1));
+  const __m256i index = _mm256_min_epi32(_mm256_srli_epi32(x, 18), _mm256_set1_epi32(2047));
+  const __m256i frac = _mm256_and_si256(x, _mm256_set1_epi32((1 << 18) - 1));
+  const __m256i ta = _mm256_i32gather_epi32(kLevelAddTable.data(), index, 4);
+  const __m256i tb = _mm256_i32gather_epi32(kLevelAddTable.data() + 1, index, 4);
+  const __m256i d = _mm256_sub_epi32(tb, ta);
+  // (d * frac) >> 18 per lane; the result fits 32 bits.
+  const __m256i even = _mm256_srli_epi64(_mm256_mul_epi32(d, frac), 18);
+  const __m256i odd = _mm256_slli_epi64(_mm256_mul_epi32(_mm256_srli_epi64(d, 32), _mm256_srli_epi64(frac, 32)), 14);
+  const __m256i corr = _mm256_andnot_si256(far, _mm256_add_epi32(ta, _mm256_blend_epi32(even, odd, 0xAA)));
+  const __m256i sum = _mm256_add_epi32(hi, _mm256_add_epi32(corr, corr));
+  return _mm256_blendv_epi8(sum, hi, atFloor);
+}
+
+// Critical band rates of the reduced indices, padded to 128 with rates no
+// masker reaches.
+constexpr std::array<Q24, 128> kBarkPadded = [] {
+  std::array<Q24, 128> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) t[i] = i < kReducedIndices ? kReducedIndex[i].bark : 100 * kBark;
+  return t;
+}();
+
+// Eight indices at a time, every masker that reaches any of them in order.
+__attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q24* base, const Q24* below,
+                                                       const Q24* farSlope, const std::uint16_t* first,
+                                                       const std::uint16_t* end, Q24* global) {
+  const __m256i one = _mm256_set1_epi32(kBark);
+  for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 8) {
+    const __m256i zi = simd::Load8(kBarkPadded.data() + i0);
+    __m256i g = _mm256_set1_epi32(kLevelFloor);
+    const std::size_t last = std::min<std::size_t>(i0 + 7, kReducedIndices - 1);
+    for (std::size_t m = first[i0]; m < end[last]; ++m) {
+      const __m256i dz = _mm256_sub_epi32(zi, _mm256_set1_epi32(bark[m]));
+      const __m256i valid = _mm256_andnot_si256(_mm256_cmpgt_epi32(_mm256_set1_epi32(-3 * kBark), dz),
+                                                _mm256_cmpgt_epi32(_mm256_set1_epi32(8 * kBark), dz));
+      const __m256i s = _mm256_set1_epi32(below[m]);
+      const __m256i v1 = SubSat8(MulQ24x8(_mm256_set1_epi32(kSpreadMinimum), _mm256_add_epi32(dz, one)), s);
+      const __m256i v2 = MulQ24x8(s, dz);
+      const __m256i v3 = MulQ24x8(_mm256_set1_epi32(kSpreadAbove), dz);
+      const __m256i v4 = AddSat8(MulQ24x8(_mm256_sub_epi32(dz, one), _mm256_set1_epi32(farSlope[m])),
+                                 _mm256_set1_epi32(kSpreadAbove));
+      __m256i vf = _mm256_blendv_epi8(v4, v3, _mm256_cmpgt_epi32(one, dz));
+      vf = _mm256_blendv_epi8(vf, v2, _mm256_cmpgt_epi32(_mm256_setzero_si256(), dz));
+      vf = _mm256_blendv_epi8(vf, v1, _mm256_cmpgt_epi32(_mm256_set1_epi32(-kBark), dz));
+      const __m256i lt = AddSat8(_mm256_set1_epi32(base[m]), vf);
+      g = _mm256_blendv_epi8(g, LevelAddAmplitudes8(g, lt), valid);
+    }
+    simd::Store8(global + i0, g);
+  }
+}
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+
+__attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
+  const __m512i r = _mm512_add_epi32(a, b);
+  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, r), _mm512_xor_si512(b, r)),
+                                                     _mm512_setzero_si512());
+  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
+}
+
+__attribute__((target("avx512f"))) __m512i SubSat16(__m512i a, __m512i b) {
+  const __m512i r = _mm512_sub_epi32(a, b);
+  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, b), _mm512_xor_si512(a, r)),
+                                                     _mm512_setzero_si512());
+  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
+}
+
+// levelAddScaled(a, b, 2) in sixteen lanes.
+__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i x = _mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1);
+  const __mmask16 near = _mm512_cmplt_epi32_mask(x, _mm512_set1_epi32(32 << 24));
+  const __m512i index = _mm512_min_epi32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
+  const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
+  const __m512i ta = _mm512_i32gather_epi32(index, kLevelAddTable.data(), 4);
+  const __m512i tb = _mm512_i32gather_epi32(index, kLevelAddTable.data() + 1, 4);
+  const __m512i d = _mm512_sub_epi32(tb, ta);
+  const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(d, frac), 18);
+  const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(frac, 32)), 14);
+  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  return _mm512_mask_blend_epi32(atFloor, _mm512_add_epi32(hi, _mm512_add_epi32(corr, corr)), hi);
+}
+
+__attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
+                                           const std::uint16_t* first, const std::uint16_t* end, Q24* global) {
+  const __m512i one = _mm512_set1_epi32(kBark);
+  for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 16) {
+    const __m512i zi = simd::Load16(kBarkPadded.data() + i0);
+    __m512i g = _mm512_set1_epi32(kLevelFloor);
+    const std::size_t last = std::min<std::size_t>(i0 + 15, kReducedIndices - 1);
+    for (std::size_t m = first[i0]; m < end[last]; ++m) {
+      const __m512i dz = _mm512_sub_epi32(zi, _mm512_set1_epi32(bark[m]));
+      const __mmask16 valid = _mm512_cmpge_epi32_mask(dz, _mm512_set1_epi32(-3 * kBark)) &
+                              _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(8 * kBark));
+      const __m512i s = _mm512_set1_epi32(below[m]);
+      const __m512i v1 = SubSat16(simd::MulQ24x16(_mm512_set1_epi32(kSpreadMinimum), _mm512_add_epi32(dz, one)), s);
+      const __m512i v2 = simd::MulQ24x16(s, dz);
+      const __m512i v3 = simd::MulQ24x16(_mm512_set1_epi32(kSpreadAbove), dz);
+      const __m512i v4 = AddSat16(simd::MulQ24x16(_mm512_sub_epi32(dz, one), _mm512_set1_epi32(farSlope[m])),
+                                  _mm512_set1_epi32(kSpreadAbove));
+      __m512i vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, one), v4, v3);
+      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512()), vf, v2);
+      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark)), vf, v1);
+      const __m512i lt = AddSat16(_mm512_set1_epi32(base[m]), vf);
+      g = _mm512_mask_blend_epi32(valid, g, LevelAddAmplitudes16(g, lt));
+    }
+    simd::Store16(global + i0, g);
+  }
+}
+#pragma GCC diagnostic pop
+#endif
+
+}  // namespace
+
+void FindTonalCandidates(const Q24* x, LineSet& set, SimdLevel simd) {
+#if KELVOR_MPEGENC_AVX2
+  if (UsableSimd(simd) == SimdLevel::kAvx512) {
+    TonalCandidatesAvx512(x, set);
+    return;
+  }
+#else
+  (void)simd;
+#endif
+  TonalCandidatesPlain(x, set);
+}
+
+void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd) {
+  simd = UsableSimd(simd);
+#if KELVOR_MPEGENC_AVX2
+  if (simd == SimdLevel::kAvx512) {
+    SpreadMaskersAvx512(in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
+    return;
+  }
+  if (simd == SimdLevel::kAvx2) {
+    SpreadMaskersAvx2(in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
+    return;
+  }
+#endif
+  for (std::size_t i = 0; i < kReducedIndices; ++i) {
+    Q24 g = kLevelFloor;
+    for (std::size_t m = in.first[i]; m < in.end[i]; ++m) {
+      const Q24 vf = SpreadAt(SubSat(kReducedIndex[i].bark, in.bark[m]), in.below[m], in.farSlope[m]);
+      g = levelAddScaled(g, add_sat_q24(in.base[m], vf), 2);
+    }
+    global[i] = g;
+  }
+}
+
+}  // namespace kelvor::mpegenc::model

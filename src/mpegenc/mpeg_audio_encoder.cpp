@@ -1,0 +1,83 @@
+#include "mpegenc/mpeg_audio_encoder.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "mpegenc/scale_factors.h"
+
+namespace kelvor::mpegenc {
+
+MpegAudioEncoder::MpegAudioEncoder(MpegFrameSink& sink, std::uint32_t outputTrackBase)
+    : sink_(sink), outputTrackBase_(outputTrackBase) {}
+
+void MpegAudioEncoder::reset(std::uint32_t outputTrackBase) {
+  outputTrackBase_ = outputTrackBase;
+  for (TrackState& t : tracks_) {
+    t.samplesWaiting = 0;
+    for (auto& channel : t.pcm) channel.fill(0);
+  }
+}
+
+bool MpegAudioEncoder::EncodeSamples(unsigned j, std::span<const Q24> left, std::span<const Q24> right,
+                                     std::size_t count) {
+  if (j >= kTracks) return false;
+  count = std::min({count, left.size(), right.size()});
+  TrackState& t = tracks_[j];
+  std::size_t taken = 0;
+  while (taken < count) {
+    const std::size_t d = std::min<std::size_t>(count - taken, kFrameSamples - t.samplesWaiting);
+    const std::size_t at = kFilterHistory + t.samplesWaiting;
+    std::memcpy(&t.pcm[0][at], left.data() + taken, d * sizeof(Q24));
+    std::memcpy(&t.pcm[1][at], right.data() + taken, d * sizeof(Q24));
+    t.samplesWaiting += static_cast<std::uint32_t>(d);
+    taken += d;
+    if (t.samplesWaiting == kFrameSamples) {
+      EncodeFrame(j, frame_);
+      if (!sink_.WriteMpegAudioFrame(outputTrackBase_ + j, frame_)) return false;
+    }
+  }
+  return true;
+}
+
+void MpegAudioEncoder::EncodeFrame(unsigned j, std::span<std::uint8_t, kFrameBytes> out) {
+  TrackState& t = tracks_[j];
+  ChannelIndices scfsi{};
+  for (std::size_t ch = 0; ch < kChannels; ++ch) {
+    const auto& pcm = t.pcm[ch];
+    SubbandFrame& s = subbands_[ch];
+    AnalyseFrame(pcm, s);
+
+    // Scale factor of each part: the largest |sample| over its 12 slots.
+    std::array<std::array<std::uint32_t, kCodedSubbands>, 3> peak{};
+    for (std::size_t slot = 0; slot < kSlots; ++slot) {
+      auto& p = peak[slot / 12];
+      for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+        const Q24 v = s[slot][sb];
+        const std::uint32_t a = v < 0 ? 0u - static_cast<std::uint32_t>(v) : static_cast<std::uint32_t>(v);
+        p[sb] = std::max(p[sb], a);
+      }
+    }
+    std::array<std::uint8_t, kCodedSubbands> largest{};
+    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+      auto& idx = details_.scaleIndex[ch][sb];
+      for (std::size_t part = 0; part < 3; ++part) {
+        const std::uint32_t m = std::min<std::uint32_t>(peak[part][sb], 0x7FFFFFFF);
+        idx[part] = static_cast<std::uint8_t>(ScaleFactorIndex(static_cast<Q24>(m)));
+      }
+      largest[sb] = std::min({idx[0], idx[1], idx[2]});
+      details_.scale[ch][sb] = ChooseTransmission(idx[0], idx[1], idx[2]);
+      scfsi[ch][sb] = details_.scale[ch][sb].scfsi;
+    }
+
+    const std::span<const Q24, kFftSize> modelInput(pcm.data() + kFilterHistory - kModelLookBack, kFftSize);
+    model_.Compute(modelInput, largest, details_.smr[ch]);
+  }
+  details_.allocation = AllocateBits(details_.smr, scfsi);
+  WriteFrame(subbands_, details_.scale, details_.allocation, out);
+
+  // The frame's tail becomes the next frame's history.
+  for (auto& channel : t.pcm) std::memmove(channel.data(), channel.data() + kFrameSamples, kFilterHistory * sizeof(Q24));
+  t.samplesWaiting = 0;
+}
+
+}  // namespace kelvor::mpegenc
