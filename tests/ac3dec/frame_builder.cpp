@@ -289,8 +289,9 @@ class Builder {
         if (s_.acmod != 1) {
           for (int ch = 0; ch < nfchans_; ++ch) Put(1, 1);
         }
-        Put(0, 2);                                       // spxstrtf: copy from bin 25
-        Put(Fault(Fault::kBadSpxBands) ? 6 : 3, 3);       // begin sub-band 5 (bin 85)
+        const bool copy_at_begin = Fault(Fault::kSpxCopyAtBegin);
+        Put(copy_at_begin ? 2 : 0, 2);                   // spxstrtf: copy from bin 25
+        Put(Fault(Fault::kBadSpxBands) ? 6 : copy_at_begin ? 0 : 3, 3);  // begin sub-band 5 (bin 85)
         Put(Fault(Fault::kBadSpxBands) ? 3 : 5, 3);       // end sub-band 13 (bin 181)
         Put(0, 1);                                       // default band structure
         spx_begin_ = 85;
@@ -304,8 +305,8 @@ class Builder {
       const bool fresh = blk == 0 || blk == 3;
       if (blk > 0) Put(fresh, 1);  // spxcoe
       if (!fresh) continue;
-      Put(31, 5);  // spxblnd: no noise below 31/32 of the end frequency
-      Put(Rand(4), 2);
+      Put(static_cast<std::uint32_t>(s_.spx_blend), 5);
+      Put(s_.spx_master < 0 ? Rand(4) : static_cast<std::uint32_t>(s_.spx_master), 2);  // mstrspxco
       for (int bnd = 0; bnd < spx_bands_; ++bnd) {
         Put(Rand(6), 4);  // spxcoexp
         Put(Rand(4), 2);  // spxcomant
@@ -319,14 +320,10 @@ class Builder {
       for (int ch = 0; ch < nfchans_; ++ch) Put(1, 1);
     }
     if (s_.acmod == 2) Put(s_.phase_flags, 1);
-    const int cplbegf = 2;
-    Put(cplbegf, 4);
-    int end = 13;
-    if (s_.eac3 && s_.spx) {
-      end = spx_begin_subbnd_ - 1;
-    } else {
-      Put(static_cast<std::uint32_t>(end - 3), 4);
-    }
+    const int end = (s_.eac3 && s_.spx) ? spx_begin_subbnd_ - 1 : 13;
+    const int cplbegf = Fault(Fault::kCouplingBeginAtEnd) ? end : 2;
+    Put(static_cast<std::uint32_t>(cplbegf), 4);
+    if (!(s_.eac3 && s_.spx)) Put(static_cast<std::uint32_t>(end - 3), 4);
     cpl_start_ = 12 * cplbegf + 37;
     cpl_end_ = 12 * end + 37;
     if (s_.eac3) Put(1, 1);  // cplbndstrce
