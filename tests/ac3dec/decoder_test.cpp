@@ -81,6 +81,11 @@ TEST_F(DecoderTest, FramesOfTheWrongKindOrLengthAreRejected) {
   damaged[damaged.size() / 2] ^= 1;
   EXPECT_EQ(Decode(damaged, true), 0u);
 
+  auto bsid9 = a;  // AC-3 syntax with a bsid above 8
+  bsid9[5] = static_cast<std::uint8_t>((9 << 3) | (bsid9[5] & 7));
+  test::RepairCrc(bsid9, false);
+  EXPECT_EQ(Decode(bsid9, false), 0u);
+
   // A dependent substream never reaches the decoder; if one does, it is
   // rejected even with an intact CRC.
   auto dependent = e;

@@ -40,6 +40,12 @@ class Builder {
     nfchans_ = kNfchans[idx(s_.acmod)];
     blocks_ = s_.eac3 ? s_.num_blocks : 6;
     words_ = s_.eac3 ? 2048 : 1280;
+    if (Fault(Fault::kNoSnrOffsetInBlock0)) {
+      // Allocated as a decoder that ignored the missing offsets would: with
+      // offsets of zero.
+      s_.csnroffst = 15;
+      s_.fsnroffst = 0;
+    }
   }
 
   SyntheticFrame Build() {
@@ -393,7 +399,9 @@ class Builder {
       for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 ? ch0 : 1);
     } else {
       if (s_.coupling) code(kCpl, 0);
-      for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 ? 0 : 2);
+      // After a code 3 (which nothing may reuse) the rest of the frame is
+      // well formed: only that code can reject it.
+      for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 && !Fault(Fault::kDeltaCode3) ? 0 : 2);
     }
     const auto segments = [&](std::size_t slot) {
       DeltaAllocation& d = dba_[slot];

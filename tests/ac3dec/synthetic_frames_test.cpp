@@ -312,6 +312,9 @@ std::vector<FaultCase> FaultCases() {
   coarse.csnroffst = 12;
   SyntheticRecipe widest = Ac3();  // chbwcod 60 decodes, 61 is rejected
   widest.chbwcod = 60;
+  SyntheticRecipe silent = Eac3();  // zero offsets: any allocation parameters code nothing
+  silent.csnroffst = 0;
+  silent.fsnroffst = 0;
   SyntheticRecipe aht = Eac3();
   aht.aht = true;
   aht.gaqmod = 3;
@@ -322,7 +325,7 @@ std::vector<FaultCase> FaultCases() {
       {"reuse_in_block0_eac3", Eac3(), Fault::kReuseInBlock0},
       {"reuse_in_block0_ac3", Ac3(), Fault::kReuseInBlock0},
       {"chbwcod_61", widest, Fault::kChbwcodAbove60},
-      {"no_baie_in_block0", Eac3(), Fault::kNoBaieInBlock0},
+      {"no_baie_in_block0", silent, Fault::kNoBaieInBlock0},
       {"no_snroffste_in_block0", Ac3(), Fault::kNoSnrOffsetInBlock0},
       {"no_cplstre_in_block0", Ac3(), Fault::kNoCplstreInBlock0},
       {"no_rematstr_in_block0", Ac3(), Fault::kNoRematstrInBlock0},
