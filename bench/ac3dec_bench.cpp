@@ -102,6 +102,33 @@ void BM_Kelvor_Decode10MinAc3_51(benchmark::State& state) {
 }
 BENCHMARK(BM_Kelvor_Decode10MinAc3_51)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
+// The first minute alone, once: short enough to run under callgrind
+// (valgrind --tool=callgrind --toggle-collect='*ac3_decode_frame*'
+//  ac3dec_bench --benchmark_filter=Profile) for instruction counts.
+void BM_Kelvor_Profile1MinAc3_51(benchmark::State& state) {
+  const Frames& f = LoadFrames();
+  if (f.frames.empty()) {
+    state.SkipWithError("could not make the test stream (is ffmpeg installed?)");
+    return;
+  }
+  auto decoder = std::make_unique<kelvor::Ac3Decoder>();
+  std::vector<kelvor::Q24> left(kelvor::Ac3Decoder::kMaxSamples);
+  std::vector<kelvor::Q24> right(kelvor::Ac3Decoder::kMaxSamples);
+  const std::size_t frames = f.frames.size() / 10;
+  std::int64_t checksum = 0;
+  for (auto _ : state) {
+    decoder->ac3_decoder_init();
+    for (std::size_t i = 0; i < frames; ++i) {
+      const auto [offset, length] = f.frames[i];
+      checksum += decoder->ac3_decode_frame(0, std::span(f.bytes).subspan(offset, length), 0, left, right);
+      for (std::size_t n = 0; n < left.size(); ++n) checksum += left[n] ^ right[n];
+    }
+  }
+  benchmark::DoNotOptimize(checksum);
+  state.counters["checksum"] = static_cast<double>(checksum);
+}
+BENCHMARK(BM_Kelvor_Profile1MinAc3_51)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
+
 void BM_Ffmpeg_Decode10MinAc3_51(benchmark::State& state) {
   if (LoadFrames().frames.empty()) {
     state.SkipWithError("could not make the test stream (is ffmpeg installed?)");
