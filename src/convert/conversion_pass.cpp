@@ -88,8 +88,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   for (;;) {
     // The input view stops short of the last few packets of the file; they
     // are read here too, so that the last frames of each stream are kept.
+    // A packet needs its 188 bytes from the sync byte on (a 192-byte
+    // packet's prefix comes before it).
     const bool tail = input_.endOfInput();
-    if (tail && (!synced || input_.position() + packetSize_ > input_.fileSize())) {
+    if (tail && (!synced || input_.position() + kTsPacketBytes > input_.fileSize())) {
       outcome.reachedEndOfInput = true;
       break;
     }
@@ -112,8 +114,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       }
       synced = true;
     }
-    const bool lastPacket = input_.position() + packetSize_ == input_.fileSize();
-    if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
+    // At the tail a packet confirmed by the one before it is taken even
+    // when junk or the end of the file follows it; nothing after it is.
+    const bool nextSync = input_.isSyncByteAt(packetSize_);
+    if (!input_.isSyncByteAt(0) || !(tail || nextSync)) {
       if (tail) {
         outcome.reachedEndOfInput = true;
         break;
@@ -121,6 +125,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       synced = false;
       continue;
     }
+    if (!nextSync) synced = false;
     if (!routePacket(input_.readPtr())) {
       outcome.outputError = true;
       flush = false;

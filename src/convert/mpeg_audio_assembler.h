@@ -3,8 +3,8 @@
 // track in time with the output: a frame that comes more than half a frame
 // early is dropped, one that comes half a frame late or more follows one
 // repeat of the frame before it per missing frame. Frames are copied
-// unchanged; their length comes from the bit rate alone, as for Layer II at
-// 48 kHz. While the video is followed, a late frame and those after it wait
+// unchanged; their length and duration come from the layer, bit rate,
+// sampling rate and padding bit of each header. While the video is followed, a late frame and those after it wait
 // until the video's next time stamp shows whether the picture lost the same
 // time (HeldFrames).
 #include <array>
@@ -22,9 +22,6 @@ namespace kelvor {
 
 class MpegAudioAssembler {
  public:
-  // Half of a 1152-sample frame at 48 kHz, in 90 kHz ticks.
-  static constexpr std::int32_t kHalfFrame = 1080;
-
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
   // Start of a run: every track hunts for a sync byte.
@@ -54,7 +51,11 @@ class MpegAudioAssembler {
     bool frameTimed = false;  // the frame being collected has a time (framePts)
     // A frame without a time stamp follows the one before it in its PES.
     bool chained = false;
-    std::uint32_t nextPts = 0;
+    // Frames chained since the last time stamp, timed from it exactly.
+    std::uint32_t chainBase = 0;
+    std::uint32_t chainFrames = 0;
+    FrameDuration duration;  // of the frame being collected
+    FrameTickCarry outTicks;  // the output time of the frames written
     // The frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
     std::uint32_t lastLength = 0;
@@ -68,6 +69,7 @@ class MpegAudioAssembler {
   // The frame's time minus the track's output time (positive = late).
   std::int32_t delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const;
   bool place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
+  bool write(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame);
   bool placeHeld(Track& t, std::uint32_t i);
 
   StreamTiming& timing_;

@@ -80,7 +80,15 @@ void ScanPass::run() {
     summary_.inputOpened = true;
     bool synced = false;
     std::uint64_t bytesScanned = 0;
-    while (!input_.endOfInput() && !abortRequested.load(std::memory_order_relaxed)) {
+    // The limits hold for junk as for packets: a stream followed by
+    // gigabytes of junk is not walked to its end.
+    while (!abortRequested.load(std::memory_order_relaxed) && bytesScanned < kMaxBytes &&
+           !(bytesScanned >= kEnoughBytes && anyAudioProbed_ && videoProbed_)) {
+      // The view stops short of the last few packets; they are read too.
+      // A packet needs its 188 bytes from the sync byte on (a 192-byte
+      // packet's prefix comes before it).
+      const bool tail = input_.endOfInput();
+      if (tail && (!synced || input_.position() + kTsPacketSize > input_.fileSize())) break;
       if (!synced) {
         if (const std::uint32_t size = input_.packetSizeHere(); size != 0) {
           packetSize_ = size;
@@ -95,11 +103,15 @@ void ScanPass::run() {
         synced = true;
         summary_.packetSize = packetSize_;
       }
-      if (bytesScanned >= kMaxBytes || (bytesScanned >= kEnoughBytes && anyAudioProbed_ && videoProbed_)) break;
-      if (!input_.isSyncByteAt(0) || !input_.isSyncByteAt(packetSize_)) {
+      if (!input_.isSyncByteAt(0)) {
         synced = false;
         continue;
       }
+      // This packet's sync byte was confirmed by the packet before it (or by
+      // the synchronisation); without a sync byte after it, the one after is
+      // searched for again, but this packet - maybe the last before junk -
+      // is still read.
+      if (!input_.isSyncByteAt(packetSize_)) synced = false;
       handlePacket(input_.readPtr());
       bytesScanned += packetSize_;
       if (!input_.advance(packetSize_)) {
