@@ -244,11 +244,14 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   const bool allTracks = tracks_.selectedAudioPid == kAllTracks;
   const auto next = static_cast<std::uint8_t>((h.cc + 1) & 0x0F);
 
-  if (IsMpegAudioStreamId(pes.streamId)) {
-    std::uint32_t i = 0;
-    const std::uint32_t count = run_.mpegAudioCount;
-    while (i < count && tracks_.mpegAudioPid[i] != h.pid) ++i;
-    if (i == count) {
+  // MPEG audio comes with its own stream ids, or as private_stream_1 on a
+  // PID that the scan took for MPEG audio (its PMT says so).
+  std::uint32_t i = 0;
+  const std::uint32_t mpegCount = run_.mpegAudioCount;
+  while (i < mpegCount && tracks_.mpegAudioPid[i] != h.pid) ++i;
+  if (IsMpegAudioStreamId(pes.streamId) ||
+      (i < mpegCount && pes.streamId == kPrivateStream1Id && tracks_.mpegAudioStreamId[i] == kPrivateStream1Id)) {
+    if (i == mpegCount) {
       if (allTracks) warnOnce(StringId::TooManyAudioChannels);
       return true;
     }

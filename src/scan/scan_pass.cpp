@@ -61,6 +61,10 @@ void ScanPass::start() {
   anyAudioProbed_ = videoPidKnown_ = videoProbed_ = videoPending_ = false;
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
+  pmtSectionRead_ = false;
+  programmes_.Reset();
+  taken_ = nullptr;
+  tracks_.programme = 0;
   videoProbe_.Reset();
   packetSize_ = kTsPacketSize;
 }
@@ -127,7 +131,11 @@ void ScanPass::run() {
 
 void ScanPass::handlePacket(const std::uint8_t* p) {
   TsHeader h;
-  if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid == 0x1FFF) return;
+  if (!ReadTsHeader(p, h) || h.pid == 0x1FFF) return;
+  if (h.pid < 2) {
+    if (h.pid == 0 && h.unitStart) handlePat(p, h.payloadStart);
+    return;
+  }
   if (IsPesStart(p, h)) {
     handlePesStart(p, h);
   } else if (h.unitStart) {
@@ -144,7 +152,11 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   const std::uint8_t streamId = pes.streamId;
   const auto payload = Payload(p, pes.payloadStart);
 
-  if (IsMpegAudioStreamId(streamId)) {
+  // MPEG audio that a PMT declares may come as private_stream_1.
+  const Programme* declaredBy = programmes_.declaring(pid);
+  const bool declaredMpegAudio =
+      streamId == kPrivateStream1Id && declaredBy != nullptr && IsMpegAudioStreamType(declaredBy->typeOf(pid));
+  if (IsMpegAudioStreamId(streamId) || declaredMpegAudio) {
     auto* pids = tracks_.mpegAudioPid.data();
     std::uint32_t i = 0;
     while (i < tracks_.mpegAudioCount && pids[i] != pid) ++i;
@@ -163,7 +175,8 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     MpegTrack& t = mpeg_[i];
     if (!t.probeDone) {
       if (t.probe.probe(payload, t.result)) {
-        t.probeDone = anyAudioProbed_ = true;
+        t.probeDone = true;
+        anyAudioProbed_ = anyAudioProbed_ || t.result.carried();
         t.pending = false;
       } else {
         t.pending = true;
@@ -174,6 +187,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   }
 
   if (IsVideoStreamId(streamId)) {
+    if (!videoAllowed(pid)) return;
     if (!videoPidKnown_) {
       videoPidKnown_ = true;
       tracks_.videoPid = pid;
@@ -186,7 +200,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
       ShowWarning(ui_, StringId::InvalidVideoStreamCode);
     }
     // The probe's mode comes from the PMT, so it waits for one.
-    if (pmtParsed_ && !videoProbed_) {
+    if (pmtParsed_ && !videoProbed_ && videoCodingKnown()) {
       if (videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) {
         videoProbed_ = true;
         videoPending_ = false;
@@ -241,6 +255,7 @@ void ScanPass::handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std:
   pmtPid_ = pid;
   pmtNextCC_ = NextCC(cc);
   pmtCollecting_ = true;
+  pmtSectionRead_ = false;
   parsePmtIfComplete();
 }
 
@@ -249,11 +264,43 @@ void ScanPass::handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std:
 // incomplete section waits for the next section start, which parses what
 // was collected.
 void ScanPass::parsePmtIfComplete() {
-  if (pmtParsed_ || pmtLength_ < 3) return;
+  if (pmtLength_ < 3) return;
   const std::uint32_t sectionLength = (((pmtBuffer_[1] & 0x0Fu) << 8) | pmtBuffer_[2]) + 3;
-  if (pmtLength_ >= sectionLength) {
-    pmtParsed_ = parsePmt(std::span<const std::uint8_t>(pmtBuffer_.data(), pmtLength_), tracks_);
+  if (pmtLength_ < sectionLength) return;
+  const std::span<const std::uint8_t> section(pmtBuffer_.data(), pmtLength_);
+  if (!pmtParsed_) pmtParsed_ = parsePmt(section, tracks_);
+  if (!pmtSectionRead_) {
+    pmtSectionRead_ = true;
+    programmes_.ReadPmt(section, pmtPid_);
   }
+}
+
+void ScanPass::handlePat(const std::uint8_t* p, std::uint32_t start) {
+  if (start >= kTsPacketSize) return;
+  const std::uint32_t section = start + 1 + p[start];
+  if (section >= kTsPacketSize || p[section] != 0x00) return;
+  // A PAT of one packet, as every multiplex has; a longer one is not read.
+  programmes_.ReadPat(std::span<const std::uint8_t>(p + section, kTsPacketSize - section));
+}
+
+bool ScanPass::videoAllowed(std::uint32_t pid) const {
+  if (tracks_.requestedProgramme == 0) return true;  // the first video found
+  const Programme* p = programmes_.find(tracks_.requestedProgramme);
+  return p != nullptr && p->pmtRead && IsVideoStreamType(p->typeOf(pid));
+}
+
+bool ScanPass::videoCodingKnown() {
+  if (programmes_.count() < 2) return true;
+  if (const Programme* p = programmes_.declaring(tracks_.videoPid)) {
+    tracks_.videoIsH264 = p->typeOf(tracks_.videoPid) == kStreamTypeAvcVideo;
+    return true;
+  }
+  return programmes_.allPmtsRead();
+}
+
+bool ScanPass::otherProgrammes(std::uint32_t pid) const {
+  if (taken_ == nullptr || taken_->typeOf(pid) != 0) return false;
+  return programmes_.declaring(pid) != nullptr;
 }
 
 void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc,
@@ -264,12 +311,13 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
     if (tracks_.mpegAudioPid[i] != pid || !t.pending) continue;
     ContinuePending(t.pending, t.nextCC, cc, [&] {
       if (!t.probe.probe(payload, t.result)) return false;
-      t.probeDone = anyAudioProbed_ = true;
+      t.probeDone = true;
+      anyAudioProbed_ = anyAudioProbed_ || t.result.carried();
       return true;
     });
     return;
   }
-  if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_) {
+  if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_ && videoCodingKnown()) {
     ContinuePending(videoPending_, videoNextCC_, cc, [&] {
       if (!videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) return false;
       videoProbed_ = true;
@@ -308,12 +356,25 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
 void ScanPass::finish(bool opened) {
   input_.close();
   summary_.videoFound = videoProbed_;
+  summary_.programmes = programmes_;
   if (!opened) {
     // Nothing was read: the list keeps only the file name.
     tracks_.mpegAudioCount = tracks_.privateAudioCount = 0;
   } else if (!videoProbed_) {
     addRow(LoadString(StringId::NoVideoTrack).data());
   } else {
+    // The programme taken: the one asked for, or the one whose PMT lists
+    // the video. Audio that only another programme lists is not offered.
+    taken_ = tracks_.requestedProgramme != 0 ? programmes_.find(tracks_.requestedProgramme)
+                                             : programmes_.declaring(tracks_.videoPid);
+    if (taken_ != nullptr) {
+      tracks_.programme = taken_->number;
+      if (programmes_.count() > 1) {
+        tracks_.languageCount = taken_->languageCount;
+        tracks_.languagePid = taken_->languagePid;
+        tracks_.languageCode = taken_->languageCode;
+      }
+    }
     std::uint32_t kept = 0;
     const auto addChoice = [&](std::uint32_t pid) {
       if (tracks_.trackChoiceCount < kMaxTrackChoices) {
@@ -323,8 +384,16 @@ void ScanPass::finish(bool opened) {
     };
     std::uint32_t keptMpeg = 0;
     for (std::uint32_t i = 0; i < tracks_.mpegAudioCount; ++i) {
-      if (!mpeg_[i].probeDone) continue;
       const std::uint32_t pid = tracks_.mpegAudioPid[i];
+      if (otherProgrammes(pid)) continue;
+      if (!mpeg_[i].probeDone || !mpeg_[i].result.carried()) {
+        // Not offered; the reason goes to the summary.
+        if (summary_.notCarriedCount < summary_.notCarried.size()) {
+          summary_.notCarried[summary_.notCarriedCount++] = {pid, mpeg_[i].probeDone ? mpeg_[i].result.kind
+                                                                                     : AudioHeaderKind::None};
+        }
+        continue;
+      }
       addRow(MpegAudioLabel(pid, mpeg_[i].result, LanguageText(tracks_.languageFor(pid))));
       addChoice(pid);
       tracks_.mpegAudioPid[keptMpeg] = pid;
@@ -335,8 +404,8 @@ void ScanPass::finish(bool opened) {
     tracks_.mpegAudioCount = keptMpeg;
     std::uint32_t keptPrivate = 0;
     for (std::uint32_t j = 0; j < tracks_.privateAudioCount; ++j) {
-      if (!private_[j].probeDone) continue;
       const std::uint32_t pid = tracks_.privateAudioPid[j];
+      if (!private_[j].probeDone || otherProgrammes(pid)) continue;
       addRow(Ac3Label(pid, private_[j].result, LanguageText(tracks_.languageFor(pid))));
       addChoice(pid);
       tracks_.privateAudioPid[keptPrivate] = pid;
