@@ -114,10 +114,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       }
       synced = true;
     }
-    // At the tail a packet confirmed by the one before it is taken even
-    // when junk or the end of the file follows it; nothing after it is.
-    const bool nextSync = input_.isSyncByteAt(packetSize_);
-    if (!input_.isSyncByteAt(0) || !(tail || nextSync)) {
+    const bool lastPacket = input_.position() + kTsPacketBytes == input_.fileSize();
+    if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
       if (tail) {
         outcome.reachedEndOfInput = true;
         break;
@@ -125,7 +123,6 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       synced = false;
       continue;
     }
-    if (!nextSync) synced = false;
     if (!routePacket(input_.readPtr())) {
       outcome.outputError = true;
       flush = false;

@@ -62,6 +62,7 @@ void ScanPass::start() {
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
   pmtSectionRead_ = false;
+  nextCc_.fill(kUnseenPid);
   programmes_.Reset();
   taken_ = nullptr;
   tracks_.programme = 0;
@@ -107,15 +108,13 @@ void ScanPass::run() {
         synced = true;
         summary_.packetSize = packetSize_;
       }
-      if (!input_.isSyncByteAt(0)) {
+      // A packet is taken between two sync bytes, or as the file's last.
+      const bool lastPacket = input_.position() + kTsPacketSize == input_.fileSize();
+      if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_) || continuesItsPid())) {
         synced = false;
         continue;
       }
-      // This packet's sync byte was confirmed by the packet before it (or by
-      // the synchronisation); without a sync byte after it, the one after is
-      // searched for again, but this packet - maybe the last before junk -
-      // is still read.
-      if (!input_.isSyncByteAt(packetSize_)) synced = false;
+      notePacket(input_.readPtr());
       handlePacket(input_.readPtr());
       bytesScanned += packetSize_;
       if (!input_.advance(packetSize_)) {
@@ -127,6 +126,23 @@ void ScanPass::run() {
   }
   finish(opened);
   ui_.finished();
+}
+
+void ScanPass::notePacket(const std::uint8_t* p) {
+  const std::uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
+  nextCc_[pid] = static_cast<std::uint8_t>(((p[3] & 0x0F) + 1) & 0x0F);
+}
+
+// Without a sync byte after it, a packet (the last before junk) is still
+// taken when it continues a PID of the stream: its continuity counter follows
+// (or repeats) the one before.
+bool ScanPass::continuesItsPid() const {
+  const std::uint8_t* p = input_.readPtr();
+  if (input_.position() + kTsPacketSize > input_.fileSize()) return false;
+  const std::uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
+  const std::uint8_t next = nextCc_[pid];
+  const std::uint8_t cc = p[3] & 0x0F;
+  return next != kUnseenPid && (cc == next || cc == ((next + 15) & 0x0F));
 }
 
 void ScanPass::handlePacket(const std::uint8_t* p) {

@@ -77,6 +77,8 @@ class ScanPass {
   void handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
   void parsePmtIfComplete();
   void handlePat(const std::uint8_t* p, std::uint32_t start);
+  void notePacket(const std::uint8_t* p);
+  bool continuesItsPid() const;
   // A video PID that the chosen programme (if one was asked for) carries.
   bool videoAllowed(std::uint32_t pid) const;
   // The video's coding is known: from its programme's PMT when there are
@@ -107,6 +109,9 @@ class ScanPass {
   std::uint32_t pmtLength_ = 0;
   bool pmtSectionRead_ = false;  // the section collected went to programmes_
   ProgrammeTable programmes_;
+  // The continuity counter each PID's next packet should carry.
+  static constexpr std::uint8_t kUnseenPid = 0xFF;
+  std::array<std::uint8_t, 0x2000> nextCc_{};
   const Programme* taken_ = nullptr;  // at the end of the scan
   std::array<std::uint8_t, kPmtBufferSize> pmtBuffer_{};
   std::uint32_t packetSize_ = 188;
