@@ -50,6 +50,7 @@ void ConversionPass::resetRun() {
   video_.Reset();
   mux_.ResetTiming();
   mpegAudio_.Reset();
+  for (std::uint32_t i = 0; i < kMaxMpegAudioTracks; ++i) mpegAudio_.SetLayer(i, tracks_.mpegAudioLayer[i]);
   ac3_.Reset();
   mpegCont_ = {};
   privateCont_ = {};

@@ -128,7 +128,11 @@ bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, 
       }
       case Phase::Sync:
         ++pos;
-        if (b == 0xFF) {
+        if (b == 0xFF && t.layer1) {
+          // Layer I without CRC, or a new sync byte: the next byte tells.
+          t.frame[1] = b;
+          t.phase = Phase::Header;
+        } else if (b == 0xFF) {
           takePts(t, i);
         } else if ((b & 0xFC) == 0xFC) {  // MPEG-1, Layer I or II
           t.frame[1] = b;
@@ -139,7 +143,11 @@ bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, 
         break;
       case Phase::Header: {
         ++pos;
-        if (b == 0xFF) {
+        if (t.layer1 && t.frame[1] == 0xFF && (b & 0xFC) == 0xFC) {
+          // The 0xFF before was the sync byte; its time stamp is taken.
+          if (b == 0xFF) takePts(t, i);
+          t.frame[1] = b;
+        } else if (b == 0xFF) {
           takePts(t, i);
           t.phase = Phase::Sync;
         } else if (Mpeg1FrameBytes(t.frame[1], b) == 0) {  // free format, forbidden or reserved

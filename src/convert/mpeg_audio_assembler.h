@@ -33,6 +33,12 @@ class MpegAudioAssembler {
   // A later piece of the same PES packet.
   bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
 
+  // Track i carries Layer I (as the scan found): its header's second byte
+  // may be 0xFF (no CRC), which is then not taken for a new sync byte.
+  void SetLayer(std::uint32_t i, std::uint32_t layer) {
+    if (i < tracks_.size()) tracks_[i].layer1 = layer == 1;
+  }
+
   // Late frames wait for the video's next time stamp (set for runs with video).
   void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
@@ -43,6 +49,7 @@ class MpegAudioAssembler {
   enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
   struct Track {
     Phase phase = Phase::Hunt;
+    bool layer1 = false;
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> frame{};
     std::uint32_t frameLength = 0;
     std::uint32_t toCollect = 0;

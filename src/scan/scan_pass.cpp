@@ -414,6 +414,7 @@ void ScanPass::finish(bool opened) {
       addChoice(pid);
       tracks_.mpegAudioPid[keptMpeg] = pid;
       tracks_.mpegAudioStreamId[keptMpeg] = tracks_.mpegAudioStreamId[i];
+      tracks_.mpegAudioLayer[keptMpeg] = static_cast<std::uint8_t>(mpeg_[i].result.layer);
       summary_.mpegAudio[keptMpeg] = mpeg_[i].result;
       ++keptMpeg;
     }

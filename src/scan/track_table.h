@@ -26,6 +26,7 @@ struct TrackTable {
   std::uint32_t mpegAudioCount = 0;
   std::array<std::uint32_t, kMaxMpegAudioTracks> mpegAudioPid{};
   std::array<std::uint8_t, kMaxMpegAudioTracks> mpegAudioStreamId{};
+  std::array<std::uint8_t, kMaxMpegAudioTracks> mpegAudioLayer{};  // 1 or 2 as the scan found it
 
   std::uint32_t privateAudioCount = 0;
   std::array<std::uint32_t, kMaxPrivateAudioTracks> privateAudioPid{};
