@@ -84,6 +84,20 @@ TEST(MpegAudioAssembler, RefusesHeadersItCannotCut) {
   EXPECT_EQ(TsElementaryOf(resync.sink, 0x1100), std::vector<std::uint8_t>(f.begin() + 1, f.end()));
 }
 
+// Layer I without CRC has 0xFF as its second header byte: on a Layer I
+// track that is not taken for a new sync byte.
+TEST(MpegAudioAssembler, CutsLayerOneFramesWithoutCrc) {
+  MpegAudioRig rig;
+  rig.mpeg.SetLayer(0, 1);
+  auto a = Frame({0xFF, 0xFF, 0x42, 0x00}, 140);  // 128k 44.1 kHz, padded
+  const auto b = Frame({0xFF, 0xFF, 0x40, 0x00}, 136);
+  a.insert(a.end(), b.begin(), b.end());
+  a.insert(a.end(), {0xFF, 0xFF});  // a sync run before the next frame
+  a.insert(a.end(), b.begin(), b.end());
+  ASSERT_TRUE(rig.feed(a, 9000));
+  EXPECT_EQ(rig.framesOut(), 3u);
+}
+
 // 1152 samples at 44.1 kHz last 2351.0204... ticks: over an hour of frames
 // the track's time is exact to the tick, and the half-frame rule uses the
 // real frame (late by 1175.5 ticks or more means a repeat).
