@@ -4,6 +4,13 @@
 // show it, they are reordered). The gap is taken out of the output by
 // moving the common time origin, which the audio follows. Pure arithmetic:
 // decode times (relative to the origin) in, origin moves out.
+//
+// The step of one access unit is the most common step among the recent
+// ones, so that field pairs (two access units of half a frame), a change of
+// frame rate or one decode time off by half a frame do not fool it; only a
+// step at least two units beyond the expected one (or one that does not go
+// forward) counts as a loss.
+#include <array>
 #include <cstdint>
 
 namespace kelvor {
@@ -36,6 +43,11 @@ class H264Timeline {
   std::uint32_t lastDecodeTime_ = 0;
   std::uint32_t frameTicks_ = 0;
   std::uint32_t untimedUnits_ = 0;  // access units since the last timed one
+  // The recent steps per access unit, oldest overwritten first.
+  static constexpr std::uint32_t kWindow = 16;
+  std::array<std::uint32_t, kWindow> steps_{};
+  std::uint32_t stepCount_ = 0;
+  void Learn(std::uint32_t perUnit);
   std::int32_t originMove_ = 0;
 };
 

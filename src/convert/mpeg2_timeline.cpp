@@ -16,17 +16,45 @@ constexpr std::uint64_t ShiftDown(std::uint64_t bits, std::int64_t n) {
   return n >= 0 ? bits >> n : bits << -n;
 }
 
+// Frame rates by frame_rate_code: numerator and denominator.
+constexpr std::uint32_t kRates[9][2] = {{0, 0},        {24000, 1001}, {24, 1}, {25, 1}, {30000, 1001},
+                                        {30, 1},       {50, 1},       {60000, 1001}, {60, 1}};
+
 }  // namespace
 
+void Mpeg2Timeline::SetFrameRate(std::uint32_t code, std::uint32_t extN, std::uint32_t extD) {
+  if (code == 0 || code > 8) return;
+  const std::uint64_t num = std::uint64_t{kRates[code][0]} * (extN + 1);
+  const std::uint64_t den = std::uint64_t{kRates[code][1]} * (extD + 1);
+  const auto units = static_cast<std::uint32_t>((std::uint64_t{90000} * kUnitsPerTick * den + num / 2) / num);
+  if (units == frameUnits_ || units == 0) return;
+  frameUnits_ = slotUnits_ = units;
+  shownUnits_ = shownPictures_ = 0;
+  varying_ = false;
+}
+
+void Mpeg2Timeline::PictureDuration(bool progressiveSequence, bool framePicture, bool topFieldFirst,
+                                    bool repeatFirstField) {
+  if (!framePicture) return;  // a field picture shares its frame's slot
+  std::uint32_t units = frameUnits_;
+  if (repeatFirstField) units = progressiveSequence ? frameUnits_ * (topFieldFirst ? 3 : 2) : frameUnits_ / 2 * 3;
+  varying_ |= units != frameUnits_;
+  shownUnits_ += units;
+  ++shownPictures_;
+  // With repeated fields a slot is the average display time, so that the
+  // counted time line keeps to the pictures' time over any length.
+  if (varying_) slotUnits_ = static_cast<std::uint32_t>((shownUnits_ + shownPictures_ / 2) / shownPictures_);
+}
+
 std::uint32_t Mpeg2Timeline::At(std::int64_t slots) const {
-  const std::int64_t half = halfTick_ + slots * slotHalfTicks_;
-  return videoTime_ + static_cast<std::uint32_t>(half >> 1);
+  const std::int64_t units = fraction_ + slots * slotUnits_;
+  return videoTime_ + static_cast<std::uint32_t>(units >> 3);
 }
 
 void Mpeg2Timeline::Advance(std::int64_t slots) {
-  const std::int64_t half = halfTick_ + slots * slotHalfTicks_;
-  videoTime_ += static_cast<std::uint32_t>(half >> 1);
-  halfTick_ = static_cast<std::uint32_t>(half & 1);
+  const std::int64_t units = fraction_ + slots * slotUnits_;
+  videoTime_ += static_cast<std::uint32_t>(units >> 3);
+  fraction_ = static_cast<std::uint32_t>(units & 7);
 }
 
 void Mpeg2Timeline::CloseGop() {
@@ -50,8 +78,8 @@ void Mpeg2Timeline::RestartGop(std::uint32_t tr, std::uint32_t stamp, bool refer
   auto free = static_cast<std::uint32_t>(std::countr_one(gopSlots_));
   if (free >= 64) free = std::max(gopPictureCount_, gopSpan_);
   if (reference && anchorSeen_) {
-    const std::int64_t behind = 2 * std::int64_t{TimeDifference(anchorTime_, videoTime_)} - halfTick_;
-    const std::int64_t after = behind / slotHalfTicks_ + 1;
+    const std::int64_t behind = kUnitsPerTick * std::int64_t{TimeDifference(anchorTime_, videoTime_)} - fraction_;
+    const std::int64_t after = behind / slotUnits_ + 1;
     if (after > free) {
       free = static_cast<std::uint32_t>(after);
       if (free < 64) free += static_cast<std::uint32_t>(std::countr_one(gopSlots_ >> free));
@@ -86,7 +114,7 @@ bool Mpeg2Timeline::IsLeading(std::uint32_t tr, bool timed, std::uint32_t stamp)
   if (tr >= restartTr_) return false;
   if (!timed) return true;
   const std::int32_t d = TimeDifference(stamp, At(tr));
-  const auto halfSlot = static_cast<std::int32_t>(slotHalfTicks_ / 4);
+  const auto halfSlot = static_cast<std::int32_t>(slotUnits_ / (2 * kUnitsPerTick));
   return d < halfSlot && d > -halfSlot;
 }
 
@@ -127,20 +155,25 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
                                                 std::uint32_t stamp) {
   const bool reference = type == kIPicture || type == kPPicture;
   bool restarted = false;
+  bool onStamp = false;  // placed at its own time stamp
   if (timed) {
     if (!timeSet_) {
-      const std::int64_t half = std::int64_t{tr} * slotHalfTicks_;
-      videoTime_ = stamp - static_cast<std::uint32_t>((half + 1) >> 1);
-      halfTick_ = static_cast<std::uint32_t>(half & 1);
+      const std::int64_t units = std::int64_t{tr} * slotUnits_;
+      videoTime_ = stamp - static_cast<std::uint32_t>((units + 7) >> 3);
+      fraction_ = static_cast<std::uint32_t>(-units & 7);
       timeSet_ = true;
     } else {
       const std::int32_t d = TimeDifference(stamp, At(tr));
       if (d > kMaxTimeJump || d < -kMaxTimeJump) return {Fate::Stop, 0};
-      const auto halfSlot = static_cast<std::int32_t>(slotHalfTicks_ / 4);
+      const auto halfSlot = static_cast<std::int32_t>(slotUnits_ / (2 * kUnitsPerTick));
       if (d >= halfSlot || d <= -halfSlot) {
         // Lost pictures: the lost time leaves the output, audio included.
         RestartGop(tr, stamp, reference);
         restarted = true;
+      } else if (varying_) {
+        // Repeated fields: the slots are an average, the stamp is exact. The
+        // picture keeps it, and the origin stays where it is.
+        onStamp = true;
       } else {
         MoveOrigin(d);
       }
@@ -151,7 +184,7 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
   // its later reference; its place stays empty, as for any lost picture.
   const bool overlaps = timeSet_ && tr < 64 && ((priorSlots_ >> tr) & 1) != 0;
   const bool orphan = timeSet_ && LostBackwardReference(tr, type);
-  Placement out{Fate::Place, At(tr)};
+  Placement out{Fate::Place, onStamp ? stamp : At(tr)};
   if (overlaps || orphan) {
     out.fate = Fate::Skip;
   } else if (restarted && reference && tr > 0 && tr < 64) {

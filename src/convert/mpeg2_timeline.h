@@ -6,6 +6,11 @@
 // out of the output by moving the common time origin, which the audio
 // follows. Pure arithmetic: stamps (relative to the origin) in, output time
 // stamps and origin moves out.
+//
+// A picture slot lasts one frame of the sequence's frame rate; with repeated
+// fields (3:2 pulldown) it lasts the average display time of the pictures
+// seen. Times are kept in eighths of a tick, so that every standard rate,
+// and every field of it, is exact over any length (59.94 Hz: 1501.5 ticks).
 #include <cstdint>
 
 namespace kelvor {
@@ -38,6 +43,17 @@ class Mpeg2Timeline {
   // The temporal reference of the picture that restarted the GOP (0: none).
   std::uint32_t restartTr() const { return restartTr_; }
 
+  // The sequence's frame rate: frame_rate_code with frame_rate_extension_n
+  // and _d (0 and 0 without a sequence extension). Unknown codes keep 25 Hz.
+  void SetFrameRate(std::uint32_t code, std::uint32_t extN, std::uint32_t extD);
+  // The display time of the picture just counted, from its coding extension.
+  void PictureDuration(bool progressiveSequence, bool framePicture, bool topFieldFirst,
+                       bool repeatFirstField);
+  // Ticks of one picture slot (rounded down), for tests and display.
+  std::uint32_t slotTicks() const { return slotUnits_ / kUnitsPerTick; }
+  std::uint32_t slotUnits() const { return slotUnits_; }
+  static constexpr std::uint32_t kUnitsPerTick = 8;
+
   // A GOP header.
   void CloseGop();
   // A picture with temporal reference `tr` and coding type `type`; `stamp`
@@ -66,9 +82,13 @@ class Mpeg2Timeline {
   void CountPicture(std::uint32_t tr);
   bool LostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
 
-  std::uint32_t slotHalfTicks_ = 7200;  // one picture slot, in half ticks
+  std::uint32_t frameUnits_ = 28800;     // one frame, in eighths of a tick (25 Hz)
+  std::uint32_t slotUnits_ = 28800;      // one picture slot
+  std::uint64_t shownUnits_ = 0;         // display time of the pictures measured
+  std::uint64_t shownPictures_ = 0;
+  bool varying_ = false;                 // pictures of more than one frame were seen
   std::uint32_t videoTime_ = 0;
-  std::uint32_t halfTick_ = 0;          // half a tick beyond videoTime_
+  std::uint32_t fraction_ = 0;           // eighths of a tick beyond videoTime_
   bool timeSet_ = false;
   std::uint32_t gopPictureCount_ = 0;
   std::uint32_t gopSpan_ = 0;

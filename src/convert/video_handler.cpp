@@ -8,6 +8,10 @@ namespace {
 constexpr std::uint8_t kPictureStart = 0x00;
 constexpr std::uint8_t kSequenceHeader = 0xB3;
 constexpr std::uint8_t kGroupStart = 0xB8;
+constexpr std::uint8_t kExtensionStart = 0xB5;
+constexpr std::uint8_t kSequenceExtension = 1;
+constexpr std::uint8_t kPictureCodingExtension = 8;
+constexpr std::uint8_t kFramePicture = 3;
 constexpr std::uint8_t kNalIdrSlice = 5;
 constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalDelimiter = 9;
@@ -35,7 +39,34 @@ void VideoHandler::Reset() {
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
   pesClosedAtHeader_ = false;
+  header_ = Header::None;
+  headerLength_ = 0;
+  frameRateCode_ = 0;
+  progressiveSequence_ = false;
   timeRemoved_ = 0;
+}
+
+void VideoHandler::ReadHeader() {
+  const auto& h = headerBytes_;
+  const Header kind = header_;
+  header_ = Header::None;
+  if (kind == Header::Sequence) {
+    frameRateCode_ = h[3] & 0x0F;
+    mpeg2_.SetFrameRate(frameRateCode_, 0, 0);
+    return;
+  }
+  switch (h[0] >> 4) {
+    case kSequenceExtension:
+      progressiveSequence_ = (h[1] & 0x08) != 0;
+      mpeg2_.SetFrameRate(frameRateCode_, (h[5] >> 5) & 3, h[5] & 0x1F);
+      break;
+    case kPictureCodingExtension:
+      mpeg2_.PictureDuration(progressiveSequence_, (h[2] & 3) == kFramePicture, (h[3] & 0x80) != 0,
+                             (h[3] & 0x02) != 0);
+      break;
+    default:
+      break;
+  }
 }
 
 bool VideoHandler::WriteBytes(std::span<const std::uint8_t> bytes) {
@@ -101,6 +132,10 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
   const auto n = static_cast<std::uint32_t>(piece.size());
   while (p.pos < n) {
     const std::uint8_t b = piece[p.pos++];
+    if (header_ != Header::None) {
+      headerBytes_[headerLength_++] = b;
+      if (headerLength_ == headerBytes_.size()) ReadHeader();
+    }
     switch (scanner_.phase()) {
       case Phase::Z0:
       case Phase::Z1:
@@ -147,6 +182,10 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   const bool ts = mux_.layout().isTransportStream();
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
+  if (value == kSequenceHeader || value == kExtensionStart) {
+    header_ = value == kSequenceHeader ? Header::Sequence : Header::Extension;
+    headerLength_ = 0;
+  }
   if (straddling) {
     if (value == kPictureStart) {
       skipping_ = false;

@@ -136,6 +136,15 @@ class VideoHandler {
 
   // MPEG-2
   Mpeg2Timeline mpeg2_;
+  // The first bytes after a sequence header or extension start code, read
+  // as they pass by: the frame rate and each picture's repeated fields.
+  enum class Header : std::uint8_t { None, Sequence, Extension };
+  Header header_ = Header::None;
+  std::uint32_t headerLength_ = 0;
+  std::array<std::uint8_t, 6> headerBytes_{};
+  std::uint32_t frameRateCode_ = 0;
+  bool progressiveSequence_ = false;
+  void ReadHeader();
   bool holding_ = false;              // the restarting picture is being held
   std::uint32_t holdLength_ = 0;
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
