@@ -23,6 +23,10 @@ std::string FormatText(StringId id, std::string_view value) {
   return text;
 }
 
+// After a stop, packets read at most until the picture being written ends
+// (about a megabyte: a large picture of a high-rate stream).
+constexpr std::uint32_t kStopPackets = 6000;
+
 std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t start) {
   return {p + start, kTsPacketBytes - start};
 }
@@ -85,6 +89,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 
   bool flush = true;
   bool synced = false;
+  std::uint32_t stopBudget = 0;  // packets still read after a stop
   for (;;) {
     // The input view stops short of the last few packets of the file; they
     // are read here too, so that the last frames of each stream are kept.
@@ -140,12 +145,22 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     if (video_.stopped()) {
-      outcome.stoppedByTimeJump = true;
+      (video_.endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
       break;
     }
-    if (abortRequested.load(std::memory_order_relaxed)) {
-      outcome.stoppedByUser = true;
+    if (stopBudget > 0 && --stopBudget == 0) {
+      outcome.stoppedByUser = true;  // no picture ended in time: end anyway
       break;
+    }
+    if (stopBudget == 0 && abortRequested.load(std::memory_order_relaxed)) {
+      // A stop ends the output at the end of the picture being written: the
+      // input is read on until the next one begins.
+      if (!video_.outputOn()) {
+        outcome.stoppedByUser = true;
+        break;
+      }
+      video_.EndAtNextPicture();
+      stopBudget = kStopPackets;
     }
   }
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();

@@ -30,6 +30,7 @@ void VideoHandler::Reset() {
   stampPlaced_ = false;
   scanner_.Reset();
   videoOutputOn_ = videoTimeSet_ = false;
+  endAtPicture_ = false;
   h264_.Reset();
   auPending_ = auPtsValid_ = fillerActive_ = false;
   pesDtsValid_ = false;
@@ -100,6 +101,12 @@ bool VideoHandler::WriteRun(Piece& p, std::uint32_t end) {
 }
 
 bool VideoHandler::WritePrefix() { return WriteBytes(std::span(startCodeTemplate_).first(3)); }
+
+bool VideoHandler::EndHere() {
+  if (!endAtPicture_) return false;
+  scanner_.Enter(Phase::Stopped);
+  return true;
+}
 
 void VideoHandler::ApplyOriginMove(std::int32_t d) {
   timing_.startBase += static_cast<std::uint32_t>(d);
@@ -186,7 +193,9 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     header_ = value == kSequenceHeader ? Header::Sequence : Header::Extension;
     headerLength_ = 0;
   }
+  const bool boundary = value == kPictureStart || value == kSequenceHeader || value == kGroupStart;
   if (straddling) {
+    if (boundary && EndHere()) return true;
     if (value == kPictureStart) {
       skipping_ = false;
       p.runStart = p.pos;
@@ -208,6 +217,11 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   }
 
   const std::uint32_t prefixStart = v - 3;
+  if (boundary && endAtPicture_) {
+    // The picture before ends here: it goes out whole, nothing after it.
+    if (videoOutputOn_ && !WriteRun(p, prefixStart)) return false;
+    return EndHere();
+  }
   if (value == kPictureStart) {
     if (videoOutputOn_) {
       if (!WriteRun(p, prefixStart)) return false;
@@ -328,6 +342,11 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
 
 bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
   const std::uint32_t v = p.pos - 1;
+  if (endAtPicture_) {
+    // The access unit before ends here: it goes out whole, nothing after it.
+    if (!straddling && videoOutputOn_ && !WriteRun(p, v - 3)) return false;
+    return EndHere();
+  }
   const StartCodeScanner::Stamp at = scanner_.startCodeStamp();
   auPts_ = at.pts;
   auPtsValid_ = at.valid;

@@ -60,8 +60,13 @@ class VideoHandler {
   // refused a packet.
   bool Finish();
 
-  // The time base jumped by more than 10 seconds: the conversion ends here.
+  // A user stop: the output ends before the next picture (access unit)
+  // begins, so that its last one is complete. Nothing more is written after.
+  void EndAtNextPicture() { endAtPicture_ = true; }
+  // The conversion ends here: the time base jumped by more than 10 seconds,
+  // or the picture that was being written when a stop came is complete.
   bool stopped() const { return scanner_.phase() == Phase::Stopped; }
+  bool endedOnRequest() const { return stopped() && endAtPicture_; }
   bool outputOn() const { return videoOutputOn_; }
   bool timeSet() const { return videoTimeSet_; }
   // MPEG-2: a picture that restarted the time line waits for the next one;
@@ -91,6 +96,8 @@ class VideoHandler {
   bool WriteRun(Piece& p, std::uint32_t end);
   bool WriteBytes(std::span<const std::uint8_t> bytes);
   bool WritePrefix();
+  // A stop was asked for and a picture ends here: true when the handler stopped.
+  bool EndHere();
 
   bool StartCode(Piece& p, std::uint8_t value, bool straddling);
   bool Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
@@ -119,6 +126,7 @@ class VideoHandler {
   StartCodeScanner scanner_;
   bool videoOutputOn_ = false;
   bool videoTimeSet_ = false;
+  bool endAtPicture_ = false;
   std::array<std::uint8_t, 6> startCodeTemplate_{0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
 
   // H.264
