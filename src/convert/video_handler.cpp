@@ -34,8 +34,8 @@ void VideoHandler::Reset() {
   h264_.Reset();
   auPending_ = auPtsValid_ = fillerActive_ = false;
   pesDtsValid_ = false;
-  capturing_ = false;
-  captureLength_ = 0;
+  capturing_ = captureIdr_ = false;
+  captureLength_ = capturedCount_ = 0;
   mpeg2_.Reset();
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
@@ -83,8 +83,9 @@ bool VideoHandler::WriteBytes(std::span<const std::uint8_t> bytes) {
   }
   if (videoOutputOn_) return mux_.WriteVideoBytes(bytes);
   if (capturing_) {
-    if (bytes.size() > kCaptureSize - captureLength_) {
-      capturing_ = false;  // too long to hold: output starts at a later access unit
+    const std::uint32_t limit = captureIdr_ ? static_cast<std::uint32_t>(capture_.size()) : kCaptureSize;
+    if (bytes.size() > limit - captureLength_) {
+      capturing_ = captureIdr_ = false;  // too long to hold: output starts at a later access unit
     } else {
       std::copy(bytes.begin(), bytes.end(), capture_.begin() + captureLength_);
       captureLength_ += static_cast<std::uint32_t>(bytes.size());
@@ -331,8 +332,15 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
     if (!WritePrefix()) return false;
   }
   if (type == kNalIdrSlice || type == kNalSlice) {
+    const bool first = auPending_;
     H264Slice(type == kNalIdrSlice);
-    if (capturing_ && !StartOutputAtSlice()) return false;
+    if (capturing_ && first && !timing_.startFound && capturedCount_ == 1) {
+      // Before the start: only an IDR access unit is worth holding on.
+      captureIdr_ = type == kNalIdrSlice;
+      capturing_ = captureIdr_;
+    } else if (capturing_ && !captureIdr_ && !StartOutputAtSlice()) {
+      return false;
+    }
   } else if (type == kNalFiller) {
     p.cutEnd = p.pos;
     fillerActive_ = true;
@@ -354,10 +362,19 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
   if (straddling) {
     p.runStart = v;
   } else {
-    if (videoOutputOn_ && !WriteRun(p, v - 3)) return false;
+    if ((videoOutputOn_ || captureIdr_) && !WriteRun(p, v - 3)) return false;
     p.runStart = v - 3;
   }
   H264CheckDecodeTime();
+  if (captureIdr_) {
+    if (timing_.startFound) {
+      if (!StartOutputAtCapturedIdr()) return false;
+    } else if (capturedCount_ < kMaxCapturedUnits) {
+      capturedUnits_[capturedCount_++] = {captureLength_, auPts_, auPtsValid_};
+    } else {
+      capturing_ = captureIdr_ = false;
+    }
+  }
 
   if (videoOutputOn_) {
     if (!mux_.layout().isTransportStream()) {
@@ -367,9 +384,14 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     }
   }
   if (auPtsValid_ && timing_.startFound) videoOutputOn_ = videoTimeSet_;
-  // Before output begins, a timed access unit is held until its first slice.
-  capturing_ = !videoOutputOn_ && auPtsValid_ && timing_.startFound;
-  captureLength_ = 0;
+  // Before output begins, a timed access unit is held until its first slice
+  // (before the start is found: an IDR one, and those after it).
+  if (!captureIdr_) {
+    capturing_ = !videoOutputOn_ && auPtsValid_;
+    captureLength_ = 0;
+    capturedUnits_[0] = {0, auPts_, auPtsValid_};
+    capturedCount_ = 1;
+  }
   if (videoOutputOn_ && !mux_.VideoPtsPlaced()) {
     if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
     mux_.KeepVideoPesUntimed();  // later access units of this packet carry none
@@ -387,6 +409,30 @@ bool VideoHandler::StartOutputAtSlice() {
   videoOutputOn_ = true;
   if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
+}
+
+bool VideoHandler::StartOutputAtCapturedIdr() {
+  capturing_ = captureIdr_ = false;
+  const std::uint32_t idrTime = capturedUnits_[0].pts - timing_.startBase;
+  if (TimeDifference(idrTime, 0) < 0) return true;  // before the start: a later IDR anchors
+  videoTimeSet_ = true;
+  timing_.videoTime = idrTime;
+  videoOutputOn_ = true;
+  // Each held access unit as the delimiter of a written one would place it.
+  const bool ts = mux_.layout().isTransportStream();
+  for (std::uint32_t k = 0; k < capturedCount_; ++k) {
+    const CapturedUnit& unit = capturedUnits_[k];
+    if (k > 0) {
+      if (ts ? !mux_.EndVideoPes() : unit.ptsValid && !mux_.PadPackBeforeTimedUnit()) return false;
+    }
+    if (!mux_.VideoPtsPlaced()) {
+      if (unit.ptsValid && !mux_.PlaceVideoPts(unit.pts - timing_.startBase)) return false;
+      mux_.KeepVideoPesUntimed();
+    }
+    const std::uint32_t end = k + 1 < capturedCount_ ? capturedUnits_[k + 1].offset : captureLength_;
+    if (!mux_.WriteVideoBytes(std::span(capture_).subspan(unit.offset, end - unit.offset))) return false;
+  }
+  return true;
 }
 
 void VideoHandler::H264Slice(bool idr) {

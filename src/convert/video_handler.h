@@ -37,8 +37,11 @@ struct VideoStep {
 class VideoHandler {
  public:
   // H.264: the head of the first access unit (delimiter, parameter sets,
-  // SEI) is held until its first slice shows whether output can start there.
+  // SEI) is held until its first slice shows whether output can start there;
+  // an IDR access unit that comes before the first audio time stamp is held
+  // with the access units after it until that stamp shows where time starts.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
+  static constexpr std::uint32_t kMaxCapturedUnits = 256;
   // MPEG-2: the picture that restarts the time line after a loss is held
   // until the next picture shows how many of the pictures shown before it
   // are still to come. Room for any picture of main profile at high level
@@ -139,6 +142,17 @@ class VideoHandler {
   std::uint32_t pesDts_ = 0;
   bool capturing_ = false;
   std::uint32_t captureLength_ = 0;
+  // Before the start is found: the capture began at a timed IDR access unit.
+  bool captureIdr_ = false;
+  struct CapturedUnit {
+    std::uint32_t offset = 0;
+    std::uint32_t pts = 0;
+    bool ptsValid = false;
+  };
+  std::array<CapturedUnit, kMaxCapturedUnits> capturedUnits_{};
+  std::uint32_t capturedCount_ = 0;
+  // Output begins with the held IDR access unit and those after it.
+  bool StartOutputAtCapturedIdr();
   // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;
 
