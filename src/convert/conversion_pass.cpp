@@ -280,6 +280,8 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
     }
     if (IsRepeat(videoCont_, p, h)) return true;
     if (pes.streamId != tracks_.videoStreamId) WarnOnce(StringId::InvalidVideoStreamCode);
+    // Packets lost just before this PES start cut the access unit before it.
+    if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
     // A time stamp that no picture took (H.264 without delimiters) counts
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
@@ -343,7 +345,9 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
     return mpegAudio_.HandleMpegAudio(payload, i);
   }
   if (videoCont_.active && h.pid == tracks_.videoPid) {
-    if (ContinuityStep(videoCont_, h.cc) != Step::Next) return true;
+    const Step step = ContinuityStep(videoCont_, h.cc);
+    if (step == Step::Break) video_.Interrupted();
+    if (step != Step::Next) return true;
     return AfterVideo(video_.HandleVideo(payload));
   }
   for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {

@@ -16,6 +16,8 @@ constexpr std::uint8_t kNalIdrSlice = 5;
 constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalDelimiter = 9;
 constexpr std::uint8_t kNalFiller = 12;
+constexpr std::uint8_t kNalSei = 6;
+constexpr std::uint8_t kSeiRecoveryPoint = 6;
 
 constexpr std::array<std::uint8_t, 8> kZeros{};
 
@@ -36,6 +38,7 @@ void VideoHandler::Reset() {
   pesDtsValid_ = false;
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
+  resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
   mpeg2_.Reset();
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
@@ -51,6 +54,10 @@ void VideoHandler::ReadHeader() {
   const auto& h = headerBytes_;
   const Header kind = header_;
   header_ = Header::None;
+  if (kind == Header::Sei) {
+    recoveryPoint_ |= h[0] == kSeiRecoveryPoint;
+    return;
+  }
   if (kind == Header::Sequence) {
     frameRateCode_ = h[3] & 0x0F;
     mpeg2_.SetFrameRate(frameRateCode_, 0, 0);
@@ -70,8 +77,24 @@ void VideoHandler::ReadHeader() {
   }
 }
 
+void VideoHandler::Interrupted() {
+  if (!tracks_.videoIsH264 || !videoOutputOn_ || stopped()) return;
+  resync_ = dropUnit_ = true;
+  resyncHold_ = false;
+}
+
 bool VideoHandler::WriteBytes(std::span<const std::uint8_t> bytes) {
-  if (skipping_) return true;
+  if (skipping_ || dropUnit_) return true;
+  if (resyncHold_) {
+    if (bytes.size() > kCaptureSize - captureLength_) {
+      resyncHold_ = false;  // too long to hold: the access unit is left out
+      dropUnit_ = true;
+    } else {
+      std::copy(bytes.begin(), bytes.end(), capture_.begin() + captureLength_);
+      captureLength_ += static_cast<std::uint32_t>(bytes.size());
+    }
+    return true;
+  }
   if (holding_) {
     if (bytes.size() <= kHoldSize - holdLength_) {
       std::copy(bytes.begin(), bytes.end(), capture_.begin() + holdLength_);
@@ -142,7 +165,7 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
     const std::uint8_t b = piece[p.pos++];
     if (header_ != Header::None) {
       headerBytes_[headerLength_++] = b;
-      if (headerLength_ == headerBytes_.size()) ReadHeader();
+      if (headerLength_ == (header_ == Header::Sei ? 1u : headerBytes_.size())) ReadHeader();
     }
     switch (scanner_.phase()) {
       case Phase::Z0:
@@ -331,8 +354,13 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
     p.runStart = v;
     if (!WritePrefix()) return false;
   }
+  if (type == kNalSei) {
+    header_ = Header::Sei;
+    headerLength_ = 0;
+  }
   if (type == kNalIdrSlice || type == kNalSlice) {
     const bool first = auPending_;
+    if (first && resyncHold_ && !ResumeAtSlice(type == kNalIdrSlice)) return false;
     H264Slice(type == kNalIdrSlice);
     if (capturing_ && first && !timing_.startFound && capturedCount_ == 1) {
       // Before the start: only an IDR access unit is worth holding on.
@@ -366,6 +394,17 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     p.runStart = v - 3;
   }
   H264CheckDecodeTime();
+  recoveryPoint_ = false;
+  if (resync_ && videoOutputOn_) {
+    // After lost packets every access unit is held until its first slice
+    // shows whether decoding can start again there.
+    dropUnit_ = false;
+    resyncHold_ = true;
+    captureLength_ = 0;
+    if (straddling && !WritePrefix()) return false;
+    auPending_ = true;
+    return true;
+  }
   if (captureIdr_) {
     if (timing_.startFound) {
       if (!StartOutputAtCapturedIdr()) return false;
@@ -408,6 +447,25 @@ bool VideoHandler::StartOutputAtSlice() {
   // picture, which every later picture may depend on.
   videoOutputOn_ = true;
   if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
+  return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
+}
+
+bool VideoHandler::ResumeAtSlice(bool idr) {
+  resyncHold_ = false;
+  if (!idr && !recoveryPoint_) {
+    dropUnit_ = true;  // may lean on lost pictures: left out
+    return true;
+  }
+  resync_ = false;
+  // What the delimiter of a written access unit does, then its held head.
+  if (mux_.layout().isTransportStream() ? !mux_.EndVideoPes()
+                                        : auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) {
+    return false;
+  }
+  if (!mux_.VideoPtsPlaced()) {
+    if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
+    mux_.KeepVideoPesUntimed();
+  }
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
 }
 

@@ -70,6 +70,11 @@ class VideoHandler {
   // or the picture that was being written when a stop came is complete.
   bool stopped() const { return scanner_.phase() == Phase::Stopped; }
   bool endedOnRequest() const { return stopped() && endAtPicture_; }
+  // Video packets were lost. H.264: the access unit being written is cut
+  // short there, and output resumes at the next random-access point (an IDR
+  // access unit, or one with a recovery point SEI), as the pictures before
+  // it may lean on what was lost.
+  void Interrupted();
   bool outputOn() const { return videoOutputOn_; }
   bool timeSet() const { return videoTimeSet_; }
   // MPEG-2: a picture that restarted the time line waits for the next one;
@@ -153,6 +158,14 @@ class VideoHandler {
   std::uint32_t capturedCount_ = 0;
   // Output begins with the held IDR access unit and those after it.
   bool StartOutputAtCapturedIdr();
+  // After lost packets: waiting for a random-access point (resync_); the
+  // head of the current access unit is held until its first slice
+  // (resyncHold_); the rest of an access unit is left out (dropUnit_).
+  bool resync_ = false;
+  bool resyncHold_ = false;
+  bool dropUnit_ = false;
+  bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
+  bool ResumeAtSlice(bool idr);
   // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;
 
@@ -160,7 +173,7 @@ class VideoHandler {
   Mpeg2Timeline mpeg2_;
   // The first bytes after a sequence header or extension start code, read
   // as they pass by: the frame rate and each picture's repeated fields.
-  enum class Header : std::uint8_t { None, Sequence, Extension };
+  enum class Header : std::uint8_t { None, Sequence, Extension, Sei };
   Header header_ = Header::None;
   std::uint32_t headerLength_ = 0;
   std::array<std::uint8_t, 6> headerBytes_{};
