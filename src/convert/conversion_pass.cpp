@@ -23,6 +23,10 @@ std::string FormatText(StringId id, std::string_view value) {
   return text;
 }
 
+// After a stop, packets read at most until the picture being written ends
+// (about a megabyte: a large picture of a high-rate stream).
+constexpr std::uint32_t kStopPackets = 6000;
+
 std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t start) {
   return {p + start, kTsPacketBytes - start};
 }
@@ -45,7 +49,7 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       ac3_(ac3),
       converter_(converter) {}
 
-void ConversionPass::resetRun() {
+void ConversionPass::ResetRun() {
   timing_.Reset();
   video_.Reset();
   mux_.ResetTiming();
@@ -81,11 +85,12 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   }
   outcome.outputOpened = true;
   converter_.reset();
-  resetRun();
+  ResetRun();
   mux_.BuildStreamHeaders(request.format);
 
   bool flush = true;
   bool synced = false;
+  std::uint32_t stopBudget = 0;  // packets still read after a stop
   for (;;) {
     // The input view stops short of the last few packets of the file; they
     // are read here too, so that the last frames of each stream are kept.
@@ -105,7 +110,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
           flush = false;
           break;
         }
-        updateDisplay(1);
+        UpdateDisplay(1);
         // A long stretch without sync bytes must not hold up a stop.
         if (abortRequested.load(std::memory_order_relaxed)) {
           outcome.stoppedByUser = true;
@@ -124,7 +129,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       synced = false;
       continue;
     }
-    if (!routePacket(input_.readPtr())) {
+    if (!RoutePacket(input_.readPtr())) {
       outcome.outputError = true;
       flush = false;
       break;
@@ -134,7 +139,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       flush = false;
       break;
     }
-    updateDisplay(packetSize_);
+    UpdateDisplay(packetSize_);
     // The writer thread may have failed on a buffer handed over earlier,
     // while this packet added nothing to the output.
     if (output_.HasFailed()) {
@@ -143,12 +148,22 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     if (video_.stopped()) {
-      outcome.stoppedByTimeJump = true;
+      (video_.endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
       break;
     }
-    if (abortRequested.load(std::memory_order_relaxed)) {
-      outcome.stoppedByUser = true;
+    if (stopBudget > 0 && --stopBudget == 0) {
+      outcome.stoppedByUser = true;  // no picture ended in time: end anyway
       break;
+    }
+    if (stopBudget == 0 && abortRequested.load(std::memory_order_relaxed)) {
+      // A stop ends the output at the end of the picture being written: the
+      // input is read on until the next one begins.
+      if (!video_.outputOn()) {
+        outcome.stoppedByUser = true;
+        break;
+      }
+      video_.EndAtNextPicture();
+      stopBudget = kStopPackets;
     }
   }
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
@@ -170,7 +185,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   return outcome;
 }
 
-void ConversionPass::warnOnce(StringId id) {
+void ConversionPass::WarnOnce(StringId id) {
   // A stream warning repeats with every packet of the stream; once per run
   // tells the user as much.
   static_assert(kLastStringId - kFirstStringId < 32, "one bit per message in warningsShown_");
@@ -180,7 +195,7 @@ void ConversionPass::warnOnce(StringId id) {
   ShowWarning(ui_, id);
 }
 
-void ConversionPass::updateDisplay(std::uint32_t bytes) {
+void ConversionPass::UpdateDisplay(std::uint32_t bytes) {
   const std::uint32_t seconds = timing_.videoTime / 90000;
   if (seconds != lastSeconds_) {
     lastSeconds_ = seconds;
@@ -199,17 +214,17 @@ void ConversionPass::updateDisplay(std::uint32_t bytes) {
   }
 }
 
-bool ConversionPass::routePacket(const std::uint8_t* p) {
+bool ConversionPass::RoutePacket(const std::uint8_t* p) {
   TsHeader h;
   if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid > 0x1FFE) return true;
   if (h.unitStart) {
     // A unit start that is not a PES start is a table: not read here.
-    return IsPesStart(p, h) ? routePesStart(p, h) : true;
+    return IsPesStart(p, h) ? RoutePesStart(p, h) : true;
   }
-  return routeContinuation(p, h);
+  return RouteContinuation(p, h);
 }
 
-bool ConversionPass::startAudio(bool& started, const PesStart& pes) {
+bool ConversionPass::StartAudio(bool& started, const PesStart& pes) {
   if (!timing_.startFound && pes.ptsValid) {
     timing_.startBase = pes.pts - 9000;
     timing_.startFound = true;
@@ -221,7 +236,7 @@ bool ConversionPass::startAudio(bool& started, const PesStart& pes) {
   return started;
 }
 
-bool ConversionPass::isRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h) {
+bool ConversionPass::IsRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h) {
   // The packet just handled, sent twice: its continuity counter did not move
   // and its content is the same. A new PES packet whose counter only looks
   // repeated (after lost packets) differs at least in its time stamp.
@@ -230,13 +245,13 @@ bool ConversionPass::isRepeat(const Continuity& c, const std::uint8_t* p, const 
   return std::equal(p + h.payloadStart, p + h.payloadStart + n, c.startHead.begin());
 }
 
-void ConversionPass::noteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h) {
+void ConversionPass::NoteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h) {
   const std::size_t n = std::min<std::size_t>(c.startHead.size(), kTsPacketBytes - h.payloadStart);
   std::copy(p + h.payloadStart, p + h.payloadStart + n, c.startHead.begin());
   c.lastWasStart = true;
 }
 
-bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
+bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
   const PesStart pes = ReadPesStart(p, h);
   const auto payload = PayloadFrom(p, pes.payloadStart);
   const bool allTracks = tracks_.selectedAudioPid == kAllTracks;
@@ -250,35 +265,37 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   if (IsMpegAudioStreamId(pes.streamId) ||
       (i < mpegCount && pes.streamId == kPrivateStream1Id && tracks_.mpegAudioStreamId[i] == kPrivateStream1Id)) {
     if (i == mpegCount) {
-      if (allTracks) warnOnce(StringId::TooManyAudioChannels);
+      if (allTracks) WarnOnce(StringId::TooManyAudioChannels);
       return true;
     }
-    if (isRepeat(mpegCont_[i], p, h)) return true;
-    if (pes.streamId != tracks_.mpegAudioStreamId[i]) warnOnce(StringId::InvalidAudioStreamCode);
+    if (IsRepeat(mpegCont_[i], p, h)) return true;
+    if (pes.streamId != tracks_.mpegAudioStreamId[i]) WarnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-    if (!startAudio(timing_.mpegAudioStarted[i], pes)) return true;
+    if (!StartAudio(timing_.mpegAudioStarted[i], pes)) return true;
     if (!mpegAudio_.HandleMpegAudio(payload, i, PesStamp::Of(pes))) return false;
     mpegCont_[i].active = true;
     mpegCont_[i].expected = next;
-    noteStart(mpegCont_[i], p, h);
+    NoteStart(mpegCont_[i], p, h);
     return true;
   }
 
   if (IsVideoStreamId(pes.streamId)) {
     if (h.pid != tracks_.videoPid) {
-      warnOnce(StringId::TooManyVideoChannels);
+      WarnOnce(StringId::TooManyVideoChannels);
       return true;
     }
-    if (isRepeat(videoCont_, p, h)) return true;
-    if (pes.streamId != tracks_.videoStreamId) warnOnce(StringId::InvalidVideoStreamCode);
+    if (IsRepeat(videoCont_, p, h)) return true;
+    if (pes.streamId != tracks_.videoStreamId) WarnOnce(StringId::InvalidVideoStreamCode);
+    // Packets lost just before this PES start cut the access unit before it.
+    if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
     // A time stamp that no picture took (H.264 without delimiters) counts
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
     videoStampOpen_ = pes.ptsValid;
-    if (!afterVideo(video_.HandleVideo(payload, PesStamp::Of(pes)))) return false;
+    if (!AfterVideo(video_.HandleVideo(payload, PesStamp::Of(pes)))) return false;
     videoCont_.active = true;
     videoCont_.expected = next;
-    noteStart(videoCont_, p, h);
+    NoteStart(videoCont_, p, h);
     return true;
   }
 
@@ -289,20 +306,20 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   const std::uint32_t count = run_.privateAudioCount;
   while (j < count && tracks_.privateAudioPid[j] != h.pid) ++j;
   if (j == count) {
-    warnOnce(StringId::TooManyPrivateChannels);
+    WarnOnce(StringId::TooManyPrivateChannels);
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-  if (isRepeat(privateCont_[j], p, h)) return true;
-  if (!startAudio(timing_.privateAudioStarted[j], pes)) return true;
+  if (IsRepeat(privateCont_[j], p, h)) return true;
+  if (!StartAudio(timing_.privateAudioStarted[j], pes)) return true;
   if (!ac3_.HandleAc3(payload, j, PesStamp::Of(pes))) return false;
   privateCont_[j].active = true;
   privateCont_[j].expected = next;
-  noteStart(privateCont_[j], p, h);
+  NoteStart(privateCont_[j], p, h);
   return true;
 }
 
-bool ConversionPass::afterVideo(const VideoStep& step) {
+bool ConversionPass::AfterVideo(const VideoStep& step) {
   if (!step.written) return false;
   if (videoStampOpen_ && step.stampPlaced) {
     videoStampOpen_ = false;
@@ -314,7 +331,7 @@ bool ConversionPass::afterVideo(const VideoStep& step) {
   return mpegAudio_.ReleaseHeld() && ac3_.ReleaseHeld();
 }
 
-ConversionPass::Step ConversionPass::continuityStep(Continuity& c, std::uint8_t cc) {
+ConversionPass::Step ConversionPass::ContinuityStep(Continuity& c, std::uint8_t cc) {
   if (cc == c.expected) {
     c.expected = static_cast<std::uint8_t>((c.expected + 1) & 0x0F);
     c.lastWasStart = false;
@@ -326,20 +343,22 @@ ConversionPass::Step ConversionPass::continuityStep(Continuity& c, std::uint8_t 
   return Step::Break;
 }
 
-bool ConversionPass::routeContinuation(const std::uint8_t* p, const TsHeader& h) {
+bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h) {
   const auto payload = PayloadFrom(p, h.payloadStart);
   for (std::uint32_t i = 0; i < run_.mpegAudioCount; ++i) {
     if (tracks_.mpegAudioPid[i] != h.pid || !mpegCont_[i].active) continue;
-    if (continuityStep(mpegCont_[i], h.cc) != Step::Next) return true;
+    if (ContinuityStep(mpegCont_[i], h.cc) != Step::Next) return true;
     return mpegAudio_.HandleMpegAudio(payload, i);
   }
   if (videoCont_.active && h.pid == tracks_.videoPid) {
-    if (continuityStep(videoCont_, h.cc) != Step::Next) return true;
-    return afterVideo(video_.HandleVideo(payload));
+    const Step step = ContinuityStep(videoCont_, h.cc);
+    if (step == Step::Break) video_.Interrupted();
+    if (step != Step::Next) return true;
+    return AfterVideo(video_.HandleVideo(payload));
   }
   for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
     if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;
-    if (continuityStep(privateCont_[j], h.cc) != Step::Next) return true;
+    if (ContinuityStep(privateCont_[j], h.cc) != Step::Next) return true;
     return ac3_.HandleAc3(payload, j);
   }
   return true;

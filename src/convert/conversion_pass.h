@@ -69,23 +69,23 @@ class ConversionPass {
   };
   enum class Step : std::uint8_t { Next, Repeat, Break };
 
-  void resetRun();
+  void ResetRun();
   // False when a handler reported a refused output packet.
-  bool routePacket(const std::uint8_t* p);
-  bool routePesStart(const std::uint8_t* p, const TsHeader& h);
-  bool routeContinuation(const std::uint8_t* p, const TsHeader& h);
+  bool RoutePacket(const std::uint8_t* p);
+  bool RoutePesStart(const std::uint8_t* p, const TsHeader& h);
+  bool RouteContinuation(const std::uint8_t* p, const TsHeader& h);
   // After a piece of video: once the video has placed a time stamp that came
   // after audio frames were kept back, those go out. False only when the
   // output refused a packet.
-  bool afterVideo(const VideoStep& step);
+  bool AfterVideo(const VideoStep& step);
   // The start rule shared by all audio tracks.
-  bool startAudio(bool& started, const PesStart& pes);
-  void warnOnce(StringId id);
-  void updateDisplay(std::uint32_t bytes);
-  static Step continuityStep(Continuity& c, std::uint8_t cc);
+  bool StartAudio(bool& started, const PesStart& pes);
+  void WarnOnce(StringId id);
+  void UpdateDisplay(std::uint32_t bytes);
+  static Step ContinuityStep(Continuity& c, std::uint8_t cc);
   // A PES start that repeats the packet before it is not handled twice.
-  static bool isRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h);
-  static void noteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h);
+  static bool IsRepeat(const Continuity& c, const std::uint8_t* p, const TsHeader& h);
+  static void NoteStart(Continuity& c, const std::uint8_t* p, const TsHeader& h);
 
   UiPort& ui_;
   InputView& input_;

@@ -14,7 +14,10 @@
 #include <span>
 #include <vector>
 
+#include "convert/h264_timeline.h"
+#include "convert/mpeg2_timeline.h"
 #include "convert/pes_stamp.h"
+#include "convert/start_code_scanner.h"
 #include "mux/multiplexer.h"
 #include "convert/stream_timing.h"
 #include "scan/track_table.h"
@@ -33,13 +36,12 @@ struct VideoStep {
 
 class VideoHandler {
  public:
-  static constexpr std::uint32_t kPictureTicks = 3600;     // 25 pictures per second
-  static constexpr std::int32_t kMaxTimeJump = 900000;     // 10 seconds
-  // MPEG-2: a time stamp this far off the counted time line means lost pictures.
-  static constexpr std::int32_t kHalfPicture = 1800;
   // H.264: the head of the first access unit (delimiter, parameter sets,
-  // SEI) is held until its first slice shows whether output can start there.
+  // SEI) is held until its first slice shows whether output can start there;
+  // an IDR access unit that comes before the first audio time stamp is held
+  // with the access units after it until that stamp shows where time starts.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
+  static constexpr std::uint32_t kMaxCapturedUnits = 256;
   // MPEG-2: the picture that restarts the time line after a loss is held
   // until the next picture shows how many of the pictures shown before it
   // are still to come. Room for any picture of main profile at high level
@@ -61,8 +63,18 @@ class VideoHandler {
   // refused a packet.
   bool Finish();
 
-  // The time base jumped by more than 10 seconds: the conversion ends here.
-  bool stopped() const { return phase_ == Phase::Stopped; }
+  // A user stop: the output ends before the next picture (access unit)
+  // begins, so that its last one is complete. Nothing more is written after.
+  void EndAtNextPicture() { endAtPicture_ = true; }
+  // The conversion ends here: the time base jumped by more than 10 seconds,
+  // or the picture that was being written when a stop came is complete.
+  bool stopped() const { return scanner_.phase() == Phase::Stopped; }
+  bool endedOnRequest() const { return stopped() && endAtPicture_; }
+  // Video packets were lost. H.264: the access unit being written is cut
+  // short there, and output resumes at the next random-access point (an IDR
+  // access unit, or one with a recovery point SEI), as the pictures before
+  // it may lean on what was lost.
+  void Interrupted();
   bool outputOn() const { return videoOutputOn_; }
   bool timeSet() const { return videoTimeSet_; }
   // MPEG-2: a picture that restarted the time line waits for the next one;
@@ -72,7 +84,7 @@ class VideoHandler {
   std::int64_t timeRemoved() const { return timeRemoved_; }
 
  private:
-  enum class Phase : std::uint8_t { Z0, Z1, Z2, SC, P1, P2, Stopped };
+  using Phase = StartCodeScanner::Phase;
 
   // Per-call scanning context.
   struct Piece {
@@ -82,43 +94,35 @@ class VideoHandler {
     std::uint32_t cutEnd = 0;    // H.264: run end at the current filler NAL header
   };
 
-  void currentPts(std::uint32_t& pts, bool& valid) const {
-    pts = stamp_.pts();
-    valid = stamp_.open();
-  }
+  StartCodeScanner::Stamp CurrentStamp() const { return {stamp_.pts(), stamp_.open()}; }
   // The PES time stamp belongs to the first picture (access unit) that
   // starts in the PES.
-  void takeStamp() { stampPlaced_ |= stamp_.Take(); }
-  bool handlePiece(std::span<const std::uint8_t> piece);
+  void TakeStamp() { stampPlaced_ |= stamp_.Take(); }
+  bool HandlePiece(std::span<const std::uint8_t> piece);
   // End of the pending run: the withheld bytes of this piece follow it.
-  std::uint32_t runEnd(const Piece& p) const { return p.pos - (held_ - heldOutside_); }
-  bool writeRun(Piece& p, std::uint32_t end);
-  bool writeBytes(std::span<const std::uint8_t> bytes);
-  // Releases the oldest `count` withheld bytes into the run.
-  bool release(std::uint32_t count);
-  bool writePrefix();
+  std::uint32_t RunEnd(const Piece& p) const { return p.pos - scanner_.heldInPiece(); }
+  bool WriteRun(Piece& p, std::uint32_t end);
+  bool WriteBytes(std::span<const std::uint8_t> bytes);
+  bool WritePrefix();
+  // A stop was asked for and a picture ends here: true when the handler stopped.
+  bool EndHere();
 
-  bool startCode(Piece& p, std::uint8_t value, bool straddling);
-  bool mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
-  bool mpeg2Picture(Piece& p);
-  bool h264StartCode(Piece& p, std::uint8_t value, bool straddling);
-  bool h264Delimiter(Piece& p, bool straddling);
-  void h264Slice(bool idr);
+  bool StartCode(Piece& p, std::uint8_t value, bool straddling);
+  bool Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
+  bool Mpeg2Picture(Piece& p);
+  bool H264StartCode(Piece& p, std::uint8_t value, bool straddling);
+  bool H264Delimiter(Piece& p, bool straddling);
+  void H264Slice(bool idr);
   // H.264: output begins with the access unit whose slice anchored the time line.
-  bool startOutputAtSlice();
+  bool StartOutputAtSlice();
   // H.264: closes a reception gap seen in the decode times.
-  void h264CheckDecodeTime();
-  void moveStartBase(std::int32_t d);
-  // MPEG-2 picture time line.
-  void closeGop();
-  void restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference);
-  void countPicture(std::uint32_t tr);
+  void H264CheckDecodeTime();
+  // The time lines' moves of the time origin reach the shared timing.
+  void ApplyOriginMove(std::int32_t d);
+  void FollowMpeg2Timeline();
   // The held restarting picture goes out; `firstLeading` is the lowest
   // temporal reference of the pictures before it that still arrive.
-  bool releaseHeld(std::uint32_t firstLeading);
-  // A B picture placed after the last reference picture written lost the
-  // reference it is predicted backwards from.
-  bool lostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
+  bool ReleaseHeld(std::uint32_t firstLeading);
 
   const TrackTable& tracks_;
   StreamTiming& timing_;
@@ -127,49 +131,59 @@ class VideoHandler {
 
   StampSlot stamp_;
   bool stampPlaced_ = false;  // during one HandleVideo call
-  Phase phase_ = Phase::Z0;
-  std::uint32_t held_ = 0;          // withheld bytes (zeros, or 00 00 01 in SC)
-  std::uint32_t heldOutside_ = 0;   // of which from earlier pieces
-  std::uint32_t startCodePts_ = 0;
-  bool startCodePtsValid_ = false;
-  std::uint32_t zeroPts_ = 0;
-  bool zeroPtsValid_ = false;
+  StartCodeScanner scanner_;
   bool videoOutputOn_ = false;
   bool videoTimeSet_ = false;
+  bool endAtPicture_ = false;
   std::array<std::uint8_t, 6> startCodeTemplate_{0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
 
   // H.264
+  H264Timeline h264_;
   bool auPending_ = false;
   std::uint32_t auPts_ = 0;
   bool auPtsValid_ = false;
   bool fillerActive_ = false;
   bool pesDtsValid_ = false;
   std::uint32_t pesDts_ = 0;
-  bool decodeTimeSet_ = false;
-  std::uint32_t lastDecodeTime_ = 0;   // relative to startBase
-  std::uint32_t frameTicks_ = 0;       // decode-time step of one access unit, once known
-  std::uint32_t untimedUnits_ = 0;     // access units since the last timed one
   bool capturing_ = false;
   std::uint32_t captureLength_ = 0;
+  // Before the start is found: the capture began at a timed IDR access unit.
+  bool captureIdr_ = false;
+  struct CapturedUnit {
+    std::uint32_t offset = 0;
+    std::uint32_t pts = 0;
+    bool ptsValid = false;
+  };
+  std::array<CapturedUnit, kMaxCapturedUnits> capturedUnits_{};
+  std::uint32_t capturedCount_ = 0;
+  // Output begins with the held IDR access unit and those after it.
+  bool StartOutputAtCapturedIdr();
+  // After lost packets: waiting for a random-access point (resync_); the
+  // head of the current access unit is held until its first slice
+  // (resyncHold_); the rest of an access unit is left out (dropUnit_).
+  bool resync_ = false;
+  bool resyncHold_ = false;
+  bool dropUnit_ = false;
+  bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
+  bool ResumeAtSlice(bool idr);
   // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;
 
   // MPEG-2
-  std::uint32_t gopPictureCount_ = 0;
-  std::uint32_t gopSpan_ = 0;
-  std::uint64_t gopSlots_ = 0;        // picture slots of the GOP that are taken, from videoTime
-  std::uint32_t restartTr_ = 0;       // the GOP was restarted at a picture with this tr (0: not)
-  // Places of this GOP taken before its restart, from videoTime: a picture
-  // of it that would land there is left out.
-  std::uint64_t priorSlots_ = 0;
+  Mpeg2Timeline mpeg2_;
+  // The first bytes after a sequence header or extension start code, read
+  // as they pass by: the frame rate and each picture's repeated fields.
+  enum class Header : std::uint8_t { None, Sequence, Extension, Sei };
+  Header header_ = Header::None;
+  std::uint32_t headerLength_ = 0;
+  std::array<std::uint8_t, 6> headerBytes_{};
+  std::uint32_t frameRateCode_ = 0;
+  bool progressiveSequence_ = false;
+  void ReadHeader();
   bool holding_ = false;              // the restarting picture is being held
   std::uint32_t holdLength_ = 0;
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
   bool skipping_ = false;             // the current picture is not written
-  bool anchorSeen_ = false;           // a reference picture was written
-  bool shownSet_ = false;             // a picture was shown
-  std::uint32_t anchorTime_ = 0;      // the output time of the last one
-  std::uint32_t shownTime_ = 0;       // that of the picture a decoder shows last
   bool pesClosedAtHeader_ = false;
 
   std::int64_t timeRemoved_ = 0;

@@ -565,6 +565,7 @@ Bytes Nal(std::uint8_t header, std::size_t bytes, std::uint8_t fill = 0x5A) {
   return b;
 }
 Bytes Delimiter() { return {0x00, 0x00, 0x00, 0x01, 0x09, 0xF0}; }
+constexpr std::uint8_t kNalSeiRecoveryPoint = 6;  // SEI payload type
 Bytes IdrUnit(std::size_t sliceBytes = 300) {
   Bytes b = Delimiter();
   Append(b, Nal(0x67, 12));
@@ -681,6 +682,37 @@ TEST(VideoHandlerH264, DecodeTimeGapsAreClosedLikeLostPictures) {
   ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
   EXPECT_EQ(rig.timing.startBase, 270000u);
   EXPECT_FALSE(rig.video.stopped());
+}
+
+TEST(VideoHandlerH264, AfterLostPacketsOutputResumesAtARandomAccessPoint) {
+  // The access unit cut by the loss ends there; P pictures after it lean on
+  // lost ones and are left out up to an IDR access unit or one that carries
+  // a recovery point SEI.
+  for (const bool idr : {true, false}) {
+    VideoRig rig(OutputFormat::Ts, true);
+    rig.idr.idrSeen = true;
+    Bytes stream = IdrUnit();
+    ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+    const Bytes cut = PUnit();
+    ASSERT_TRUE(rig.pes(Bytes(cut.begin(), cut.begin() + 40), 93600));
+    Append(stream, Bytes(cut.begin(), cut.begin() + 40));
+    rig.video.Interrupted();
+    ASSERT_TRUE(rig.pes(PUnit(), 97200));
+    ASSERT_TRUE(rig.pes(PUnit(), 100800));
+    Bytes point = idr ? IdrUnit() : Delimiter();
+    if (!idr) {
+      Append(point, Nal(0x06, 1, kNalSeiRecoveryPoint));
+      Append(point, Nal(0x41, 200));
+    }
+    ASSERT_TRUE(rig.pes(point, 104400));
+    ASSERT_TRUE(rig.pes(PUnit(), 108000));
+    // The first zero of its start code went with the units left out.
+    Append(stream, Bytes(point.begin() + 1, point.end()));
+    Append(stream, PUnit());
+    ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+    EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << (idr ? "IDR" : "recovery point");
+    EXPECT_EQ(rig.ptsList(), (std::vector<std::uint32_t>{90000, 93600, 104400, 108000}));
+  }
 }
 
 TEST(VideoHandler, SurvivesRandomBytes) {
