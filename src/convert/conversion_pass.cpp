@@ -71,7 +71,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     ui_.finished();
     return outcome;
   }
-  if (!output_.OpenOutput(request.outputPath)) {
+  // A transport stream ends with its last whole packet; the input is never
+  // overwritten, whatever name the output was given.
+  const OutputOptions outputOptions{request.format != OutputFormat::ProgramStream, input_.identity()};
+  if (!output_.OpenOutput(request.outputPath, outputOptions)) {
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();
     outcome.outputError = true;
