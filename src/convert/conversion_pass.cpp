@@ -100,9 +100,9 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       if (const std::uint32_t size = input_.packetSizeHere(); size != 0) {
         packetSize_ = size;
       } else {
+        // An input that cannot be read further ends the output as a stop does.
         if (!input_.advance(1)) {
           outcome.inputError = true;
-          flush = false;
           break;
         }
         updateDisplay(1);
@@ -131,7 +131,6 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     }
     if (!input_.advance(packetSize_)) {
       outcome.inputError = true;
-      flush = false;
       break;
     }
     updateDisplay(packetSize_);
