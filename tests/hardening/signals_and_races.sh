@@ -26,6 +26,13 @@ check_output() {
   python3 "$here/fixtures/ts_conformance.py" "$file" >"$work/conf.txt" || fail "$what: $(head -3 "$work/conf.txt")"
 }
 
+# Bytes waiting in a FIFO.
+pipe_fill() {
+  python3 -c 'import fcntl, os, struct, sys, termios
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NONBLOCK)
+print(struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0])' "$1"
+}
+
 # Runs a conversion into a FIFO that is drained only after `event` ran;
 # leaves the exit status in $status and stderr in $work/err.txt. The shell
 # holds the FIFO open both ways meanwhile, so that nobody blocks in open().
@@ -36,7 +43,14 @@ run_held() {
   exec 3<>"$work/fifo"
   "$cli" convert -q --format ts "$source" "$work/fifo" 2>"$work/err.txt" 3<&- &
   local pid=$!
-  sleep 0.5   # the conversion fills the pipe and both buffers, then waits
+  # The conversion has begun once the pipe is full (the scan writes
+  # nothing); shortly after, it waits with both buffers full.
+  local waited=0
+  while [ "$(pipe_fill "$work/fifo")" -lt 65536 ] && [ "$waited" -lt 200 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  sleep 0.3
   eval "$event"
   # The reading end is opened here, before the shell lets go of its own.
   exec 4<"$work/fifo"
