@@ -4,8 +4,12 @@
 
 namespace kelvor::cli {
 
-void CliUiPort::showMessage(std::string_view text, MessageKind) {
+void CliUiPort::showMessage(std::string_view text, MessageKind kind) {
   std::lock_guard lock(mutex_);
+  if (kind == MessageKind::Report) {
+    report_ = text;
+    return;
+  }
   if (barShown_) {
     std::fputc('\n', stderr);
     barShown_ = false;
@@ -17,6 +21,15 @@ void CliUiPort::showMessage(std::string_view text, MessageKind) {
   }
   messages_.push_back(line);
   std::fprintf(stderr, "kelvor: %s\n", line.c_str());
+}
+
+void CliUiPort::printReport() {
+  std::string line;
+  {
+    std::lock_guard lock(mutex_);
+    line.swap(report_);
+  }
+  if (!line.empty()) showMessage(line, MessageKind::Error);
 }
 
 void CliUiPort::clearTrackRows() {

@@ -1,6 +1,8 @@
 #pragma once
 // The command line's side of the UI: messages go to stderr at once, track
-// rows are collected for printing, progress goes to a one-line bar.
+// rows are collected for printing, progress goes to a one-line bar. The final
+// report of a conversion is kept until the command knows the outcome: it is
+// printed only when the output is good.
 #include <atomic>
 #include <mutex>
 #include <string>
@@ -27,6 +29,9 @@ class CliUiPort : public UiPort {
   // Ends the bar's line so that what follows starts on a fresh one.
   void endProgressLine();
 
+  // Prints the final report held back, if any.
+  void printReport();
+
   std::vector<std::string> rows() const;
   std::vector<std::string> messages() const;
   std::string timeText() const;
@@ -38,6 +43,7 @@ class CliUiPort : public UiPort {
   std::vector<std::string> rows_;
   std::vector<std::string> messages_;
   std::string status_;
+  std::string report_;
   std::string time_ = "00:00:00";
   unsigned percent_ = 0;
   bool progressBar_ = false;

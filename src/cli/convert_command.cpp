@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -13,6 +14,7 @@
 
 #include "cli/cli_ui_port.h"
 #include "cli/exit_status.h"
+#include "cli/file_checks.h"
 #include "cli/interrupt.h"
 #include "common/flags.h"
 #include "common/format_time.h"
@@ -40,14 +42,14 @@ constexpr const char* kUsage =
     "  -q                    no progress bar (it is shown only on a terminal)\n"
     "  -h, --help\n"
     "\n"
-    "Ctrl-C stops the conversion; the output written so far is flushed, closed\n"
-    "and valid. A second Ctrl-C ends the program at once.\n"
+    "Ctrl-C (or SIGTERM, SIGHUP) stops the conversion; the output written so far\n"
+    "is flushed, closed and valid. A second Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 the whole input was converted; 1 the input could not be read\n"
-    "or holds nothing to convert; 2 bad command line, or a request that cannot be\n"
-    "carried out; 3 the output is valid but ends before the end of the input (a\n"
-    "time-stamp jump of more than 10 s, an input error, or Ctrl-C); 4 the output\n"
-    "could not be written.\n";
+    "or holds nothing to convert; 2 bad command line, an OUTPUT that is INPUT, or a\n"
+    "request that cannot be carried out; 3 the output is valid but ends before\n"
+    "the end of the input (a time-stamp jump of more than 10 s, an input error,\n"
+    "or a stop); 4 the output could not be written.\n";
 
 struct Options {
   const char* input = nullptr;
@@ -90,11 +92,18 @@ std::optional<OutputFormat> FormatByExtension(const std::string& path) {
   return std::nullopt;
 }
 
+// Decimal, or hex after "0x": a leading zero does not make octal.
 bool ParsePid(const std::string& text, std::uint32_t& pid) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  const unsigned long value = std::strtoul(text.c_str(), &end, 0);
-  if (end == nullptr || *end != '\0' || value > 0x1FFF) return false;
+  const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+  const std::string digits = hex ? text.substr(2) : text;
+  if (digits.empty() || digits.size() > 5) return false;
+  for (const char c : digits) {
+    if (!(hex ? std::isxdigit(static_cast<unsigned char>(c)) : std::isdigit(static_cast<unsigned char>(c)))) {
+      return false;
+    }
+  }
+  const unsigned long value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+  if (value > 0x1FFF) return false;
   pid = static_cast<std::uint32_t>(value);
   return true;
 }
@@ -183,9 +192,10 @@ void PrintChoices(const TrackTable& t, const std::vector<std::string>& rows) {
   }
 }
 
-const char* StopReason(const ConversionOutcome& r) {
+const char* StopReason(const ConversionOutcome& r, const InputView& input) {
   if (r.stoppedByTimeJump) return "the video time stamps jumped by more than 10 seconds";
-  if (r.inputError) return "the input could not be read further";
+  if (r.inputError && input.cutShort()) return "input error: the input file became shorter while it was read";
+  if (r.inputError) return "input error: the input could not be read further";
   if (r.stoppedByUser) return "stopped by the user";
   return "the output failed";
 }
@@ -195,6 +205,7 @@ const char* StopReason(const ConversionOutcome& r) {
 int RunConvertCommand(int argc, char** argv) {
   Options o;
   if (const int status = ParseOptions(argc, argv, o); status >= 0) return status;
+  if (OutputIsInput("convert", o.input, o.output)) return kExitUsage;
 
   CliUiPort ui;
   auto engine = std::make_unique<Engine>(ui);
@@ -207,6 +218,9 @@ int RunConvertCommand(int argc, char** argv) {
     worker.join();
   }
   const ScanSummary& scan = engine->scanSummary();
+  if (!scan.inputOpened && engine->input().openError() != 0) {
+    PrintFileError("convert", o.input, engine->input().openError());
+  }
   if (!scan.inputOpened || scan.inputError) return kExitInputError;
   if (abortRequested) {
     std::fputs("kelvor-cli convert: interrupted during the scan; no output written\n", stderr);
@@ -245,9 +259,24 @@ int RunConvertCommand(int argc, char** argv) {
   ui.endProgressLine();
 
   if (result.refused) return kExitUsage;
-  if (!result.outputOpened) return result.inputError ? kExitInputError : kExitOutputError;
-  // The writer has said why; one message is enough.
-  if (result.outputError) return kExitOutputError;
+  const int outputFailure = engine->output().lastError();
+  if (!result.outputOpened) {
+    if (result.inputError) return kExitInputError;
+    if (outputFailure == EEXIST) {
+      std::fprintf(stderr, "kelvor-cli convert: the output '%s' is the input file; nothing was written\n",
+                   o.output);
+      return kExitUsage;
+    }
+    PrintFileError("convert", o.output, outputFailure);
+    return kExitOutputError;
+  }
+  // The writer has shown the system's text; the path and the reason follow,
+  // and no final report claims success.
+  if (result.outputError) {
+    if (outputFailure != 0) PrintFileError("convert", o.output, outputFailure);
+    return kExitOutputError;
+  }
+  ui.printReport();
   if (!result.videoWritten) {
     std::fputs("kelvor-cli convert: no video was written: the input has no audio time stamp to "
                "start from, or its video never starts\n",
@@ -261,7 +290,7 @@ int RunConvertCommand(int argc, char** argv) {
     std::fprintf(stderr,
                  "kelvor-cli convert: the output ends before the end of the input: %s, at input "
                  "offset %llu of %llu (%.1f%%), video time %s\n",
-                 StopReason(result), static_cast<unsigned long long>(result.inputOffset),
+                 StopReason(result, engine->input()), static_cast<unsigned long long>(result.inputOffset),
                  static_cast<unsigned long long>(size), percent,
                  FormatTime(result.videoSeconds).c_str());
     return kExitCutShort;

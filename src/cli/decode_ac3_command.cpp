@@ -1,10 +1,9 @@
 #include "cli/decode_ac3_command.h"
 
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -14,8 +13,9 @@
 #include "ac3dec/ac3_decoder.h"
 #include "ac3dec/syncframe.h"
 #include "cli/exit_status.h"
-#include "common/mpeg_ids.h"
-#include "common/ts_packet.h"
+#include "cli/file_checks.h"
+#include "cli/private_track.h"
+#include "io/mapped_file.h"
 
 namespace kelvor::cli {
 namespace {
@@ -32,97 +32,15 @@ constexpr const char* kUsage =
     "  --stats     print frame counts and the coding tools the stream uses\n"
     "  -h, --help\n"
     "\n"
-    "Exit status: 0 decoded, 1 the input could not be read, held no frames or\n"
-    "the output could not be written, 2 bad command line.\n";
-
-using Bytes = std::vector<std::uint8_t>;
-
-std::optional<Bytes> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
-
-// Packet size of a transport stream (188 or 192), or 0 for other data.
-std::size_t TsPacketSize(const Bytes& data) {
-  for (const std::size_t size : {std::size_t{188}, std::size_t{192}}) {
-    const std::size_t sync = size - 188;  // offset of 0x47 within a packet
-    if (data.size() < 3 * size) continue;
-    if (data[sync] == 0x47 && data[sync + size] == 0x47 && data[sync + 2 * size] == 0x47) return size;
-  }
-  return 0;
-}
-
-struct TsPacket {
-  unsigned pid = 0;
-  bool unit_start = false;
-  std::span<const std::uint8_t> payload;
-};
-
-std::optional<TsPacket> ParsePacket(std::span<const std::uint8_t> p) {
-  if (p.size() < kTsPacketBytes || p[0] != 0x47) return std::nullopt;
-  TsHeader h;
-  const bool fits = ReadTsHeader(p.data(), h);
-  TsPacket packet;
-  packet.pid = h.pid;
-  packet.unit_start = h.unitStart;
-  const bool scrambled = (p[3] >> 6) != 0;
-  const bool hasPayload = (p[3] & 0x10) != 0;
-  if (fits && !scrambled && hasPayload) packet.payload = p.subspan(h.payloadStart, kTsPacketBytes - h.payloadStart);
-  return packet;
-}
-
-// The payload of a PES packet of private_stream_1, or an
-// empty span when this is some other PES packet.
-std::span<const std::uint8_t> PrivateStreamPayload(std::span<const std::uint8_t> pes) {
-  if (pes.size() < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != kPrivateStream1Id) return {};
-  const std::size_t start = 9 + std::size_t{pes[8]};
-  return start < pes.size() ? pes.subspan(start) : std::span<const std::uint8_t>{};
-}
-
-bool HoldsSyncframe(std::span<const std::uint8_t> bytes) {
-  for (std::size_t i = 0; i + 6 <= bytes.size(); ++i) {
-    if (read_syncinfo(bytes.subspan(i)).length != 0) return true;
-  }
-  return false;
-}
-
-// The elementary stream of the first PID whose private-stream PES packets
-// carry AC-3 or E-AC-3 syncframes.
-Bytes ExtractFirstPrivateTrack(const Bytes& data, std::size_t packet_size) {
-  const std::size_t prefix = packet_size - 188;
-  const auto packets = [&](auto&& visit) {
-    for (std::size_t at = 0; at + packet_size <= data.size(); at += packet_size) {
-      const auto packet = ParsePacket(std::span<const std::uint8_t>(data).subspan(at + prefix, 188));
-      if (packet) visit(*packet);
-    }
-  };
-  std::optional<unsigned> chosen;
-  packets([&](const TsPacket& p) {
-    if (!chosen && p.unit_start && HoldsSyncframe(PrivateStreamPayload(p.payload))) chosen = p.pid;
-  });
-  Bytes es;
-  if (!chosen) return es;
-  bool in_private_pes = false;
-  packets([&](const TsPacket& p) {
-    if (p.pid != *chosen) return;
-    if (p.unit_start) {
-      const auto payload = PrivateStreamPayload(p.payload);
-      in_private_pes = !payload.empty() || (p.payload.size() >= 4 && p.payload[3] == kPrivateStream1Id);
-      es.insert(es.end(), payload.begin(), payload.end());
-    } else if (in_private_pes) {
-      es.insert(es.end(), p.payload.begin(), p.payload.end());
-    }
-  });
-  return es;
-}
+    "Exit status: 0 decoded, 1 the input could not be read (or is not a regular\n"
+    "file) or held no frames, 2 bad command line or OUTPUT names INPUT, 4 the\n"
+    "output could not be written.\n";
 
 class WavWriter {
  public:
   explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
     if (file_) ok_ = WriteHeader(0);
+    if (!ok()) error_ = errno;
   }
   ~WavWriter() {
     if (file_) std::fclose(file_);
@@ -131,6 +49,8 @@ class WavWriter {
   WavWriter& operator=(const WavWriter&) = delete;
 
   bool ok() const { return file_ != nullptr && ok_; }
+  // errno of the first failure.
+  int error() const { return error_; }
 
   void Write(std::span<const Q24> left, std::span<const Q24> right) {
     buffer_.clear();
@@ -138,14 +58,19 @@ class WavWriter {
       buffer_.push_back(static_cast<float>(left[i]) / 16777216.0f);
       buffer_.push_back(static_cast<float>(right[i]) / 16777216.0f);
     }
-    ok_ = ok_ && std::fwrite(buffer_.data(), sizeof(float), buffer_.size(), file_) == buffer_.size();
+    if (ok_ && std::fwrite(buffer_.data(), sizeof(float), buffer_.size(), file_) != buffer_.size()) {
+      ok_ = false;
+      error_ = errno;
+    }
     frames_ += left.size();
   }
 
   bool Finish() {
     if (!ok()) return false;
-    ok_ = std::fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(frames_);
+    ok_ = std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(frames_);
+    if (!ok_) error_ = errno;
     const bool closed = std::fclose(file_) == 0;
+    if (ok_ && !closed) error_ = errno;
     file_ = nullptr;
     return ok_ && closed;
   }
@@ -181,6 +106,7 @@ class WavWriter {
 
   std::FILE* file_;
   bool ok_ = false;
+  int error_ = 0;
   std::uint64_t frames_ = 0;
   std::vector<float> buffer_;
 };
@@ -250,26 +176,26 @@ int RunDecodeAc3Command(int argc, char** argv) {
     return kExitUsage;
   }
 
-  const auto input = ReadWholeFile(paths[0]);
-  if (!input) {
-    std::fprintf(stderr, "decode-ac3: cannot read '%s'\n", paths[0].c_str());
+  if (OutputIsInput("decode-ac3", paths[0], paths[1])) return kExitUsage;
+  MappedFile input;
+  if (const int error = input.open(paths[0]); error != 0) {
+    PrintFileError("decode-ac3", paths[0], error);
     return kExitInputError;
   }
-  const std::size_t packet_size = TsPacketSize(*input);
-  Bytes extracted;
-  if (packet_size != 0) extracted = ExtractFirstPrivateTrack(*input, packet_size);
-  const Bytes& es = packet_size != 0 ? extracted : *input;
+  std::vector<std::uint8_t> extracted;
+  const std::span<const std::uint8_t> es = ElementaryStreamOf(
+      input.bytes(), extracted, [](std::span<const std::uint8_t> bytes) { return read_syncinfo(bytes).length != 0; });
 
   WavWriter wav(paths[1]);
   if (!wav.ok()) {
-    std::fprintf(stderr, "decode-ac3: cannot write '%s'\n", paths[1].c_str());
-    return kExitInputError;
+    PrintFileError("decode-ac3", paths[1], wav.error());
+    return kExitOutputError;
   }
   auto decoder = std::make_unique<Ac3Decoder>();
   std::vector<Q24> left(Ac3Decoder::kMaxSamples);
   std::vector<Q24> right(Ac3Decoder::kMaxSamples);
   DecodeCounts counts;
-  const std::span<const std::uint8_t> all(es);
+  const std::span<const std::uint8_t> all = es;
   std::size_t pos = 0;
   while (pos + 6 <= all.size()) {
     const SyncframeInfo info = read_syncinfo(all.subspan(pos));
@@ -304,7 +230,12 @@ int RunDecodeAc3Command(int argc, char** argv) {
     pos += info.length;
   }
   if (!wav.Finish()) {
-    std::fprintf(stderr, "decode-ac3: cannot write '%s'\n", paths[1].c_str());
+    PrintFileError("decode-ac3", paths[1], wav.error());
+    return kExitOutputError;
+  }
+  if (input.cutShort()) {
+    std::fprintf(stderr, "kelvor-cli decode-ac3: '%s': input error: the file became shorter while it was read\n",
+                 paths[0].c_str());
     return kExitInputError;
   }
   if (stats) PrintStats(counts, decoder->tool_usage());

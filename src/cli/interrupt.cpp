@@ -22,6 +22,8 @@ void InstallInterruptHandler() {
   sigemptyset(&action.sa_mask);
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal is a stop too: the output written so far is kept.
+  ::sigaction(SIGHUP, &action, nullptr);
 }
 
 }  // namespace kelvor::cli

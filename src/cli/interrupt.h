@@ -2,8 +2,8 @@
 
 namespace kelvor::cli {
 
-// Ctrl-C (and SIGTERM) set abortRequested, so that a scan lists what it
-// found and a conversion flushes and closes its output. A second Ctrl-C
+// Ctrl-C, SIGTERM and SIGHUP (the terminal closed) set abortRequested, so that a scan lists what it
+// found and a conversion flushes and closes its output. A second signal
 // ends the process at once.
 void InstallInterruptHandler();
 

@@ -1,5 +1,6 @@
 #include "cli/private_track.h"
 
+#include <algorithm>
 #include <optional>
 
 namespace kelvor::cli {
@@ -32,23 +33,40 @@ std::span<const std::uint8_t> PrivatePayload(std::span<const std::uint8_t> pes) 
   return start < pes.size() ? pes.subspan(start) : std::span<const std::uint8_t>{};
 }
 
-}  // namespace
-
-std::size_t TransportPacketSize(std::span<const std::uint8_t> data) {
-  for (const std::size_t size : {std::size_t{188}, std::size_t{192}}) {
-    const std::size_t sync = size - 188;
-    if (data.size() >= 3 * size && data[sync] == 0x47 && data[sync + size] == 0x47 && data[sync + 2 * size] == 0x47)
-      return size;
+bool SyncRunAt(std::span<const std::uint8_t> data, std::size_t at, std::size_t size) {
+  for (std::size_t k = 0; k < 4; ++k) {
+    if (at + k * size >= data.size() || data[at + k * size] != 0x47) return false;
   }
-  return 0;
+  return true;
 }
 
-std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data, std::size_t packet_size,
-                                              const std::function<bool(std::span<const std::uint8_t>)>& wanted) {
-  const std::size_t prefix = packet_size - 188;
+}  // namespace
+
+TransportSync FindTransportSync(std::span<const std::uint8_t> data, std::size_t searchLimit) {
+  const std::size_t end = std::min(data.size(), searchLimit);
+  for (std::size_t at = 0; at < end; ++at) {
+    if (data[at] != 0x47) continue;
+    for (const std::size_t size : {std::size_t{188}, std::size_t{192}}) {
+      if (SyncRunAt(data, at, size)) return {at, size};
+    }
+  }
+  return {};
+}
+
+std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data, TransportSync sync,
+                                              const WantedFrame& wanted) {
+  // Every packet in order, found again by the sync search after junk.
   const auto each_packet = [&](auto&& visit) {
-    for (std::size_t at = 0; at + packet_size <= data.size(); at += packet_size) {
-      if (const auto packet = ReadPacket(data.subspan(at + prefix, 188))) visit(*packet);
+    std::size_t at = sync.first;
+    while (at + 188 <= data.size()) {
+      if (data[at] != 0x47) {
+        const TransportSync again = FindTransportSync(data.subspan(at), data.size());
+        if (again.packetSize != sync.packetSize) return;
+        at += again.first;
+        continue;
+      }
+      if (const auto packet = ReadPacket(data.subspan(at, 188))) visit(*packet);
+      at += sync.packetSize;
     }
   };
   const auto holds_wanted = [&](std::span<const std::uint8_t> bytes) {
@@ -75,6 +93,14 @@ std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data
     }
   });
   return es;
+}
+
+std::span<const std::uint8_t> ElementaryStreamOf(std::span<const std::uint8_t> data,
+                                                 std::vector<std::uint8_t>& storage, const WantedFrame& wanted) {
+  const TransportSync sync = FindTransportSync(data);
+  if (sync.packetSize == 0) return data;
+  storage = ExtractPrivateTrack(data, sync, wanted);
+  return storage;
 }
 
 }  // namespace kelvor::cli

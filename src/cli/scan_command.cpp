@@ -9,6 +9,7 @@
 #include "cli/cli_ui_port.h"
 #include "cli/exit_status.h"
 #include "cli/interrupt.h"
+#include "cli/file_checks.h"
 #include "cli/json_writer.h"
 #include "common/flags.h"
 #include "io/input_view.h"
@@ -70,7 +71,8 @@ std::string JsonLanguage(const TrackTable& tracks, std::uint32_t pid) {
 
 void PrintJson(const InputView& input, const std::vector<std::string>& rows, const TrackTable& tracks,
                const ScanSummary& summary) {
-  std::printf("{\n  \"file\": %s,\n  \"rows\": [", JsonString(input.path()).c_str());
+  std::printf("{\n  \"file\": %s,\n  \"file_bytes_hex\": %s,\n  \"rows\": [", JsonString(input.path()).c_str(),
+              JsonHexString(input.path()).c_str());
   for (std::uint32_t row = 0; row < rows.size(); ++row) {
     const TrackChoice* choice = ChoiceForRow(tracks, row);
     std::string pid = "null";
@@ -202,6 +204,7 @@ int RunScanCommand(int argc, char** argv) {
   InstallInterruptHandler();
   std::thread worker([&scan] { scan.run(); });
   worker.join();
+  if (input.openError() != 0) PrintFileError("scan", path, input.openError());
 
   const auto rows = ui.rows();
   if (json) {

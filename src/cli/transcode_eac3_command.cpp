@@ -3,8 +3,6 @@
 #include <array>
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
-#include <iterator>
 #include <memory>
 #include <optional>
 #include <span>
@@ -13,7 +11,9 @@
 
 #include "ac3dec/syncframe.h"
 #include "cli/exit_status.h"
+#include "cli/file_checks.h"
 #include "cli/private_track.h"
+#include "io/mapped_file.h"
 #include "transcode/eac3_transcoder.h"
 
 namespace kelvor::cli {
@@ -33,15 +33,8 @@ constexpr const char* kUsage =
     "  -h, --help\n"
     "\n"
     "Exit status: 0 written, 1 the input could not be read or held no E-AC-3\n"
-    "frames, or the output could not be written, 2 bad command line.\n";
-
-std::optional<std::vector<std::uint8_t>> ReadWholeFile(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return std::nullopt;
-  std::vector<std::uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) return std::nullopt;
-  return bytes;
-}
+    "frames, or the output could not be written, 2 bad command line or OUTPUT\n"
+    "names INPUT.\n";
 
 struct Counts {
   std::uint64_t frames = 0;     // independent E-AC-3 frames handed to the transcoder
@@ -76,20 +69,18 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
-  const auto input = ReadWholeFile(paths[0]);
-  if (!input) {
-    std::fprintf(stderr, "transcode-eac3: cannot read '%s'\n", paths[0].c_str());
+  if (OutputIsInput("transcode-eac3", paths[0], paths[1])) return kExitUsage;
+  MappedFile input;
+  if (const int error = input.open(paths[0]); error != 0) {
+    PrintFileError("transcode-eac3", paths[0], error);
     return kExitInputError;
   }
-  const std::size_t packet_size = TransportPacketSize(*input);
   std::vector<std::uint8_t> extracted;
-  if (packet_size != 0) {
-    extracted = ExtractPrivateTrack(*input, packet_size, [](std::span<const std::uint8_t> bytes) {
-      const SyncframeInfo info = read_syncinfo(bytes);
-      return info.length != 0 && info.eac3;
-    });
-  }
-  const std::span<const std::uint8_t> es = packet_size != 0 ? std::span<const std::uint8_t>(extracted) : *input;
+  const std::span<const std::uint8_t> es =
+      ElementaryStreamOf(input.bytes(), extracted, [](std::span<const std::uint8_t> bytes) {
+        const SyncframeInfo info = read_syncinfo(bytes);
+        return info.length != 0 && info.eac3;
+      });
 
   std::FILE* out = std::fopen(paths[1].c_str(), "wb");
   if (!out) {

@@ -76,7 +76,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     ui_.finished();
     return outcome;
   }
-  if (!output_.OpenOutput(request.outputPath)) {
+  // A transport stream ends with its last whole packet; the input is never
+  // overwritten, whatever name the output was given.
+  const OutputOptions outputOptions{request.format != OutputFormat::ProgramStream, input_.identity()};
+  if (!output_.OpenOutput(request.outputPath, outputOptions)) {
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();
     outcome.outputError = true;
@@ -105,9 +108,9 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       if (const std::uint32_t size = input_.packetSizeHere(); size != 0) {
         packetSize_ = size;
       } else {
+        // An input that cannot be read further ends the output as a stop does.
         if (!input_.advance(1)) {
           outcome.inputError = true;
-          flush = false;
           break;
         }
         UpdateDisplay(1);
@@ -136,7 +139,6 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     }
     if (!input_.advance(packetSize_)) {
       outcome.inputError = true;
-      flush = false;
       break;
     }
     UpdateDisplay(packetSize_);

@@ -34,6 +34,7 @@ class Engine {
 
   void setInputPath(std::string path) { input_.setPath(std::move(path)); }
   const InputView& input() const { return input_; }
+  const OutputWriter& output() const { return output_; }
   TrackTable& tracks() { return tracks_; }
   const ScanSummary& scanSummary() const { return scan_.summary(); }
 

@@ -4,9 +4,12 @@
 // the input, at least 565 bytes from readPtr() are mapped and inside the
 // file, so a packet loop can look three packets ahead without checks.
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "common/ui_port.h"
+#include "io/file_identity.h"
+#include "io/mapping_guard.h"
 
 namespace kelvor {
 
@@ -27,9 +30,11 @@ class InputView {
   std::uint32_t nameOffset() const { return nameOffset_; }
   const char* fileName() const { return path_.c_str() + nameOffset_; }
 
-  // Opens and maps the file at offset 0. Reports failures to the user.
+  // Opens and maps the file at offset 0. Reports failures to the user;
+  // openError() then holds errno (or kNotRegularFile).
   bool open();
-  // Moves forward by n bytes. False only when the window could not be moved.
+  // Moves forward by n bytes. False when the window could not be moved or
+  // the file was cut short while it was read (cutShort()).
   bool advance(std::uint32_t n);
   void close();
 
@@ -43,6 +48,12 @@ class InputView {
   // One past the furthest file byte mapped since open(): how much of the
   // file a pass could have touched.
   std::uint64_t mappedEnd() const { return mappedEnd_; }
+
+  int openError() const { return openError_; }
+  // The file became shorter than it was at open(): another program cut it.
+  bool cutShort() const { return cutShort_; }
+  // The open file; nothing when none is open.
+  std::optional<FileIdentity> identity() const { return identity_; }
 
   // True when the byte `offset` bytes after readPtr() lies inside the file
   // and is 0x47. A byte beyond the end of the file is never read.
@@ -64,6 +75,8 @@ class InputView {
  private:
   bool mapWindow(std::uint64_t offset);
   void unmapWindow();
+  // False (after telling the user) when the file is now shorter than at open().
+  bool checkNotCutShort();
 
   UiPort& ui_;
   std::string path_;
@@ -78,6 +91,10 @@ class InputView {
   const std::uint8_t* readPtr_ = nullptr;
   bool endOfInput_ = true;
   std::uint64_t mappedEnd_ = 0;
+  int openError_ = 0;
+  bool cutShort_ = false;
+  std::optional<FileIdentity> identity_;
+  MappingGuard guard_;
 };
 
 }  // namespace kelvor

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -44,14 +45,16 @@ OutputWriter::~OutputWriter() {
   }
 }
 
-bool OutputWriter::OpenOutput(const std::string& path) {
+bool OutputWriter::OpenOutput(const std::string& path, const OutputOptions& options) {
   if (fd_ >= 0) {
     outputFailed_ = true;
     StopThread();
     ::close(fd_);
     fd_ = -1;
   }
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC;
+  // No O_TRUNC: an existing file is emptied only once it is known not to be
+  // the file to keep. O_NONBLOCK: a FIFO without a reader fails at once.
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
   int fd = ::open(path.c_str(), kFlags | O_DIRECT, 0666);
   bool direct = true;
   if (fd < 0 && errno == EINVAL) {
@@ -59,10 +62,37 @@ bool OutputWriter::OpenOutput(const std::string& path) {
     fd = ::open(path.c_str(), kFlags, 0666);
     direct = false;
   }
-  if (fd < 0) return false;
+  if (fd < 0) {
+    lastError_ = errno;
+    return false;
+  }
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) {
+    lastError_ = errno;
+    ::close(fd);
+    return false;
+  }
+  if (options.keep && *options.keep == FileIdentity{st.st_dev, st.st_ino}) {
+    lastError_ = EEXIST;
+    ::close(fd);
+    return false;
+  }
+  const bool regular = S_ISREG(st.st_mode);
+  // Writes block again; a pipe or a device takes ordinary writes of exactly
+  // what was appended.
+  int flags = ::fcntl(fd, F_GETFL);
+  if (flags >= 0) flags &= regular ? ~O_NONBLOCK : ~(O_NONBLOCK | O_DIRECT);
+  if ((regular && ::ftruncate(fd, 0) != 0) || flags < 0 || ::fcntl(fd, F_SETFL, flags) != 0) {
+    lastError_ = errno;
+    ::close(fd);
+    return false;
+  }
+  if (!regular) direct = false;
 
   fd_ = fd;
   direct_ = direct;
+  exactLength_ = options.exactLength || !regular;
+  lastError_ = 0;
   handoff_ = 0;
   currentBuffer_ = 0;
   fillCount_ = 0;
@@ -107,9 +137,18 @@ bool OutputWriter::CloseOutput() {
   std::memset(tail + fillCount_, 0, padded - fillCount_);
 
   // The writer finishes the other buffer first, then the tail is written
-  // from this thread.
+  // from this thread: padded where direct I/O needs whole sectors, and then
+  // cut back to the last byte where the file must end there.
   WaitWhileFull(kFull[currentBuffer_ ^ 1]);
-  if (!outputFailed_.load() && padded > 0 && !WriteFully(tail, padded)) ReportWriteFailure();
+  if (!outputFailed_.load()) {
+    const bool pad = direct_.load() || !exactLength_;
+    const std::uint32_t n = pad ? padded : fillCount_;
+    if (n > 0 && !WriteFully(tail, n)) {
+      ReportWriteFailure();
+    } else if (exactLength_ && n != fillCount_ && !CutPadding(padded - fillCount_)) {
+      ReportWriteFailure();
+    }
+  }
 
   StopThread();
   const bool closed = ::close(fd_) == 0;
@@ -118,6 +157,15 @@ bool OutputWriter::CloseOutput() {
   if (outputFailed_.exchange(true)) return false;
   if (!closed) {
     ShowMessage(ui_, StringId::OutputCloseError);
+    return false;
+  }
+  return true;
+}
+
+bool OutputWriter::CutPadding(std::uint32_t padding) {
+  const off_t end = ::lseek(fd_, 0, SEEK_CUR);
+  if (end < 0 || ::ftruncate(fd_, end - static_cast<off_t>(padding)) != 0) {
+    lastError_ = errno;
     return false;
   }
   return true;
@@ -176,13 +224,18 @@ bool OutputWriter::WriteFully(const std::uint8_t* data, std::uint32_t n) {
         // Direct I/O refused at the first write (or for an odd tail length):
         // go on with ordinary writes.
         const int flags = ::fcntl(fd_, F_GETFL);
-        if (flags < 0 || ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) != 0) return false;
-        direct_ = false;
-        continue;
+        if (flags >= 0 && ::fcntl(fd_, F_SETFL, flags & ~O_DIRECT) == 0) {
+          direct_ = false;
+          continue;
+        }
       }
+      lastError_ = errno;
       return false;
     }
-    if (written == 0) return false;
+    if (written == 0) {
+      lastError_ = ENOSPC;
+      return false;
+    }
     data += written;
     n -= static_cast<std::uint32_t>(written);
   }

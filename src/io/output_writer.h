@@ -2,19 +2,31 @@
 // The output file, written by a writer thread from two 1 MiB buffers while
 // the conversion thread fills the other one. Every write but the last is
 // exactly 1 MiB; the last is padded with zeros to a multiple of 512 bytes, so
-// the file length is always a multiple of 512. The file is opened for direct
-// (unbuffered) I/O where the file system accepts it.
+// the file length is a multiple of 512, unless the output asks to end at its
+// last byte (a transport stream must end with a whole packet): then the
+// padding is cut off again. The file is opened for direct (unbuffered) I/O
+// where the file system accepts it.
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <thread>
 
 #include "common/ui_port.h"
+#include "io/file_identity.h"
 #include "io/packet_sink.h"
 
 namespace kelvor {
+
+struct OutputOptions {
+  // The file ends at the last byte appended, not padded to 512 bytes.
+  bool exactLength = false;
+  // The file that must not be overwritten (the input): an output path that
+  // names it is refused before anything in it changes.
+  std::optional<FileIdentity> keep;
+};
 
 class OutputWriter final : public PacketSink {
  public:
@@ -28,8 +40,11 @@ class OutputWriter final : public PacketSink {
   OutputWriter& operator=(const OutputWriter&) = delete;
 
   // Creates (or replaces) the file and starts the writer thread. False when
-  // the file cannot be created; the caller reports that.
-  bool OpenOutput(const std::string& path);
+  // the file cannot be created or is the file to keep (lastError() says
+  // why); the caller reports that.
+  bool OpenOutput(const std::string& path, const OutputOptions& options = {});
+  // errno of the last failure to open or write (EEXIST: the file to keep).
+  int lastError() const { return lastError_.load(); }
 
   // Copies one packet (at most kBufferSize bytes). False once the output has
   // failed or is closed; nothing is copied then.
@@ -61,6 +76,8 @@ class OutputWriter final : public PacketSink {
   // Writes n bytes of `data`; false on any failure or short write.
   bool WriteFully(const std::uint8_t* data, std::uint32_t n);
   void ReportWriteFailure();
+  // Cuts the zeros written after the last byte; false on failure.
+  bool CutPadding(std::uint32_t padding);
   void WaitWhileFull(std::uint32_t bit);
   void StopThread();
 
@@ -68,6 +85,8 @@ class OutputWriter final : public PacketSink {
   Buffer buffers_[2];
   int fd_ = -1;
   std::atomic<bool> direct_{false};
+  std::atomic<int> lastError_{0};
+  bool exactLength_ = false;
   std::thread writer_;
 
   std::atomic<std::uint32_t> handoff_{0};

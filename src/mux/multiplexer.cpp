@@ -22,6 +22,8 @@ void Multiplexer::ResetTiming() {
   clock_.pendingPts.fill(kNoPts);
   clock_.trackOutTime.fill(0);
   clock_.outTimeSet.fill(false);
+  clock_.lastPcr = 0;
+  clock_.pcrWritten = false;
 }
 
 void Multiplexer::ResetStream(StreamPacketState& s, std::uint8_t* tmpl, bool psAc3) {
@@ -99,7 +101,7 @@ void Multiplexer::SetContinuityCounter(std::uint8_t* packet, std::uint8_t& count
 bool Multiplexer::AdvanceClock() {
   std::uint32_t lagging = clock_.pendingVideoPts;
   for (std::uint32_t pts : clock_.pendingPts) lagging = std::min(lagging, pts);
-  if (clock_.muxClock + kHeaderInterval < lagging) clock_.muxClock = lagging - kHeaderInterval;
+  if (clock_.muxClock + kHeaderInterval < lagging && !MoveClockTo(lagging - kHeaderInterval)) return false;
   if (clock_.muxClock < clock_.nextHeaderTime) return true;
   if (!WriteHeaderMaterial()) return false;
   // Once per call, even when the clock has run further ahead.
@@ -116,7 +118,7 @@ bool Multiplexer::WriteHeaderMaterial() {
   const std::uint32_t size = layout_.packetSize;
   std::uint8_t* pat = header;
   std::uint8_t* pmt = header + size;
-  std::uint8_t* pcr = header + 2 * size;
+  if (!WritePcrIfDue(3)) return false;
 
   // The PAT counts its own continuity_counter like any PID with payload.
   StampPacket(pat);
@@ -126,11 +128,40 @@ bool Multiplexer::WriteHeaderMaterial() {
   StampPacket(pmt);
   SetContinuityCounter(pmt, headerCounter_);
   if (!Append(pmt)) return false;
+  return WritePcrPacket();
+}
 
+bool Multiplexer::WritePcrPacket() {
+  std::uint8_t* header = buffers_->header.data();
+  std::uint8_t* pcr = header + 2 * layout_.packetSize;
   // The PCR carries the clock after its own packet's stamp.
   StampPacket(pcr);
   WritePcrField(header + layout_.pcrOffset, clock_.muxClock);
+  clock_.lastPcr = clock_.muxClock;
+  clock_.pcrWritten = true;
   return Append(pcr);
+}
+
+bool Multiplexer::WritePcrIfDue(std::uint32_t packets) {
+  if (!layout_.isTransportStream() || !clock_.pcrWritten) return true;
+  // Unsigned differences keep this right across the wrap of the clock.
+  const std::uint32_t nextPcr = clock_.muxClock + packets * layout_.clockStep;
+  if (nextPcr - clock_.lastPcr <= kMaxPcrGap) return true;
+  return WritePcrPacket();
+}
+
+bool Multiplexer::MoveClockTo(std::uint32_t time) {
+  if (layout_.isTransportStream() && clock_.pcrWritten) {
+    // A packet stamped at `time` must still find a PCR within reach: PCRs
+    // bridge the jump, each kMaxPcrGap after the one before.
+    const std::uint32_t step = layout_.clockStep;
+    while (time + 2 * step - clock_.lastPcr > kMaxPcrGap) {
+      clock_.muxClock = std::max(clock_.muxClock, clock_.lastPcr + kMaxPcrGap - step);
+      if (!WritePcrPacket()) return false;
+    }
+  }
+  clock_.muxClock = std::max(clock_.muxClock, time);
+  return true;
 }
 
 void Multiplexer::PlacePts(StreamPacketState& s, std::uint32_t pts) {

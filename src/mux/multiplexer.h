@@ -21,6 +21,7 @@ namespace kelvor {
 
 inline constexpr std::uint32_t kNoPts = 0xFFFFFFFF;
 inline constexpr std::uint32_t kHeaderInterval = 9000;       // 100 ms
+inline constexpr std::uint32_t kMaxPcrGap = 9000;            // TS/M2TS: PCRs at most 100 ms apart
 inline constexpr std::uint32_t kMpegAudioFrameTicks = 2160;  // 1152 samples at 48 kHz
 inline constexpr std::uint32_t kAc3FrameTicks = 2880;        // 1536 samples at 48 kHz
 inline constexpr std::uint32_t kTemplateSize = 2048;
@@ -35,6 +36,9 @@ struct MuxClock {
   std::uint32_t pendingVideoPts = kNoPts;
   std::array<std::uint32_t, kMaxAudioOutputs> trackOutTime{};
   std::array<bool, kMaxAudioOutputs> outTimeSet{};
+  // TS/M2TS: the value of the last PCR written, once there is one.
+  std::uint32_t lastPcr = 0;
+  bool pcrWritten = false;
 };
 
 // Packetising state of one output stream.
@@ -132,6 +136,14 @@ class Multiplexer {
   bool EmitFullPacket(StreamPacketState& s);
   bool CopyPayload(StreamPacketState& s, std::span<const std::uint8_t> data);
   bool WriteHeaderMaterial();
+  // TS/M2TS: writes a PCR packet first when the next `packets` packets
+  // (the last of them a PCR) would leave more than kMaxPcrGap since the
+  // last PCR.
+  bool WritePcrIfDue(std::uint32_t packets);
+  bool WritePcrPacket();
+  // Pulls the clock forward to `time`; a TS or M2TS output gets PCR packets
+  // on the way, so that a jump keeps the PCRs within kMaxPcrGap.
+  bool MoveClockTo(std::uint32_t time);
   bool WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
                        std::span<const std::uint8_t> frame);
   bool ClosePack(StreamPacketState& s);

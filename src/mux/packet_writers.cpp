@@ -30,6 +30,7 @@ constexpr std::array<std::uint8_t, 8> kZeros{};
 bool Multiplexer::EmitFullPacket(StreamPacketState& s) {
   const bool ts = layout_.isTransportStream();
   std::uint8_t* packet = s.packetTemplate + (ts && s.followingInUse ? layout_.packetSize : 0);
+  if (!WritePcrIfDue(2)) return false;
   StampPacket(packet);
   if (ts) SetContinuityCounter(packet, s.continuityCounter);
   if (!Append(packet)) return false;
@@ -127,6 +128,7 @@ bool Multiplexer::FlushPartialPacket(StreamPacketState& s) {
   if (r > 2) std::fill_n(work.data() + h + 2, r - 2, std::uint8_t{0xFF});
   std::memcpy(work.data() + h + r, packet + h, f);
 
+  if (!WritePcrIfDue(2)) return false;
   StampPacket(work.data());
   SetContinuityCounter(work.data(), s.continuityCounter);
   return Append(work.data());

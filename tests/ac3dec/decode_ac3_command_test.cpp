@@ -1,5 +1,5 @@
-// kelvor-cli decode-ac3, called in-process: until the command line's main
-// dispatches to it, this test compiles the command into the test program.
+// kelvor-cli decode-ac3, called in-process, so that it is compared sample by
+// sample with the decoder it uses.
 #include "cli/decode_ac3_command.cpp"  // NOLINT(bugprone-suspicious-include)
 
 #include <gtest/gtest.h>
@@ -45,8 +45,9 @@ TEST(DecodeAc3Command, CommandLine) {
   EXPECT_EQ(RunDecode({"a", "b", "c"}), cli::kExitUsage);
   const auto dir = test::TempDir();
   EXPECT_EQ(RunDecode({(dir / "missing.ac3").string(), (dir / "out.wav").string()}), cli::kExitInputError);
+  // A WAV that cannot be written is an output error, as in convert.
   EXPECT_EQ(RunDecode({test::Fixture("ac3_mono_tone_96k.ac3").string(), (dir / "no" / "such" / "dir.wav").string()}),
-            cli::kExitInputError);
+            cli::kExitOutputError);
   const auto noise = dir / "noise.bin";
   std::vector<std::uint8_t> bytes(5000);
   for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint8_t>(i * 7919 % 251);
@@ -87,6 +88,12 @@ TEST(DecodeAc3Command, TakesTheFirstPrivateTrackOfATransportStream) {
   const auto from_ts = WavSamples(dir / "from_ts.wav");
   EXPECT_GT(from_ts.size(), 48000u);
   EXPECT_EQ(from_ts, WavSamples(dir / "from_es.wav"));
+  // Junk in front of the first packet: the packets are found by the sync search.
+  auto shifted = test::ReadFile(ts);
+  shifted.insert(shifted.begin(), {0x00, 0x47, 0x12});
+  test::WriteFile(dir / "shifted.ts", shifted);
+  ASSERT_EQ(RunDecode({(dir / "shifted.ts").string(), (dir / "shifted.wav").string()}), cli::kExitOk);
+  EXPECT_EQ(WavSamples(dir / "shifted.wav"), from_ts);
 
   for (const char* name : {"sample_ac3.ts", "sample_eac3.ts"}) {
     const auto sample = test::PublicSample(name);

@@ -115,7 +115,7 @@ TEST(ConversionPass, AudioStartsAtTheFirstAudioTimeStamp) {
   EXPECT_EQ(c.timing.startBase, 991000u);
   EXPECT_EQ(AudioPesCount(c.output, 0x1100), 81u);
   EXPECT_EQ(AudioPesCount(c.output, 0x1101), 81u);
-  EXPECT_EQ(c.output.size() % 512, 0u);
+  EXPECT_EQ(c.output.size() % 188, 0u);  // a TS output ends with its last packet
 }
 
 TEST(ConversionPass, TimeStampsWrapAt32Bits) {
@@ -296,9 +296,10 @@ TEST(ConversionPass, DamagedInputLeavesAClosedOutputOfWholePackets) {
       const Converted c = Convert(input, format);
       SCOPED_TRACE(name);
       if (!c.outcome.outputOpened) continue;  // the scan found nothing to convert
-      EXPECT_EQ(c.output.size() % 512, 0u);
       const std::size_t size = format == OutputFormat::Ts ? 188 : 2048;
-      // Whole packets, then only the zero padding of the last write.
+      // Whole packets: a program stream's are 512-byte multiples, and a TS
+      // ends with its last packet.
+      EXPECT_EQ(c.output.size() % size, 0u);
       std::size_t k = 0;
       while (k + size <= c.output.size() && c.output[k] == (size == 188 ? 0x47 : 0x00)) k += size;
       for (; k < c.output.size(); ++k) ASSERT_EQ(c.output[k], 0) << "offset " << k;

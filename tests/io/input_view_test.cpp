@@ -82,6 +82,41 @@ TEST_F(InputViewTest, ReportsFilesThatCannotBeRead) {
   EXPECT_TRUE(input.endOfInput());
 }
 
+// Another program cuts the file short while it is read: inside the mapped
+// window (the read faults and finds zeros) and ahead of it (seen when the
+// window slides). Either way the next step is an input error, not a crash.
+TEST_F(InputViewTest, FileCutShortWhileReadEndsWithAnInputError) {
+  struct Case {
+    std::size_t keep;     // bytes left in the file
+    std::uint32_t readAt; // where the reader then goes, in steps of 4 KiB
+  };
+  for (const Case c : {Case{4096, 0xF000}, Case{0x30000, 0x3F000}}) {
+    const std::string path = MakeFile(0x80000);
+    InputView input(ui_);
+    input.setPath(path);
+    ASSERT_TRUE(input.open());
+    ASSERT_EQ(::truncate(path.c_str(), static_cast<off_t>(c.keep)), 0);
+    bool ended = false;
+    std::uint32_t sum = 0;  // the reads must happen
+    while (input.position() < c.readAt) {
+      sum += input.readPtr()[0];
+      if (!input.advance(0x1000)) {
+        ended = true;
+        break;
+      }
+    }
+    if (!ended) {
+      sum += input.readPtr()[0];
+      ended = !input.advance(0x1000);
+    }
+    EXPECT_TRUE(ended) << c.keep;
+    EXPECT_TRUE(input.cutShort()) << c.keep;
+    EXPECT_FALSE(abortRequested);
+    EXPECT_LT(sum, 0x1000u * 255);
+  }
+  EXPECT_EQ(ui_.messages(), (std::vector<std::string>{"Unable to set view of", "Unable to set view of"}));
+}
+
 TEST_F(InputViewTest, ReadsBeyondFourGibibytes) {
   // A sparse file whose size has all ones in its low 32 bits; reads as zeros
   // except for marks placed around the 4 GiB boundary.

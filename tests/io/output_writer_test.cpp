@@ -68,6 +68,40 @@ TEST_F(WriterRig, ShortOutputIsPaddedWithZerosToA512ByteMultiple) {
   EXPECT_EQ(fs::file_size(dir / "empty.ts"), 0u);
 }
 
+// A transport stream ends with its last packet, after a full buffer too
+// (direct I/O writes the tail padded, then the padding is cut off).
+TEST_F(WriterRig, ExactLengthOutputEndsAtItsLastByte) {
+  for (const std::uint32_t count : {5u, kMiB / 188 + 7}) {
+    const auto path = dir / "exact.ts";
+    ASSERT_TRUE(writer.OpenOutput(path, {.exactLength = true, .keep = {}}));
+    const auto expected = WritePackets(188, count);
+    ASSERT_TRUE(writer.CloseOutput());
+    EXPECT_EQ(ReadFile(path), expected) << count;
+  }
+  EXPECT_TRUE(ui.messages().empty());
+}
+
+// The file to keep (the input) is refused under any name before a byte of
+// it changes: the path itself and a hard link.
+TEST_F(WriterRig, RefusesToOverwriteTheFileToKeep) {
+  const auto input = dir / "input.ts";
+  const auto original = Packet(4096, 3);
+  {
+    ASSERT_TRUE(writer.OpenOutput(input));
+    ASSERT_TRUE(writer.AppendPacket(original));
+    ASSERT_TRUE(writer.CloseOutput());
+  }
+  fs::create_hard_link(input, dir / "hard.ts");
+  const OutputOptions keep{.keep = IdentityOfPath(input.string())};
+  for (const auto& name : {input, dir / "hard.ts", dir / "." / "input.ts"}) {
+    EXPECT_FALSE(writer.OpenOutput(name, keep)) << name;
+    EXPECT_EQ(writer.lastError(), EEXIST);
+    EXPECT_EQ(ReadFile(input), original) << name;
+  }
+  EXPECT_TRUE(writer.OpenOutput(dir / "other.ts", keep));
+  EXPECT_TRUE(writer.CloseOutput());
+}
+
 TEST_F(WriterRig, ExactlyOneBufferMakesAFileOfExactlyOneMiB) {
   const auto path = dir / "one.mpg";
   ASSERT_TRUE(writer.OpenOutput(path));

@@ -1,0 +1,92 @@
+#!/bin/bash
+# Real runs of kelvor-cli convert against what other programs do to it while
+# it runs: a stop by SIGHUP or SIGTERM, the reader of an output pipe going
+# away, and the input file cut short by another program. Each case holds the
+# conversion at a known point by giving it a pipe as output that is drained
+# only after the event, so nothing depends on timing but a short sleep.
+#   usage: signals_and_races.sh KELVOR_CLI FIXTURE_DIR
+set -u
+cli=${1:?usage: signals_and_races.sh KELVOR_CLI FIXTURE_DIR}
+fixtures=${2:?}
+here=$(cd "$(dirname "$0")/.." && pwd)
+input=$fixtures/mpeg2_mp2_long.ts
+[ -f "$input" ] || { echo "generated streams missing"; exit 0; }
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+# The output of a run that was stopped must still be whole packets that the
+# conformance check accepts.
+check_output() {
+  local what=$1 file=$2
+  local size
+  size=$(stat -c %s "$file")
+  [ "$size" -gt 0 ] && [ $((size % 188)) -eq 0 ] || fail "$what: output of $size bytes is not whole packets"
+  python3 "$here/fixtures/ts_conformance.py" "$file" >"$work/conf.txt" || fail "$what: $(head -3 "$work/conf.txt")"
+}
+
+# Bytes waiting in a FIFO.
+pipe_fill() {
+  python3 -c 'import fcntl, os, struct, sys, termios
+fd = os.open(sys.argv[1], os.O_RDONLY | os.O_NONBLOCK)
+print(struct.unpack("i", fcntl.ioctl(fd, termios.FIONREAD, b"\0" * 4))[0])' "$1"
+}
+
+# Runs a conversion into a FIFO that is drained only after `event` ran;
+# leaves the exit status in $status and stderr in $work/err.txt. The shell
+# holds the FIFO open both ways meanwhile, so that nobody blocks in open().
+run_held() {
+  local source=$1 event=$2
+  rm -f "$work/fifo"
+  mkfifo "$work/fifo"
+  exec 3<>"$work/fifo"
+  "$cli" convert -q --format ts "$source" "$work/fifo" 2>"$work/err.txt" 3<&- &
+  local pid=$!
+  # The conversion has begun once the pipe is full (the scan writes
+  # nothing); shortly after, it waits with both buffers full.
+  local waited=0
+  while [ "$(pipe_fill "$work/fifo")" -lt 65536 ] && [ "$waited" -lt 200 ]; do
+    sleep 0.1
+    waited=$((waited + 1))
+  done
+  sleep 0.3
+  eval "$event"
+  # The reading end is opened here, before the shell lets go of its own.
+  exec 4<"$work/fifo"
+  cat <&4 >"$work/out.ts" 3<&- 4<&- &
+  local reader=$!
+  exec 3<&- 4<&-
+  wait "$pid"
+  status=$?
+  wait "$reader"
+}
+
+# SIGHUP (the terminal closed) and SIGTERM stop like Ctrl-C: exit 3, the
+# output written so far kept and whole.
+for signal in HUP TERM; do
+  run_held "$input" "kill -$signal \$pid"
+  [ "$status" -eq 3 ] || fail "SIG$signal: exit $status, expected 3: $(cat "$work/err.txt")"
+  grep -q "stopped by the user" "$work/err.txt" || fail "SIG$signal: $(cat "$work/err.txt")"
+  check_output "SIG$signal" "$work/out.ts"
+done
+
+# The input cut short while it is converted, at several points before and
+# inside the window being read: an input error, exit 3, the output closed.
+for keep in 1048576 2097152 2300000 4194304; do
+  cp "$input" "$work/growing.ts"
+  run_held "$work/growing.ts" "truncate -s $keep '$work/growing.ts'"
+  [ "$status" -eq 3 ] || fail "cut to $keep: exit $status, expected 3: $(cat "$work/err.txt")"
+  grep -q "input error" "$work/err.txt" || fail "cut to $keep: no input error: $(cat "$work/err.txt")"
+  check_output "cut to $keep" "$work/out.ts"
+done
+
+# A pipe whose reader has gone: a write error, exit 4, not a silent death.
+"$cli" convert -q --format ts "$input" /dev/stdout 2>"$work/err.txt" | head -c 1000 >/dev/null
+status=${PIPESTATUS[0]}
+[ "$status" -eq 4 ] || fail "closed pipe: exit $status, expected 4"
+grep -q "Output file write error" "$work/err.txt" || fail "closed pipe: $(cat "$work/err.txt")"
+grep -q "Convertion done" "$work/err.txt" && fail "closed pipe: reported as done"
+
+[ "$failures" -eq 0 ] && echo ok
+exit $((failures != 0))
