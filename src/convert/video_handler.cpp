@@ -54,6 +54,7 @@ void VideoHandler::Reset() {
   anchorSeen_ = shownSet_ = false;
   anchorTime_ = shownTime_ = 0;
   pesClosedAtHeader_ = false;
+  unitHeaderSeen_ = false;
   timeRemoved_ = 0;
 }
 
@@ -206,6 +207,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     held_ = heldOutside_ = 0;
     if (value == kPictureStart) {
       skipping_ = false;
+      unitHeaderSeen_ = false;
       p.runStart = p.pos;
       phase_ = Phase::P1;
       return true;
@@ -217,6 +219,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     }
     if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
     if (value == kGroupStart && videoTimeSet_) closeGop();
+    if ((value == kSequenceHeader || value == kGroupStart) && !startVideoUnit()) return false;
     p.runStart = v;
     return writePrefix();
   }
@@ -224,6 +227,7 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   const std::uint32_t prefixStart = v - 3;
   if (value == kPictureStart) {
     held_ = 0;
+    unitHeaderSeen_ = false;
     if (videoOutputOn_) {
       if (!writeRun(p, prefixStart)) return false;
       skipping_ = false;
@@ -261,11 +265,19 @@ bool VideoHandler::mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
         pesClosedAtHeader_ = true;
       }
     }
+    if (!startVideoUnit()) return false;
     p.runStart = v;
     return writePrefix();
   }
   held_ = 0;  // 00 00 01 and the value join the run
   return true;
+}
+
+bool VideoHandler::startVideoUnit() {
+  // A GOP header right after a sequence header belongs to its unit.
+  const bool first = videoOutputOn_ && !unitHeaderSeen_;
+  unitHeaderSeen_ = videoOutputOn_;
+  return !first || mux_.StartVideoUnit();
 }
 
 void VideoHandler::closeGop() {

@@ -109,6 +109,9 @@ class VideoHandler {
   // H.264: closes a reception gap seen in the decode times.
   void h264CheckDecodeTime();
   void moveStartBase(std::int32_t d);
+  // DVD: the first of a sequence header and GOP header before a picture
+  // begins a video object unit. False only when the output refused a packet.
+  bool startVideoUnit();
   // MPEG-2 picture time line.
   void closeGop();
   void restartGop(std::uint32_t tr, std::uint32_t anchored, bool reference);
@@ -171,6 +174,9 @@ class VideoHandler {
   std::uint32_t anchorTime_ = 0;      // the output time of the last one
   std::uint32_t shownTime_ = 0;       // that of the picture a decoder shows last
   bool pesClosedAtHeader_ = false;
+  // MPEG-2: a sequence or GOP header began the current video unit (DVD
+  // navigation) and no picture has come since.
+  bool unitHeaderSeen_ = false;
 
   std::int64_t timeRemoved_ = 0;
 };

@@ -56,10 +56,11 @@ TEST(OutputChoice, NameWithoutExtensionGetsTheChosenFiltersOne) {
 }
 
 TEST(OutputChoice, FilterIndexMapsToFormat) {
-  for (const OutputFormat f : {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts}) {
+  for (const OutputFormat f :
+       {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts, OutputFormat::Dvd}) {
     EXPECT_EQ(FormatFromFilterIndex(FilterIndexOf(f)), f);
   }
-  EXPECT_EQ(FilterIndexOf(OutputFormat::ProgramStream), 0);  // the filters' order: MPG, TS, M2TS
+  EXPECT_EQ(FilterIndexOf(OutputFormat::ProgramStream), 0);  // the filters' order: MPG, TS, M2TS, DVD
   EXPECT_EQ(FilterIndexOf(OutputFormat::M2ts), 2);
   EXPECT_EQ(FormatFromFilterIndex(-1), OutputFormat::ProgramStream);
   EXPECT_EQ(FormatFromFilterIndex(7), OutputFormat::ProgramStream);

@@ -43,6 +43,7 @@ OutputFormat FormatFromFilterIndex(int index) {
   switch (index) {
     case 1: return OutputFormat::Ts;
     case 2: return OutputFormat::M2ts;
+    case 3: return OutputFormat::Dvd;
     default: return OutputFormat::ProgramStream;
   }
 }
@@ -51,6 +52,7 @@ int FilterIndexOf(OutputFormat format) {
   switch (format) {
     case OutputFormat::Ts: return 1;
     case OutputFormat::M2ts: return 2;
+    case OutputFormat::Dvd: return 3;
     default: return 0;
   }
 }
