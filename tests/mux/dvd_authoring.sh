@@ -64,7 +64,12 @@ for variant in as-is to-mpeg-audio; do
     echo "FAIL $variant: the DVD output's streams differ from the plain MPG's:"
     streams "$out"; echo "--"; streams "$work/plain.mpg"; failed=1; continue
   fi
-  vobus=$(grep -o "fixed [0-9]* VOBUs" "$work/$variant.dvdauthor.log" | tail -1)
-  echo "PASS $variant: dvdauthor $vobus; $(streams "$vob" | tr '\n' ';')"
+  # One video object unit per group of pictures: none cut into a picture.
+  vobus=$(grep -o "fixed [0-9]* VOBUs" "$work/$variant.dvdauthor.log" | tail -1 | cut -d' ' -f2)
+  gops=$(python3 -c 'import sys; print(open(sys.argv[1], "rb").read().count(b"\0\0\1\xb8"))' "$out")
+  if [ "$vobus" != "$gops" ]; then
+    echo "FAIL $variant: $vobus video object units for $gops groups of pictures"; failed=1; continue
+  fi
+  echo "PASS $variant: dvdauthor fixed $vobus VOBUs; $(streams "$vob" | tr '\n' ';')"
 done
 exit $failed
