@@ -8,7 +8,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::array<std::pair<StringId, std::string_view>, 30> kStrings{{
+constexpr std::array<std::pair<StringId, std::string_view>, 31> kStrings{{
     {StringId::OutputWriteError, "Output file write error"sv},
     {StringId::InputNotFound, "Input file not found"sv},
     {StringId::UnableToGetSize, "Unable to get size of"sv},
@@ -33,8 +33,7 @@ constexpr std::array<std::pair<StringId, std::string_view>, 30> kStrings{{
      "MPEG Transport Stream\0*.TS;*.TP;*.MTS;*.M2TS\0All files\0*.*\0"sv},
     {StringId::OutputFilter,
      "MPEG Program Stream\0*.MPG;*.MPEG\0TS Transport Stream\0*.TS\0"
-     "M2TS Transport Stream\0*.MTS;*M2TS\0"
-     "DVD MPEG Program Stream (for DVD authoring)\0*.MPG;*.VOB\0"sv},
+     "M2TS Transport Stream\0*.MTS;*M2TS\0"sv},
     {StringId::MpegAudioLabel, "[%04X] MPEG L%u %uKb %uKHz %s %s"sv},
     {StringId::Ac3Label, "[%04X] %s %u.%u %s"sv},
     {StringId::ConvertingFile, "Converting %s..."sv},
@@ -43,6 +42,8 @@ constexpr std::array<std::pair<StringId, std::string_view>, 30> kStrings{{
     {StringId::TimeFormat, "%02u:%02u:%02u"sv},
     {StringId::SelectInputTitle, "Select input stream"sv},
     {StringId::SaveOutputTitle, "Save stream as"sv},
+    // Added to the output filters after M2TS (they fill a string of their own).
+    {StringId::DvdOutputFilter, "DVD MPEG Program Stream (for DVD authoring)\0*.MPG;*.VOB\0"sv},
 }};
 
 }  // namespace

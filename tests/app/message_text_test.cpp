@@ -19,8 +19,8 @@ TEST(MessageText, FiltersBecomeWildcardsInTheirOrder) {
             "MPEG Transport Stream|*.TS;*.TP;*.MTS;*.M2TS|All files|*.*");
   const std::string out = WildcardFromFilter(LoadString(StringId::OutputFilter));
   EXPECT_EQ(out.substr(0, out.find('|')), "MPEG Program Stream");
-  // Four description/pattern pairs: the filter index is the output format.
-  EXPECT_EQ(std::count(out.begin(), out.end(), '|'), 7);
+  // Three description/pattern pairs: the filter index is the output format.
+  EXPECT_EQ(std::count(out.begin(), out.end(), '|'), 5);
   EXPECT_NE(out.find("|TS Transport Stream|*.TS|M2TS Transport Stream|"), std::string::npos);
   // Without the closing NUL, and with nothing at all.
   EXPECT_EQ(WildcardFromFilter(std::string_view("A\0*.a", 5)), "A|*.a");

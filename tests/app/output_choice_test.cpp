@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kelvor {
 namespace {
 
@@ -64,6 +66,10 @@ TEST(OutputChoice, FilterIndexMapsToFormat) {
   EXPECT_EQ(FilterIndexOf(OutputFormat::M2ts), 2);
   EXPECT_EQ(FormatFromFilterIndex(-1), OutputFormat::ProgramStream);
   EXPECT_EQ(FormatFromFilterIndex(7), OutputFormat::ProgramStream);
+  // The dialog's fourth filter is DVD's.
+  const std::string w = OutputWildcard(PatternCase::AsWritten);
+  EXPECT_EQ(std::count(w.begin(), w.end(), '|'), 7);
+  EXPECT_NE(w.find("|*.MTS;*M2TS|DVD MPEG Program Stream"), std::string::npos) << w;
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #include "app/logic/output_choice.h"
 
+#include "common/string_table.h"
+
 namespace kelvor {
 
 std::size_t FileNameOffset(std::string_view path) {
@@ -55,6 +57,11 @@ int FilterIndexOf(OutputFormat format) {
     case OutputFormat::Dvd: return 3;
     default: return 0;
   }
+}
+
+std::string OutputWildcard(PatternCase patternCase) {
+  return WildcardFromFilter(LoadString(StringId::OutputFilter), patternCase) + '|' +
+         WildcardFromFilter(LoadString(StringId::DvdOutputFilter), patternCase);
 }
 
 OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {
