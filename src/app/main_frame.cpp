@@ -31,13 +31,19 @@ wxString Text(StringId id) {
   return wxString(s.data(), s.size());
 }
 
-wxString Wildcard(StringId id) {
 #ifdef __WXMSW__
-  constexpr PatternCase patternCase = PatternCase::AsWritten;
+constexpr PatternCase kPatternCase = PatternCase::AsWritten;
 #else
-  constexpr PatternCase patternCase = PatternCase::BothCases;
+constexpr PatternCase kPatternCase = PatternCase::BothCases;
 #endif
-  const std::string w = WildcardFromFilter(LoadString(id), patternCase);
+
+wxString Wildcard(StringId id) {
+  const std::string w = WildcardFromFilter(LoadString(id), kPatternCase);
+  return wxString(w.data(), w.size());
+}
+
+wxString OutputWildcardText() {
+  const std::string w = OutputWildcard(kPatternCase);
   return wxString(w.data(), w.size());
 }
 
@@ -162,7 +168,7 @@ void MainFrame::chooseOutputAndConvert() {
   const std::string& inputPath = engine_.input().path();
   const DialogPath proposed = SplitForDialog(output_.proposeName(inputPath));
   wxFileDialog dialog(this, Text(StringId::SaveOutputTitle), proposed.dir, proposed.name,
-                      Wildcard(StringId::OutputFilter), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
+                      OutputWildcardText(), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   dialog.SetFilterIndex(FilterIndexOf(initialFormat));
   if (dialog.ShowModal() != wxID_OK) return;
 

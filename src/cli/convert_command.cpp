@@ -29,9 +29,11 @@ constexpr const char* kUsage =
     "Scans INPUT as the desktop program does, then converts it: the video and\n"
     "the chosen audio tracks, re-timed after reception drops.\n"
     "\n"
-    "  --format mpg|ts|m2ts  output container; by default from OUTPUT's extension\n"
-    "                        (.mpg/.mpeg, .ts, .m2ts/.mts), else M2TS for H.264\n"
-    "                        video and MPG otherwise\n"
+    "  --format mpg|ts|m2ts|dvd\n"
+    "                        output container; by default from OUTPUT's extension\n"
+    "                        (.mpg/.mpeg, .ts, .m2ts/.mts, .vob), else M2TS for\n"
+    "                        H.264 video and MPG otherwise. dvd is MPG ready for\n"
+    "                        DVD authoring (MPEG-2 video of a DVD picture size)\n"
     "  --audio all|PID       all audio tracks (default) or the track with this PID,\n"
     "                        hex (0x1100) or decimal, as 'kelvor-cli scan' prints it\n"
     "  --program N           the programme with this program_number (as 'kelvor-cli\n"
@@ -78,6 +80,7 @@ std::optional<OutputFormat> FormatByName(const std::string& name) {
   if (n == "mpg" || n == "mpeg" || n == "ps") return OutputFormat::ProgramStream;
   if (n == "ts") return OutputFormat::Ts;
   if (n == "m2ts" || n == "mts") return OutputFormat::M2ts;
+  if (n == "dvd" || n == "vob") return OutputFormat::Dvd;
   return std::nullopt;
 }
 
@@ -89,6 +92,7 @@ std::optional<OutputFormat> FormatByExtension(const std::string& path) {
   if (ext == "mpg" || ext == "mpeg") return OutputFormat::ProgramStream;
   if (ext == "ts") return OutputFormat::Ts;
   if (ext == "m2ts" || ext == "mts") return OutputFormat::M2ts;
+  if (ext == "vob") return OutputFormat::Dvd;
   return std::nullopt;
 }
 
@@ -129,9 +133,9 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.toMpegAudio = true;
     } else if (arg == "--format") {
       std::string name;
-      if (!value(name)) return UsageError("--format needs mpg, ts or m2ts");
+      if (!value(name)) return UsageError("--format needs mpg, ts, m2ts or dvd");
       o.format = FormatByName(name);
-      if (!o.format) return UsageError("unknown format '" + name + "' (mpg, ts or m2ts)");
+      if (!o.format) return UsageError("unknown format '" + name + "' (mpg, ts, m2ts or dvd)");
     } else if (arg == "--audio") {
       std::string which;
       if (!value(which)) return UsageError("--audio needs 'all' or a PID");

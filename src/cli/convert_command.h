@@ -3,7 +3,7 @@
 
 namespace kelvor::cli {
 
-// kelvor-cli convert [--format mpg|ts|m2ts] [--audio all|PID] [--to-mpeg-audio]
+// kelvor-cli convert [--format mpg|ts|m2ts|dvd] [--audio all|PID] [--to-mpeg-audio]
 //                    [-v] [-q] INPUT OUTPUT
 int RunConvertCommand(int argc, char** argv);
 

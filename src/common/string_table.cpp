@@ -8,7 +8,7 @@ namespace {
 
 using namespace std::string_view_literals;
 
-constexpr std::array<std::pair<StringId, std::string_view>, 30> kStrings{{
+constexpr std::array<std::pair<StringId, std::string_view>, 31> kStrings{{
     {StringId::OutputWriteError, "Output file write error"sv},
     {StringId::InputNotFound, "Input file not found"sv},
     {StringId::UnableToGetSize, "Unable to get size of"sv},
@@ -42,6 +42,8 @@ constexpr std::array<std::pair<StringId, std::string_view>, 30> kStrings{{
     {StringId::TimeFormat, "%02u:%02u:%02u"sv},
     {StringId::SelectInputTitle, "Select input stream"sv},
     {StringId::SaveOutputTitle, "Save stream as"sv},
+    // Added to the output filters after M2TS (they fill a string of their own).
+    {StringId::DvdOutputFilter, "DVD MPEG Program Stream (for DVD authoring)\0*.MPG;*.VOB\0"sv},
 }};
 
 }  // namespace

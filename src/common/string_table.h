@@ -36,10 +36,11 @@ enum class StringId : std::uint16_t {
   TimeFormat = 142,
   SelectInputTitle = 143,
   SaveOutputTitle = 144,
+  DvdOutputFilter = 145,
 };
 
 inline constexpr std::uint16_t kFirstStringId = 115;
-inline constexpr std::uint16_t kLastStringId = 144;
+inline constexpr std::uint16_t kLastStringId = 145;
 
 // The text of a string-table entry (at most 99 characters). The filter
 // strings hold NUL-separated pairs of description and pattern, as file

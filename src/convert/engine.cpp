@@ -4,6 +4,7 @@
 
 #include "common/flags.h"
 #include "common/show_message.h"
+#include "mux/dvd_limits.h"
 
 namespace kelvor {
 
@@ -25,6 +26,15 @@ void Engine::runScan() { scan_.run(); }
 
 bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;
+  if (request.format == OutputFormat::Dvd) {
+    const std::string refusal =
+        DvdVideoRefusal(tracks_.videoIsH264, tracks_.videoWidth, tracks_.videoHeight,
+                        tracks_.videoFrameRateCode);
+    if (!refusal.empty()) {
+      ui_.showMessage(refusal, MessageKind::Error);
+      return false;
+    }
+  }
   if (request.convertAc3ToMpeg && !converter_.convertsToMpegAudio()) {
     ui_.showMessage("Convert AC3 to MPEG audio is not available in this version", MessageKind::Error);
     return false;

@@ -47,6 +47,7 @@ void VideoHandler::Reset() {
   headerLength_ = 0;
   frameRateCode_ = 0;
   progressiveSequence_ = false;
+  unitHeaderSeen_ = false;
   timeRemoved_ = 0;
 }
 
@@ -222,6 +223,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     if (boundary && EndHere()) return true;
     if (value == kPictureStart) {
       skipping_ = false;
+      unitHeaderSeen_ = false;
       p.runStart = p.pos;
       scanner_.Enter(Phase::P1);
       return true;
@@ -236,6 +238,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
       mpeg2_.CloseGop();
       FollowMpeg2Timeline();
     }
+    if ((value == kSequenceHeader || value == kGroupStart) && !StartVideoUnit()) return false;
     p.runStart = v;
     return WritePrefix();
   }
@@ -247,6 +250,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     return EndHere();
   }
   if (value == kPictureStart) {
+    unitHeaderSeen_ = false;
     if (videoOutputOn_) {
       if (!WriteRun(p, prefixStart)) return false;
       skipping_ = false;
@@ -286,10 +290,18 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
         pesClosedAtHeader_ = true;
       }
     }
+    if (!StartVideoUnit()) return false;
     p.runStart = v;
     return WritePrefix();
   }
   return true;  // 00 00 01 and the value join the run
+}
+
+bool VideoHandler::StartVideoUnit() {
+  // A GOP header right after a sequence header belongs to its unit.
+  const bool first = videoOutputOn_ && !unitHeaderSeen_;
+  unitHeaderSeen_ = videoOutputOn_;
+  return !first || mux_.StartVideoUnit();
 }
 
 bool VideoHandler::ReleaseHeld(std::uint32_t firstLeading) {

@@ -120,6 +120,9 @@ class VideoHandler {
   // The time lines' moves of the time origin reach the shared timing.
   void ApplyOriginMove(std::int32_t d);
   void FollowMpeg2Timeline();
+  // DVD: the first of a sequence header and GOP header before a picture
+  // begins a video object unit. False only when the output refused a packet.
+  bool StartVideoUnit();
   // The held restarting picture goes out; `firstLeading` is the lowest
   // temporal reference of the pictures before it that still arrive.
   bool ReleaseHeld(std::uint32_t firstLeading);
@@ -185,6 +188,9 @@ class VideoHandler {
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written
   bool skipping_ = false;             // the current picture is not written
   bool pesClosedAtHeader_ = false;
+  // MPEG-2: a sequence or GOP header began the current video unit (DVD
+  // navigation) and no picture has come since.
+  bool unitHeaderSeen_ = false;
 
   std::int64_t timeRemoved_ = 0;
 };

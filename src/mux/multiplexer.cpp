@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "common/mpeg_ids.h"
+#include "mux/dvd_nav_pack.h"
 #include "mux/program_stream_headers.h"
 #include "mux/time_stamp_fields.h"
 #include "mux/ts_psi.h"
@@ -37,6 +38,9 @@ void Multiplexer::ResetStream(StreamPacketState& s, std::uint8_t* tmpl, bool psA
   s.ptsPlaced = false;
   s.followingInUse = false;
   s.continuityCounter = 0;
+  s.subStreamHeader = psAc3;
+  s.framesStarted = 0;
+  s.firstFramePointer = 0;
 }
 
 void Multiplexer::BuildStreamHeaders(OutputFormat format) {
@@ -46,8 +50,12 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
 
   if (!layout_.isTransportStream()) {
     BuildProgramStreamHeaderPack(b.header, run_);
+    // DVD players read at the fixed DVD rate; plain program streams declare
+    // what their streams need.
     const std::uint32_t rate =
-        ProgramStreamMuxRate(run_.ac3OutCount, run_.videoBitRate, run_.mpegOutCount);
+        layout_.isDvd() ? kDvdMuxRate
+                        : ProgramStreamMuxRate(run_.ac3OutCount, run_.videoBitRate, run_.mpegOutCount);
+    if (layout_.isDvd()) BuildDvdNavPack(b.nav, audioSlots_);
     BuildProgramStreamTemplate(b.video, rate, kFirstVideoStreamId, -1);
     for (std::uint32_t slot = 0; slot < audioSlots_; ++slot) {
       if (slot < run_.mpegOutCount) {
@@ -80,6 +88,7 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
   }
   headerCounter_ = 0;
   patCounter_ = 0;
+  navWritten_ = videoSinceNav_ = false;
   clock_.nextHeaderTime = 0;
 }
 
@@ -111,6 +120,9 @@ bool Multiplexer::AdvanceClock() {
 
 bool Multiplexer::WriteHeaderMaterial() {
   std::uint8_t* header = buffers_->header.data();
+  // DVD output carries its system header in the navigation packs; the
+  // first one opens the output, so that no audio comes before it.
+  if (layout_.isDvd()) return navWritten_ || WriteNavPack();
   if (!layout_.isTransportStream()) {
     StampPacket(header);
     return Append(header);

@@ -54,6 +54,11 @@ struct StreamPacketState {
   std::uint32_t firstSize = 0;
   std::uint32_t contOffset = 0;
   std::uint32_t contSize = 0;
+  // PS AC-3: the sub-stream header's frame count and first access unit
+  // pointer (DVD output fills them; plain program streams leave them zero).
+  bool subStreamHeader = false;
+  std::uint8_t framesStarted = 0;
+  std::uint16_t firstFramePointer = 0;
 };
 
 class Multiplexer {
@@ -100,6 +105,11 @@ class Multiplexer {
   // adaptation-field stuffing, and the next byte starts a new one. A PES
   // packet that nothing was written to stays open.
   bool EndVideoPes();
+  // DVD: a sequence header, or a GOP header without one, begins a video
+  // object unit: the video pack being filled is closed and a navigation
+  // pack goes out, so that the next video byte opens a pack of its own.
+  // Nothing happens in the other containers.
+  bool StartVideoUnit();
 
   // End-of-run flush of what is still pending; stops at a refused packet.
   bool FinishOutput(bool videoOutputOn);
@@ -114,6 +124,7 @@ class Multiplexer {
   struct Buffers {
     std::array<std::uint8_t, kTemplateSize> header{};
     std::array<std::uint8_t, kTemplateSize> video{};
+    std::array<std::uint8_t, kTemplateSize> nav{};  // DVD navigation pack
     std::array<std::array<std::uint8_t, kTemplateSize>, kMaxAudioOutputs> audio{};
   };
 
@@ -146,7 +157,14 @@ class Multiplexer {
   bool MoveClockTo(std::uint32_t time);
   bool WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
                        std::span<const std::uint8_t> frame);
-  bool ClosePack(StreamPacketState& s);
+  // Writes the partly filled pack of `s`, its free room as a padding packet
+  // (or, if too small for one, `shortFill` bytes of payload).
+  bool ClosePack(StreamPacketState& s, std::uint8_t shortFill = 0xFF);
+  // DVD AC-3: counts a frame that starts at the cursor, and writes the
+  // counts into the pack about to go out.
+  void NoteFrameStart(StreamPacketState& s);
+  void WriteSubStreamCounts(StreamPacketState& s);
+  bool WriteNavPack();
   void SetContinuityCounter(std::uint8_t* packet, std::uint8_t& counter) const;
   bool Append(const std::uint8_t* packet) {
     return output_.AppendPacket({packet, layout_.packetSize});
@@ -163,6 +181,9 @@ class Multiplexer {
   std::uint32_t audioSlots_ = 0;
   std::uint8_t headerCounter_ = 0;  // PMT continuity_counter
   std::uint8_t patCounter_ = 0;     // PAT continuity_counter
+  // DVD: a navigation pack has gone out, and video bytes since the last one.
+  bool navWritten_ = false;
+  bool videoSinceNav_ = false;
 };
 
 }  // namespace kelvor

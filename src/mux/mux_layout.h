@@ -3,6 +3,8 @@
 // header and the payload sit in a stream's packets, and the clock step.
 #include <cstdint>
 
+#include "mux/dvd_limits.h"
+
 namespace kelvor {
 
 // The output container.
@@ -10,6 +12,8 @@ enum class OutputFormat : std::uint8_t {
   ProgramStream,  // 2048-byte packs
   Ts,             // 188-byte packets
   M2ts,           // 192-byte packets: 4-byte arrival time stamp + TS packet
+  Dvd,            // 2048-byte packs ready for DVD authoring: a navigation pack
+                  // before each group of pictures, the DVD mux rate
 };
 
 struct MuxLayout {
@@ -25,7 +29,10 @@ struct MuxLayout {
   std::uint32_t ccOffset = 0;   // byte with continuity_counter (TS/M2TS)
   std::uint32_t pcrOffset = 0;  // PCR field in the header buffer (TS/M2TS)
 
-  constexpr bool isTransportStream() const { return format != OutputFormat::ProgramStream; }
+  constexpr bool isTransportStream() const {
+    return format == OutputFormat::Ts || format == OutputFormat::M2ts;
+  }
+  constexpr bool isDvd() const { return format == OutputFormat::Dvd; }
 };
 
 // Program stream packs of AC-3 streams keep a 4-byte sub-stream header.
@@ -34,9 +41,14 @@ inline constexpr std::uint32_t kPsAc3PayloadSize = 2016;
 // Payload bytes of a TS packet without adaptation field.
 inline constexpr std::uint32_t kTsPayloadSize = 184;
 
-// Anything that is not TS or M2TS is written as a program stream.
+// Anything that is not TS, M2TS or DVD is written as a program stream.
 constexpr MuxLayout LayoutFor(OutputFormat format) {
   MuxLayout l;
+  if (format == OutputFormat::Dvd) {
+    l.format = format;
+    l.clockStep = kDvdPackTicks;
+    return l;
+  }
   if (format != OutputFormat::Ts && format != OutputFormat::M2ts) return l;
   const std::uint32_t prefix = format == OutputFormat::M2ts ? 4 : 0;
   l.format = format;

@@ -4,13 +4,12 @@
 #include <cstring>
 
 #include "mux/multiplexer.h"
+#include "mux/program_stream_headers.h"
 
 namespace kelvor {
 
 namespace {
 
-// PES_packet_length of a full program stream pack (2048 - 14 - 6).
-constexpr std::uint32_t kFullPesLength = 2028;
 constexpr std::uint32_t kPaddingHeaderSize = 6;
 
 // An H.264 filler-data NAL unit as long as a program stream pack.
@@ -31,6 +30,7 @@ bool Multiplexer::EmitFullPacket(StreamPacketState& s) {
   const bool ts = layout_.isTransportStream();
   std::uint8_t* packet = s.packetTemplate + (ts && s.followingInUse ? layout_.packetSize : 0);
   if (!WritePcrIfDue(2)) return false;
+  WriteSubStreamCounts(s);
   StampPacket(packet);
   if (ts) SetContinuityCounter(packet, s.continuityCounter);
   if (!Append(packet)) return false;
@@ -80,6 +80,7 @@ bool Multiplexer::WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
     PlacePts(s, outTime);
   }
   outTime += ticks;
+  NoteFrameStart(s);
   if (!CopyPayload(s, frame)) return false;
 
   // In TS output every audio frame is a PES packet of its own.
@@ -107,6 +108,7 @@ bool Multiplexer::PlaceVideoPts(std::uint32_t pts) {
 
 bool Multiplexer::WriteVideoBytes(std::span<const std::uint8_t> data) {
   if (data.empty()) return true;
+  videoSinceNav_ = true;
   return CopyPayload(video_, data);
 }
 
@@ -156,7 +158,7 @@ bool Multiplexer::StartTrack(std::uint32_t track, std::uint32_t time) {
   return true;
 }
 
-bool Multiplexer::ClosePack(StreamPacketState& s) {
+bool Multiplexer::ClosePack(StreamPacketState& s, std::uint8_t shortFill) {
   const std::uint32_t r = s.remaining;
   std::uint8_t* pack = s.packetTemplate;
   if (r > kPaddingHeaderSize) {
@@ -173,8 +175,9 @@ bool Multiplexer::ClosePack(StreamPacketState& s) {
     std::memcpy(s.cursor, header, sizeof header);
     std::fill_n(s.cursor + kPaddingHeaderSize, padding, std::uint8_t{0xFF});
   } else {
-    std::fill_n(s.cursor, r, std::uint8_t{0xFF});
+    std::fill_n(s.cursor, r, shortFill);
   }
+  WriteSubStreamCounts(s);
   StampPacket(pack);
   return Append(pack);
 }

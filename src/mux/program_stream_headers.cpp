@@ -11,9 +11,6 @@ namespace kelvor {
 
 namespace {
 
-// PES_packet_length of a full stream pack: 2048 - 14 (pack header) - 6.
-constexpr std::uint32_t kFullPesLength = 2028;
-
 void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const RunSettings& run) {
   const std::size_t start = w.pos();
   const bool h264 = run.videoIsH264;

@@ -12,6 +12,8 @@ namespace kelvor {
 inline constexpr std::uint32_t kPackSize = 2048;
 inline constexpr std::uint32_t kPackHeaderSize = 14;
 inline constexpr std::uint32_t kMaxMuxRate = (1u << 22) - 1;
+// PES_packet_length of a full stream pack: 2048 - 14 (pack header) - 6.
+inline constexpr std::uint32_t kFullPesLength = 2028;
 
 // Mux rate in units of 50 bytes/s for `ac3Streams` AC-3 streams at 640 kbit/s,
 // `mpegStreams` MPEG audio streams at 384 kbit/s and video at `videoBitRate`

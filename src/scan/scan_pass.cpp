@@ -55,6 +55,7 @@ void ScanPass::start() {
   tracks_.privateAudioCount = 0;
   tracks_.videoIsH264 = false;
   tracks_.videoBitRate = 0;
+  tracks_.videoWidth = tracks_.videoHeight = tracks_.videoFrameRateCode = 0;
   tracks_.videoPid = 0;
   tracks_.videoStreamId = 0;
   tracks_.privateAudioIsEac3 = {};
@@ -218,6 +219,9 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     // The probe's mode comes from the PMT, so it waits for one.
     if (pmtParsed_ && !videoProbed_ && videoCodingKnown()) {
       if (videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) {
+        tracks_.videoWidth = videoProbe_.width();
+        tracks_.videoHeight = videoProbe_.height();
+        tracks_.videoFrameRateCode = videoProbe_.frameRateCode();
         videoProbed_ = true;
         videoPending_ = false;
       } else {
@@ -336,6 +340,9 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
   if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_ && videoCodingKnown()) {
     ContinuePending(videoPending_, videoNextCC_, cc, [&] {
       if (!videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) return false;
+      tracks_.videoWidth = videoProbe_.width();
+      tracks_.videoHeight = videoProbe_.height();
+      tracks_.videoFrameRateCode = videoProbe_.frameRateCode();
       videoProbed_ = true;
       return true;
     });

@@ -22,6 +22,9 @@ struct TrackTable {
   std::uint8_t videoStreamId = 0;
   bool videoIsH264 = false;
   std::uint32_t videoBitRate = 0;  // units of 400 bit/s
+  std::uint32_t videoWidth = 0;    // MPEG-2 picture size; 0 when not found
+  std::uint32_t videoHeight = 0;
+  std::uint32_t videoFrameRateCode = 0;  // MPEG-2 frame_rate_code
 
   std::uint32_t mpegAudioCount = 0;
   std::array<std::uint32_t, kMaxMpegAudioTracks> mpegAudioPid{};

@@ -7,6 +7,7 @@ void VideoProbe::Reset() {
   stored_ = 0;
   delimiterSeen_ = false;
   idr_ = H264IdrState{};
+  width_ = height_ = frameRateCode_ = 0;
 }
 
 bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate) {
@@ -63,6 +64,9 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::
           // 18-bit bit_rate_value, in units of 400 bit/s.
           bitRate = (static_cast<std::uint32_t>(store_[4]) << 10) |
                     (static_cast<std::uint32_t>(store_[5]) << 2) | (byte >> 6);
+          width_ = (static_cast<std::uint32_t>(store_[0]) << 4) | (store_[1] >> 4);
+          height_ = (static_cast<std::uint32_t>(store_[1] & 0x0F) << 8) | store_[2];
+          frameRateCode_ = store_[3] & 0x0Fu;
           found = true;
           state_ = 0;
         }

@@ -28,6 +28,11 @@ class VideoProbe {
   // Consumes the whole payload; true if a bit rate was found anywhere in it
   // (then `bitRate` holds the last one found).
   bool probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate);
+  // MPEG-2: the picture size and frame_rate_code of the last sequence
+  // header found (0 before).
+  std::uint32_t width() const { return width_; }
+  std::uint32_t height() const { return height_; }
+  std::uint32_t frameRateCode() const { return frameRateCode_; }
 
  private:
   H264IdrState& idr_;
@@ -35,6 +40,9 @@ class VideoProbe {
   std::array<std::uint8_t, 6> store_{};
   std::uint32_t stored_ = 0;
   bool delimiterSeen_ = false;
+  std::uint32_t width_ = 0;
+  std::uint32_t height_ = 0;
+  std::uint32_t frameRateCode_ = 0;
 };
 
 }  // namespace kelvor

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace kelvor {
 namespace {
 
@@ -56,13 +58,18 @@ TEST(OutputChoice, NameWithoutExtensionGetsTheChosenFiltersOne) {
 }
 
 TEST(OutputChoice, FilterIndexMapsToFormat) {
-  for (const OutputFormat f : {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts}) {
+  for (const OutputFormat f :
+       {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts, OutputFormat::Dvd}) {
     EXPECT_EQ(FormatFromFilterIndex(FilterIndexOf(f)), f);
   }
-  EXPECT_EQ(FilterIndexOf(OutputFormat::ProgramStream), 0);  // the filters' order: MPG, TS, M2TS
+  EXPECT_EQ(FilterIndexOf(OutputFormat::ProgramStream), 0);  // the filters' order: MPG, TS, M2TS, DVD
   EXPECT_EQ(FilterIndexOf(OutputFormat::M2ts), 2);
   EXPECT_EQ(FormatFromFilterIndex(-1), OutputFormat::ProgramStream);
   EXPECT_EQ(FormatFromFilterIndex(7), OutputFormat::ProgramStream);
+  // The dialog's fourth filter is DVD's.
+  const std::string w = OutputWildcard(PatternCase::AsWritten);
+  EXPECT_EQ(std::count(w.begin(), w.end(), '|'), 7);
+  EXPECT_NE(w.find("|*.MTS;*M2TS|DVD MPEG Program Stream"), std::string::npos) << w;
 }
 
 }  // namespace

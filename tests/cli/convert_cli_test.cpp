@@ -79,6 +79,15 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
     EXPECT_EQ(Cli("--audio 0x101 '" + h264.string() + "' " + out), 2);
   }
   EXPECT_EQ(Cli("'" + (dir / "missing.ts").string() + "' " + out), 1);
+  // Video a DVD cannot hold is refused before anything is written.
+  for (const auto& [name, reason] : {std::pair{"h264_eac3_mp2.ts", "needs MPEG-2 video"},
+                                     std::pair{"mpeg2_50_mp2.ts", "has 50 frames/s"}}) {
+    if (!fs::exists(Fixture(name))) continue;
+    said.clear();
+    EXPECT_EQ(Cli("--format dvd '" + Fixture(name).string() + "' '" + (dir / "d.mpg").string() + "'", &said), 2);
+    EXPECT_NE(said.find(reason), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(dir / "d.mpg"));
+  }
   // A 12-second hole: the MPEG-2 time line cannot be closed over it, so the
   // output ends there, valid, and the command says so.
   const fs::path longStream = Fixture("mpeg2_mp2_long.ts");

@@ -175,7 +175,7 @@ TEST(MuxRobustness, RandomSessionsKeepPacketsWellFormedAndStreamsIntact) {
 
 TEST(MuxRobustness, UnknownFormatIsWrittenAsProgramStream) {
   test::MuxRig rig;
-  rig.build(static_cast<OutputFormat>(3));
+  rig.build(static_cast<OutputFormat>(4));
   EXPECT_EQ(rig.mux.layout().packetSize, 2048u);
   rig.build(static_cast<OutputFormat>(77));
   EXPECT_EQ(rig.mux.layout().packetSize, 2048u);

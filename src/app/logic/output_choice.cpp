@@ -1,5 +1,7 @@
 #include "app/logic/output_choice.h"
 
+#include "common/string_table.h"
+
 namespace kelvor {
 
 std::size_t FileNameOffset(std::string_view path) {
@@ -43,6 +45,7 @@ OutputFormat FormatFromFilterIndex(int index) {
   switch (index) {
     case 1: return OutputFormat::Ts;
     case 2: return OutputFormat::M2ts;
+    case 3: return OutputFormat::Dvd;
     default: return OutputFormat::ProgramStream;
   }
 }
@@ -51,8 +54,14 @@ int FilterIndexOf(OutputFormat format) {
   switch (format) {
     case OutputFormat::Ts: return 1;
     case OutputFormat::M2ts: return 2;
+    case OutputFormat::Dvd: return 3;
     default: return 0;
   }
+}
+
+std::string OutputWildcard(PatternCase patternCase) {
+  return WildcardFromFilter(LoadString(StringId::OutputFilter), patternCase) + '|' +
+         WildcardFromFilter(LoadString(StringId::DvdOutputFilter), patternCase);
 }
 
 OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {

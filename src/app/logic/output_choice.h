@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/logic/message_text.h"
 #include "mux/mux_layout.h"
 
 namespace kelvor {
@@ -30,6 +31,9 @@ std::string WithDefaultExtension(std::string path, OutputFormat format);
 // format of a filter index (anything else is the program stream), and back.
 OutputFormat FormatFromFilterIndex(int index);
 int FilterIndexOf(OutputFormat format);
+// The save dialog's wildcard: the MPG, TS and M2TS filters, then DVD, in
+// the order of the filter indexes.
+std::string OutputWildcard(PatternCase patternCase);
 
 class OutputChoice {
  public:
