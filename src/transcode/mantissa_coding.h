@@ -31,12 +31,14 @@ class MantissaQuantiser {
   // Closes the open groups; called at the start of every block.
   void start_block() { open_ = {}; }
 
-  // Codes of bins 0..end-1 (pointer 0: none) into `codes`.
+  // Codes of bins 0..end-1 into `codes`; those of pointer 0 after the last
+  // bin with bits are left as they were.
   void quantise(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap, int end, std::uint16_t* codes);
 
  private:
   struct OpenGroup {
-    std::uint16_t* code = nullptr;
+    std::uint16_t* code = nullptr;  // at the first member
+    std::uint16_t value = 0;        // the code so far
     int members = 0;
   };
   std::array<OpenGroup, 3> open_{};  // the groups of pointers 1, 2 and 4
