@@ -228,8 +228,12 @@ void Ac3Reencoder::compute_pointers(int a) {
       if (same_as_previous_[idx(blk)][idx(ch)]) {
         bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
       } else {
-        ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
-                         bap_[idx(blk)][idx(ch)]);
+        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
+        const int end = end_of(blk, ch);
+        std::array<std::uint16_t, kAddressBins> address;
+        allocation_addresses(m.psd.data(), m.mask.data(), end, snroffset, floor, address.data());
+        auto& bap = bap_[idx(blk)][idx(ch)];
+        for (int bin = 0; bin < end; ++bin) bap[idx(bin)] = ac3::baptab[address[idx(bin)]];
       }
     }
   }

@@ -61,40 +61,45 @@ const std::array<std::uint64_t, 64> kAddressCosts = make_address_costs();
 
 }  // namespace
 
-std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
-                                  int floor) {
-  // The masking threshold of every bin, from its band's value.
-  alignas(16) std::array<std::int16_t, 256> threshold;
-  int bin = 0;
-  for (int band = 0; bin < end && band < ac3::kBands; ++band) {
-    const int last = std::min(ac3::bndtab[idx(band)] + ac3::bndsz[idx(band)], end);
-    std::int32_t m = mask[idx(band)] - snroffset - floor;
-    m = (std::max(m, 0) & 0x1FE0) + floor;
-    for (; bin < last; ++bin) threshold[idx(bin)] = static_cast<std::int16_t>(m);
+void allocation_addresses(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset, int floor,
+                          std::uint16_t* address) {
+  // The masking threshold of every band, then of every bin (a loop of
+  // fixed shape: one over the bins of each band would mispredict its end).
+  std::array<std::int16_t, ac3::kBands> band_threshold;
+  for (std::size_t band = 0; band < band_threshold.size(); ++band) {
+    std::int32_t m = mask[band] - snroffset - floor;
+    band_threshold[band] = static_cast<std::int16_t>((std::max(m, 0) & 0x1FE0) + floor);
   }
+  alignas(16) std::array<std::int16_t, 256> threshold;
+  const int bin = std::min(end, ac3::bndtab[ac3::kBands - 1] + ac3::bndsz[ac3::kBands - 1]);
+  for (int b = 0; b < bin; ++b) threshold[idx(b)] = band_threshold[ac3::masktab[idx(b)]];
 #if defined(__SSE2__)
-  // The addresses eight bins a step in 16 bits (psd 0..3072, thresholds
-  // -2048..8912), then their costs.
+  // Eight bins a step in 16 bits (psd 0..3072, thresholds -2048..8912).
   const int rounded = (end + 7) & ~7;
-  for (int b = bin; b < rounded; ++b) threshold[idx(b)] = INT16_MAX;  // address 0: no bits
-  alignas(16) std::array<std::uint16_t, 256> address;
+  for (int b = bin; b < rounded; ++b) threshold[idx(b)] = INT16_MAX;  // address 0
   const __m128i top = _mm_set1_epi16(63);
   for (int b = 0; b < rounded; b += 8) {
     const __m128i p = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b)),
                                       _mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b + 4)));
     const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(threshold.data() + b));
     const __m128i a = _mm_srai_epi16(_mm_subs_epi16(p, t), 5);
-    _mm_store_si128(reinterpret_cast<__m128i*>(address.data() + b),
-                    _mm_min_epi16(_mm_max_epi16(a, _mm_setzero_si128()), top));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(address + b), _mm_min_epi16(_mm_max_epi16(a, _mm_setzero_si128()), top));
   }
+#else
+  for (int b = bin; b < end; ++b) threshold[idx(b)] = INT16_MAX;
+  for (int b = 0; b < end; ++b) {
+    address[b] = static_cast<std::uint16_t>(std::clamp((psd[idx(b)] - threshold[idx(b)]) >> 5, 0, 63));
+  }
+#endif
+}
+
+std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
+                                  int floor) {
+  std::array<std::uint16_t, kAddressBins> address;
+  allocation_addresses(psd, mask, end, snroffset, floor, address.data());
   std::uint64_t packed = 0;
   for (int b = 0; b < end; ++b) packed += kAddressCosts[address[idx(b)]];
   return packed;
-#else
-  std::uint64_t packed = 0;
-  for (int b = 0; b < end; ++b) packed += kAddressCosts[idx(std::clamp((psd[idx(b)] - threshold[idx(b)]) >> 5, 0, 63))];
-  return packed;
-#endif
 }
 
 std::uint32_t packed_block_bits(std::uint64_t packed) {

@@ -11,6 +11,13 @@
 
 namespace kelvor::transcode {
 
+// The bit allocation addresses (0..63, what the pointer table is indexed
+// by) of bins 0..end-1 at one SNR offset, as the decoder finds them.
+// `address` holds kAddressBins values: whole steps of eight are written.
+inline constexpr std::size_t kAddressBins = 256;
+void allocation_addresses(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset, int floor,
+                          std::uint16_t* address);
+
 // The mantissa bits of bins 0..end-1 of a channel at one SNR offset, as the
 // pointers of the bit allocation would give them, without storing the
 // pointers, packed so that channels and blocks add up: see
