@@ -6,13 +6,9 @@
 #include <cstdint>
 #include <span>
 
-#include "ac3dec/aht.h"
-#include "ac3dec/audio_block.h"
-#include "ac3dec/bit_allocation.h"
-#include "ac3dec/coefficient_tools.h"
+#include "ac3dec/block_coefficients.h"
 #include "ac3dec/dither.h"
 #include "ac3dec/frame_state.h"
-#include "ac3dec/mantissas.h"
 #include "common/bit_reader.h"
 #include "common/q24.h"
 
@@ -69,20 +65,14 @@ class Ac3Decoder {
     std::array<Q24, 256> lfe;
   };
 
-  void allocate_bits(const ac3::BlockChanges& changes);
-  bool read_mantissas(int blk);
   void reconstruct_block(int blk, StreamDelayLines& delay, std::span<Q24, 256> left, std::span<Q24, 256> right);
   void count_block_tools();
 
   BitReader br_;
   Ac3Dither dither_;
   ac3::FrameState fs_;
-  ac3::MantissaReader mantissas_;
-  ac3::MaskResult mask_;
-  std::array<ac3::Coefficients, ac3::kSlots> coeffs_{};  // the coupling slot holds unscaled mantissas
-  std::array<std::array<ac3::AhtBin, 256>, ac3::kSlots> aht_{};
+  ac3::BlockCoefficients block_;
   std::array<StreamDelayLines, kStreams> delay_{};
-  bool all_zero_ = false;  // the last allocation took the all-zero short cut
   Ac3ToolUsage usage_;
 };
 

@@ -34,6 +34,12 @@ bool skip_optional(BitReader& br, unsigned bits) {
   return present;
 }
 
+// A "present flag + value" pair: the value, or 0 when absent; the flag in `e`.
+std::uint32_t optional_value(BitReader& br, unsigned bits, std::uint32_t& e) {
+  e = br.read_bits(1);
+  return e != 0 ? br.read_bits(bits) : 0;
+}
+
 void skip_addbsi(BitReader& br) {
   if (br.read_bits(1)) {
     const unsigned addbsil = br.read_bits(6);
@@ -94,7 +100,8 @@ bool parse_ac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameStat
   return true;
 }
 
-bool parse_eac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameState& fs) {
+Eac3BsiValues parse_eac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameState& fs) {
+  Eac3BsiValues v;
   br.reset(frame);
   br.read_bits(16);  // syncword
   fs.eac3 = true;
@@ -109,9 +116,11 @@ bool parse_eac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameSta
   fs.nfchans = kNfchans[static_cast<std::size_t>(fs.acmod)];
   fs.lfeon = br.read_bits(1) != 0;
   br.read_bits(5);  // bsid
-  for (int program = 0; program < (fs.acmod == 0 ? 2 : 1); ++program) {
-    br.read_bits(5);       // dialnorm
-    skip_optional(br, 8);  // compre, compr
+  v.dialnorm = br.read_bits(5);
+  v.compr = optional_value(br, 8, v.compre);
+  if (fs.acmod == 0) {
+    v.dialnorm2 = br.read_bits(5);
+    v.compr2 = optional_value(br, 8, v.compr2e);
   }
   if (br.read_bits(1)) {  // mixmdate
     if (fs.acmod > 2) br.read_bits(2);                       // dmixmod
@@ -142,11 +151,24 @@ bool parse_eac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameSta
     }
   }
   if (br.read_bits(1)) {  // infomdate
-    br.read_bits(5);      // bsmod, copyrightb, origbs
-    if (fs.acmod == 2) br.read_bits(4);        // dsurmod, dheadphonmod
-    else if (fs.acmod >= 6) br.read_bits(2);   // dsurexmod
-    skip_optional(br, 8);                      // audprodie: mixlevel, roomtyp, adconvtyp
-    if (fs.acmod == 0) skip_optional(br, 8);   // audprodi2e
+    br.read_bits(3);      // bsmod
+    v.copyrightb = br.read_bits(1);
+    v.origbs = br.read_bits(1);
+    if (fs.acmod == 2) {
+      v.dsurmod = br.read_bits(2);
+      br.read_bits(2);                         // dheadphonmod
+    } else if (fs.acmod >= 6) {
+      br.read_bits(2);                         // dsurexmod
+    }
+    const auto production = [&br](std::uint32_t& e, std::uint32_t& mixlevel, std::uint32_t& roomtyp) {
+      e = br.read_bits(1);
+      if (e == 0) return;
+      mixlevel = br.read_bits(5);
+      roomtyp = br.read_bits(2);
+      br.read_bits(1);  // adconvtyp
+    };
+    production(v.audprodie, v.mixlevel, v.roomtyp);
+    if (fs.acmod == 0) production(v.audprodi2e, v.mixlevel2, v.roomtyp2);
     br.read_bits(1);                           // sourcefscod
   }
   if (fs.strmtyp == 0 && fs.num_blocks != 6) br.read_bits(1);  // convsync
@@ -155,7 +177,7 @@ bool parse_eac3_bsi(BitReader& br, std::span<const std::uint8_t> frame, FrameSta
     if (blkid) br.read_bits(6);  // frmsizecod
   }
   skip_addbsi(br);
-  return true;
+  return v;
 }
 
 }  // namespace kelvor::ac3

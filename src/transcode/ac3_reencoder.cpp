@@ -25,6 +25,29 @@ ac3::BitAllocParams params_of(const BlockSlot& s) {
           ac3::kDbPerBit[kDbPerBitCode], ac3::kFloor[s.floorcod & 7]};
 }
 
+// The loops over a channel's exponents, with their length fixed so that
+// the compiler vectorises them. Bins from kBins on are 24 (no signal).
+template <int kBins>
+void exponents_from(const Q24* __restrict coef, Exponents& e) {
+  std::int32_t* __restrict out = e.data();
+  for (int bin = 0; bin < kBins; ++bin) out[bin] = exponent_of(coef[bin]);
+  for (int bin = kBins; bin < 256; ++bin) out[bin] = 24;
+}
+
+template <int kBins>
+int exponent_distance(const Exponents& a, const Exponents& b) {
+  int diff = 0;
+  for (int bin = 0; bin < kBins; ++bin) diff += std::abs(a[static_cast<std::size_t>(bin)] - b[static_cast<std::size_t>(bin)]);
+  return diff;
+}
+
+template <int kBins>
+void take_smaller(Exponents& e, const Exponents& other) {
+  for (int bin = 0; bin < kBins; ++bin) {
+    e[static_cast<std::size_t>(bin)] = std::min(e[static_cast<std::size_t>(bin)], other[static_cast<std::size_t>(bin)]);
+  }
+}
+
 bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
   return a.sdcycod == b.sdcycod && a.fdcycod == b.fdcycod && a.sgaincod == b.sgaincod && a.floorcod == b.floorcod;
 }
@@ -92,22 +115,22 @@ void Ac3Reencoder::choose_rematrixing() {
 
 void Ac3Reencoder::choose_exponents(int ch) {
   const bool lfe = ch == kLfe;
-  const int bins = lfe ? kLfeBins : 256;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    Exponents& e = exps_[idx(blk)][idx(ch)];
-    e.fill(24);
-    const Q24* coef = coef_of(blk, ch);
-    for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = exponent_of(coef[idx(bin)]);
+    if (lfe) {
+      exponents_from<kLfeBins>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
+    } else {
+      exponents_from<256>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
+    }
   }
   // Which blocks send new exponents: block 0, and any block that differs
   // enough from the one before it.
   std::array<bool, kBlocksPerFrame> fresh{};
   fresh[0] = true;
   for (int blk = 1; blk < kBlocksPerFrame; ++blk) {
-    int diff = 0;
-    for (int bin = 0; bin < bins; ++bin)
-      diff += std::abs(exps_[idx(blk)][idx(ch)][idx(bin)] - exps_[idx(blk - 1)][idx(ch)][idx(bin)]);
-    fresh[idx(blk)] = diff >= (lfe ? kNewLfeExponentThreshold : kNewExponentThreshold);
+    const Exponents& a = exps_[idx(blk)][idx(ch)];
+    const Exponents& b = exps_[idx(blk - 1)][idx(ch)];
+    fresh[idx(blk)] = lfe ? exponent_distance<kLfeBins>(a, b) >= kNewLfeExponentThreshold
+                          : exponent_distance<256>(a, b) >= kNewExponentThreshold;
   }
   // Each run of a fresh block and the reuse blocks after it shares one set:
   // per bin the smallest exponent (largest magnitude) of the run, over the
@@ -119,7 +142,11 @@ void Ac3Reencoder::choose_exponents(int ch) {
     int bw = lfe ? 0 : static_cast<int>(band_code(first, ch));
     for (int blk = first + 1; blk < last; ++blk) {
       const Exponents& other = exps_[idx(blk)][idx(ch)];
-      for (int bin = 0; bin < bins; ++bin) e[idx(bin)] = std::min(e[idx(bin)], other[idx(bin)]);
+      if (lfe) {
+        take_smaller<kLfeBins>(e, other);
+      } else {
+        take_smaller<256>(e, other);
+      }
       if (!lfe) bw = std::max(bw, static_cast<int>(band_code(blk, ch)));
     }
     const int run = last - first;
@@ -201,8 +228,12 @@ void Ac3Reencoder::compute_pointers(int a) {
       if (same_as_previous_[idx(blk)][idx(ch)]) {
         bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
       } else {
-        ac3::compute_bap(masks_[idx(blk)][idx(ch)], 0, end_of(blk, ch), snroffset, floor, ac3::baptab,
-                         bap_[idx(blk)][idx(ch)]);
+        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
+        const int end = end_of(blk, ch);
+        std::array<std::uint16_t, kAddressBins> address;
+        allocation_addresses(m.psd.data(), m.mask.data(), end, snroffset, floor, address.data());
+        auto& bap = bap_[idx(blk)][idx(ch)];
+        for (int bin = 0; bin < end; ++bin) bap[idx(bin)] = ac3::baptab[address[idx(bin)]];
       }
     }
   }

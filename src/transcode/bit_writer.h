@@ -30,6 +30,26 @@ class BitWriter {
     }
   }
 
+  // put_bits of 0..32 bits without a branch, for runs of codes whose
+  // lengths follow no pattern: four bytes are stored at the write position
+  // every time (only advanced past when complete), so the caller must leave
+  // room() >= 4 before each call.
+  void put_bits_unchecked(std::uint32_t value, unsigned n) {
+    acc_ = (acc_ << n) | (value & ((std::uint64_t{1} << n) - 1u));
+    pending_ += n;
+    const unsigned full = pending_ >= 32 ? 1u : 0u;
+    const auto word = static_cast<std::uint32_t>(acc_ >> (pending_ - 32 * full));
+    out_[bytes_] = static_cast<std::uint8_t>(word >> 24);
+    out_[bytes_ + 1] = static_cast<std::uint8_t>(word >> 16);
+    out_[bytes_ + 2] = static_cast<std::uint8_t>(word >> 8);
+    out_[bytes_ + 3] = static_cast<std::uint8_t>(word);
+    bytes_ += 4 * full;
+    pending_ -= 32 * full;
+  }
+
+  // Bytes from the write position to the end of the buffer.
+  std::size_t room() const { return out_.size() - bytes_; }
+
   // Stores the pending bits, the last byte padded with zeros.
   void flush() {
     while (pending_ >= 8) {

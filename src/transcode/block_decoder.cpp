@@ -2,9 +2,7 @@
 
 #include <algorithm>
 
-#include "ac3dec/ac3_math.h"
 #include "ac3dec/audio_block.h"
-#include "ac3dec/eac3_tables.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -30,95 +28,20 @@ bool BlockDecoder::decode_block(BitReader& br, FrameState& fs, int blk, Ac3Dithe
                                 std::array<ChannelCoefs, kMaxChannels>& coef, std::array<Q24, kLfeBins>& lfe_coef) {
   BlockChanges changes;
   if (!parse_audio_block(br, fs, blk, changes)) return false;
-  if (changes.any()) allocate(fs, changes);
-  if (!read_mantissas(br, fs, blk, dither)) return false;
+  if (changes.any()) block_.allocate_bits(fs, changes);
+  if (!block_.read_mantissas(br, fs, blk, dither)) return false;
+  block_.resolve_channels(fs, dither);
 
-  if (fs.cplinu) {
-    for (int ch = 0; ch < fs.nfchans; ++ch) {
-      if (fs.chincpl[idx(ch)]) decouple_channel(fs, ch, coeffs_[kCpl], dither, coeffs_[idx(ch)]);
-    }
-  }
-  if (fs.acmod == 2) rematrix(fs, coeffs_[0], coeffs_[1]);
-  if (fs.spxinu) apply_spectral_extension(fs, std::span<Coefficients, kMaxFbw>(coeffs_.data(), kMaxFbw), dither);
-
+  const auto& coeffs = block_.coeffs();
   for (int ch = 0; ch < kMaxChannels; ++ch) {
     if (ch < fs.nfchans) {
-      coef[idx(ch)] = coeffs_[idx(ch)];
+      coef[idx(ch)] = coeffs[idx(ch)];
     } else {
       coef[idx(ch)].fill(0);
     }
   }
-  for (int bin = 0; bin < kLfeBins; ++bin) lfe_coef[idx(bin)] = fs.lfeon ? coeffs_[kLfe][idx(bin)] : 0;
+  for (int bin = 0; bin < kLfeBins; ++bin) lfe_coef[idx(bin)] = fs.lfeon ? coeffs[kLfe][idx(bin)] : 0;
   record_side_information(fs, slot);
-  return true;
-}
-
-void BlockDecoder::allocate(FrameState& fs, const BlockChanges& changes) {
-  bool all_zero = fs.csnroffst == -240 && (!fs.cplinu || fs.fsnroffst[kCpl] == 0) &&
-                  (!fs.lfeon || fs.fsnroffst[kLfe] == 0);
-  for (int ch = 0; ch < fs.nfchans; ++ch) all_zero = all_zero && fs.fsnroffst[idx(ch)] == 0;
-  // Leaving the all-zero state needs every channel anew.
-  const bool all = changes.all || all_zero != all_zero_;
-  all_zero_ = all_zero;
-  if (all_zero) {  // nothing coded: every mantissa is zero or dither
-    for (auto& bap : fs.bap) bap.fill(0);
-    return;
-  }
-  const BitAllocParams params{fs.sdecay, fs.fdecay, fs.sgain, fs.dbknee, fs.floor};
-  const auto run = [&](std::size_t slot, int start, int end, int fastleak, int slowleak, const DeltaAllocation* dba) {
-    if (!all && !changes.slot[slot]) return;  // nothing this channel's pointers depend on changed
-    MaskInput in;
-    in.start = start;
-    in.end = end;
-    in.fgain = kFastGain[idx(fs.fgaincod[slot] & 7)];
-    in.fastleak = fastleak;
-    in.slowleak = slowleak;
-    compute_mask(fs.exps[slot], in, params, mask_);
-    if (dba) apply_delta(*dba, mask_.mask);
-    const int snroffset = (fs.csnroffst + fs.fsnroffst[slot]) * 4;
-    compute_bap(mask_, start, end, snroffset, fs.floor, fs.ahtinu[slot] ? eac3::hebaptab : baptab, fs.bap[slot]);
-  };
-  if (fs.cplinu) run(kCpl, fs.cpl_start, fs.cpl_end, fs.cplfleak * 256 + 768, fs.cplsleak * 256 + 768, &fs.dba[kCpl]);
-  for (int ch = 0; ch < fs.nfchans; ++ch) run(idx(ch), 0, fs.endmant[idx(ch)], 0, 0, &fs.dba[idx(ch)]);
-  if (fs.lfeon) run(kLfe, 0, 7, 0, 0, nullptr);
-}
-
-bool BlockDecoder::read_mantissas(BitReader& br, FrameState& fs, int blk, Ac3Dither& dither) {
-  mantissas_.start_block();
-  // Bins 0..end-1 of a channel: from the hybrid transform store (read whole
-  // in block 0) or from the bit stream.
-  const auto read_channel = [&](std::size_t slot, int end, bool dith) {
-    Coefficients& co = coeffs_[slot];
-    if (fs.ahtinu[slot]) {
-      if (blk == 0 && !read_aht_channel(br, fs.bap[slot], 0, end, dither, true, aht_[slot])) return false;
-      for (int bin = 0; bin < end; ++bin) co[idx(bin)] = shr32(aht_[slot][idx(bin)][idx(blk)], fs.exps[slot][idx(bin)]);
-      return true;
-    }
-    return mantissas_.read_bins<true>(br, fs.bap[slot].data(), fs.exps[slot].data(), 0, end, dith, dither, co.data());
-  };
-
-  bool coupling_read = false;
-  for (int ch = 0; ch < fs.nfchans; ++ch) {
-    const auto c = idx(ch);
-    if (!read_channel(c, fs.endmant[c], fs.dithflag[c])) return false;
-    const bool coupled = fs.cplinu && fs.chincpl[c];
-    if (coupled && !coupling_read) {
-      coupling_read = true;
-      Coefficients& cpl = coeffs_[kCpl];
-      if (fs.ahtinu[kCpl]) {
-        // Without dither: decoupling dithers the empty bins per channel.
-        if (blk == 0 && !read_aht_channel(br, fs.bap[kCpl], fs.cpl_start, fs.cpl_end, dither, false, aht_[kCpl]))
-          return false;
-        for (int bin = fs.cpl_start; bin < fs.cpl_end; ++bin) cpl[idx(bin)] = aht_[kCpl][idx(bin)][idx(blk)];
-      } else if (!mantissas_.read_bins<false>(br, fs.bap[kCpl].data(), nullptr, fs.cpl_start, fs.cpl_end, false,
-                                              dither, cpl.data())) {
-        return false;
-      }
-    }
-    const int zero_from = coupled ? fs.cpl_end : fs.endmant[c];
-    std::fill(coeffs_[c].begin() + zero_from, coeffs_[c].end(), 0);
-  }
-  if (fs.lfeon && !read_channel(kLfe, 7, true)) return false;
   return true;
 }
 

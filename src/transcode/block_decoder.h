@@ -7,13 +7,9 @@
 #include <array>
 #include <cstdint>
 
-#include "ac3dec/aht.h"
-#include "ac3dec/audio_block.h"
-#include "ac3dec/bit_allocation.h"
-#include "ac3dec/coefficient_tools.h"
+#include "ac3dec/block_coefficients.h"
 #include "ac3dec/dither.h"
 #include "ac3dec/frame_state.h"
-#include "ac3dec/mantissas.h"
 #include "common/bit_reader.h"
 #include "transcode/block_store.h"
 
@@ -28,15 +24,9 @@ class BlockDecoder {
                     std::array<ChannelCoefs, kMaxChannels>& coef, std::array<Q24, kLfeBins>& lfe_coef);
 
  private:
-  void allocate(ac3::FrameState& fs, const ac3::BlockChanges& changes);
-  bool read_mantissas(BitReader& br, ac3::FrameState& fs, int blk, Ac3Dither& dither);
   static void record_side_information(const ac3::FrameState& fs, BlockSlot& slot);
 
-  ac3::MantissaReader mantissas_;
-  ac3::MaskResult mask_;
-  std::array<ac3::Coefficients, ac3::kSlots> coeffs_{};  // the coupling slot holds unscaled mantissas
-  std::array<std::array<ac3::AhtBin, 256>, ac3::kSlots> aht_{};
-  bool all_zero_ = false;  // the last allocation gave every pointer 0
+  ac3::BlockCoefficients block_;
 };
 
 }  // namespace kelvor::transcode

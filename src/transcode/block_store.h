@@ -5,6 +5,7 @@
 #include <array>
 #include <cstdint>
 
+#include "ac3dec/frame_header.h"
 #include "common/q24.h"
 
 namespace kelvor::transcode {
@@ -38,23 +39,7 @@ struct BlockSlot {
 };
 
 // Header values of an E-AC-3 frame that the AC-3 header carries over.
-struct FrameMetadata {
-  std::uint32_t dialnorm = 0;
-  std::uint32_t compre = 0;
-  std::uint32_t compr = 0;
-  std::uint32_t dialnorm2 = 0;
-  std::uint32_t compr2e = 0;
-  std::uint32_t compr2 = 0;
-  std::uint32_t copyrightb = 0;
-  std::uint32_t origbs = 0;
-  std::uint32_t dsurmod = 0;
-  std::uint32_t audprodie = 0;
-  std::uint32_t mixlevel = 0;
-  std::uint32_t roomtyp = 0;
-  std::uint32_t audprodi2e = 0;
-  std::uint32_t mixlevel2 = 0;
-  std::uint32_t roomtyp2 = 0;
-};
+using FrameMetadata = ac3::Eac3BsiValues;
 
 struct TranscoderStream {
   std::uint32_t block_count = 0;  // blocks stored since the last output frame

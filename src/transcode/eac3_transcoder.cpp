@@ -6,7 +6,7 @@
 #include "ac3dec/crc16.h"
 #include "ac3dec/tables.h"
 #include "transcode/ac3_frame_writer.h"
-#include "transcode/eac3_bsi.h"
+#include "ac3dec/frame_header.h"
 
 namespace kelvor {
 
@@ -32,7 +32,7 @@ bool Eac3Transcoder::transcode_eac3_frame(unsigned stream, std::span<const std::
   if (ac3_crc16(frame.subspan(2)) != 0) return false;
 
   ac3::reset_frame_state(fs_);
-  read_eac3_bsi(br_, frame, fs_, meta_);
+  meta_ = ac3::parse_eac3_bsi(br_, frame, fs_);
   ac3::start_frame(fs_);
   if (!ac3::parse_audfrm(br_, fs_)) return false;
 

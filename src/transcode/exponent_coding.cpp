@@ -17,10 +17,12 @@ int exponent_values(Strategy strategy, int end) {
   return 3 * ((end + g - 4) / g);
 }
 
-void process_exponents(Strategy strategy, int end, Exponents& exps) {
-  const int k = bins_per_value(strategy);
-  const int n = exponent_values(strategy, end);
-  std::array<std::int32_t, 256> v{};
+namespace {
+
+// The processing for k bins a value, k fixed so that the inner loops unroll.
+template <int k>
+void process_with(int n, Exponents& exps) {
+  std::array<std::int32_t, 256> v;
   for (int i = 0; i < n; ++i) {
     std::int32_t m = exps[idx(1 + k * i)];
     for (int j = 1; j < k; ++j) m = std::min(m, exps[idx(1 + k * i + j)]);
@@ -34,6 +36,17 @@ void process_exponents(Strategy strategy, int end, Exponents& exps) {
   exps[0] = abs;
   for (int i = 0; i < n; ++i) {
     for (int j = 0; j < k; ++j) exps[idx(1 + k * i + j)] = v[idx(i)];
+  }
+}
+
+}  // namespace
+
+void process_exponents(Strategy strategy, int end, Exponents& exps) {
+  const int n = exponent_values(strategy, end);
+  switch (strategy) {
+    case kD25: process_with<2>(n, exps); break;
+    case kD45: process_with<4>(n, exps); break;
+    default: process_with<1>(n, exps); break;
   }
 }
 

@@ -1,7 +1,14 @@
 #include "transcode/mantissa_coding.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+#include "ac3dec/mantissas.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -54,16 +61,44 @@ const std::array<std::uint64_t, 64> kAddressCosts = make_address_costs();
 
 }  // namespace
 
+void allocation_addresses(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset, int floor,
+                          std::uint16_t* address) {
+  // The masking threshold of every band, then of every bin (a loop of
+  // fixed shape: one over the bins of each band would mispredict its end).
+  std::array<std::int16_t, ac3::kBands> band_threshold;
+  for (std::size_t band = 0; band < band_threshold.size(); ++band) {
+    std::int32_t m = mask[band] - snroffset - floor;
+    band_threshold[band] = static_cast<std::int16_t>((std::max(m, 0) & 0x1FE0) + floor);
+  }
+  alignas(16) std::array<std::int16_t, 256> threshold;
+  const int bin = std::min(end, ac3::bndtab[ac3::kBands - 1] + ac3::bndsz[ac3::kBands - 1]);
+  for (int b = 0; b < bin; ++b) threshold[idx(b)] = band_threshold[ac3::masktab[idx(b)]];
+#if defined(__SSE2__)
+  // Eight bins a step in 16 bits (psd 0..3072, thresholds -2048..8912).
+  const int rounded = (end + 7) & ~7;
+  for (int b = bin; b < rounded; ++b) threshold[idx(b)] = INT16_MAX;  // address 0
+  const __m128i top = _mm_set1_epi16(63);
+  for (int b = 0; b < rounded; b += 8) {
+    const __m128i p = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b + 4)));
+    const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(threshold.data() + b));
+    const __m128i a = _mm_srai_epi16(_mm_subs_epi16(p, t), 5);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(address + b), _mm_min_epi16(_mm_max_epi16(a, _mm_setzero_si128()), top));
+  }
+#else
+  for (int b = bin; b < end; ++b) threshold[idx(b)] = INT16_MAX;
+  for (int b = 0; b < end; ++b) {
+    address[b] = static_cast<std::uint16_t>(std::clamp((psd[idx(b)] - threshold[idx(b)]) >> 5, 0, 63));
+  }
+#endif
+}
+
 std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
                                   int floor) {
+  std::array<std::uint16_t, kAddressBins> address;
+  allocation_addresses(psd, mask, end, snroffset, floor, address.data());
   std::uint64_t packed = 0;
-  int bin = 0;
-  for (int band = 0; bin < end && band < ac3::kBands; ++band) {
-    const int last = std::min(ac3::bndtab[idx(band)] + ac3::bndsz[idx(band)], end);
-    std::int32_t m = mask[idx(band)] - snroffset - floor;
-    m = (std::max(m, 0) & 0x1FE0) + floor;
-    for (; bin < last; ++bin) packed += kAddressCosts[idx(std::clamp((psd[idx(bin)] - m) >> 5, 0, 63))];
-  }
+  for (int b = 0; b < end; ++b) packed += kAddressCosts[address[idx(b)]];
   return packed;
 }
 
@@ -75,34 +110,84 @@ std::uint32_t packed_block_bits(std::uint64_t packed) {
   return static_cast<std::uint32_t>(packed & 0xFFFFFFu) + 5 * ((n1 + 2) / 3) + 7 * ((n2 + 2) / 3) + 7 * ((n4 + 1) / 2);
 }
 
+namespace {
+
+// The quantiser of each pointer, so that the first pass codes a bin
+// without branching on its pointer (pointers arrive in no predictable
+// order): levels of the symmetric quantisers (1 for pointer 0, whose code
+// is 0), or 0 and the bits of the linear code (5 where it goes unused).
+struct PointerRow {
+  std::uint32_t levels;
+  std::uint32_t bits;
+};
+
+constexpr std::array<PointerRow, 16> make_pointer_rows() {
+  std::array<PointerRow, 16> rows{};
+  constexpr std::array<std::uint32_t, 6> kSymmetricLevels = {1, 3, 5, 7, 11, 15};
+  for (std::size_t p = 0; p < 16; ++p) {
+    rows[p] = p < 6 ? PointerRow{kSymmetricLevels[p], 5} : PointerRow{0, ac3::kMantissaBits[p]};
+  }
+  return rows;
+}
+constexpr std::array<PointerRow, 16> kPointerRows = make_pointer_rows();
+
+// The bins of [0, end) whose pointer (low four bits) is p, in order, into
+// `list`; returns how many. Sixteen pointers a step where SSE2 is there.
+std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint16_t* list) {
+  std::size_t n = 0;
+  int bin = 0;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi8(15);
+  const __m128i want = _mm_set1_epi8(static_cast<char>(p));
+  for (; bin + 16 <= end; bin += 16) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), low);
+    auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
+    for (; hits != 0; hits &= hits - 1) list[n++] = static_cast<std::uint16_t>(bin + std::countr_zero(hits));
+  }
+#endif
+  for (; bin < end; ++bin) {
+    list[n] = static_cast<std::uint16_t>(bin);
+    n += (bap[idx(bin)] & 15u) == p ? 1 : 0;
+  }
+  return n;
+}
+
+}  // namespace
+
 void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap, int end,
                                  std::uint16_t* codes) {
-  // Group g's members multiply their index by these weights.
-  static constexpr std::array<std::array<std::uint16_t, 3>, 3> kWeights = {{{9, 3, 1}, {25, 5, 1}, {11, 1, 0}}};
-  static constexpr std::array<int, 3> kMembers = {3, 3, 2};
-  static constexpr std::array<std::uint32_t, 3> kLevels = {3, 5, 11};
+  // Bins after the last one with bits have no code (pack_mantissas writes
+  // nothing for them): a channel's top bins often have none.
+  end = ac3::end_of_coded_bins(bap, 0, end);
+  // First every bin alone: its code, or for pointers 1, 2 and 4 its index.
   for (int bin = 0; bin < end; ++bin) {
     const auto b = idx(bin);
-    const unsigned p = bap[b] & 15u;
-    if (p == 0) {
-      codes[b] = 0;
-    } else if (p == 1 || p == 2 || p == 4) {
-      const std::size_t g = p == 4 ? 2 : p - 1;
-      OpenGroup& open = open_[g];
-      const std::uint32_t index = symmetric_index(coef[b], exps[b], kLevels[g]);
-      if (open.members == 0) {
-        open.code = &codes[b];
-        *open.code = 0;
-      } else {
-        codes[b] = kInGroup;
-      }
-      *open.code = static_cast<std::uint16_t>(*open.code + kWeights[g][idx(open.members)] * index);
-      if (++open.members == kMembers[g]) open.members = 0;
-    } else if (p == 3 || p == 5) {
-      codes[b] = static_cast<std::uint16_t>(symmetric_index(coef[b], exps[b], p == 3 ? 7 : 15));
-    } else {
-      codes[b] = linear_code(coef[b], exps[b], ac3::kMantissaBits[p]);
+    const PointerRow& row = kPointerRows[bap[b] & 15u];
+    const std::uint32_t symmetric = symmetric_index(coef[b], exps[b], row.levels);
+    const std::uint32_t linear = linear_code(coef[b], exps[b], row.bits);
+    codes[b] = static_cast<std::uint16_t>(row.levels != 0 ? symmetric : linear);
+  }
+  // Then each grouped quantiser over its own bins: the indices combine
+  // into a code at the group's first member (which may lie in an earlier
+  // channel of the block).
+  static constexpr std::array<std::uint8_t, 3> kPointer = {1, 2, 4};
+  static constexpr std::array<std::array<std::uint16_t, 3>, 3> kWeights = {{{9, 3, 1}, {25, 5, 1}, {11, 1, 0}}};
+  static constexpr std::array<int, 3> kMembers = {3, 3, 2};
+  std::array<std::uint16_t, 256> list;
+  for (std::size_t g = 0; g < 3; ++g) {
+    const std::size_t n = list_bins_with_pointer(bap, end, kPointer[g], list.data());
+    OpenGroup open = open_[g];
+    for (std::size_t i = 0; i < n; ++i) {
+      std::uint16_t* at = &codes[list[i]];
+      const std::uint16_t index = *at;
+      const bool opens = open.members == 0;
+      open.code = opens ? at : open.code;
+      open.value = static_cast<std::uint16_t>((opens ? 0 : open.value) + kWeights[g][idx(open.members)] * index);
+      *at = kInGroup;
+      *open.code = open.value;
+      open.members = open.members + 1 == kMembers[g] ? 0 : open.members + 1;
     }
+    open_[g] = open;
   }
 }
 
@@ -110,11 +195,28 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // A local copy keeps the writer's state in registers: its byte stores
   // could alias any member of the caller's.
   BitWriter bw = out;
-  for (int bin = 0; bin < end; ++bin) {
-    const auto b = idx(bin);
+  end = ac3::end_of_coded_bins(bap, 0, end);
+  // Nothing for pointer 0 and for group members after the first.
+  const auto width = [&](std::size_t b) {
     const unsigned p = bap[b] & 15u;
-    const bool grouped = p == 1 || p == 2 || p == 4;
-    if (p != 0 && !(grouped && codes[b] == kInGroup)) bw.put_bits(codes[b], kCodeBits[p]);
+    const bool member = ((0x16u >> p) & 1u) != 0 && codes[b] == kInGroup;
+    return member ? 0u : kCodeBits[p];
+  };
+  // At most 16 bits a bin after at most 31 pending: with this much room
+  // every store of the branch-free writer stays inside the buffer. Two
+  // codes go in at a time, which halves the chain of dependent steps.
+  if (bw.room() >= 2 * static_cast<std::size_t>(end) + 8) {
+    int bin = 0;
+    for (; bin + 2 <= end; bin += 2) {
+      const unsigned w0 = width(idx(bin));
+      const unsigned w1 = width(idx(bin + 1));
+      const std::uint32_t c0 = codes[idx(bin)] & ((1u << w0) - 1u);
+      const std::uint32_t c1 = codes[idx(bin + 1)] & ((1u << w1) - 1u);
+      bw.put_bits_unchecked((c0 << w1) | c1, w0 + w1);
+    }
+    if (bin < end) bw.put_bits_unchecked(codes[idx(bin)], width(idx(bin)));
+  } else {
+    for (int bin = 0; bin < end; ++bin) bw.put_bits(codes[idx(bin)], width(idx(bin)));
   }
   out = bw;
 }

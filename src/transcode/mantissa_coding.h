@@ -11,6 +11,13 @@
 
 namespace kelvor::transcode {
 
+// The bit allocation addresses (0..63, what the pointer table is indexed
+// by) of bins 0..end-1 at one SNR offset, as the decoder finds them.
+// `address` holds kAddressBins values: whole steps of eight are written.
+inline constexpr std::size_t kAddressBins = 256;
+void allocation_addresses(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset, int floor,
+                          std::uint16_t* address);
+
 // The mantissa bits of bins 0..end-1 of a channel at one SNR offset, as the
 // pointers of the bit allocation would give them, without storing the
 // pointers, packed so that channels and blocks add up: see
@@ -31,12 +38,14 @@ class MantissaQuantiser {
   // Closes the open groups; called at the start of every block.
   void start_block() { open_ = {}; }
 
-  // Codes of bins 0..end-1 (pointer 0: none) into `codes`.
+  // Codes of bins 0..end-1 into `codes`; those of pointer 0 after the last
+  // bin with bits are left as they were.
   void quantise(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap, int end, std::uint16_t* codes);
 
  private:
   struct OpenGroup {
-    std::uint16_t* code = nullptr;
+    std::uint16_t* code = nullptr;  // at the first member
+    std::uint16_t value = 0;        // the code so far
     int members = 0;
   };
   std::array<OpenGroup, 3> open_{};  // the groups of pointers 1, 2 and 4
