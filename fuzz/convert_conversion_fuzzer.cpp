@@ -3,10 +3,13 @@
 // it, through the Engine as a front end drives it.
 //
 // Input: one control byte, then a transport stream. Control bits 0-1: the
-// output format (PS, TS, M2TS; 3 is PS); bit 2: the last track row the
-// scan listed is chosen instead of the first (all tracks when there are several). The stream is put in a memory
-// file (the input view maps a file); the output goes to /dev/null, so
-// nothing is written to disk. Every input gets a fresh Engine.
+// output format (PS, TS, M2TS; 3 is PS); bit 2: the last row of the scan's
+// track list is chosen instead of the first (which is "all tracks" when
+// there are several); bit 3: AC-3 is converted to MPEG audio (refused
+// while the engine has no such converter). As on the command line, nothing is converted when the
+// scan lists no track. The stream is put in a memory file (the input view
+// maps a file); the output goes to /dev/null, so nothing is written to disk.
+// Every input gets a fresh Engine: nothing is kept from one input to the next.
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -73,6 +76,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   kelvor::ConversionRequest request;
   request.outputPath = "/dev/null";
+  request.convertAc3ToMpeg = (control & 8u) != 0;
   const unsigned formatBits = control & 3u;
   request.format = formatBits == 1 ? kelvor::OutputFormat::Ts
                    : formatBits == 2 ? kelvor::OutputFormat::M2ts
