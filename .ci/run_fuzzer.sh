@@ -21,7 +21,6 @@ cmake --build "$build" -j2 --target "$target"
 artifacts="$build/artifacts"
 mkdir -p "$artifacts"
 if [ -d "$root/fuzz/regressions/$target" ]; then
-  set +f
   # shellcheck disable=SC2046
   "$build/fuzz/$target" -rss_limit_mb=2048 $(find "$root/fuzz/regressions/$target" -type f | sort)
 fi
