@@ -1,0 +1,82 @@
+// libFuzzer target for the scan's parsers: the PMT parser and the three
+// probes (MPEG audio, AC-3/E-AC-3, video).
+//
+// Input: one control byte, then the bytes. Bits 0-1 choose the parser:
+// 0 the PMT parser, 1 the MPEG audio probe, 2 the AC-3 probe, 3 the video
+// probe. Bit 2: for the PMT, the section length and CRC are made to fit the
+// bytes, so that mutations reach the stream loop behind the CRC check; for
+// the video probe, the stream is H.264. Bits 3-7: a probe gets the bytes in
+// payloads of 6 * (1 + bits 3-7) bytes, as packets would bring them.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "common/crc32_mpeg.h"
+#include "scan/ac3_probe.h"
+#include "scan/mpeg_audio_probe.h"
+#include "scan/pmt_parser.h"
+#include "scan/track_table.h"
+#include "scan/video_probe.h"
+
+namespace {
+
+void FuzzPmt(std::span<const std::uint8_t> bytes, bool repair) {
+  kelvor::TrackTable tracks;
+  if (!repair || bytes.size() < 16 || bytes.size() > 1024) {
+    kelvor::parsePmt(bytes, tracks);
+    return;
+  }
+  std::vector<std::uint8_t> s(bytes.begin(), bytes.end());
+  const std::size_t length = s.size() - 3;
+  s[1] = static_cast<std::uint8_t>(0x80 | (s[1] & 0x30) | (length >> 8));
+  s[2] = static_cast<std::uint8_t>(length);
+  const std::uint32_t crc = kelvor::Crc32Mpeg(std::span(s).first(s.size() - 4));
+  for (std::size_t k = 0; k < 4; ++k) s[s.size() - 4 + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
+  kelvor::parsePmt(s, tracks);
+}
+
+template <typename Probe>
+void FeedInPieces(std::span<const std::uint8_t> bytes, std::size_t piece, Probe&& probe) {
+  for (std::size_t pos = 0; pos < bytes.size(); pos += piece) {
+    if (probe(bytes.subspan(pos, std::min(piece, bytes.size() - pos)))) return;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  if (size < 1) return 0;
+  const std::uint8_t control = data[0];
+  const std::span<const std::uint8_t> bytes(data + 1, size - 1);
+  const bool option = (control & 4u) != 0;
+  const std::size_t piece = 6u * (1u + (control >> 3));
+
+  switch (control & 3u) {
+    case 0:
+      FuzzPmt(bytes, option);
+      break;
+    case 1: {
+      kelvor::MpegAudioProbe probe;
+      kelvor::AudioProbeResult result;
+      FeedInPieces(bytes, piece, [&](auto p) { return probe.probe(p, result); });
+      break;
+    }
+    case 2: {
+      kelvor::Ac3Probe probe;
+      kelvor::Ac3ProbeResult result;
+      FeedInPieces(bytes, piece, [&](auto p) { return probe.probe(p, result); });
+      break;
+    }
+    default: {
+      kelvor::H264IdrState idr;
+      kelvor::VideoProbe probe(idr);
+      probe.Reset();
+      std::uint32_t bitRate = 0;
+      // The scan keeps probing after a find; so does this.
+      FeedInPieces(bytes, piece, [&](auto p) { probe.probe(p, option, bitRate); return false; });
+      break;
+    }
+  }
+  return 0;
+}
