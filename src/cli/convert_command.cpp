@@ -32,7 +32,7 @@ constexpr const char* kUsage =
     "                        video and MPG otherwise\n"
     "  --audio all|PID       all audio tracks (default) or the track with this PID,\n"
     "                        hex (0x1100) or decimal, as 'kelvor-cli scan' prints it\n"
-    "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (not available yet)\n"
+    "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
     "  -v, /V                show stream warnings\n"
     "  -q                    no progress bar (it is shown only on a terminal)\n"
     "  -h, --help\n"
