@@ -22,10 +22,6 @@ class AudioConverter {
  public:
   virtual ~AudioConverter() = default;
 
-  // What this converter can do; the engine leaves out what it cannot.
-  virtual bool convertsToMpegAudio() const = 0;
-  virtual bool transcodesEac3() const = 0;
-
   // Per-run reset of the decoder, encoder and transcoder state.
   virtual void reset() = 0;
 
@@ -37,15 +33,6 @@ class AudioConverter {
   // Input time of private track j taken in but not yet written (audio blocks
   // waiting for a whole output frame).
   virtual std::uint32_t pendingTicks(std::uint32_t) const { return 0; }
-};
-
-// Drops every frame handed to it: nothing is written and no time advances.
-class NoAudioConverter final : public AudioConverter {
- public:
-  bool convertsToMpegAudio() const override { return false; }
-  bool transcodesEac3() const override { return false; }
-  void reset() override {}
-  bool convertFrame(const ConvertedFrame&, std::uint32_t&) override { return true; }
 };
 
 }  // namespace kelvor

@@ -36,8 +36,6 @@ class AudioPaths final : public AudioConverter, private mpegenc::MpegFrameSink {
   AudioPaths(const AudioPaths&) = delete;
   AudioPaths& operator=(const AudioPaths&) = delete;
 
-  bool convertsToMpegAudio() const override { return true; }
-  bool transcodesEac3() const override { return true; }
   // Decoder, encoder (waiting samples, filter and model histories) and
   // transcoder start afresh; the encoder's frames go to the run's numbering.
   void reset() override;
