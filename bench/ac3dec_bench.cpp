@@ -77,30 +77,55 @@ const Frames& LoadFrames() {
   return frames;
 }
 
-void BM_Kelvor_Decode10MinAc3_51(benchmark::State& state) {
-  const Frames& f = LoadFrames();
-  if (f.frames.empty()) {
-    state.SkipWithError("could not make the test stream (is ffmpeg installed?)");
-    return;
-  }
+// Decodes the first `count` frames in each iteration; the checksum takes
+// every sample when asked, else one a frame.
+std::int64_t DecodeFrames(benchmark::State& state, const Frames& f, std::size_t count, bool every_sample) {
   auto decoder = std::make_unique<kelvor::Ac3Decoder>();
   std::vector<kelvor::Q24> left(kelvor::Ac3Decoder::kMaxSamples);
   std::vector<kelvor::Q24> right(kelvor::Ac3Decoder::kMaxSamples);
   std::int64_t checksum = 0;
   for (auto _ : state) {
     decoder->ac3_decoder_init();
-    for (const auto& [offset, length] : f.frames) {
-      const unsigned blocks =
-          decoder->ac3_decode_frame(0, std::span(f.bytes).subspan(offset, length), 0, left, right);
-      checksum += blocks + left[100];
+    for (std::size_t i = 0; i < count; ++i) {
+      const auto [offset, length] = f.frames[i];
+      checksum += decoder->ac3_decode_frame(0, std::span(f.bytes).subspan(offset, length), 0, left, right);
+      if (!every_sample) {
+        checksum += left[100];
+        continue;
+      }
+      for (std::size_t n = 0; n < left.size(); ++n) checksum += left[n] ^ right[n];
     }
   }
   benchmark::DoNotOptimize(checksum);
+  return checksum;
+}
+
+void BM_Kelvor_Decode10MinAc3_51(benchmark::State& state) {
+  const Frames& f = LoadFrames();
+  if (f.frames.empty()) {
+    state.SkipWithError("could not make the test stream (is ffmpeg installed?)");
+    return;
+  }
+  DecodeFrames(state, f, f.frames.size(), false);
   state.SetItemsProcessed(state.iterations() * static_cast<std::int64_t>(f.frames.size()));
   state.counters["x_realtime"] =
       benchmark::Counter(kStreamSeconds * static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
 }
 BENCHMARK(BM_Kelvor_Decode10MinAc3_51)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// The first minute alone, once: short enough to run under callgrind
+// (valgrind --tool=callgrind --toggle-collect='*ac3_decode_frame*'
+//  ac3dec_bench --benchmark_filter=Profile) for instruction counts; its
+// checksum covers every sample, so that a change can show it decodes the same.
+void BM_Kelvor_Profile1MinAc3_51(benchmark::State& state) {
+  const Frames& f = LoadFrames();
+  if (f.frames.empty()) {
+    state.SkipWithError("could not make the test stream (is ffmpeg installed?)");
+    return;
+  }
+  state.counters["checksum"] = static_cast<double>(DecodeFrames(state, f, f.frames.size() / 10, true));
+}
+BENCHMARK(BM_Kelvor_Profile1MinAc3_51)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(1);
 
 void BM_Ffmpeg_Decode10MinAc3_51(benchmark::State& state) {
   if (LoadFrames().frames.empty()) {

@@ -110,7 +110,10 @@ class BlockParser {
   }
 
   // Reads one channel's blend and coordinates and turns them into the
-  // signal and noise scales of each band.
+  // signal and noise scales of each band. The blended noise must have unit
+  // variance, so that a band keeps the energy its coordinate gives; the
+  // dither values are uniform in [-1, 1) (variance 1/3), hence the ratio
+  // is taken three times under the root of the noise scale.
   void spx_coordinates(int ch) {
     const int spxblnd = static_cast<int>(bits(5));
     const int mstrspxco = static_cast<int>(bits(2));
@@ -125,7 +128,7 @@ class BlockParser {
       std::int64_t ratio = (centre << 24) / fs_.spx_end - static_cast<std::int64_t>(spxblnd) * (1 << 19);
       ratio = std::clamp<std::int64_t>(ratio, 0, kQ24One);
       fs_.spx_signal[idx(ch)][idx(bnd)] = mul_sat_q24(sqrt_q24(static_cast<Q24>(kQ24One - ratio)), coord);
-      fs_.spx_noise[idx(ch)][idx(bnd)] = mul_sat_q24(sqrt_q24(static_cast<Q24>(ratio)), coord);
+      fs_.spx_noise[idx(ch)][idx(bnd)] = mul_sat_q24(sqrt_q24(static_cast<Q24>(3 * ratio)), coord);
       bin += size;
     }
   }

@@ -150,6 +150,23 @@ inline std::size_t list_bins_without_bits(const std::uint8_t* bap, int start, in
   return n;
 }
 
+// The end of the bins in [start, end) that carry bits: one past the last
+// whose allocation pointer (low four bits) is not 0, or start. A channel's
+// top bins often have none; they need not pass through the reading loop.
+inline int end_of_coded_bins(const std::uint8_t* bap, int start, int end) {
+  int e = end;
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi8(15);
+  for (; e - 16 >= start; e -= 16) {
+    const __m128i p = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + e - 16)), low);
+    const auto coded = ~static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(p, _mm_setzero_si128()))) & 0xFFFFu;
+    if (coded != 0) return e - 16 + (32 - std::countl_zero(coded));
+  }
+#endif
+  while (e > start && (bap[static_cast<std::size_t>(e - 1)] & 15) == 0) --e;
+  return e;
+}
+
 class MantissaReader {
  public:
   // Forgets pending group values; called at the start of every block.
@@ -211,7 +228,10 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
   std::array<std::uint32_t, 8> codes = codes_;
   bool ok = true;
   int bin = start;
-  for (; bin < end; ++bin) {
+  // Bins after the last one with bits read nothing and leave the groups
+  // alone: they are 0 (or dither, below).
+  const int coded_end = end_of_coded_bins(bap, start, end);
+  for (; bin < coded_end; ++bin) {
     const auto b = static_cast<std::size_t>(bin);
     const BapRow& row = kBapRows[bap[b]];
     const auto count = static_cast<std::uint32_t>(counts >> row.group_shift) & (kMaxGroupCount - 1);
@@ -238,6 +258,9 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
     Q24 value = tabled + linear;  // 0 without bits
     if constexpr (kScale) value = shr32(value, exps[b]);
     out[b] = value;
+  }
+  if (ok) {
+    for (; bin < end; ++bin) out[static_cast<std::size_t>(bin)] = 0;
   }
   // Dither for the bins without bits before the last one read, drawn after
   // the others: stepping the generator in the loop above would chain every

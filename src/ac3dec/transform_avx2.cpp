@@ -20,7 +20,37 @@ using namespace avx2;
 struct StageTwiddles {
   alignas(32) std::array<Q24, 128> cos{};
   alignas(32) std::array<Q24, 128> sin{};
+  alignas(32) std::array<Q24, 128> cos_odd{};  // see odd_lanes()
+  alignas(32) std::array<Q24, 128> sin_odd{};
 };
+
+// A table whose entry i holds entry i | 1 of `t`: loaded at an even index,
+// its even lanes hold the odd lanes of the same load of `t`, where the
+// 32x32-bit multiply of the odd products reads them.
+template <std::size_t N>
+constexpr std::array<Q24, N> odd_lanes(const std::array<Q24, N>& t) {
+  std::array<Q24, N> o{};
+  for (std::size_t i = 0; i < N; ++i) o[i] = t[i | 1];
+  return o;
+}
+
+// A constant factor of eight lanes with its odd lanes ready for the odd
+// products: one shift less per product than mul_q24, the same values.
+struct K {
+  V v;
+  V odd;
+};
+
+__attribute__((target("avx2"))) inline K konst(const Q24* table, const Q24* odd_table) {
+  return {load(table), load(odd_table)};
+}
+
+__attribute__((target("avx2"))) inline V mul_q24(V a, K k) {
+  const V round = _mm256_set1_epi64x(std::int64_t{1} << 23);
+  const V even = _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epi32(a, k.v), round), 24);
+  const V odd = _mm256_add_epi64(_mm256_mul_epi32(_mm256_srli_epi64(a, 32), k.odd), round);
+  return _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 8), 0xAA);
+}
 
 constexpr StageTwiddles make_stage_twiddles() {
   StageTwiddles t;
@@ -31,8 +61,16 @@ constexpr StageTwiddles make_stage_twiddles() {
       t.sin[static_cast<std::size_t>(half + k)] = kFftTwiddles.sin[at];
     }
   }
+  t.cos_odd = odd_lanes(t.cos);
+  t.sin_odd = odd_lanes(t.sin);
   return t;
 }
+
+struct PrePostOdd {
+  alignas(32) std::array<Q24, 128> cos = odd_lanes(kPrePost512.cos);
+  alignas(32) std::array<Q24, 128> sin = odd_lanes(kPrePost512.sin);
+};
+constexpr PrePostOdd kPrePostOdd{};
 constexpr StageTwiddles kStage = make_stage_twiddles();
 
 // Sums and differences of the FFT: saturating, or plain where the caller
@@ -53,8 +91,8 @@ template <bool kSat>
 __attribute__((target("avx2"))) inline void stage(Q24* re, Q24* im, int n, int half) {
   for (int base = 0; base < n; base += 2 * half) {
     for (int k = 0; k < half; k += 8) {
-      const V c = load(kStage.cos.data() + half + k);
-      const V s = load(kStage.sin.data() + half + k);
+      const K c = konst(kStage.cos.data() + half + k, kStage.cos_odd.data() + half + k);
+      const K s = konst(kStage.sin.data() + half + k, kStage.sin_odd.data() + half + k);
       Q24* ar = re + base + k;
       Q24* ai = im + base + k;
       Q24* br = ar + half;
@@ -78,6 +116,7 @@ __attribute__((target("avx2"))) inline void stage(Q24* re, Q24* im, int n, int h
 // formulas, so that every formula reads its window values contiguously.
 struct WindowTables {
   alignas(32) std::array<std::array<Q24, 64>, 8> w{};
+  alignas(32) std::array<std::array<Q24, 64>, 8> odd{};
 };
 
 constexpr WindowTables make_window_tables() {
@@ -92,12 +131,14 @@ constexpr WindowTables make_window_tables() {
     t.w[6][n] = kWindow[127 - 2 * n];
     t.w[7][n] = kWindow[126 - 2 * n];
   }
+  for (std::size_t f = 0; f < 8; ++f) t.odd[f] = odd_lanes(t.w[f]);
   return t;
 }
 constexpr WindowTables kWin = make_window_tables();
 
-__attribute__((target("avx2"))) inline V w(int formula, int n) {
-  return load(kWin.w[static_cast<std::size_t>(formula)].data() + n);
+__attribute__((target("avx2"))) inline K w(int formula, int n) {
+  const auto f = static_cast<std::size_t>(formula);
+  return konst(kWin.w[f].data() + n, kWin.odd[f].data() + n);
 }
 
 template <bool kSat>
@@ -130,6 +171,11 @@ __attribute__((target("avx2"))) inline void store_interleaved(Q24* p, V a, V b) 
   store(p + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
+// Four values in both 128-bit halves.
+__attribute__((target("avx2"))) inline V both_halves(const Q24* p) {
+  return _mm256_permute2x128_si256(load(p), load(p), 0x00);
+}
+
 // Stages 1 to 3 of the 128-point FFT on one group of eight points, as the
 // portable code does them (stages 1 and 2 without products).
 template <bool kSat>
@@ -154,8 +200,8 @@ __attribute__((target("avx2"))) inline void first_stages(Q24* re, Q24* im) {
   }
   // Stage 3: span 8, twiddles pi k / 4 for k = 0..3.
   {
-    const V c = _mm256_permute2x128_si256(load(kStage.cos.data() + 4), load(kStage.cos.data() + 4), 0x00);
-    const V s = _mm256_permute2x128_si256(load(kStage.sin.data() + 4), load(kStage.sin.data() + 4), 0x00);
+    const K c{both_halves(kStage.cos.data() + 4), both_halves(kStage.cos_odd.data() + 4)};
+    const K s{both_halves(kStage.sin.data() + 4), both_halves(kStage.sin_odd.data() + 4)};
     const V ar = _mm256_permute2x128_si256(r, r, 0x00), br = _mm256_permute2x128_si256(r, r, 0x11);
     const V ai = _mm256_permute2x128_si256(i, i, 0x00), bi = _mm256_permute2x128_si256(i, i, 0x11);
     const V tr = sub<kSat>(mul_q24(br, c), mul_q24(bi, s));
@@ -209,8 +255,8 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   for (int k = 0; k < 128; k += 8) {
     const V b = evens(data + 2 * k);
     const V a = reverse(odds(data + 240 - 2 * k));
-    const V c = load(tw.cos.data() + k);
-    const V s = load(tw.sin.data() + k);
+    const K c = konst(tw.cos.data() + k, kPrePostOdd.cos.data() + k);
+    const K s = konst(tw.sin.data() + k, kPrePostOdd.sin.data() + k);
     store(zr.data() + k, sub<kSat>(mul_q24(a, c), mul_q24(b, s)));
     store(zi.data() + k, add<kSat>(mul_q24(b, c), mul_q24(a, s)));
   }
@@ -222,8 +268,8 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   for (int n = 0; n < 128; n += 8) {
     const V r = load(re.data() + n);
     const V i = load(im.data() + n);
-    const V c = load(tw.cos.data() + n);
-    const V s = load(tw.sin.data() + n);
+    const K c = konst(tw.cos.data() + n, kPrePostOdd.cos.data() + n);
+    const K s = konst(tw.sin.data() + n, kPrePostOdd.sin.data() + n);
     store(zr.data() + n, sub<kSat>(mul_q24(r, c), mul_q24(i, s)));
     store(zi.data() + n, add<kSat>(mul_q24(i, c), mul_q24(r, s)));
   }

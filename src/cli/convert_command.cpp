@@ -32,6 +32,9 @@ constexpr const char* kUsage =
     "                        video and MPG otherwise\n"
     "  --audio all|PID       all audio tracks (default) or the track with this PID,\n"
     "                        hex (0x1100) or decimal, as 'kelvor-cli scan' prints it\n"
+    "  --program N           the programme with this program_number (as 'kelvor-cli\n"
+    "                        scan' lists them); by default the one that carries\n"
+    "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
     "  -v, /V                show stream warnings\n"
     "  -q                    no progress bar (it is shown only on a terminal)\n"
@@ -54,6 +57,7 @@ struct Options {
   std::uint32_t audioPid = 0;
   bool toMpegAudio = false;
   bool quiet = false;
+  std::uint32_t programme = 0;  // 0: the one with the first video
 };
 
 int UsageError(const std::string& what) {
@@ -126,6 +130,14 @@ int ParseOptions(int argc, char** argv, Options& o) {
       if (!o.allAudio && !ParsePid(which, o.audioPid)) {
         return UsageError("'" + which + "' is not a PID (hex 0x1100 or decimal)");
       }
+    } else if (arg == "--program") {
+      std::string number;
+      char* end = nullptr;
+      if (!value(number) || number.empty() ||
+          (o.programme = static_cast<std::uint32_t>(std::strtoul(number.c_str(), &end, 0)), *end != '\0') ||
+          o.programme == 0 || o.programme > 0xFFFF) {
+        return UsageError("--program needs a program_number (1 to 65535)");
+      }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option '" + arg + "'");
     } else if (o.input == nullptr) {
@@ -187,6 +199,7 @@ int RunConvertCommand(int argc, char** argv) {
   CliUiPort ui;
   auto engine = std::make_unique<Engine>(ui);
   engine->setInputPath(o.input);
+  engine->tracks().requestedProgramme = o.programme;
   abortRequested = false;
   InstallInterruptHandler();
   {

@@ -1,6 +1,7 @@
 #include "cli/scan_command.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <thread>
@@ -19,7 +20,7 @@ namespace kelvor::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kelvor-cli scan [--json] [-v] INPUT\n"
+    "Usage: kelvor-cli scan [--json] [--program N] [-v] INPUT\n"
     "\n"
     "Scans the start of a transport stream and prints the track list as the\n"
     "desktop program shows it: row 0 is the file name, then one row per\n"
@@ -27,6 +28,10 @@ constexpr const char* kUsage =
     "Each selectable row is followed by the PID it selects.\n"
     "\n"
     "  --json   print the rows, the video stream and the tracks as JSON\n"
+    "  --program N  take the programme with this program_number (by default\n"
+    "           the one that carries the first video found)\n"
+    "A multiplex of several programmes has them listed after the rows, one\n"
+    "'#' line each.\n"
     "  -v, /V   show stream warnings (printed, the scan goes on)\n"
     "  -h, --help\n"
     "\n"
@@ -100,13 +105,59 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
                 JsonLanguage(tracks, tracks.privateAudioPid[j]).c_str(), a.channels, a.lfe);
     first = false;
   }
-  std::printf("\n  ]\n}\n");
+  std::printf("\n  ],\n  \"not_supported\": [");
+  for (std::uint32_t k = 0; k < summary.notCarriedCount; ++k) {
+    const auto& n = summary.notCarried[k];
+    std::printf("%s\n    {\"pid\": %u, \"reason\": %s}", k ? "," : "", n.pid,
+                JsonString(NotCarriedReason(n.kind)).c_str());
+  }
+  std::printf("%s],\n  \"programmes\": [", summary.notCarriedCount ? "\n  " : "");
+  const ProgrammeTable& pt = summary.programmes;
+  for (std::uint32_t k = 0; k < pt.count(); ++k) {
+    const Programme& p = pt[k];
+    std::printf("%s\n    {\"number\": %u, \"pmt_pid\": %u, \"taken\": %s, \"streams\": [", k ? "," : "",
+                p.number, p.pmtPid, p.number == tracks.programme ? "true" : "false");
+    for (std::uint32_t e = 0; e < p.streamCount; ++e) {
+      std::printf("%s{\"pid\": %u, \"stream_type\": %u}", e ? ", " : "", p.streams[e].pid,
+                  p.streams[e].streamType);
+    }
+    std::printf("]}");
+  }
+  std::printf("%s]\n}\n", pt.count() ? "\n  " : "");
+}
+
+// The programmes of a multiplex, after the rows: "# programme N: ...".
+void PrintProgrammes(const ScanSummary& summary, const TrackTable& tracks) {
+  const ProgrammeTable& pt = summary.programmes;
+  if (pt.count() < 2) return;
+  for (std::uint32_t k = 0; k < pt.count(); ++k) {
+    const Programme& p = pt[k];
+    std::string streams;
+    for (std::uint32_t e = 0; e < p.streamCount; ++e) {
+      char item[32];
+      std::snprintf(item, sizeof item, " 0x%04X(type 0x%02X)", p.streams[e].pid, p.streams[e].streamType);
+      streams += item;
+    }
+    std::printf("# programme %u: PMT 0x%04X,%s%s\n", p.number, p.pmtPid,
+                p.pmtRead ? (streams.empty() ? " no streams" : streams.c_str()) : " PMT not found",
+                p.number == tracks.programme ? " (taken)" : "");
+  }
+}
+
+// Why MPEG audio PIDs are not in the list, on the error output.
+void PrintNotCarried(const ScanSummary& summary) {
+  for (std::uint32_t k = 0; k < summary.notCarriedCount; ++k) {
+    const auto& n = summary.notCarried[k];
+    std::fprintf(stderr, "kelvor-cli scan: PID %s not listed: %s\n", PidText(n.pid).c_str(),
+                 NotCarriedReason(n.kind));
+  }
 }
 
 }  // namespace
 
 int RunScanCommand(int argc, char** argv) {
   bool json = false;
+  std::uint32_t programme = 0;
   const char* path = nullptr;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
@@ -114,6 +165,14 @@ int RunScanCommand(int argc, char** argv) {
       json = true;
     } else if (arg == "-v" || arg == "/V" || arg == "/v") {
       verbose = true;
+    } else if (arg == "--program" && i + 1 < argc) {
+      char* end = nullptr;
+      const unsigned long number = std::strtoul(argv[++i], &end, 0);
+      if (*end != '\0' || number == 0 || number > 0xFFFF) {
+        std::fprintf(stderr, "kelvor-cli scan: --program needs a program_number (1 to 65535)\n%s", kUsage);
+        return kExitUsage;
+      }
+      programme = static_cast<std::uint32_t>(number);
     } else if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
@@ -137,6 +196,7 @@ int RunScanCommand(int argc, char** argv) {
   TrackTable tracks;
   H264IdrState idr;
   ScanPass scan(input, tracks, idr, ui);
+  tracks.requestedProgramme = programme;
   input.setPath(path);
   abortRequested = false;
   InstallInterruptHandler();
@@ -148,6 +208,8 @@ int RunScanCommand(int argc, char** argv) {
     PrintJson(input, rows, tracks, scan.summary());
   } else {
     PrintRows(rows, tracks);
+    PrintProgrammes(scan.summary(), tracks);
+    PrintNotCarried(scan.summary());
   }
   return scan.summary().inputOpened && !scan.summary().inputError ? kExitOk : kExitInputError;
 }

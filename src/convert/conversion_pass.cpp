@@ -50,6 +50,7 @@ void ConversionPass::resetRun() {
   video_.Reset();
   mux_.ResetTiming();
   mpegAudio_.Reset();
+  for (std::uint32_t i = 0; i < kMaxMpegAudioTracks; ++i) mpegAudio_.SetLayer(i, tracks_.mpegAudioLayer[i]);
   ac3_.Reset();
   mpegCont_ = {};
   privateCont_ = {};
@@ -88,8 +89,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   for (;;) {
     // The input view stops short of the last few packets of the file; they
     // are read here too, so that the last frames of each stream are kept.
+    // A packet needs its 188 bytes from the sync byte on (a 192-byte
+    // packet's prefix comes before it).
     const bool tail = input_.endOfInput();
-    if (tail && (!synced || input_.position() + packetSize_ > input_.fileSize())) {
+    if (tail && (!synced || input_.position() + kTsPacketBytes > input_.fileSize())) {
       outcome.reachedEndOfInput = true;
       break;
     }
@@ -112,7 +115,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       }
       synced = true;
     }
-    const bool lastPacket = input_.position() + packetSize_ == input_.fileSize();
+    const bool lastPacket = input_.position() + kTsPacketBytes == input_.fileSize();
     if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
       if (tail) {
         outcome.reachedEndOfInput = true;
@@ -239,11 +242,14 @@ bool ConversionPass::routePesStart(const std::uint8_t* p, const TsHeader& h) {
   const bool allTracks = tracks_.selectedAudioPid == kAllTracks;
   const auto next = static_cast<std::uint8_t>((h.cc + 1) & 0x0F);
 
-  if (IsMpegAudioStreamId(pes.streamId)) {
-    std::uint32_t i = 0;
-    const std::uint32_t count = run_.mpegAudioCount;
-    while (i < count && tracks_.mpegAudioPid[i] != h.pid) ++i;
-    if (i == count) {
+  // MPEG audio comes with its own stream ids, or as private_stream_1 on a
+  // PID that the scan took for MPEG audio (its PMT says so).
+  std::uint32_t i = 0;
+  const std::uint32_t mpegCount = run_.mpegAudioCount;
+  while (i < mpegCount && tracks_.mpegAudioPid[i] != h.pid) ++i;
+  if (IsMpegAudioStreamId(pes.streamId) ||
+      (i < mpegCount && pes.streamId == kPrivateStream1Id && tracks_.mpegAudioStreamId[i] == kPrivateStream1Id)) {
+    if (i == mpegCount) {
       if (allTracks) warnOnce(StringId::TooManyAudioChannels);
       return true;
     }

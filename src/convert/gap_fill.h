@@ -23,18 +23,46 @@ inline constexpr std::int32_t kPlausibleAudioVideoSkew = 2 * 90000;
 // No gap is filled beyond this; a longer one ends an MPEG-2 conversion anyway.
 inline constexpr std::uint32_t kMaxGapFillTicks = 10 * 90000;
 
+// A frame's duration in 90 kHz ticks, exactly: scaledTicks / rate (a frame
+// of 1152 samples at 44.1 kHz lasts 1152 * 90000 / 44100 ticks).
+struct FrameDuration {
+  std::uint64_t scaledTicks = 0;
+  std::uint32_t rate = 1;
+
+  // delta (ticks) is at least half a frame.
+  bool HalfOrMore(std::int32_t delta) const {
+    return 2 * std::int64_t{delta} * rate >= static_cast<std::int64_t>(scaledTicks);
+  }
+  // delta (ticks) is more than half a frame early.
+  bool EarlyByMoreThanHalf(std::int32_t delta) const {
+    return 2 * std::int64_t{delta} * rate < -static_cast<std::int64_t>(scaledTicks);
+  }
+  // Whole ticks of `frames` frames, rounded down.
+  std::uint32_t TicksOf(std::uint64_t frames) const {
+    return static_cast<std::uint32_t>(frames * scaledTicks / rate);
+  }
+};
+
 // `delta`: the frame's time minus the track's output time (positive = late);
 // `frameTime`: the frame's time relative to the start of the output.
-inline std::uint32_t LateFrameWrites(std::int32_t delta, std::uint32_t frameTicks, std::uint32_t frameTime,
+inline std::uint32_t LateFrameWrites(std::int32_t delta, const FrameDuration& frame, std::uint32_t frameTime,
                                      const StreamTiming& timing) {
-  const auto half = static_cast<std::int32_t>(frameTicks / 2);
-  if (delta < half) return 1;
-  std::uint32_t missing = (static_cast<std::uint32_t>(delta) + frameTicks / 2) / frameTicks;
+  if (!frame.HalfOrMore(delta)) return 1;
+  // Missing frames, rounded to the nearest whole frame.
+  const auto scaledDelta = static_cast<std::uint64_t>(delta) * frame.rate;
+  std::uint64_t missing = (2 * scaledDelta + frame.scaledTicks) / (2 * frame.scaledTicks);
   const bool nearVideo =
       timing.videoTime != 0 && std::abs(static_cast<std::int64_t>(TimeDifference(frameTime, timing.videoTime))) <=
                                    kPlausibleAudioVideoSkew;
   if (!nearVideo) missing = 1;
-  return 1 + std::min(missing, kMaxGapFillTicks / frameTicks);
+  const std::uint64_t cap = std::uint64_t{kMaxGapFillTicks} * frame.rate / frame.scaledTicks;
+  return 1 + static_cast<std::uint32_t>(std::min(missing, cap));
+}
+
+// The same for a frame of a whole number of ticks.
+inline std::uint32_t LateFrameWrites(std::int32_t delta, std::uint32_t frameTicks, std::uint32_t frameTime,
+                                     const StreamTiming& timing) {
+  return LateFrameWrites(delta, FrameDuration{frameTicks, 1}, frameTime, timing);
 }
 
 }  // namespace kelvor

@@ -14,6 +14,8 @@ void MpegAudioAssembler::Reset() {
     t.toCollect = 0;
     t.framePtsValid = t.frameTimed = t.chained = false;
     t.lastLength = 0;
+    t.chainFrames = 0;
+    t.outTicks.Reset();
     t.held.clear();
     t.stamp.Reset();
   }
@@ -27,18 +29,21 @@ void MpegAudioAssembler::takePts(Track& t, std::uint32_t) {
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
   t.frame[2] = headerByte2;
   t.frameTimed = t.framePtsValid;
+  t.duration = MpegFrameTicks(t.frame[1], headerByte2);
   if (t.framePtsValid) {
     t.stamp.Take();
     mux_.StartTrack(i, t.framePts - timing_.startBase);
+    t.chainBase = t.framePts;
+    t.chainFrames = 0;
   } else if (t.chained) {
     // Its time is the one before it plus a frame: frames of a PES that came
     // early are all dropped, not only the first.
-    t.framePts = t.nextPts;
+    t.framePts = t.chainBase + t.duration.TicksOf(t.chainFrames);
     t.frameTimed = true;
   }
   t.chained = t.frameTimed;
-  t.nextPts = t.framePts + 2 * kHalfFrame;
-  t.frameLength = kLayer2FrameBytes48k[headerByte2 >> 4];
+  ++t.chainFrames;
+  t.frameLength = Mpeg1FrameBytes(t.frame[1], headerByte2);
   t.toCollect = t.frameLength - 3;
   t.phase = Phase::Body;
 }
@@ -52,7 +57,7 @@ bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
   t.phase = Phase::Hunt;
   const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
   if (t.held.full() && !placeHeld(t, i)) return false;
-  if (!t.held.empty() || (followVideo_ && delayOf(t.framePts, t.frameTimed, i) >= kHalfFrame)) {
+  if (!t.held.empty() || (followVideo_ && t.duration.HalfOrMore(delayOf(t.framePts, t.frameTimed, i)))) {
     t.held.push(frame, t.framePts, t.frameTimed);
     return true;
   }
@@ -61,19 +66,24 @@ bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
 
 bool MpegAudioAssembler::place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame,
                                std::uint32_t pts, bool timed) {
+  const FrameDuration duration = MpegFrameTicks(frame[1], frame[2]);
   const std::int32_t delta = delayOf(pts, timed, i);
-  if (delta < -kHalfFrame) return true;  // early: the output is ahead
+  if (duration.EarlyByMoreThanHalf(delta)) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
-  const std::uint32_t writes = LateFrameWrites(delta, 2 * kHalfFrame, pts - timing_.startBase, timing_);
+  const std::uint32_t writes = LateFrameWrites(delta, duration, pts - timing_.startBase, timing_);
   const std::span<const std::uint8_t> filler =
       t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 1; w < writes; ++w) {
-    if (!mux_.WriteMpegAudioFrame(i, filler)) return false;
+    if (!write(t, i, filler)) return false;
   }
-  if (!mux_.WriteMpegAudioFrame(i, frame)) return false;
+  if (!write(t, i, frame)) return false;
   std::copy(frame.begin(), frame.end(), t.last.begin());
   t.lastLength = static_cast<std::uint32_t>(frame.size());
   return true;
+}
+
+bool MpegAudioAssembler::write(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame) {
+  return mux_.WriteMpegAudioFrame(i, frame, t.outTicks.Next(MpegFrameTicks(frame[1], frame[2])));
 }
 
 bool MpegAudioAssembler::placeHeld(Track& t, std::uint32_t i) {
@@ -118,7 +128,11 @@ bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, 
       }
       case Phase::Sync:
         ++pos;
-        if (b == 0xFF) {
+        if (b == 0xFF && t.layer1) {
+          // Layer I without CRC, or a new sync byte: the next byte tells.
+          t.frame[1] = b;
+          t.phase = Phase::Header;
+        } else if (b == 0xFF) {
           takePts(t, i);
         } else if ((b & 0xFC) == 0xFC) {  // MPEG-1, Layer I or II
           t.frame[1] = b;
@@ -129,11 +143,14 @@ bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, 
         break;
       case Phase::Header: {
         ++pos;
-        const std::uint32_t bitrateIndex = b >> 4;
-        if (b == 0xFF) {
+        if (t.layer1 && t.frame[1] == 0xFF && (b & 0xFC) == 0xFC) {
+          // The 0xFF before was the sync byte; its time stamp is taken.
+          if (b == 0xFF) takePts(t, i);
+          t.frame[1] = b;
+        } else if (b == 0xFF) {
           takePts(t, i);
           t.phase = Phase::Sync;
-        } else if (bitrateIndex == 0 || bitrateIndex == 15) {
+        } else if (Mpeg1FrameBytes(t.frame[1], b) == 0) {  // free format, forbidden or reserved
           t.phase = Phase::Hunt;
         } else {
           startBody(t, i, b);

@@ -3,8 +3,8 @@
 // track in time with the output: a frame that comes more than half a frame
 // early is dropped, one that comes half a frame late or more follows one
 // repeat of the frame before it per missing frame. Frames are copied
-// unchanged; their length comes from the bit rate alone, as for Layer II at
-// 48 kHz. While the video is followed, a late frame and those after it wait
+// unchanged; their length and duration come from the layer, bit rate,
+// sampling rate and padding bit of each header. While the video is followed, a late frame and those after it wait
 // until the video's next time stamp shows whether the picture lost the same
 // time (HeldFrames).
 #include <array>
@@ -22,9 +22,6 @@ namespace kelvor {
 
 class MpegAudioAssembler {
  public:
-  // Half of a 1152-sample frame at 48 kHz, in 90 kHz ticks.
-  static constexpr std::int32_t kHalfFrame = 1080;
-
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
   // Start of a run: every track hunts for a sync byte.
@@ -36,6 +33,12 @@ class MpegAudioAssembler {
   // A later piece of the same PES packet.
   bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
 
+  // Track i carries Layer I (as the scan found): its header's second byte
+  // may be 0xFF (no CRC), which is then not taken for a new sync byte.
+  void SetLayer(std::uint32_t i, std::uint32_t layer) {
+    if (i < tracks_.size()) tracks_[i].layer1 = layer == 1;
+  }
+
   // Late frames wait for the video's next time stamp (set for runs with video).
   void FollowVideo(bool on) { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
@@ -46,6 +49,7 @@ class MpegAudioAssembler {
   enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
   struct Track {
     Phase phase = Phase::Hunt;
+    bool layer1 = false;
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> frame{};
     std::uint32_t frameLength = 0;
     std::uint32_t toCollect = 0;
@@ -54,7 +58,11 @@ class MpegAudioAssembler {
     bool frameTimed = false;  // the frame being collected has a time (framePts)
     // A frame without a time stamp follows the one before it in its PES.
     bool chained = false;
-    std::uint32_t nextPts = 0;
+    // Frames chained since the last time stamp, timed from it exactly.
+    std::uint32_t chainBase = 0;
+    std::uint32_t chainFrames = 0;
+    FrameDuration duration;  // of the frame being collected
+    FrameTickCarry outTicks;  // the output time of the frames written
     // The frame written last, which fills a gap before a late frame.
     std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
     std::uint32_t lastLength = 0;
@@ -68,6 +76,7 @@ class MpegAudioAssembler {
   // The frame's time minus the track's output time (positive = late).
   std::int32_t delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const;
   bool place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
+  bool write(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame);
   bool placeHeld(Track& t, std::uint32_t i);
 
   StreamTiming& timing_;

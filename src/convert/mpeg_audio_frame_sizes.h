@@ -1,20 +1,35 @@
 #pragma once
-// MPEG-1 Layer II frame lengths at 48 kHz without padding (ISO/IEC 11172-3):
-// 144 * bit rate / 48 000 bytes, that is 3 bytes per kbit/s.
-#include <array>
+// Frame lengths and durations of the MPEG-1 Layer I and II frames that the
+// conversion carries, and the exact output time of a run of them.
 #include <cstdint>
 
-#include "scan/mpeg_audio_tables.h"
+#include "convert/gap_fill.h"
+#include "scan/mpeg_audio_header.h"
 
 namespace kelvor {
 
-// Indexed by bitrate_index; 0 (free format) and 15 (forbidden) give 0 and are refused.
-inline constexpr std::array<std::uint16_t, 16> kLayer2FrameBytes48k = [] {
-  std::array<std::uint16_t, 16> bytes{};
-  for (std::size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<std::uint16_t>(3 * kLayer2BitrateKbps[i]);
-  return bytes;
-}();
+inline constexpr std::uint32_t kMaxMpegAudioFrameBytes = kMaxMpeg1FrameBytes;
 
-inline constexpr std::uint32_t kMaxMpegAudioFrameBytes = 1152;
+// The duration of one frame as a rational number of 90 kHz ticks.
+inline FrameDuration MpegFrameTicks(std::uint8_t byte1, std::uint8_t byte2) {
+  const MpegFrameDuration d = Mpeg1FrameDuration(byte1, byte2);
+  return {std::uint64_t{d.samples} * 90000, d.sampleRate};
+}
+
+// Hands out the whole ticks of consecutive frames so that their sum stays
+// exact over any length (44.1 kHz: 2351.02... ticks a frame): the fraction
+// left over is carried, never rounded away.
+class FrameTickCarry {
+ public:
+  void Reset() { carry_ = 0; }
+  std::uint32_t Next(const FrameDuration& d) {
+    const std::uint64_t total = d.scaledTicks + carry_;
+    carry_ = total % d.rate;
+    return static_cast<std::uint32_t>(total / d.rate);
+  }
+
+ private:
+  std::uint64_t carry_ = 0;  // in 1/rate of a tick
+};
 
 }  // namespace kelvor

@@ -73,8 +73,11 @@ class Multiplexer {
   // The output time of audio track k's next frame.
   std::uint32_t TrackOutTime(std::uint32_t track) const { return clock_.trackOutTime[track]; }
 
-  // One MPEG audio frame of audio track k (a second call repeats it).
-  bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame);
+  // One MPEG audio frame of audio track k (a second call repeats it),
+  // lasting `ticks` (the caller carries the fraction of frames that do not
+  // last a whole number of ticks).
+  bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame,
+                           std::uint32_t ticks = kMpegAudioFrameTicks);
   // One AC-3 frame of private track j (the transcoded frame for E-AC-3).
   bool WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame);
 

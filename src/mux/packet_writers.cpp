@@ -88,8 +88,9 @@ bool Multiplexer::WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
   return true;
 }
 
-bool Multiplexer::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) {
-  return WriteAudioFrame(track, kMpegAudioFrameTicks, frame);
+bool Multiplexer::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame,
+                                      std::uint32_t ticks) {
+  return WriteAudioFrame(track, ticks, frame);
 }
 
 bool Multiplexer::WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame) {

@@ -61,6 +61,11 @@ void ScanPass::start() {
   anyAudioProbed_ = videoPidKnown_ = videoProbed_ = videoPending_ = false;
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
+  pmtSectionRead_ = false;
+  nextCc_.fill(kUnseenPid);
+  programmes_.Reset();
+  taken_ = nullptr;
+  tracks_.programme = 0;
   videoProbe_.Reset();
   packetSize_ = kTsPacketSize;
 }
@@ -80,7 +85,15 @@ void ScanPass::run() {
     summary_.inputOpened = true;
     bool synced = false;
     std::uint64_t bytesScanned = 0;
-    while (!input_.endOfInput() && !abortRequested.load(std::memory_order_relaxed)) {
+    // The limits hold for junk as for packets: a stream followed by
+    // gigabytes of junk is not walked to its end.
+    while (!abortRequested.load(std::memory_order_relaxed) && bytesScanned < kMaxBytes &&
+           !(bytesScanned >= kEnoughBytes && anyAudioProbed_ && videoProbed_)) {
+      // The view stops short of the last few packets; they are read too.
+      // A packet needs its 188 bytes from the sync byte on (a 192-byte
+      // packet's prefix comes before it).
+      const bool tail = input_.endOfInput();
+      if (tail && (!synced || input_.position() + kTsPacketSize > input_.fileSize())) break;
       if (!synced) {
         if (const std::uint32_t size = input_.packetSizeHere(); size != 0) {
           packetSize_ = size;
@@ -95,11 +108,13 @@ void ScanPass::run() {
         synced = true;
         summary_.packetSize = packetSize_;
       }
-      if (bytesScanned >= kMaxBytes || (bytesScanned >= kEnoughBytes && anyAudioProbed_ && videoProbed_)) break;
-      if (!input_.isSyncByteAt(0) || !input_.isSyncByteAt(packetSize_)) {
+      // A packet is taken between two sync bytes, or as the file's last.
+      const bool lastPacket = input_.position() + kTsPacketSize == input_.fileSize();
+      if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_) || continuesItsPid())) {
         synced = false;
         continue;
       }
+      notePacket(input_.readPtr());
       handlePacket(input_.readPtr());
       bytesScanned += packetSize_;
       if (!input_.advance(packetSize_)) {
@@ -113,9 +128,30 @@ void ScanPass::run() {
   ui_.finished();
 }
 
+void ScanPass::notePacket(const std::uint8_t* p) {
+  const std::uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
+  nextCc_[pid] = static_cast<std::uint8_t>(((p[3] & 0x0F) + 1) & 0x0F);
+}
+
+// Without a sync byte after it, a packet (the last before junk) is still
+// taken when it continues a PID of the stream: its continuity counter follows
+// (or repeats) the one before.
+bool ScanPass::continuesItsPid() const {
+  const std::uint8_t* p = input_.readPtr();
+  if (input_.position() + kTsPacketSize > input_.fileSize()) return false;
+  const std::uint32_t pid = ((p[1] & 0x1Fu) << 8) | p[2];
+  const std::uint8_t next = nextCc_[pid];
+  const std::uint8_t cc = p[3] & 0x0F;
+  return next != kUnseenPid && (cc == next || cc == ((next + 15) & 0x0F));
+}
+
 void ScanPass::handlePacket(const std::uint8_t* p) {
   TsHeader h;
-  if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid == 0x1FFF) return;
+  if (!ReadTsHeader(p, h) || h.pid == 0x1FFF) return;
+  if (h.pid < 2) {
+    if (h.pid == 0 && h.unitStart) handlePat(p, h.payloadStart);
+    return;
+  }
   if (IsPesStart(p, h)) {
     handlePesStart(p, h);
   } else if (h.unitStart) {
@@ -132,7 +168,11 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   const std::uint8_t streamId = pes.streamId;
   const auto payload = Payload(p, pes.payloadStart);
 
-  if (IsMpegAudioStreamId(streamId)) {
+  // MPEG audio that a PMT declares may come as private_stream_1.
+  const Programme* declaredBy = programmes_.declaring(pid);
+  const bool declaredMpegAudio =
+      streamId == kPrivateStream1Id && declaredBy != nullptr && IsMpegAudioStreamType(declaredBy->typeOf(pid));
+  if (IsMpegAudioStreamId(streamId) || declaredMpegAudio) {
     auto* pids = tracks_.mpegAudioPid.data();
     std::uint32_t i = 0;
     while (i < tracks_.mpegAudioCount && pids[i] != pid) ++i;
@@ -151,7 +191,8 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     MpegTrack& t = mpeg_[i];
     if (!t.probeDone) {
       if (t.probe.probe(payload, t.result)) {
-        t.probeDone = anyAudioProbed_ = true;
+        t.probeDone = true;
+        anyAudioProbed_ = anyAudioProbed_ || t.result.carried();
         t.pending = false;
       } else {
         t.pending = true;
@@ -162,6 +203,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   }
 
   if (IsVideoStreamId(streamId)) {
+    if (!videoAllowed(pid)) return;
     if (!videoPidKnown_) {
       videoPidKnown_ = true;
       tracks_.videoPid = pid;
@@ -174,7 +216,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
       ShowWarning(ui_, StringId::InvalidVideoStreamCode);
     }
     // The probe's mode comes from the PMT, so it waits for one.
-    if (pmtParsed_ && !videoProbed_) {
+    if (pmtParsed_ && !videoProbed_ && videoCodingKnown()) {
       if (videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) {
         videoProbed_ = true;
         videoPending_ = false;
@@ -229,6 +271,7 @@ void ScanPass::handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std:
   pmtPid_ = pid;
   pmtNextCC_ = NextCC(cc);
   pmtCollecting_ = true;
+  pmtSectionRead_ = false;
   parsePmtIfComplete();
 }
 
@@ -237,11 +280,43 @@ void ScanPass::handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std:
 // incomplete section waits for the next section start, which parses what
 // was collected.
 void ScanPass::parsePmtIfComplete() {
-  if (pmtParsed_ || pmtLength_ < 3) return;
+  if (pmtLength_ < 3) return;
   const std::uint32_t sectionLength = (((pmtBuffer_[1] & 0x0Fu) << 8) | pmtBuffer_[2]) + 3;
-  if (pmtLength_ >= sectionLength) {
-    pmtParsed_ = parsePmt(std::span<const std::uint8_t>(pmtBuffer_.data(), pmtLength_), tracks_);
+  if (pmtLength_ < sectionLength) return;
+  const std::span<const std::uint8_t> section(pmtBuffer_.data(), pmtLength_);
+  if (!pmtParsed_) pmtParsed_ = parsePmt(section, tracks_);
+  if (!pmtSectionRead_) {
+    pmtSectionRead_ = true;
+    programmes_.ReadPmt(section, pmtPid_);
   }
+}
+
+void ScanPass::handlePat(const std::uint8_t* p, std::uint32_t start) {
+  if (start >= kTsPacketSize) return;
+  const std::uint32_t section = start + 1 + p[start];
+  if (section >= kTsPacketSize || p[section] != 0x00) return;
+  // A PAT of one packet, as every multiplex has; a longer one is not read.
+  programmes_.ReadPat(std::span<const std::uint8_t>(p + section, kTsPacketSize - section));
+}
+
+bool ScanPass::videoAllowed(std::uint32_t pid) const {
+  if (tracks_.requestedProgramme == 0) return true;  // the first video found
+  const Programme* p = programmes_.find(tracks_.requestedProgramme);
+  return p != nullptr && p->pmtRead && IsVideoStreamType(p->typeOf(pid));
+}
+
+bool ScanPass::videoCodingKnown() {
+  if (programmes_.count() < 2) return true;
+  if (const Programme* p = programmes_.declaring(tracks_.videoPid)) {
+    tracks_.videoIsH264 = p->typeOf(tracks_.videoPid) == kStreamTypeAvcVideo;
+    return true;
+  }
+  return programmes_.allPmtsRead();
+}
+
+bool ScanPass::otherProgrammes(std::uint32_t pid) const {
+  if (taken_ == nullptr || taken_->typeOf(pid) != 0) return false;
+  return programmes_.declaring(pid) != nullptr;
 }
 
 void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc,
@@ -252,12 +327,13 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
     if (tracks_.mpegAudioPid[i] != pid || !t.pending) continue;
     ContinuePending(t.pending, t.nextCC, cc, [&] {
       if (!t.probe.probe(payload, t.result)) return false;
-      t.probeDone = anyAudioProbed_ = true;
+      t.probeDone = true;
+      anyAudioProbed_ = anyAudioProbed_ || t.result.carried();
       return true;
     });
     return;
   }
-  if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_) {
+  if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_ && videoCodingKnown()) {
     ContinuePending(videoPending_, videoNextCC_, cc, [&] {
       if (!videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) return false;
       videoProbed_ = true;
@@ -296,12 +372,25 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
 void ScanPass::finish(bool opened) {
   input_.close();
   summary_.videoFound = videoProbed_;
+  summary_.programmes = programmes_;
   if (!opened) {
     // Nothing was read: the list keeps only the file name.
     tracks_.mpegAudioCount = tracks_.privateAudioCount = 0;
   } else if (!videoProbed_) {
     addRow(LoadString(StringId::NoVideoTrack).data());
   } else {
+    // The programme taken: the one asked for, or the one whose PMT lists
+    // the video. Audio that only another programme lists is not offered.
+    taken_ = tracks_.requestedProgramme != 0 ? programmes_.find(tracks_.requestedProgramme)
+                                             : programmes_.declaring(tracks_.videoPid);
+    if (taken_ != nullptr) {
+      tracks_.programme = taken_->number;
+      if (programmes_.count() > 1) {
+        tracks_.languageCount = taken_->languageCount;
+        tracks_.languagePid = taken_->languagePid;
+        tracks_.languageCode = taken_->languageCode;
+      }
+    }
     std::uint32_t kept = 0;
     const auto addChoice = [&](std::uint32_t pid) {
       if (tracks_.trackChoiceCount < kMaxTrackChoices) {
@@ -311,20 +400,29 @@ void ScanPass::finish(bool opened) {
     };
     std::uint32_t keptMpeg = 0;
     for (std::uint32_t i = 0; i < tracks_.mpegAudioCount; ++i) {
-      if (!mpeg_[i].probeDone) continue;
       const std::uint32_t pid = tracks_.mpegAudioPid[i];
+      if (otherProgrammes(pid)) continue;
+      if (!mpeg_[i].probeDone || !mpeg_[i].result.carried()) {
+        // Not offered; the reason goes to the summary.
+        if (summary_.notCarriedCount < summary_.notCarried.size()) {
+          summary_.notCarried[summary_.notCarriedCount++] = {pid, mpeg_[i].probeDone ? mpeg_[i].result.kind
+                                                                                     : AudioHeaderKind::None};
+        }
+        continue;
+      }
       addRow(MpegAudioLabel(pid, mpeg_[i].result, LanguageText(tracks_.languageFor(pid))));
       addChoice(pid);
       tracks_.mpegAudioPid[keptMpeg] = pid;
       tracks_.mpegAudioStreamId[keptMpeg] = tracks_.mpegAudioStreamId[i];
+      tracks_.mpegAudioLayer[keptMpeg] = static_cast<std::uint8_t>(mpeg_[i].result.layer);
       summary_.mpegAudio[keptMpeg] = mpeg_[i].result;
       ++keptMpeg;
     }
     tracks_.mpegAudioCount = keptMpeg;
     std::uint32_t keptPrivate = 0;
     for (std::uint32_t j = 0; j < tracks_.privateAudioCount; ++j) {
-      if (!private_[j].probeDone) continue;
       const std::uint32_t pid = tracks_.privateAudioPid[j];
+      if (!private_[j].probeDone || otherProgrammes(pid)) continue;
       addRow(Ac3Label(pid, private_[j].result, LanguageText(tracks_.languageFor(pid))));
       addChoice(pid);
       tracks_.privateAudioPid[keptPrivate] = pid;

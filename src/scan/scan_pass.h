@@ -11,6 +11,7 @@
 #include "io/input_view.h"
 #include "scan/ac3_probe.h"
 #include "scan/mpeg_audio_probe.h"
+#include "scan/programme_table.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
@@ -26,6 +27,15 @@ struct ScanSummary {
   // The kept tracks, in TrackTable order.
   std::array<AudioProbeResult, kMaxMpegAudioTracks> mpegAudio{};
   std::array<Ac3ProbeResult, kMaxPrivateAudioTracks> privateAudio{};
+  // MPEG audio PIDs that are not offered, and what was found on them.
+  struct NotCarried {
+    std::uint32_t pid = 0;
+    AudioHeaderKind kind = AudioHeaderKind::None;
+  };
+  std::array<NotCarried, kMaxMpegAudioTracks> notCarried{};
+  std::uint32_t notCarriedCount = 0;
+  // The programmes of the PAT and the PMTs read.
+  ProgrammeTable programmes;
 };
 
 class ScanPass {
@@ -66,6 +76,16 @@ class ScanPass {
   void handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
   void handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc, std::uint32_t start);
   void parsePmtIfComplete();
+  void handlePat(const std::uint8_t* p, std::uint32_t start);
+  void notePacket(const std::uint8_t* p);
+  bool continuesItsPid() const;
+  // A video PID that the chosen programme (if one was asked for) carries.
+  bool videoAllowed(std::uint32_t pid) const;
+  // The video's coding is known: from its programme's PMT when there are
+  // several, else from the first PMT.
+  bool videoCodingKnown();
+  // The PMT of another programme than the one taken lists this PID.
+  bool otherProgrammes(std::uint32_t pid) const;
   void finish(bool opened);
   void addRow(const std::string& text);
 
@@ -87,6 +107,12 @@ class ScanPass {
   std::uint32_t pmtPid_ = 0;
   std::uint8_t pmtNextCC_ = 0;
   std::uint32_t pmtLength_ = 0;
+  bool pmtSectionRead_ = false;  // the section collected went to programmes_
+  ProgrammeTable programmes_;
+  // The continuity counter each PID's next packet should carry.
+  static constexpr std::uint8_t kUnseenPid = 0xFF;
+  std::array<std::uint8_t, 0x2000> nextCc_{};
+  const Programme* taken_ = nullptr;  // at the end of the scan
   std::array<std::uint8_t, kPmtBufferSize> pmtBuffer_{};
   std::uint32_t packetSize_ = 188;
   std::uint32_t listRow_ = 0;

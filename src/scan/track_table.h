@@ -26,6 +26,7 @@ struct TrackTable {
   std::uint32_t mpegAudioCount = 0;
   std::array<std::uint32_t, kMaxMpegAudioTracks> mpegAudioPid{};
   std::array<std::uint8_t, kMaxMpegAudioTracks> mpegAudioStreamId{};
+  std::array<std::uint8_t, kMaxMpegAudioTracks> mpegAudioLayer{};  // 1 or 2 as the scan found it
 
   std::uint32_t privateAudioCount = 0;
   std::array<std::uint32_t, kMaxPrivateAudioTracks> privateAudioPid{};
@@ -37,6 +38,12 @@ struct TrackTable {
 
   std::array<TrackChoice, kMaxTrackChoices> trackChoices{};
   std::uint32_t trackChoiceCount = 0;
+
+  // The programme to take (program_number), or 0 for the one that carries
+  // the first video found; set before the scan. The scan writes the
+  // programme it took (0 when the stream has no PAT/PMT for it).
+  std::uint32_t requestedProgramme = 0;
+  std::uint32_t programme = 0;
 
   std::uint32_t selectedAudioPid = kAllTracks;
   bool selectedIsPrivate = false;

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
 #include <memory>
 #include <random>
 #include <vector>
@@ -78,6 +80,11 @@ TEST_F(DecoderTest, FramesOfTheWrongKindOrLengthAreRejected) {
   auto damaged = e;
   damaged[damaged.size() / 2] ^= 1;
   EXPECT_EQ(Decode(damaged, true), 0u);
+
+  auto bsid9 = a;  // AC-3 syntax with a bsid above 8
+  bsid9[5] = static_cast<std::uint8_t>((9 << 3) | (bsid9[5] & 7));
+  test::RepairCrc(bsid9, false);
+  EXPECT_EQ(Decode(bsid9, false), 0u);
 
   // A dependent substream never reaches the decoder; if one does, it is
   // rejected even with an intact CRC.
@@ -209,6 +216,40 @@ TEST(FoldToStereo, GainsOfEveryLayout) {
   huge.fill(INT32_MIN);
   ac3::fold_to_stereo(2, loud, huge.data(), l, r);
   EXPECT_EQ(l[0], INT32_MIN);
+}
+
+// The LFE reaches each side 10 dB below its own level. Measured end to end
+// on a 5.1 stream whose only signal is a tone in the LFE, against ffmpeg's
+// decode of that channel on its own (no gain of ours involved).
+TEST(FoldToStereo, LfeEntersTenDecibelsBelowItsChannel) {
+  const auto dir = test::TempDir();
+  const auto ac3 = dir / "lfe_only.ac3";
+  const auto lfe = dir / "lfe.f32";
+  ASSERT_EQ(test::RunCommand("ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=50:sample_rate=48000:duration=2 "
+                             "-af 'pan=5.1|LFE=c0' -c:a ac3 -b:a 448k '" + ac3.string() + "'"),
+            0);
+  ASSERT_EQ(test::RunCommand("ffmpeg -nostdin -v error -y -drc_scale 0 -i '" + ac3.string() +
+                             "' -af 'pan=mono|c0=LFE' -f f32le '" + lfe.string() + "'"),
+            0);
+  const std::vector<std::uint8_t> raw = test::ReadFile(lfe);
+  double lfe_energy = 0;
+  for (std::size_t i = 0; i + 4 <= raw.size(); i += 4) {
+    float v;
+    std::memcpy(&v, raw.data() + i, 4);
+    lfe_energy += static_cast<double>(v) * v;
+  }
+  auto decoder = std::make_unique<Ac3Decoder>();
+  const test::StereoPcm ours = test::DecodeStream(test::ReadFile(ac3), *decoder);
+  double left = 0;
+  double right = 0;
+  for (std::size_t i = 0; i < ours.size(); ++i) {
+    left += ours.left[i] * ours.left[i];
+    right += ours.right[i] * ours.right[i];
+  }
+  ASSERT_GT(lfe_energy, 0.0);
+  ASSERT_EQ(ours.size(), raw.size() / 4);
+  EXPECT_NEAR(10 * std::log10(left / lfe_energy), -10.0, 0.1);
+  EXPECT_NEAR(10 * std::log10(right / lfe_energy), -10.0, 0.1);
 }
 
 TEST(FoldToStereo, ProcessorPathEqualsThePortableCode) {

@@ -40,6 +40,12 @@ class Builder {
     nfchans_ = kNfchans[idx(s_.acmod)];
     blocks_ = s_.eac3 ? s_.num_blocks : 6;
     words_ = s_.eac3 ? 2048 : 1280;
+    if (Fault(Fault::kNoSnrOffsetInBlock0)) {
+      // Allocated as a decoder that ignored the missing offsets would: with
+      // offsets of zero.
+      s_.csnroffst = 15;
+      s_.fsnroffst = 0;
+    }
   }
 
   SyntheticFrame Build() {
@@ -289,14 +295,22 @@ class Builder {
         if (s_.acmod != 1) {
           for (int ch = 0; ch < nfchans_; ++ch) Put(1, 1);
         }
-        Put(0, 2);                                       // spxstrtf: copy from bin 25
-        Put(Fault(Fault::kBadSpxBands) ? 6 : 3, 3);       // begin sub-band 5 (bin 85)
-        Put(Fault(Fault::kBadSpxBands) ? 3 : 5, 3);       // end sub-band 13 (bin 181)
-        Put(0, 1);                                       // default band structure
-        spx_begin_ = 85;
-        spx_begin_subbnd_ = 5;
-        spx_bands_ = 0;
-        for (int sb = 5; sb < 13; ++sb) spx_bands_ += (sb == 5 || !eac3::kDefaultSpxBandStruct[idx(sb)]) ? 1 : 0;
+        // Copy from bin 25 to sub-bands 5 .. 13 (bins 85 .. 181). The faulty
+        // edges keep the rest of the frame well formed, so that only the
+        // edge rule can reject them.
+        int strtf = 0;
+        int begin = 5;
+        int end = 13;
+        if (Fault(Fault::kBadSpxBands)) begin = end = 9;
+        if (Fault(Fault::kSpxCopyAtBegin)) strtf = begin = 2;
+        Put(static_cast<std::uint32_t>(strtf), 2);
+        Put(static_cast<std::uint32_t>(begin < 8 ? begin - 2 : (begin + 3) / 2), 3);  // spxbegf
+        Put(static_cast<std::uint32_t>(end < 8 ? end - 5 : (end - 3) / 2), 3);        // spxendf
+        Put(0, 1);  // default band structure
+        spx_begin_ = 25 + 12 * begin;
+        spx_begin_subbnd_ = begin;
+        spx_bands_ = 1;
+        for (int sb = begin + 1; sb < end; ++sb) spx_bands_ += eac3::kDefaultSpxBandStruct[idx(sb)] ? 0 : 1;
       }
     }
     if (!s_.spx) return;
@@ -304,8 +318,8 @@ class Builder {
       const bool fresh = blk == 0 || blk == 3;
       if (blk > 0) Put(fresh, 1);  // spxcoe
       if (!fresh) continue;
-      Put(31, 5);  // spxblnd: no noise below 31/32 of the end frequency
-      Put(Rand(4), 2);
+      Put(static_cast<std::uint32_t>(s_.spx_blend), 5);
+      Put(s_.spx_master < 0 ? Rand(4) : static_cast<std::uint32_t>(s_.spx_master), 2);  // mstrspxco
       for (int bnd = 0; bnd < spx_bands_; ++bnd) {
         Put(Rand(6), 4);  // spxcoexp
         Put(Rand(4), 2);  // spxcomant
@@ -319,14 +333,13 @@ class Builder {
       for (int ch = 0; ch < nfchans_; ++ch) Put(1, 1);
     }
     if (s_.acmod == 2) Put(s_.phase_flags, 1);
-    const int cplbegf = 2;
-    Put(cplbegf, 4);
-    int end = 13;
-    if (s_.eac3 && s_.spx) {
-      end = spx_begin_subbnd_ - 1;
-    } else {
-      Put(static_cast<std::uint32_t>(end - 3), 4);
-    }
+    const int end = (s_.eac3 && s_.spx) ? spx_begin_subbnd_ - 1 : 13;
+    // At its end the range is empty but otherwise well formed: only the
+    // band-edge rule can reject it.
+    const int cplbegf = Fault(Fault::kCouplingBeginAtEnd) ? end : 2;
+    cplbegf_ = cplbegf;
+    Put(static_cast<std::uint32_t>(cplbegf), 4);
+    if (!(s_.eac3 && s_.spx)) Put(static_cast<std::uint32_t>(end - 3), 4);
     cpl_start_ = 12 * cplbegf + 37;
     cpl_end_ = 12 * end + 37;
     if (s_.eac3) Put(1, 1);  // cplbndstrce
@@ -366,7 +379,7 @@ class Builder {
     }
     if (!rematstr) return;
     int bands = 4;
-    if (s_.coupling) bands = 3;  // cplbegf 2
+    if (s_.coupling) bands = cplbegf_ == 0 ? 2 : cplbegf_ <= 2 ? 3 : 4;
     else if (s_.eac3 && s_.spx && spx_begin_subbnd_ <= 3) bands = 3;
     for (int b = 0; b < bands; ++b) Put(Rand(2), 1);
   }
@@ -386,7 +399,9 @@ class Builder {
       for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 ? ch0 : 1);
     } else {
       if (s_.coupling) code(kCpl, 0);
-      for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 ? 0 : 2);
+      // After a code 3 (which nothing may reuse) the rest of the frame is
+      // well formed: only that code can reject it.
+      for (int ch = 0; ch < nfchans_; ++ch) code(idx(ch), ch == 0 && !Fault(Fault::kDeltaCode3) ? 0 : 2);
     }
     const auto segments = [&](std::size_t slot) {
       DeltaAllocation& d = dba_[slot];
@@ -547,6 +562,7 @@ class Builder {
   int cpl_bands_ = 0;
   int fleak_ = 0;
   int sleak_ = 0;
+  int cplbegf_ = 0;
   int spx_begin_ = 0;
   int spx_begin_subbnd_ = 0;
   int spx_bands_ = 0;

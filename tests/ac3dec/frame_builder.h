@@ -26,6 +26,8 @@ enum class Fault {
   kDeltaCode3,
   kDeltaReuseFirst,
   kBadSpxBands,          // E-AC-3 with spectral extension
+  kSpxCopyAtBegin,       // E-AC-3 with spectral extension: copy start = begin sub-band
+  kCouplingBeginAtEnd,   // coupling: cplbegf equal to the end sub-band
   kBadExponentGroup,
   kBadMantissaCode,
   kBadGainTriplet,       // E-AC-3 hybrid transform with gaqmod 3
@@ -51,6 +53,8 @@ struct SyntheticRecipe {
   int gaqmod = 0;
   bool spx = false;               // E-AC-3
   bool spx_atten = false;
+  int spx_blend = 31;             // spxblnd; 31 blends no noise below 31/32 of the end
+  int spx_master = -1;            // mstrspxco; -1 random
   Fault fault = Fault::kNone;
   std::uint32_t seed = 1;
 };

@@ -36,10 +36,24 @@ struct MpegAudioRig : HandlerRig {
   }
 };
 
-TEST(MpegAudioAssembler, FrameLengthComesFromTheBitRate) {
-  EXPECT_EQ(kLayer2FrameBytes48k[8], 384u);  // 128 kbit/s
-  EXPECT_EQ(kLayer2FrameBytes48k[14], 1152u);
-  for (std::size_t i = 1; i < 15; ++i) EXPECT_EQ(kLayer2FrameBytes48k[i] % 3, 0u);
+TEST(MpegAudioAssembler, FrameLengthComesFromLayerBitRateSamplingRateAndPadding) {
+  struct Case {
+    std::uint8_t byte1, byte2;
+    std::uint32_t bytes;
+  };
+  for (const Case& c : {Case{0xFD, 0x84, 384},     // Layer II 128k 48 kHz
+                        Case{0xFD, 0xE4, 1152},    // Layer II 384k 48 kHz
+                        Case{0xFD, 0xA0, 626},     // Layer II 192k 44.1 kHz
+                        Case{0xFD, 0xA2, 627},     // the same, padded
+                        Case{0xFD, 0xEA, 1729},    // Layer II 384k 32 kHz, padded: the longest
+                        Case{0xFF, 0x40, 136},     // Layer I 128k 44.1 kHz: 34 slots of 4 bytes
+                        Case{0xFF, 0x42, 140},     // padded: one more slot
+                        Case{0xFF, 0xE8, 672},     // Layer I 448k 32 kHz
+                        Case{0xFD, 0x8C, 0},       // reserved sampling rate
+                        Case{0xFB, 0x84, 0}}) {    // Layer III
+    EXPECT_EQ(Mpeg1FrameBytes(c.byte1, c.byte2), c.bytes) << std::hex << +c.byte1 << " " << +c.byte2;
+  }
+  EXPECT_EQ(kMaxMpegAudioFrameBytes, 1729u);
 
   MpegAudioRig rig;
   // FF FD 84: Layer II, 128 kbit/s: 384 bytes; two frames back to back.
@@ -68,6 +82,39 @@ TEST(MpegAudioAssembler, RefusesHeadersItCannotCut) {
   ASSERT_TRUE(resync.feed(f, 9000));
   ASSERT_EQ(resync.framesOut(), 1u);
   EXPECT_EQ(TsElementaryOf(resync.sink, 0x1100), std::vector<std::uint8_t>(f.begin() + 1, f.end()));
+}
+
+// Layer I without CRC has 0xFF as its second header byte: on a Layer I
+// track that is not taken for a new sync byte.
+TEST(MpegAudioAssembler, CutsLayerOneFramesWithoutCrc) {
+  MpegAudioRig rig;
+  rig.mpeg.SetLayer(0, 1);
+  auto a = Frame({0xFF, 0xFF, 0x42, 0x00}, 140);  // 128k 44.1 kHz, padded
+  const auto b = Frame({0xFF, 0xFF, 0x40, 0x00}, 136);
+  a.insert(a.end(), b.begin(), b.end());
+  a.insert(a.end(), {0xFF, 0xFF});  // a sync run before the next frame
+  a.insert(a.end(), b.begin(), b.end());
+  ASSERT_TRUE(rig.feed(a, 9000));
+  EXPECT_EQ(rig.framesOut(), 3u);
+}
+
+// 1152 samples at 44.1 kHz last 2351.0204... ticks: over an hour of frames
+// the track's time is exact to the tick, and the half-frame rule uses the
+// real frame (late by 1175.5 ticks or more means a repeat).
+TEST(MpegAudioAssembler, FramesOf44100HzKeepExactTime) {
+  MpegAudioRig rig;
+  const auto f = Frame({0xFF, 0xFD, 0x40, 0x00}, Mpeg1FrameBytes(0xFD, 0x40));  // 64k 44.1 kHz: 208 bytes
+  ASSERT_EQ(f.size(), 208u);
+  ASSERT_TRUE(rig.feed(f, 9000));
+  for (int k = 1; k < 1531; ++k) ASSERT_TRUE(rig.feed(f));  // 1531 frames: 40.0 s
+  EXPECT_EQ(rig.mux.TrackOutTime(0), 9000u - 0u + 1531ull * 1152 * 90000 / 44100);
+  const std::uint32_t at = rig.mux.TrackOutTime(0);
+  const std::size_t before = rig.framesOut();
+  ASSERT_TRUE(rig.feed(f, at + 1175));  // 1175 late: once
+  EXPECT_EQ(rig.framesOut(), before + 1);
+  const std::uint32_t next = rig.mux.TrackOutTime(0);
+  ASSERT_TRUE(rig.feed(f, next + 1176));  // 1176 late: repeated
+  EXPECT_EQ(rig.framesOut(), before + 3);
 }
 
 // The late frame goes out last, at its own time; repeats of the frame before

@@ -16,13 +16,27 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-TEST(MpegAudioProbe, FindsAHeaderSplitAcrossPackets) {
+// `count` frames with the given first three header bytes, each as long as
+// its header says (an ADTS header says it in bytes 3..5).
+Bytes Frames(std::initializer_list<std::uint8_t> header, std::size_t length, int count) {
+  Bytes out;
+  for (int k = 0; k < count; ++k) {
+    Bytes f(header);
+    while (f.size() < length) f.push_back(static_cast<std::uint8_t>(0x11 * (f.size() % 5)));
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
+}
+
+TEST(MpegAudioProbe, FindsAHeaderSplitAcrossPacketsOnceTheNextTwoFollowIt) {
   MpegAudioProbe probe;
   AudioProbeResult r;
+  const Bytes stream = Frames({0xFF, 0xFD, 0xC4, 0x44}, 768, 3);  // Layer II 256k 48 kHz
   EXPECT_FALSE(probe.probe(Bytes{0x12, 0xFF}, r));
-  EXPECT_FALSE(probe.probe(Bytes{0xFD, 0xC4}, r));
-  EXPECT_FALSE(probe.probe(Bytes{}, r));
-  ASSERT_TRUE(probe.probe(Bytes{0x44}, r));
+  EXPECT_FALSE(probe.probe(std::span(stream).subspan(1, 2), r));
+  EXPECT_FALSE(probe.probe(std::span(stream).subspan(3, 1535), r));  // two headers are not enough
+  ASSERT_TRUE(probe.probe(std::span(stream).subspan(1538), r));
+  EXPECT_TRUE(r.carried());
   EXPECT_EQ(r.layer, 2u);
   EXPECT_EQ(r.bitrateIndex, 12u);  // 256 kbit/s
   EXPECT_EQ(r.samplingIndex, 1u);  // 48 kHz
@@ -30,20 +44,62 @@ TEST(MpegAudioProbe, FindsAHeaderSplitAcrossPackets) {
   EXPECT_EQ(MpegAudioLabel(0x44, r, "[fra]"), "[0044] MPEG L2 256Kb 48KHz Joint Stereo [fra]");
 }
 
-TEST(MpegAudioProbe, RefusesLayerThreeHalfRateAndBadBitRates) {
-  MpegAudioProbe probe;
-  AudioProbeResult r;
-  // Layer III, MPEG-2 half-rate Layer II, free format, forbidden bit rate.
-  EXPECT_FALSE(probe.probe(Bytes{0xFF, 0xFB, 0x90, 0x44, 0xFF, 0xF5, 0x90, 0x44, 0xFF, 0xFD, 0x04, 0x44,
-                                 0xFF, 0xFD, 0xF4, 0x44},
-                           r));
-  // A run of 0xFF before the real header does not hide it; Layer I is taken.
-  ASSERT_TRUE(probe.probe(Bytes{0xFF, 0xFF, 0xFF, 0xFF, 0x94, 0xC0}, r));
-  EXPECT_EQ(r.layer, 1u);
-  EXPECT_EQ(r.bitrateIndex, 9u);
-  EXPECT_EQ(r.samplingIndex, 1u);
-  EXPECT_EQ(r.mode, 3u);
-  EXPECT_EQ(MpegAudioLabel(0x1FFE, r, ""), "[1FFE] MPEG L1 288Kb 48KHz Mono ");
+// Each kind is recognised from three frames in a row; only MPEG-1 Layer I
+// and II are carried. ADTS frames of 371 bytes: 0x2E in bits of bytes 3..5.
+TEST(MpegAudioProbe, TellsTheKindsApart) {
+  struct Case {
+    Bytes frames;
+    AudioHeaderKind kind;
+  };
+  const Case cases[] = {
+      {Frames({0xFF, 0xFF, 0x42, 0xC0}, 140, 3), AudioHeaderKind::Mpeg1Layer12},  // Layer I 44.1k, padded
+      {Frames({0xFF, 0xFD, 0xE8, 0x00}, 1728, 3), AudioHeaderKind::Mpeg1Layer12},  // Layer II 32k
+      {Frames({0xFF, 0xFB, 0x90, 0x44}, 417, 3), AudioHeaderKind::Mpeg1Layer3},
+      {Frames({0xFF, 0xF5, 0x84, 0x44}, 384, 3), AudioHeaderKind::LowSamplingRate},  // Layer II 64k 24 kHz
+      {Frames({0xFF, 0xE3, 0x84, 0x44}, 384, 3), AudioHeaderKind::Mpeg25},  // Layer III 64k 12 kHz
+      {Frames({0xFF, 0xF1, 0x50, 0x80, 0x2E, 0x7F, 0xFC}, 371, 3), AudioHeaderKind::Aac},
+      {Frames({0xFF, 0xFD, 0x04, 0x44}, 500, 8), AudioHeaderKind::FreeFormat},
+  };
+  for (const Case& c : cases) {
+    MpegAudioProbe probe;
+    AudioProbeResult r;
+    ASSERT_TRUE(probe.probe(c.frames, r)) << static_cast<int>(c.kind);
+    EXPECT_EQ(r.kind, c.kind);
+    EXPECT_EQ(r.carried(), c.kind == AudioHeaderKind::Mpeg1Layer12);
+    EXPECT_EQ(NotCarriedReason(r.kind)[0] == '\0', r.carried());
+  }
+}
+
+// Noise, and AAC frames whose payload is strewn with MPEG audio headers,
+// never pass for an MPEG track.
+TEST(MpegAudioProbe, NoiseAndAacAreNeverTakenForMpegAudio) {
+  std::mt19937 random(7);
+  for (int round = 0; round < 200; ++round) {
+    Bytes data(20000);
+    for (auto& b : data) b = static_cast<std::uint8_t>(random());
+    if (round % 2 == 1) {  // ADTS frames of 371 bytes
+      for (std::size_t pos = 0; pos + 7 <= data.size(); pos += 371) {
+        const std::uint8_t adts[] = {0xFF, 0xF1, 0x50, 0x80, 0x2E, 0x7F, 0xFC};
+        std::copy(std::begin(adts), std::end(adts), data.begin() + static_cast<std::ptrdiff_t>(pos));
+      }
+    }
+    for (int k = 0; k < 60; ++k) {
+      const std::size_t at = random() % (data.size() - 4);
+      const std::uint8_t b2 = static_cast<std::uint8_t>(((random() % 14 + 1) << 4) | 0x04);
+      data[at] = 0xFF, data[at + 1] = 0xFD, data[at + 2] = b2, data[at + 3] = 0x44;
+    }
+    MpegAudioProbe probe;
+    AudioProbeResult r;
+    for (std::size_t pos = 0; pos < data.size(); pos += 184) {
+      if (probe.probe(std::span(data).subspan(pos, std::min<std::size_t>(184, data.size() - pos)), r)) {
+        EXPECT_FALSE(r.carried()) << "round " << round;
+        if (round % 2 == 1) {
+          EXPECT_EQ(r.kind, AudioHeaderKind::Aac);
+        }
+        break;
+      }
+    }
+  }
 }
 
 TEST(Ac3Probe, ReadsTheLayoutOfAWholeFrameFollowedBySync) {

@@ -2,9 +2,12 @@
 // and what happens with damaged or unusual input.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include <random>
 
 #include "common/flags.h"
+#include "common/crc32_mpeg.h"
 #include "scan/scan_pass.h"
 #include "support/test_support.h"
 #include "support/ts_builder.h"
@@ -21,6 +24,16 @@ constexpr std::uint16_t kVideoPid = 0x100;
 Bytes SequenceHeaderEs() {
   // A sequence header with bit_rate_value 15000 (6 Mbit/s).
   return Bytes{0x00, 0x00, 0x01, 0xB3, 0x2D, 0x02, 0x40, 0x23, 0x0E, 0xA6, 0x20, 0x00, 0x00, 0x00, 0x01, 0x00};
+}
+
+// Three MPEG audio frames back to back: enough for the probe to believe them.
+Bytes ThreeFrames() {
+  Bytes out;
+  for (int k = 0; k < 3; ++k) {
+    const Bytes f = test::MpegAudioFrame();
+    out.insert(out.end(), f.begin(), f.end());
+  }
+  return out;
 }
 
 struct ScanResult {
@@ -114,6 +127,17 @@ TEST_F(ScanPassTest, CollectsAPmtSplitOverTwoPacketsAndIgnoresARepeatedPacket) {
   ts.pes(0x44, 0xC0, Bytes{0x00, 0xFF}, 0);
   ts.packet(0x44, false, Bytes{0x00, 0x00}, 0);  // repeated: same cc as the PES start
   ts.packet(0x44, false, Bytes{0xFD, 0x94, 0x44}, 1);
+  // The rest of that 480-byte frame and two more: a header is believed
+  // when the next two follow it.
+  Bytes rest(476, 0x00);
+  for (int k = 0; k < 2; ++k) {
+    const Bytes f = test::MpegAudioFrame(0xFD, 0x94, 0x44, 480);
+    rest.insert(rest.end(), f.begin(), f.end());
+  }
+  for (std::size_t at = 0, cc = 2; at < rest.size(); at += 184, ++cc) {
+    ts.packet(0x44, false, std::span(rest).subspan(at, std::min<std::size_t>(184, rest.size() - at)),
+              static_cast<std::uint8_t>(cc));
+  }
   for (int i = 0; i < 3; ++i) ts.section(kPmtPid, pmt);
   const auto r = Scan(ts.bytes());
   ASSERT_EQ(r.rows.size(), 2u) << r.rows.back();
@@ -168,7 +192,7 @@ TEST_F(ScanPassTest, AFifthMpegTrackIsIgnoredWithAWarningWhenVerbose) {
   verbose = true;
   TsBuilder ts;
   AddProgram(ts, {{0x02, kVideoPid, ""}});
-  for (std::uint16_t pid = 0x41; pid <= 0x45; ++pid) ts.pes(pid, 0xC0, test::MpegAudioFrame(), 0);
+  for (std::uint16_t pid = 0x41; pid <= 0x45; ++pid) ts.pes(pid, 0xC0, ThreeFrames(), 0);
   // A second video PID and a stream_id change are warned about too.
   ts.pes(0x101, 0xE1, SequenceHeaderEs(), 0);
   ts.pes(0x41, 0xC1, test::MpegAudioFrame(), 0);
@@ -259,6 +283,80 @@ TEST_F(ScanPassTest, AbortListsWhatWasFoundSoFar) {
   const auto r = Scan(ts.bytes());
   EXPECT_EQ(r.rows.back(), "No video track");
   EXPECT_TRUE(r.messages.empty());
+}
+
+
+// A section with its CRC_32 made anew after its bytes were changed.
+Bytes WithCrc(Bytes s) {
+  const std::uint32_t crc = Crc32Mpeg(std::span(s).first(s.size() - 4));
+  for (int k = 0; k < 4; ++k) s[s.size() - 4 + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
+  return s;
+}
+
+// Two programmes: 1 (PMT 0x1000) with video 0x100 and audio 0x44, 2 (PMT
+// 0x1001) with video 0x102 and audio 0x45, which comes as private_stream_1
+// (the PMT's stream_type says MPEG audio). Each scan offers the audio of
+// one programme only.
+TEST_F(ScanPassTest, OffersOnlyTheAudioOfTheProgrammeTaken) {
+  TsBuilder ts;
+  const Bytes pat = WithCrc({0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00, 0x00, 0x02,
+                             0xF0, 0x01, 0, 0, 0, 0});
+  Bytes pmt2 = test::BuildPmtSection({{0x02, 0x102, ""}, {0x03, 0x45, "ita"}});
+  pmt2[4] = 0x02;  // program_number 2
+  pmt2 = WithCrc(pmt2);
+  for (int i = 0; i < 4; ++i) {
+    ts.section(0x0000, pat);
+    ts.section(0x1001, pmt2);
+    AddProgram(ts, {{0x02, kVideoPid, ""}, {0x03, 0x44, "fra"}});
+    ts.pes(0x102, 0xE0, SequenceHeaderEs(), 90000);
+    ts.pes(0x44, 0xC0, ThreeFrames(), 0);
+    ts.pes(0x45, 0xBD, ThreeFrames(), 0);
+  }
+  const auto path = test::TempDir() / "in.ts";
+  test::WriteFile(path, ts.bytes());
+  struct Case {
+    std::uint32_t requested, video, audio;
+    const char* row;
+  };
+  for (const Case& c : {Case{0, kVideoPid, 0x44, "[0044] MPEG L2 192Kb 48KHz Stereo [fra]"},
+                        Case{2, 0x102, 0x45, "[0045] MPEG L2 192Kb 48KHz Stereo [ita]"}}) {
+    test::RecordingUiPort ui;
+    InputView input(ui);
+    input.setPath(path.string());
+    TrackTable tracks;
+    tracks.requestedProgramme = c.requested;
+    H264IdrState idr;
+    ScanPass scan(input, tracks, idr, ui);
+    scan.run();
+    ASSERT_EQ(ui.rows().size(), 2u) << c.requested;
+    EXPECT_EQ(ui.rows()[1], c.row);
+    EXPECT_EQ(tracks.videoPid, c.video);
+    EXPECT_EQ(tracks.mpegAudioPid[0], c.audio);
+    EXPECT_EQ(tracks.programme, c.requested == 0 ? 1u : c.requested);
+    EXPECT_EQ(scan.summary().programmes.count(), 2u);
+  }
+}
+
+// The file's last packet is read (192-byte packets have their sync byte 4
+// bytes in), and so is the last one before junk; junk far beyond the scan's
+// limit is not walked to its end.
+TEST_F(ScanPassTest, ReadsTheLastPacketAndStopsInLongJunk) {
+  for (const unsigned packetSize : {192u, 188u}) {
+    TsBuilder ts(packetSize);
+    AddProgram(ts, {{0x02, kVideoPid, ""}});
+    Bytes frames = ThreeFrames();
+    ts.pes(0x44, 0xC0, std::span(frames).first(2 * 576), 0);
+    ts.packet(0x44, true, Bytes{0x00, 0x00, 0x01, 0xC0, 0x00, 0x00, 0x80, 0x00, 0x00, 0xFF, 0xFD, 0xA4, 0x00,
+                                0x55, 0x55});  // the third header, in the last packet
+    const auto path = test::TempDir() / "in.ts";
+    test::WriteFile(path, ts.bytes());
+    const bool junk = packetSize == 188;
+    if (junk) std::filesystem::resize_file(path, ts.bytes().size() + 2 * ScanPass::kMaxBytes);  // sparse zeros
+    const auto r = ScanPath(path.string());
+    ASSERT_EQ(r.rows.size(), 2u) << packetSize;
+    EXPECT_EQ(r.rows[1], "[0044] MPEG L2 192Kb 48KHz Stereo ") << packetSize;
+    EXPECT_LE(r.summary.bytesScanned, ScanPass::kMaxBytes + packetSize);
+  }
 }
 
 }  // namespace
