@@ -39,7 +39,7 @@ constexpr const char* kUsage =
     "  --program N           the programme with this program_number (as 'kelvor-cli\n"
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
-    "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (not available yet)\n"
+    "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
     "  -v, /V                show stream warnings\n"
     "  -q                    no progress bar (it is shown only on a terminal)\n"
     "  -h, --help\n"

@@ -77,19 +77,29 @@ void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
   t.stamp.Take();
   const std::uint32_t k = run_.privateTrack(j);
   const std::uint32_t time = t.framePts - timing_.startBase;
-  if (mux_.StartTrack(k, time)) t.expectedTime = time;
+  const std::uint32_t delay = run_.convertAc3ToMpeg ? kMpegAudioDelayTicks : 0;
+  if (mux_.StartTrack(k, time - delay)) t.expectedTime = time;
 }
 
-std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t pts, bool timed) const {
+std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t j, std::uint32_t pts, bool timed) const {
   // Taken when the frame goes out: the time origin may have moved meanwhile.
-  return timed ? TimeDifference(pts - timing_.startBase, t.expectedTime) : 0;
+  // Blocks waiting in the converter for a whole output frame are input time
+  // already taken.
+  return timed ? TimeDifference(pts - timing_.startBase, t.expectedTime + converter_.pendingTicks(j)) : 0;
+}
+
+std::int32_t Ac3Assembler::lateThreshold(std::uint32_t j, std::span<const std::uint8_t> frame) const {
+  // Decoded frames are timed by their own length; frames written as AC-3
+  // (passed through or transcoded) by the AC-3 frame's.
+  if (!run_.convertAc3ToMpeg) return kHalfFrame;
+  return static_cast<std::int32_t>(SyncframeBlocks(frame, table_.privateAudioIsEac3[j]) * kBlockTicks / 2);
 }
 
 bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
   t.phase = 0;
   const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
   if (t.held.full() && !placeHeld(t, j)) return false;
-  if (!t.held.empty() || (followVideo_ && delayOf(t, t.framePts, t.frameTimed) >= kHalfFrame)) {
+  if (!t.held.empty() || (followVideo_ && delayOf(t, j, t.framePts, t.frameTimed) >= lateThreshold(j, frame))) {
     t.held.push(frame, t.framePts, t.frameTimed);
     return true;
   }
@@ -98,10 +108,10 @@ bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
 
 bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts,
                          bool timed) {
-  const std::int32_t delta = delayOf(t, pts, timed);
+  const std::int32_t delta = delayOf(t, j, pts, timed);
   const bool eac3 = table_.privateAudioIsEac3[j];
   if (run_.convertAc3ToMpeg || eac3) {
-    return converter_.convertFrame({j, frame, eac3, delta}, t.expectedTime);
+    return converter_.convertFrame({j, frame, eac3, timed, delta}, t.expectedTime);
   }
   if (delta < -kHalfFrame) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.

@@ -13,6 +13,7 @@
 #include <span>
 
 #include "convert/audio_converter.h"
+#include "convert/audio_path_timing.h"
 #include "convert/held_frames.h"
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
@@ -74,7 +75,9 @@ class Ac3Assembler {
   void setTiming(Track& t, std::uint32_t j);
   bool dispatch(Track& t, std::uint32_t j);
   // The frame's time minus the track's input time of its next frame (positive = late).
-  std::int32_t delayOf(const Track& t, std::uint32_t pts, bool timed) const;
+  std::int32_t delayOf(const Track& t, std::uint32_t j, std::uint32_t pts, bool timed) const;
+  // How late a frame may come and still count as on time.
+  std::int32_t lateThreshold(std::uint32_t j, std::span<const std::uint8_t> frame) const;
   bool place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
   bool placeHeld(Track& t, std::uint32_t j);
 

@@ -1,9 +1,8 @@
 #pragma once
 // Where the AC-3 frame assembler sends the frames that do not go out
 // unchanged: every frame when the output carries MPEG audio instead of AC-3,
-// and E-AC-3 frames, which must be rewritten as AC-3. The audio codecs fill
-// this in; until then NoAudioConverter refuses both, and the engine keeps
-// such tracks out of a run.
+// and E-AC-3 frames, which must be rewritten as AC-3 (AudioPaths, with the
+// decoder, the MPEG audio encoder and the transcoder).
 #include <cstdint>
 #include <span>
 
@@ -13,16 +12,15 @@ struct ConvertedFrame {
   std::uint32_t privateTrack = 0;
   std::span<const std::uint8_t> frame;  // a whole syncframe, header checked
   bool isEac3 = false;
-  std::int32_t timingDelta = 0;         // the frame's PTS minus where the track's output is
+  bool timed = false;                   // the frame has a time stamp (its own or its PES's)
+  // Its time minus where the track's input has got to (expectedTime plus
+  // pendingTicks); 0 when not timed.
+  std::int32_t timingDelta = 0;
 };
 
 class AudioConverter {
  public:
   virtual ~AudioConverter() = default;
-
-  // What this converter can do; the engine leaves out what it cannot.
-  virtual bool convertsToMpegAudio() const = 0;
-  virtual bool transcodesEac3() const = 0;
 
   // Per-run reset of the decoder, encoder and transcoder state.
   virtual void reset() = 0;
@@ -31,15 +29,10 @@ class AudioConverter {
   // (relative to the common start) of its next frame, advanced by what was
   // written. False only when the output refused a packet.
   virtual bool convertFrame(const ConvertedFrame& frame, std::uint32_t& expectedTime) = 0;
-};
 
-// Drops every frame handed to it: nothing is written and no time advances.
-class NoAudioConverter final : public AudioConverter {
- public:
-  bool convertsToMpegAudio() const override { return false; }
-  bool transcodesEac3() const override { return false; }
-  void reset() override {}
-  bool convertFrame(const ConvertedFrame&, std::uint32_t&) override { return true; }
+  // Input time of private track j taken in but not yet written (audio blocks
+  // waiting for a whole output frame).
+  virtual std::uint32_t pendingTicks(std::uint32_t) const { return 0; }
 };
 
 }  // namespace kelvor

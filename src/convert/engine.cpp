@@ -1,7 +1,5 @@
 #include "convert/engine.h"
 
-#include <cstdio>
-
 #include "common/flags.h"
 #include "common/show_message.h"
 #include "mux/dvd_limits.h"
@@ -14,6 +12,7 @@ Engine::Engine(UiPort& ui)
       scan_(input_, tracks_, idr_, ui),
       output_(ui),
       mux_(output_, run_),
+      converter_(run_, timing_, mux_),
       video_(runTracks_, timing_, mux_, idr_),
       mpegAudio_(timing_, mux_),
       ac3_(runTracks_, run_, timing_, mux_, converter_),
@@ -24,7 +23,7 @@ Engine::~Engine() = default;
 
 void Engine::runScan() { scan_.run(); }
 
-bool Engine::prepareTracks(const ConversionRequest& request) {
+bool Engine::prepareTracks() {
   runTracks_ = tracks_;
   if (request.format == OutputFormat::Dvd) {
     const std::string refusal =
@@ -35,39 +34,7 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
       return false;
     }
   }
-  if (request.convertAc3ToMpeg && !converter_.convertsToMpegAudio()) {
-    ui_.showMessage("Convert AC3 to MPEG audio is not available in this version", MessageKind::Error);
-    return false;
-  }
-  if (request.convertAc3ToMpeg || converter_.transcodesEac3()) return true;
-
-  // E-AC-3 cannot be written as AC-3 yet: such tracks are left out.
-  TrackTable& t = runTracks_;
-  const bool all = t.selectedAudioPid == kAllTracks;
-  std::uint32_t kept = 0;
-  for (std::uint32_t j = 0; j < t.privateAudioCount && j < kMaxPrivateAudioTracks; ++j) {
-    const std::uint32_t pid = t.privateAudioPid[j];
-    if (t.privateAudioIsEac3[j]) {
-      char text[100];
-      if (!all && pid == t.selectedAudioPid) {
-        std::snprintf(text, sizeof text,
-                      "E-AC-3 track [%04X] cannot be converted yet: choose another track", pid);
-        ui_.showMessage(text, MessageKind::Error);
-        return false;
-      }
-      if (all) {
-        std::snprintf(text, sizeof text, "E-AC-3 track [%04X] is left out: it cannot be converted yet",
-                      pid);
-        ui_.showMessage(text, MessageKind::Error);
-      }
-      continue;
-    }
-    t.privateAudioPid[kept] = pid;
-    t.privateAudioIsEac3[kept] = false;
-    ++kept;
-  }
-  t.privateAudioCount = kept;
-  if (t.mpegAudioCount + t.privateAudioCount == 0) {
+  if (runTracks_.mpegAudioCount + runTracks_.privateAudioCount == 0) {
     ShowMessage(ui_, StringId::NoSupportedAudioTrack);
     return false;
   }
@@ -75,7 +42,7 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
 }
 
 ConversionOutcome Engine::runConversion(const ConversionRequest& request) {
-  if (!prepareTracks(request)) {
+  if (!prepareTracks()) {
     ConversionOutcome refused;
     refused.refused = true;
     ui_.finished();

@@ -9,7 +9,7 @@
 
 #include "common/ui_port.h"
 #include "convert/ac3_assembler.h"
-#include "convert/audio_converter.h"
+#include "convert/audio_paths.h"
 #include "convert/conversion_pass.h"
 #include "convert/mpeg_audio_assembler.h"
 #include "convert/video_handler.h"
@@ -42,18 +42,17 @@ class Engine {
   void runScan();
   // The conversion worker's body: converts the scanned input with the
   // track chosen in tracks().selectedAudioPid, shows the final message,
-  // then finished(). Tracks the audio conversion cannot handle yet are left
-  // out with a message; a request that leaves nothing to convert is refused.
+  // then finished(). A file without a track to convert is refused.
   ConversionOutcome runConversion(const ConversionRequest& request);
 
-  // The track table of the last conversion (after tracks were left out).
+  // The track table of the last conversion.
   const TrackTable& convertedTracks() const { return runTracks_; }
   const StreamTiming& timing() const { return timing_; }
 
  private:
-  // Copies the user's choice into runTracks_ without what cannot be
-  // converted; false (after a message) when nothing is left to convert.
-  bool prepareTracks(const ConversionRequest& request);
+  // Copies the user's choice into runTracks_; false (after a message) when
+  // there is nothing to convert.
+  bool prepareTracks();
 
   UiPort& ui_;
   InputView input_;
@@ -66,7 +65,7 @@ class Engine {
   RunSettings run_;
   StreamTiming timing_;
   Multiplexer mux_;
-  NoAudioConverter converter_;
+  AudioPaths converter_;
   VideoHandler video_;
   MpegAudioAssembler mpegAudio_;
   Ac3Assembler ac3_;

@@ -1,11 +1,26 @@
 #include "convert/run_setup.h"
 
 #include <algorithm>
+#include <span>
 
 namespace kelvor {
 
+namespace {
+
+// The choice holds an AC-3/E-AC-3 track: the only case the conversion to
+// MPEG audio applies to.
+bool ChoiceHasPrivateTrack(const TrackTable& tracks, std::uint32_t privateCount) {
+  if (tracks.selectedAudioPid == kAllTracks) return privateCount > 0;
+  const auto pids = std::span(tracks.privateAudioPid).first(privateCount);
+  return std::find(pids.begin(), pids.end(), tracks.selectedAudioPid) != pids.end();
+}
+
+}  // namespace
+
 void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
   run = RunSettings{};
+  convert = convert && ChoiceHasPrivateTrack(
+                           tracks, std::min<std::uint32_t>(tracks.privateAudioCount, kMaxPrivateAudioTracks));
   run.videoIsH264 = tracks.videoIsH264;
   run.videoBitRate = tracks.videoBitRate;
   run.convertAc3ToMpeg = convert;

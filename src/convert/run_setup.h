@@ -6,7 +6,8 @@
 namespace kelvor {
 
 // Which tracks are output and how their streams are numbered; `convert`
-// is the "Convert AC3 to MPEG audio" choice. Everything else is reset.
+// is the "Convert AC3 to MPEG audio" choice, which counts only when the
+// chosen tracks include an AC-3/E-AC-3 track. Everything else is reset.
 void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert);
 
 }  // namespace kelvor

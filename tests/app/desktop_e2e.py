@@ -3,8 +3,9 @@
 
 Starts `kelvor`, enters a generated stream in "Select input stream", waits
 for the scan, checks that Start stays disabled until a track row is chosen,
-converts with the proposed output name, acknowledges the final report,
-checks the output with ffprobe, opens the Read Me and quits with Escape.
+chooses the AC-3 track and ticks "Convert AC3 to MPEG audio", converts with
+the proposed output name, acknowledges the final report, checks with ffprobe
+that the output's one audio track is the converted MPEG audio, opens the Read Me and quits with Escape.
 A second session converts a long recording and answers Stop with No (the
 run goes on) and then Yes (the run ends with a complete, closed output and
 the final report). Two more sessions scan a stream with five MPEG audio
@@ -208,8 +209,18 @@ def close_report(desktop, timeout=60):
     return found, report
 
 
-def check_output(path):
-    """A complete, closed program stream that ffprobe reads."""
+def choose_ac3_track_converted(desktop, main):
+    """Row 2 is the AC-3 track; then a tick in "Convert AC3 to MPEG audio"."""
+    choose_first_track(desktop, main)
+    desktop.keys("Down")
+    time.sleep(0.5)
+    desktop.click(main, *main_window_point(desktop, main, 14, 115))
+    time.sleep(0.5)
+
+
+def check_output(path, audio_bit_rate=None):
+    """A complete, closed program stream that ffprobe reads; `audio_bit_rate`:
+    that of its one audio track (384000 for MPEG audio converted from AC-3)."""
     if not path.is_file():
         raise Failure(f"no output {path.name}")
     size = path.stat().st_size
@@ -220,6 +231,11 @@ def check_output(path):
     streams = sorted(line.strip(",") for line in probe.stdout.split())
     if probe.returncode != 0 or streams != ["mp2,audio", "mpeg2video,video"]:
         raise Failure(f"ffprobe: rc {probe.returncode}, streams {streams}, {probe.stderr.strip()}")
+    if audio_bit_rate is not None:
+        rate = subprocess.run(["ffprobe", "-v", "error", "-select_streams", "a", "-show_entries", "stream=bit_rate",
+                               "-of", "csv=p=0", str(path)], capture_output=True, text=True, timeout=60)
+        if rate.stdout.strip() != str(audio_bit_rate):
+            raise Failure(f"audio at {rate.stdout.strip()} bit/s, not {audio_bit_rate}")
 
 
 def quit_program(desktop, main, app):
@@ -332,7 +348,8 @@ def run(args):
         time.sleep(1.5)
         if desktop.windows("Save stream as"):
             raise Failure("Start was enabled before a track was chosen")
-        choose_first_track(desktop, main)
+        # The AC-3 track, converted to MPEG audio with the check box.
+        choose_ac3_track_converted(desktop, main)
         desktop.screenshot("main_window.png", main)
 
         start_conversion(desktop, main)
@@ -346,7 +363,7 @@ def run(args):
                          and p.is_file() and not p.is_symlink())
         if outputs != ["mpeg2_mp2_ac3.MPG"]:
             raise Failure(f"expected the output mpeg2_mp2_ac3.MPG, found {outputs}")
-        check_output(work / "mpeg2_mp2_ac3.MPG")
+        check_output(work / "mpeg2_mp2_ac3.MPG", audio_bit_rate=384000)
 
         # Help / Read Me from the keyboard: F10 opens File, Right moves to Help.
         desktop.focus(main)

@@ -21,8 +21,6 @@ namespace kelvor::test {
 // An AudioConverter that records what it is given.
 class RecordingConverter : public AudioConverter {
  public:
-  bool convertsToMpegAudio() const override { return true; }
-  bool transcodesEac3() const override { return true; }
   void reset() override {}
   bool convertFrame(const ConvertedFrame& f, std::uint32_t&) override {
     frames.emplace_back(f.frame.begin(), f.frame.end());

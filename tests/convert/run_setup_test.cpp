@@ -49,6 +49,24 @@ TEST(RunSettings, CountsFollowTheSelectionAndTheConversionFlag) {
   EXPECT_EQ(run.ac3OutCount, 0u);
 }
 
+// The check box keeps its tick while an MPEG audio row is chosen: the
+// conversion flag counts only when the choice holds an AC-3/E-AC-3 track.
+TEST(RunSettings, ConversionFlagNeedsAnAc3TrackInTheChoice) {
+  TrackTable t = TwoMpegOnePrivate();
+  RunSettings run;
+  t.selectedAudioPid = 0x102;
+  ConfigureRun(run, t, true);
+  EXPECT_FALSE(run.convertAc3ToMpeg);
+  t.selectedAudioPid = 0x201;
+  ConfigureRun(run, t, true);
+  EXPECT_TRUE(run.convertAc3ToMpeg);
+
+  TrackTable mpegOnly;
+  AddMpegTrack(mpegOnly, 0x101);
+  ConfigureRun(run, mpegOnly, true);  // all tracks, none of them AC-3
+  EXPECT_FALSE(run.convertAc3ToMpeg);
+}
+
 TEST(RunSettings, NumbersTracksAndSlots) {
   TrackTable t = TwoMpegOnePrivate();
   AddPrivateTrack(t, 0x202);
