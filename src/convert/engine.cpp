@@ -23,7 +23,7 @@ Engine::~Engine() = default;
 
 void Engine::runScan() { scan_.run(); }
 
-bool Engine::prepareTracks() {
+bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;
   if (request.format == OutputFormat::Dvd) {
     const std::string refusal =
@@ -42,7 +42,7 @@ bool Engine::prepareTracks() {
 }
 
 ConversionOutcome Engine::runConversion(const ConversionRequest& request) {
-  if (!prepareTracks()) {
+  if (!prepareTracks(request)) {
     ConversionOutcome refused;
     refused.refused = true;
     ui_.finished();

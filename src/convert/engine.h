@@ -52,7 +52,7 @@ class Engine {
  private:
   // Copies the user's choice into runTracks_; false (after a message) when
   // there is nothing to convert.
-  bool prepareTracks();
+  bool prepareTracks(const ConversionRequest& request);
 
   UiPort& ui_;
   InputView input_;
