@@ -65,6 +65,17 @@ class StartCodeScanner {
                                                _mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)));
       if (pairs != 0) return i + static_cast<std::size_t>(__builtin_ctz(pairs));
     }
+    if (n >= 17 && i + 1 < n) {
+      // The last 16 pairs in one overlapping block; those before i were seen.
+      const std::size_t base = n - 17;
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 1));
+      const auto pairs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero)) &
+                                               _mm_movemask_epi8(_mm_cmpeq_epi8(b, zero))) >>
+                         (i - base);
+      if (pairs != 0) return i + static_cast<std::size_t>(__builtin_ctz(pairs));
+      return bytes[n - 1] == 0 ? n - 1 : n;
+    }
 #endif
     while (i < n) {
       const void* z = std::memchr(bytes + i, 0, n - i);
