@@ -6,7 +6,12 @@
 // zeros. Withheld bytes left over from an earlier piece are zeros (or the
 // prefix 00 00 01) and are written from constant patterns by the caller.
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
+#include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 namespace kelvor {
 
@@ -43,6 +48,43 @@ class StartCodeScanner {
         return Restart();
       default: return 0;
     }
+  }
+
+  // In Z0 only a zero followed by a zero (or by the end of the piece) can
+  // leave Z0: a lone zero goes to Z1 and straight back, withholding nothing
+  // for good. The first index from `from` where a zero is followed by a zero
+  // or ends the bytes, or bytes.size(); every byte before it may be skipped.
+  static std::size_t NextZeroPair(const std::uint8_t* bytes, std::size_t from, std::size_t n) {
+    std::size_t i = from;
+#if defined(__SSE2__)
+    const __m128i zero = _mm_setzero_si128();
+    for (; i + 17 <= n; i += 16) {
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + i + 1));
+      const auto pairs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero)) &
+                                               _mm_movemask_epi8(_mm_cmpeq_epi8(b, zero)));
+      if (pairs != 0) return i + static_cast<std::size_t>(__builtin_ctz(pairs));
+    }
+    if (n >= 17 && i + 1 < n) {
+      // The last 16 pairs in one overlapping block; those before i were seen.
+      const std::size_t base = n - 17;
+      const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base));
+      const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(bytes + base + 1));
+      const auto pairs = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(a, zero)) &
+                                               _mm_movemask_epi8(_mm_cmpeq_epi8(b, zero))) >>
+                         (i - base);
+      if (pairs != 0) return i + static_cast<std::size_t>(__builtin_ctz(pairs));
+      return bytes[n - 1] == 0 ? n - 1 : n;
+    }
+#endif
+    while (i < n) {
+      const void* z = std::memchr(bytes + i, 0, n - i);
+      if (z == nullptr) return n;
+      i = static_cast<std::size_t>(static_cast<const std::uint8_t*>(z) - bytes);
+      if (i + 1 == n || bytes[i + 1] == 0) return i;
+      i += 2;  // the zero and the non-zero after it: Z0 -> Z1 -> Z0
+    }
+    return n;
   }
 
   // The prefix just completed was (partly) withheld from an earlier piece.

@@ -163,6 +163,12 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
   Piece p{piece};
   const auto n = static_cast<std::uint32_t>(piece.size());
   while (p.pos < n) {
+    // Between start codes the bytes pass through untouched: skip to the
+    // next place where a start code may begin.
+    if (scanner_.phase() == Phase::Z0 && header_ == Header::None) {
+      p.pos = static_cast<std::uint32_t>(StartCodeScanner::NextZeroPair(piece.data(), p.pos, n));
+      if (p.pos == n) break;
+    }
     const std::uint8_t b = piece[p.pos++];
     if (header_ != Header::None) {
       headerBytes_[headerLength_++] = b;

@@ -15,8 +15,10 @@ namespace kelvor {
 
 class InputView {
  public:
-  static constexpr std::uint32_t kWindowSize = 0x20000;  // 128 KiB
-  static constexpr std::uint32_t kSlideStep = 0x10000;   // 64 KiB
+  // Every slide unmaps the window, which costs every core a TLB flush
+  // while the writer thread runs: slide rarely.
+  static constexpr std::uint32_t kWindowSize = 0x200000;  // 2 MiB
+  static constexpr std::uint32_t kSlideStep = 0x100000;   // 1 MiB
   static constexpr std::uint32_t kEndMargin = 565;       // 3 * 188 + 1
 
   explicit InputView(UiPort& ui) : ui_(ui) {}

@@ -523,6 +523,23 @@ TEST(VideoHandlerMpeg2, StartCodesSplitAcrossPiecesAreRebuilt) {
   }
 }
 
+TEST(StartCodeScanner, SkipStopsAtTheFirstZeroPairOrAFinalZero) {
+  // Against the definition, for every length around the block size and
+  // every start, with zeros dense enough to fall on block edges.
+  std::mt19937 random(5);
+  for (std::size_t n = 0; n <= 70; ++n) {
+    for (int round = 0; round < 20; ++round) {
+      Bytes b(n);
+      for (auto& x : b) x = static_cast<std::uint8_t>(random() % 3 == 0 ? 0 : 1 + random() % 255);
+      for (std::size_t from = 0; from <= n; ++from) {
+        std::size_t expect = from;
+        while (expect < n && !(b[expect] == 0 && (expect + 1 == n || b[expect + 1] == 0))) ++expect;
+        ASSERT_EQ(StartCodeScanner::NextZeroPair(b.data(), from, n), expect) << n << " " << from;
+      }
+    }
+  }
+}
+
 TEST(VideoHandlerMpeg2, StraddlingSequenceHeaderStartsNoNewPes) {
   // How many PES packets of the output begin with a sequence header? The
   // first does, where output starts.

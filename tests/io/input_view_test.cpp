@@ -27,12 +27,13 @@ class InputViewTest : public ::testing::Test {
 };
 
 TEST_F(InputViewTest, SlidesItsWindowAndShowsEveryByteInOrder) {
-  for (const std::size_t size : {std::size_t{0x20000}, std::size_t{0x20001}, std::size_t{0x54321}}) {
+  constexpr std::size_t kWindow = InputView::kWindowSize;
+  for (const std::size_t size : {kWindow, kWindow + 1, 2 * kWindow + 0x4321}) {
     InputView input(ui_);
     input.setPath(MakeFile(size));
     ASSERT_TRUE(input.open());
-    EXPECT_EQ(input.viewSize(), std::min<std::size_t>(size, 0x20000));
-    EXPECT_EQ(input.fileSizeMiB(), 1u);
+    EXPECT_EQ(input.viewSize(), std::min(size, kWindow));
+    EXPECT_EQ(input.fileSizeMiB(), (size + 0xFFFFF) >> 20);
     std::uint64_t pos = 0;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> windows{{0, input.viewSize()}};
     while (!input.endOfInput()) {
@@ -46,9 +47,10 @@ TEST_F(InputViewTest, SlidesItsWindowAndShowsEveryByteInOrder) {
     // The end is reached at the first position within 565 bytes of the end.
     EXPECT_GE(pos, size - 565);
     EXPECT_LT(pos - 192, size - 565);
-    if (size == 0x20001) {
+    if (size == kWindow + 1) {
       ASSERT_EQ(windows.size(), 2u);
-      EXPECT_EQ(windows[1], (std::pair<std::uint64_t, std::uint32_t>{0x10000, 0x10001}));
+      EXPECT_EQ(windows[1], (std::pair<std::uint64_t, std::uint32_t>{InputView::kSlideStep,
+                                                                     kWindow + 1 - InputView::kSlideStep}));
     }
     input.close();
     input.close();  // a second close does nothing
