@@ -44,9 +44,11 @@ class ConversionEvents {
 
 class DropTracker {
  public:
-  // Notes after this much output time (or input, without video) belong to a new event.
-  static constexpr std::uint32_t kQuietTicks = 90000;
-  static constexpr std::uint64_t kQuietBytes = 4u << 20;
+  // A note after this much output time belongs to a new event; so does a
+  // loss the driver sees this far into the input after the event began (one
+  // drop breaks the video packets' count a few times, within a few PES).
+  static constexpr std::int32_t kQuietTicks = 2 * 90000;
+  static constexpr std::uint64_t kSameDropBytes = 256u << 10;
 
   DropTracker(const InputView& input, const std::uint32_t& videoTime) : input_(input), videoTime_(videoTime) {}
 
@@ -56,9 +58,9 @@ class DropTracker {
     totalCut_ = 0;
   }
 
-  void VideoLoss() { Open(DropKind::VideoLoss); }
-  void Repeat() { ++Open(DropKind::Repeat).packetsRepeated; }
-  void Jump() { Open(DropKind::Jump); }
+  void VideoLoss() { Open(DropKind::VideoLoss, true); }
+  void Repeat() { ++Open(DropKind::Repeat, true).packetsRepeated; }
+  void Jump() { Open(DropKind::Jump, true); }
   void TimeCut(std::int32_t ticks) {
     if (ticks == 0) return;
     Open(DropKind::VideoLoss).timeCut += ticks;
@@ -86,10 +88,12 @@ class DropTracker {
  private:
   // The event a note of `kind` belongs to: the open one while notes keep
   // coming, else a new one. A stronger kind replaces a weaker one.
-  DropEvent& Open(DropKind kind) {
+  // A loss the driver saw (`seen`) may begin a new event; what the
+  // handlers did about it joins the open one.
+  DropEvent& Open(DropKind kind, bool seen = false) {
     const std::uint64_t at = input_.position();
-    const bool quiet = videoTime_ != 0 ? static_cast<std::int32_t>(videoTime_ - lastTime_) > std::int32_t{kQuietTicks}
-                                       : at - lastOffset_ > kQuietBytes;
+    const bool quiet = static_cast<std::int32_t>(videoTime_ - lastTime_) >= kQuietTicks ||
+                       (seen && at - event_.inputOffset > kSameDropBytes);
     if (open_ && quiet) Finish();
     if (!open_) {
       event_ = DropEvent{};
@@ -102,7 +106,6 @@ class DropTracker {
       event_.kind = kind;
     }
     lastTime_ = videoTime_;
-    lastOffset_ = at;
     return event_;
   }
   static int Rank(DropKind k) {
@@ -120,7 +123,6 @@ class DropTracker {
   bool open_ = false;
   DropEvent event_{};
   std::uint32_t lastTime_ = 0;
-  std::uint64_t lastOffset_ = 0;
   std::int64_t totalCut_ = 0;
 };
 
