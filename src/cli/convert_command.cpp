@@ -239,6 +239,7 @@ struct FileResult {
   std::string output;
   int status = kExitOk;
   bool converted = false;       // a conversion ran (its figures are meaningful)
+  bool skipped = false;         // a stop came before its turn
   std::uint32_t videoSeconds = 0;
   std::int64_t timeCut = 0;     // ticks
   std::string eventsJson = "[]";
@@ -414,7 +415,7 @@ void PrintSummary(const std::vector<FileResult>& results) {
     const std::string cut = r.converted ? Seconds(r.timeCut) + " s" : "-";
     std::printf("%-*s  %-10s  %10s  %d %s\n", static_cast<int>(width), r.input.c_str(),
                 r.converted ? FormatTime(r.videoSeconds).c_str() : "-", cut.c_str(), r.status,
-                StatusWord(r.status));
+                r.skipped ? "skipped" : StatusWord(r.status));
   }
   std::fflush(stdout);
 }
@@ -426,7 +427,8 @@ bool WriteReport(const char* path, const std::vector<FileResult>& results) {
     json += k == 0 ? "\n" : ",\n";
     json += "    {\n      \"input\": " + JsonString(r.input) + ",\n      \"output\": " + JsonString(r.output) +
             ",\n      \"status\": " + std::to_string(r.status) + ",\n      \"converted\": " +
-            (r.converted ? "true" : "false") + ",\n      \"video_time\": " + std::to_string(r.videoSeconds) +
+            (r.converted ? "true" : "false") + ",\n      \"skipped\": " + (r.skipped ? "true" : "false") +
+            ",\n      \"video_time\": " + std::to_string(r.videoSeconds) +
             ",\n      \"time_cut\": " + Seconds(r.timeCut) + ",\n      \"events_left_out\": " +
             std::to_string(r.eventsLeftOut) + ",\n      \"events\": " + r.eventsJson + "\n    }";
   }
@@ -460,6 +462,7 @@ int RunConvertCommand(int argc, char** argv) {
     r.input = o.paths[k];
     if (abortRequested) {
       r.status = kExitCutShort;  // a stop skips the files after the one it ended
+      r.skipped = true;
     } else {
       const std::string heading =
           batch && !o.quiet ? "[" + std::to_string(k + 1) + "/" + std::to_string(count) + "]" : std::string();

@@ -365,7 +365,8 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
   if (videoCont_.active && h.pid == tracks_.videoPid) {
     const Step step = ContinuityStep(videoCont_, h.cc);
     if (step == Step::Break) video_.Interrupted();
-    if (step != Step::Next && timing_.drops != nullptr) step == Step::Break ? timing_.drops->VideoLoss() : timing_.drops->Repeat();
+    if (step == Step::Break && timing_.drops != nullptr) timing_.drops->VideoLoss();
+    if (step == Step::Repeat && timing_.drops != nullptr) timing_.drops->Repeat();
     if (step != Step::Next) return true;
     return AfterVideo(video_.HandleVideo(payload));
   }

@@ -231,7 +231,7 @@ TEST(ConvertCommand, DropsAreClosedAndMarkersStayAligned) {
     ASSERT_EQ(RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/impair_ts.py' '" +
                          c.input.string() + "' '" + in.string() + "' " + c.ops + " >/dev/null"),
               0);
-    ASSERT_EQ(Cli("'" + in.string() + "' '" + out.string() + "'"), 0);
+    ASSERT_EQ(Cli("--overwrite '" + in.string() + "' '" + out.string() + "'"), 0);
     const Markers m = Measure(out);
     EXPECT_GE(m.complete, c.markers) << "the rest is there";
     EXPECT_LE(m.worstMp2Ms, 24.0) << "aligned within one MP2 frame";
