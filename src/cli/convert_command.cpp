@@ -279,10 +279,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
                 DropReport& report, const std::string& heading) {
   r.input = input;
   r.output = output;
-  if (!output.empty()) {
-    if (OutputIsInput("convert", input, output)) return kExitUsage;
-    if (RefuseExisting(o, output)) return kExitUsage;
-  }
+  if (!output.empty() && OutputIsInput("convert", input, output)) return kExitUsage;
 
   CliUiPort ui;
   auto engine = std::make_unique<Engine>(ui);
@@ -325,8 +322,9 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   if (output.empty()) {
     output = r.output = BatchOutputPath(o.outputDir, input, request.format);
     if (OutputIsInput("convert", input, output)) return kExitUsage;
-    if (RefuseExisting(o, output)) return kExitUsage;
   }
+  // After the scan, so that an input that cannot be read says so first.
+  if (RefuseExisting(o, output)) return kExitUsage;
   request.outputPath = output;
   if (!heading.empty()) std::fprintf(stderr, "%s %s -> %s\n", heading.c_str(), input.c_str(), output.c_str());
 

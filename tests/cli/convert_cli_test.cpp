@@ -68,7 +68,8 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
   const fs::path h264 = Fixture("h264_eac3_mp2.ts");
   if (!fs::exists(mpeg2)) GTEST_SKIP() << "generated streams are missing";
   const fs::path dir = TempDir();
-  const std::string out = "'" + (dir / "x.mpg").string() + "'";
+  // One output for every case: each may replace what the one before wrote.
+  const std::string out = "'" + (dir / "x.mpg").string() + "' --overwrite";
   EXPECT_EQ(Cli("--format avi '" + mpeg2.string() + "' " + out), 2);
   EXPECT_EQ(Cli("'" + mpeg2.string() + "'"), 2);
   EXPECT_EQ(Cli("--audio 0x1234 '" + mpeg2.string() + "' " + out), 2);
