@@ -328,7 +328,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   request.outputPath = output;
   if (!heading.empty()) std::fprintf(stderr, "%s %s -> %s\n", heading.c_str(), input.c_str(), output.c_str());
 
-  report.Begin(&engine->convertedTracks(), o.verbose);
+  report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);
   engine->setEvents(&report);
   ui.enableProgressBar(!o.quiet && ::isatty(STDERR_FILENO) != 0);
   ConversionOutcome result;

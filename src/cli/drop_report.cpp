@@ -48,11 +48,11 @@ std::string Seconds(std::int64_t ticks) {
 
 DropReport::DropReport() { events_.reserve(kMaxEvents); }
 
-void DropReport::Begin(const TrackTable* tracks, bool printLive) {
+void DropReport::Begin(const TrackTable* tracks, UiPort* live) {
   events_.clear();
   leftOut_ = 0;
   tracks_ = tracks;
-  printLive_ = printLive;
+  live_ = live;
 }
 
 void DropReport::OnDiscontinuity(const DropEvent& event) {
@@ -61,7 +61,7 @@ void DropReport::OnDiscontinuity(const DropEvent& event) {
   } else {
     ++leftOut_;
   }
-  if (printLive_) std::fprintf(stderr, "kelvor-cli convert: %s\n", Describe(event).c_str());
+  if (live_ != nullptr) live_->showMessage(Describe(event), MessageKind::Error);
 }
 
 std::string DropReport::Describe(const DropEvent& e) const {

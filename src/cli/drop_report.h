@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "common/ui_port.h"
 #include "convert/conversion_events.h"
 #include "scan/track_table.h"
 
@@ -19,8 +20,9 @@ class DropReport : public ConversionEvents {
   DropReport();
 
   // Before each file: forget its events; `tracks` names the audio tracks
-  // (the run's table, read when an event comes).
-  void Begin(const TrackTable* tracks, bool printLive);
+  // (the run's table, read when an event comes); `live`, when set, shows
+  // each event as it comes (the port ends a progress bar's line first).
+  void Begin(const TrackTable* tracks, UiPort* live);
   void OnDiscontinuity(const DropEvent& event) override;
 
   const std::vector<DropEvent>& events() const { return events_; }
@@ -35,7 +37,7 @@ class DropReport : public ConversionEvents {
   std::vector<DropEvent> events_;
   std::size_t leftOut_ = 0;
   const TrackTable* tracks_ = nullptr;
-  bool printLive_ = false;
+  UiPort* live_ = nullptr;
 };
 
 // "video_loss", "audio_loss", "jump", "repeat".
