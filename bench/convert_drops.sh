@@ -51,7 +51,7 @@ run_case() {  # NAME INPUT OPS...
   name=$1; src=$2; shift 2
   in="$work/$name.ts"
   $impair "$fixtures/$src" "$in" "$@" >/dev/null
-  "$cli" convert -q "$in" "$work/$name.mpg" 2>/dev/null || true
+  "$cli" convert -q --overwrite "$in" "$work/$name.mpg" 2>/dev/null || true
   # The VOB muxer takes no E-AC-3: H.264 inputs are copied to TS instead.
   case $src in h264*) ffmt=mpegts ;; *) ffmt=vob ;; esac
   ffmpeg -nostdin -v error -y -i "$in" -map 0:v -map 0:a -c copy -f $ffmt "$work/$name.ff.mpg" 2>/dev/null || true

@@ -31,9 +31,9 @@ measure() {  # NAME COMMAND...
 {
   measure cp cp "$work/big.ts" "$work/copy.ts"
   rm -f "$work/copy.ts"
-  measure kelvor-mpg "$cli" convert -q --format mpg "$work/big.ts" "$work/out.mpg"
+  measure kelvor-mpg "$cli" convert -q --overwrite --format mpg "$work/big.ts" "$work/out.mpg"
   rm -f "$work/out.mpg"
-  measure kelvor-ts "$cli" convert -q --format ts "$work/big.ts" "$work/out.ts"
+  measure kelvor-ts "$cli" convert -q --overwrite --format ts "$work/big.ts" "$work/out.ts"
   rm -f "$work/out.ts"
   measure ffmpeg-vob ffmpeg -nostdin -v error -y -i "$work/big.ts" -map 0 -c copy -f vob "$work/ff.mpg"
   rm -f "$work/ff.mpg"

@@ -11,5 +11,5 @@ cmake -S "$root" -B "$root/build/sample" -G Ninja -DCMAKE_BUILD_TYPE=Release \
 cmake --build "$root/build/sample" --target kelvor-cli -j2
 cli="$root/build/sample/src/kelvor-cli"
 "$cli" scan "$root/samples/sample_mpeg2.ts"
-"$cli" convert "$root/samples/sample_mpeg2.ts" "$root/build/sample/sample_mpeg2.mpg"
+"$cli" convert --overwrite "$root/samples/sample_mpeg2.ts" "$root/build/sample/sample_mpeg2.mpg"
 ls -l "$root/build/sample/sample_mpeg2.mpg"

@@ -11,8 +11,14 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <set>
+#include <filesystem>
+#include <system_error>
+#include <vector>
 
 #include "cli/cli_ui_port.h"
+#include "cli/drop_report.h"
+#include "cli/json_writer.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
 #include "cli/interrupt.h"
@@ -23,11 +29,15 @@
 namespace kelvor::cli {
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr const char* kUsage =
     "Usage: kelvor-cli convert [OPTIONS] INPUT OUTPUT\n"
+    "       kelvor-cli convert [OPTIONS] INPUT... -o OUTDIR\n"
     "\n"
     "Scans INPUT as the desktop program does, then converts it: the video and\n"
-    "the chosen audio tracks, re-timed after reception drops.\n"
+    "the chosen audio tracks, re-timed after reception drops. With -o, each\n"
+    "INPUT is converted in turn to OUTDIR/<name>.<ext> and a summary follows.\n"
     "\n"
     "  --format mpg|ts|m2ts|dvd\n"
     "                        output container; by default from OUTPUT's extension\n"
@@ -40,22 +50,31 @@ constexpr const char* kUsage =
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
-    "  -v, /V                show stream warnings\n"
+    "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob)\n"
+    "  --overwrite           replace outputs that exist (by default they are kept\n"
+    "                        and the file is not converted)\n"
+    "  --report FILE.json    write every discontinuity met and what was done\n"
+    "  -v, /V                show stream warnings and each discontinuity\n"
     "  -q                    no progress bar (it is shown only on a terminal)\n"
     "  -h, --help\n"
     "\n"
     "Ctrl-C (or SIGTERM, SIGHUP) stops the conversion; the output written so far\n"
-    "is flushed, closed and valid. A second Ctrl-C ends the program at once.\n"
+    "is flushed, closed and valid; the files after it are skipped. A second\n"
+    "Ctrl-C ends the program at once.\n"
     "\n"
     "Exit status: 0 the whole input was converted; 1 the input could not be read\n"
-    "or holds nothing to convert; 2 bad command line, an OUTPUT that is INPUT, or a\n"
-    "request that cannot be carried out; 3 the output is valid but ends before\n"
-    "the end of the input (a time-stamp jump of more than 10 s, an input error,\n"
-    "or a stop); 4 the output could not be written.\n";
+    "or holds nothing to convert; 2 bad command line, an OUTPUT that is INPUT or\n"
+    "exists, or a request that cannot be carried out; 3 the output is valid but\n"
+    "ends before the end of the input (a time-stamp jump of more than 10 s, an\n"
+    "input error, or a stop); 4 the output could not be written. With several\n"
+    "files, the worst of theirs: 4, then 2, 1, 3, 0.\n";
 
 struct Options {
-  const char* input = nullptr;
-  const char* output = nullptr;
+  std::vector<const char*> paths;     // INPUT OUTPUT, or the inputs with -o
+  const char* outputDir = nullptr;    // -o: one output per input in this folder
+  const char* reportPath = nullptr;
+  bool overwrite = false;
+  bool verbose = false;
   std::optional<OutputFormat> format;
   bool allAudio = true;
   std::uint32_t audioPid = 0;
@@ -127,6 +146,15 @@ int ParseOptions(int argc, char** argv, Options& o) {
     }
     if (arg == "-v" || arg == "/V" || arg == "/v") {
       verbose = true;
+      o.verbose = true;
+    } else if (arg == "--overwrite") {
+      o.overwrite = true;
+    } else if (arg == "-o" || arg == "--output-dir") {
+      if (i + 1 >= argc) return UsageError(arg + " needs a folder");
+      o.outputDir = argv[++i];
+    } else if (arg == "--report") {
+      if (i + 1 >= argc) return UsageError("--report needs a file name");
+      o.reportPath = argv[++i];
     } else if (arg == "-q" || arg == "--quiet") {
       o.quiet = true;
     } else if (arg == "--to-mpeg-audio") {
@@ -153,15 +181,16 @@ int ParseOptions(int argc, char** argv, Options& o) {
       }
     } else if (arg.size() > 1 && arg[0] == '-') {
       return UsageError("unknown option '" + arg + "'");
-    } else if (o.input == nullptr) {
-      o.input = argv[i];
-    } else if (o.output == nullptr) {
-      o.output = argv[i];
     } else {
-      return UsageError("more than one input and one output given");
+      o.paths.push_back(argv[i]);
     }
   }
-  if (o.input == nullptr || o.output == nullptr) return UsageError("INPUT and OUTPUT are needed");
+  if (o.outputDir != nullptr) {
+    if (o.paths.empty()) return UsageError("no INPUT given");
+  } else if (o.paths.size() != 2) {
+    return UsageError(o.paths.size() < 2 ? "INPUT and OUTPUT are needed"
+                                          : "more than one input and one output given (-o DIR converts several)");
+  }
   return -1;
 }
 
@@ -204,26 +233,65 @@ const char* StopReason(const ConversionOutcome& r, const InputView& input) {
   return "the output failed";
 }
 
-}  // namespace
+// What became of one input, for the batch summary and the report.
+struct FileResult {
+  std::string input;
+  std::string output;
+  int status = kExitOk;
+  bool converted = false;       // a conversion ran (its figures are meaningful)
+  bool skipped = false;         // a stop came before its turn
+  std::uint32_t videoSeconds = 0;
+  std::int64_t timeCut = 0;     // ticks
+  std::string eventsJson = "[]";
+  std::size_t eventsLeftOut = 0;
+};
 
-int RunConvertCommand(int argc, char** argv) {
-  Options o;
-  if (const int status = ParseOptions(argc, argv, o); status >= 0) return status;
-  if (OutputIsInput("convert", o.input, o.output)) return kExitUsage;
+const char* ExtensionOf(OutputFormat f) {
+  switch (f) {
+    case OutputFormat::Ts: return "ts";
+    case OutputFormat::M2ts: return "m2ts";
+    case OutputFormat::Dvd: return "vob";
+    default: return "mpg";
+  }
+}
+
+// OUTDIR/<name of INPUT without its extension>.<ext>
+std::string BatchOutputPath(const std::string& dir, const std::string& input, OutputFormat f) {
+  std::string name = fs::path(input).filename().string();
+  if (const auto dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) name.resize(dot);
+  return (fs::path(dir) / (name + "." + ExtensionOf(f))).string();
+}
+
+// Before anything is opened for writing: an existing output is kept unless
+// --overwrite says otherwise. Only a file with something in it is kept: an
+// empty one (made by the shell's redirection) loses nothing, and a pipe or a
+// device (/dev/stdout) is written as before.
+bool RefuseExisting(const Options& o, const std::string& output) {
+  std::error_code ec;
+  if (o.overwrite || !fs::is_regular_file(output, ec) || fs::file_size(output, ec) == 0 || ec) return false;
+  std::fprintf(stderr, "kelvor-cli convert: '%s' exists; nothing was written (--overwrite replaces it)\n",
+               output.c_str());
+  return true;
+}
+
+// Converts one input; `output` empty: named in the output folder after the scan.
+int ConvertFile(const Options& o, const std::string& input, std::string output, FileResult& r,
+                DropReport& report, const std::string& heading) {
+  r.input = input;
+  r.output = output;
+  if (!output.empty() && OutputIsInput("convert", input, output)) return kExitUsage;
 
   CliUiPort ui;
   auto engine = std::make_unique<Engine>(ui);
-  engine->setInputPath(o.input);
+  engine->setInputPath(input);
   engine->tracks().requestedProgramme = o.programme;
-  abortRequested = false;
-  InstallInterruptHandler();
   {
     std::thread worker([&engine] { engine->runScan(); });
     worker.join();
   }
   const ScanSummary& scan = engine->scanSummary();
   if (!scan.inputOpened && engine->input().openError() != 0) {
-    PrintFileError("convert", o.input, engine->input().openError());
+    PrintFileError("convert", input, engine->input().openError());
   }
   if (!scan.inputOpened || scan.inputError) return kExitInputError;
   if (abortRequested) {
@@ -243,24 +311,37 @@ int RunConvertCommand(int argc, char** argv) {
   }
 
   ConversionRequest request;
-  request.outputPath = o.output;
   request.convertAc3ToMpeg = o.toMpegAudio;
   if (o.format) {
     request.format = *o.format;
-  } else if (auto byExtension = FormatByExtension(o.output)) {
+  } else if (auto byExtension = output.empty() ? std::nullopt : FormatByExtension(output)) {
     request.format = *byExtension;
   } else {
     request.format = tracks.videoIsH264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
   }
+  if (output.empty()) {
+    output = r.output = BatchOutputPath(o.outputDir, input, request.format);
+    if (OutputIsInput("convert", input, output)) return kExitUsage;
+  }
+  // After the scan, so that an input that cannot be read says so first.
+  if (RefuseExisting(o, output)) return kExitUsage;
+  request.outputPath = output;
+  if (!heading.empty()) std::fprintf(stderr, "%s %s -> %s\n", heading.c_str(), input.c_str(), output.c_str());
 
+  report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);
+  engine->setEvents(&report);
   ui.enableProgressBar(!o.quiet && ::isatty(STDERR_FILENO) != 0);
-  abortRequested = false;
   ConversionOutcome result;
   {
     std::thread worker([&] { result = engine->runConversion(request); });
     worker.join();
   }
   ui.endProgressLine();
+  r.converted = result.outputOpened;
+  r.videoSeconds = result.videoSeconds;
+  r.timeCut = result.timeRemoved;
+  r.eventsJson = report.JsonEvents();
+  r.eventsLeftOut = report.eventsLeftOut();
 
   if (result.refused) return kExitUsage;
   const int outputFailure = engine->output().lastError();
@@ -268,16 +349,16 @@ int RunConvertCommand(int argc, char** argv) {
     if (result.inputError) return kExitInputError;
     if (outputFailure == EEXIST) {
       std::fprintf(stderr, "kelvor-cli convert: the output '%s' is the input file; nothing was written\n",
-                   o.output);
+                   output.c_str());
       return kExitUsage;
     }
-    PrintFileError("convert", o.output, outputFailure);
+    PrintFileError("convert", output, outputFailure);
     return kExitOutputError;
   }
   // The writer has shown the system's text; the path and the reason follow,
   // and no final report claims success.
   if (result.outputError) {
-    if (outputFailure != 0) PrintFileError("convert", o.output, outputFailure);
+    if (outputFailure != 0) PrintFileError("convert", output, outputFailure);
     return kExitOutputError;
   }
   ui.printReport();
@@ -300,6 +381,98 @@ int RunConvertCommand(int argc, char** argv) {
     return kExitCutShort;
   }
   return kExitOk;
+}
+
+// The order in which one file's status outweighs another's.
+int Severity(int status) {
+  switch (status) {
+    case kExitOutputError: return 4;
+    case kExitUsage: return 3;
+    case kExitInputError: return 2;
+    case kExitCutShort: return 1;
+    default: return 0;
+  }
+}
+
+const char* StatusWord(int status) {
+  switch (status) {
+    case kExitOk: return "ok";
+    case kExitInputError: return "input error";
+    case kExitUsage: return "refused";
+    case kExitCutShort: return "cut short";
+    case kExitOutputError: return "output error";
+    default: return "?";
+  }
+}
+
+void PrintSummary(const std::vector<FileResult>& results) {
+  std::size_t width = 4;
+  for (const FileResult& r : results) width = std::max(width, r.input.size());
+  std::printf("%-*s  %-10s  %10s  %s\n", static_cast<int>(width), "file", "video time", "time cut", "status");
+  for (const FileResult& r : results) {
+    const std::string cut = r.converted ? Seconds(r.timeCut) + " s" : "-";
+    std::printf("%-*s  %-10s  %10s  %d %s\n", static_cast<int>(width), r.input.c_str(),
+                r.converted ? FormatTime(r.videoSeconds).c_str() : "-", cut.c_str(), r.status,
+                r.skipped ? "skipped" : StatusWord(r.status));
+  }
+  std::fflush(stdout);
+}
+
+bool WriteReport(const char* path, const std::vector<FileResult>& results) {
+  std::string json = "{\n  \"files\": [";
+  for (std::size_t k = 0; k < results.size(); ++k) {
+    const FileResult& r = results[k];
+    json += k == 0 ? "\n" : ",\n";
+    json += "    {\n      \"input\": " + JsonString(r.input) + ",\n      \"output\": " + JsonString(r.output) +
+            ",\n      \"status\": " + std::to_string(r.status) + ",\n      \"converted\": " +
+            (r.converted ? "true" : "false") + ",\n      \"skipped\": " + (r.skipped ? "true" : "false") +
+            ",\n      \"video_time\": " + std::to_string(r.videoSeconds) +
+            ",\n      \"time_cut\": " + Seconds(r.timeCut) + ",\n      \"events_left_out\": " +
+            std::to_string(r.eventsLeftOut) + ",\n      \"events\": " + r.eventsJson + "\n    }";
+  }
+  json += "\n  ]\n}\n";
+  std::FILE* f = std::fopen(path, "wb");
+  const bool ok = f != nullptr && std::fwrite(json.data(), 1, json.size(), f) == json.size();
+  const int error = errno;
+  if (f != nullptr && std::fclose(f) != 0 && ok) {
+    PrintFileError("convert", path, errno);
+    return false;
+  }
+  if (!ok) PrintFileError("convert", path, error);
+  return ok;
+}
+
+}  // namespace
+
+int RunConvertCommand(int argc, char** argv) {
+  Options o;
+  if (const int status = ParseOptions(argc, argv, o); status >= 0) return status;
+  abortRequested = false;
+  InstallInterruptHandler();
+  DropReport report;
+  std::vector<FileResult> results;
+  int worst = kExitOk;
+  const bool batch = o.outputDir != nullptr;
+  const std::size_t count = batch ? o.paths.size() : 1;
+  std::set<std::string> written;
+  for (std::size_t k = 0; k < count; ++k) {
+    FileResult& r = results.emplace_back();
+    r.input = o.paths[k];
+    if (abortRequested) {
+      r.status = kExitCutShort;  // a stop skips the files after the one it ended
+      r.skipped = true;
+    } else {
+      const std::string heading =
+          batch && !o.quiet ? "[" + std::to_string(k + 1) + "/" + std::to_string(count) + "]" : std::string();
+      r.status = ConvertFile(o, o.paths[k], batch ? std::string() : std::string(o.paths[1]), r, report, heading);
+      // Two inputs of one name would write one output: the second is refused.
+      if (batch && r.status != kExitUsage && !written.insert(r.output).second) r.status = kExitUsage;
+    }
+    if (Severity(r.status) > Severity(worst)) worst = r.status;
+  }
+  if (batch) PrintSummary(results);
+  if (o.reportPath != nullptr && !WriteReport(o.reportPath, results)) worst = kExitOutputError;
+  return worst;
 }
 
 }  // namespace kelvor::cli

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "convert/conversion_events.h"
 #include "convert/gap_fill.h"
 
 #include "ac3dec/tables.h"
@@ -113,11 +114,13 @@ bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t
   if (run_.convertAc3ToMpeg || eac3) {
     return converter_.convertFrame({j, frame, eac3, timed, delta}, t.expectedTime);
   }
+  if (delta < -kHalfFrame && timing_.drops != nullptr) timing_.drops->Ac3Frames(j, 1, 0);
   if (delta < -kHalfFrame) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
   // The frame's own time is where the output would be had nothing been lost.
   const std::uint32_t writes =
       LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
+  if (timing_.drops != nullptr) timing_.drops->Ac3Frames(j, 0, writes - 1);
   const std::span<const std::uint8_t> filler =
       t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 0; w < writes; ++w) {

@@ -10,6 +10,7 @@
 #include "common/mpeg_ids.h"
 #include "common/show_message.h"
 #include "common/string_table.h"
+#include "convert/conversion_events.h"
 
 namespace kelvor {
 namespace {
@@ -26,6 +27,12 @@ std::string FormatText(StringId id, std::string_view value) {
 // After a stop, packets read at most until the picture being written ends
 // (about a megabyte: a large picture of a high-rate stream).
 constexpr std::uint32_t kStopPackets = 6000;
+
+// A packet sent twice is left out; the report counts it.
+bool NoteRepeat(StreamTiming& timing) {
+  if (timing.drops != nullptr) timing.drops->Repeat();
+  return true;
+}
 
 std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t start) {
   return {p + start, kTsPacketBytes - start};
@@ -65,6 +72,7 @@ void ConversionPass::ResetRun() {
   ac3_.FollowVideo(tracks_.videoPid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
+  if (timing_.drops != nullptr) timing_.drops->Reset();
 }
 
 ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
@@ -168,6 +176,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       stopBudget = kStopPackets;
     }
   }
+  if (timing_.drops != nullptr) timing_.drops->Finish();
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
 
   // A picture held back at a restart of the time line goes out first, then
@@ -270,7 +279,7 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
       if (allTracks) WarnOnce(StringId::TooManyAudioChannels);
       return true;
     }
-    if (IsRepeat(mpegCont_[i], p, h)) return true;
+    if (IsRepeat(mpegCont_[i], p, h)) return NoteRepeat(timing_);
     if (pes.streamId != tracks_.mpegAudioStreamId[i]) WarnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
     if (!StartAudio(timing_.mpegAudioStarted[i], pes)) return true;
@@ -286,10 +295,11 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
       WarnOnce(StringId::TooManyVideoChannels);
       return true;
     }
-    if (IsRepeat(videoCont_, p, h)) return true;
+    if (IsRepeat(videoCont_, p, h)) return NoteRepeat(timing_);
     if (pes.streamId != tracks_.videoStreamId) WarnOnce(StringId::InvalidVideoStreamCode);
     // Packets lost just before this PES start cut the access unit before it.
     if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
+    if (videoCont_.active && h.cc != videoCont_.expected && timing_.drops != nullptr) timing_.drops->VideoLoss();
     // A time stamp that no picture took (H.264 without delimiters) counts
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
@@ -312,7 +322,7 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-  if (IsRepeat(privateCont_[j], p, h)) return true;
+  if (IsRepeat(privateCont_[j], p, h)) return NoteRepeat(timing_);
   if (!StartAudio(timing_.privateAudioStarted[j], pes)) return true;
   if (!ac3_.HandleAc3(payload, j, PesStamp::Of(pes))) return false;
   privateCont_[j].active = true;
@@ -355,6 +365,8 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
   if (videoCont_.active && h.pid == tracks_.videoPid) {
     const Step step = ContinuityStep(videoCont_, h.cc);
     if (step == Step::Break) video_.Interrupted();
+    if (step == Step::Break && timing_.drops != nullptr) timing_.drops->VideoLoss();
+    if (step == Step::Repeat && timing_.drops != nullptr) timing_.drops->Repeat();
     if (step != Step::Next) return true;
     return AfterVideo(video_.HandleVideo(payload));
   }

@@ -17,7 +17,9 @@ Engine::Engine(UiPort& ui)
       mpegAudio_(timing_, mux_),
       ac3_(runTracks_, run_, timing_, mux_, converter_),
       pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, video_, mpegAudio_, ac3_,
-            converter_) {}
+            converter_) {
+  timing_.drops = &drops_;
+}
 
 Engine::~Engine() = default;
 

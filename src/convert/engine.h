@@ -10,6 +10,7 @@
 #include "common/ui_port.h"
 #include "convert/ac3_assembler.h"
 #include "convert/audio_paths.h"
+#include "convert/conversion_events.h"
 #include "convert/conversion_pass.h"
 #include "convert/mpeg_audio_assembler.h"
 #include "convert/video_handler.h"
@@ -48,6 +49,8 @@ class Engine {
   // The track table of the last conversion.
   const TrackTable& convertedTracks() const { return runTracks_; }
   const StreamTiming& timing() const { return timing_; }
+  // Who hears of each discontinuity of the next conversions (none: nobody).
+  void setEvents(ConversionEvents* listener) { drops_.SetListener(listener); }
 
  private:
   // Copies the user's choice into runTracks_; false (after a message) when
@@ -64,6 +67,7 @@ class Engine {
   OutputWriter output_;
   RunSettings run_;
   StreamTiming timing_;
+  DropTracker drops_{input_, timing_.videoTime};
   Multiplexer mux_;
   AudioPaths converter_;
   VideoHandler video_;

@@ -9,6 +9,8 @@
 
 namespace kelvor {
 
+class DropTracker;
+
 struct StreamTiming {
   bool startFound = false;      // the first audio PES with a PTS has been seen
   std::uint32_t startBase = 0;  // that PTS minus 9000: the origin of output time
@@ -18,8 +20,15 @@ struct StreamTiming {
 
   std::uint32_t videoTime = 0;  // output video time, kept by the video handler
 
-  // Nothing survives from one run to the next.
-  void Reset() { *this = StreamTiming{}; }
+  // Where the handlers note what they do at a discontinuity (may be none).
+  DropTracker* drops = nullptr;
+
+  // Nothing but the tracker survives from one run to the next.
+  void Reset() {
+    DropTracker* const keep = drops;
+    *this = StreamTiming{};
+    drops = keep;
+  }
 };
 
 // a - b taken modulo 2^32 and read as a signed number.

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "convert/conversion_events.h"
+
 namespace kelvor {
 namespace {
 
@@ -135,6 +137,7 @@ bool VideoHandler::EndHere() {
 
 void VideoHandler::ApplyOriginMove(std::int32_t d) {
   timing_.startBase += static_cast<std::uint32_t>(d);
+  if (timing_.drops != nullptr) timing_.drops->TimeCut(d);
   timeRemoved_ += d;
 }
 
@@ -342,6 +345,7 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
   if (timed) TakeStamp();
   const Mpeg2Timeline::Placement placed = mpeg2_.Picture(tr, type, timed, at.pts - timing_.startBase);
   if (placed.fate == Mpeg2Timeline::Fate::Stop) {
+    if (timing_.drops != nullptr) timing_.drops->Jump();
     scanner_.Enter(Phase::Stopped);
     return true;
   }
@@ -349,6 +353,7 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
   if (!videoOutputOn_) return true;
   switch (placed.fate) {
     case Mpeg2Timeline::Fate::Skip:
+      if (timing_.drops != nullptr) timing_.drops->PictureSkipped();
       skipping_ = true;
       return true;
     case Mpeg2Timeline::Fate::Hold:

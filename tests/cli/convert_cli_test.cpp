@@ -68,7 +68,8 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
   const fs::path h264 = Fixture("h264_eac3_mp2.ts");
   if (!fs::exists(mpeg2)) GTEST_SKIP() << "generated streams are missing";
   const fs::path dir = TempDir();
-  const std::string out = "'" + (dir / "x.mpg").string() + "'";
+  // One output for every case: each may replace what the one before wrote.
+  const std::string out = "'" + (dir / "x.mpg").string() + "' --overwrite";
   EXPECT_EQ(Cli("--format avi '" + mpeg2.string() + "' " + out), 2);
   EXPECT_EQ(Cli("'" + mpeg2.string() + "'"), 2);
   EXPECT_EQ(Cli("--audio 0x1234 '" + mpeg2.string() + "' " + out), 2);
@@ -231,7 +232,7 @@ TEST(ConvertCommand, DropsAreClosedAndMarkersStayAligned) {
     ASSERT_EQ(RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/impair_ts.py' '" +
                          c.input.string() + "' '" + in.string() + "' " + c.ops + " >/dev/null"),
               0);
-    ASSERT_EQ(Cli("'" + in.string() + "' '" + out.string() + "'"), 0);
+    ASSERT_EQ(Cli("--overwrite '" + in.string() + "' '" + out.string() + "'"), 0);
     const Markers m = Measure(out);
     EXPECT_GE(m.complete, c.markers) << "the rest is there";
     EXPECT_LE(m.worstMp2Ms, 24.0) << "aligned within one MP2 frame";

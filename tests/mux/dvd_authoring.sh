@@ -27,14 +27,14 @@ streams() {
     done | sort -k2
 }
 
-"$cli" convert -q "$input" "$work/plain.mpg" >/dev/null 2>&1
+"$cli" convert -q --overwrite "$input" "$work/plain.mpg" >/dev/null 2>&1
 failed=0
 for variant in as-is to-mpeg-audio; do
   option=
   [ "$variant" = to-mpeg-audio ] && option=--to-mpeg-audio
   out="$work/$variant.mpg"
   status=0
-  "$cli" convert -q --format dvd $option "$input" "$out" >"$work/$variant.log" 2>&1 || status=$?
+  "$cli" convert -q --overwrite --format dvd $option "$input" "$out" >"$work/$variant.log" 2>&1 || status=$?
   if [ "$variant" = to-mpeg-audio ] && [ "$status" = 2 ] && grep -q "not available" "$work/$variant.log"; then
     echo "SKIP $variant: this build cannot convert AC-3 to MPEG audio"
     continue

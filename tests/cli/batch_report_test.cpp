@@ -1,0 +1,119 @@
+// kelvor-cli convert over several files (-o DIR) and its drop report
+// (--report), end to end on generated streams.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+
+namespace kelvor::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
+
+int Convert(const std::string& args, std::string* out = nullptr) {
+  return RunCommand(std::string(KELVOR_CLI) + " convert -q " + args + " 2>/dev/null", out);
+}
+
+bool Impair(const fs::path& in, const fs::path& out, const fs::path& log, const std::string& ops) {
+  return RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/impair_ts.py' --log " + Quoted(log) + " " +
+                    Quoted(in) + " " + Quoted(out) + " " + ops + " >/dev/null") == 0;
+}
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream f(p);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+TEST(BatchConvert, ConvertsEachInputKeepsExistingOutputsAndEndsWithTheWorstStatus) {
+  const fs::path good = Fixture("mpeg2_mp2_ac3.ts");
+  if (!fs::exists(good)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const fs::path dropped = dir / "dropped.ts";
+  ASSERT_TRUE(Impair(good, dropped, dir / "log.txt", "drop:4.0:0.5"));
+  const fs::path unreadable = dir / "unreadable.ts";
+  WriteFile(unreadable, std::vector<std::uint8_t>(5000, 0x47));  // sync bytes, nothing behind them
+  const fs::path out = dir / "out";
+  fs::create_directory(out);
+  const std::string inputs = Quoted(good) + " " + Quoted(dropped) + " " + Quoted(unreadable);
+
+  std::string table;
+  EXPECT_EQ(Convert("-o " + Quoted(out) + " " + inputs, &table), 1) << table;  // input error outweighs success
+  const fs::path first = out / "mpeg2_mp2_ac3.mpg";
+  ASSERT_TRUE(fs::exists(first));
+  ASSERT_TRUE(fs::exists(out / "dropped.mpg"));
+  EXPECT_FALSE(fs::exists(out / "unreadable.mpg"));
+  const std::regex row(R"(dropped\.ts +00:00:0\d +0\.5\d0 s +0 ok)");
+  EXPECT_TRUE(std::regex_search(table, row)) << table;
+  EXPECT_NE(table.find("unreadable.ts"), std::string::npos);
+  EXPECT_NE(table.find("1 input error"), std::string::npos) << table;
+
+  // Again: the outputs are there, so nothing is converted or touched.
+  const auto before = fs::last_write_time(first);
+  const auto size = fs::file_size(first);
+  EXPECT_EQ(Convert("-o " + Quoted(out) + " " + inputs, &table), 2) << table;
+  EXPECT_EQ(fs::last_write_time(first), before);
+  EXPECT_EQ(fs::file_size(first), size);
+  EXPECT_EQ(Convert(Quoted(dropped) + " " + Quoted(first)), 2);  // one file: the same rule
+  EXPECT_EQ(fs::last_write_time(first), before);
+  EXPECT_EQ(Convert("--overwrite " + Quoted(dropped) + " " + Quoted(first)), 0);
+  EXPECT_NE(fs::file_size(first), size);
+}
+
+// Each planted drop is reported once, near where it left its gap in the
+// input, with the time the impairment took out (the tool's log).
+TEST(DropReport, ListsEachPlantedDropOnceWithTheTimeItRemoved) {
+  for (const char* name : {"mpeg2_mp2_ac3.ts", "h264_eac3_mp2.ts"}) {
+    SCOPED_TRACE(name);
+    const fs::path source = Fixture(name);
+    if (!fs::exists(source)) GTEST_SKIP() << "generated streams are missing";
+    const fs::path dir = TempDir();
+    ASSERT_TRUE(Impair(source, dir / "in.ts", dir / "log.txt", "drop:2.0:0.5 drop:5.0:1.0 drop:7.6:0.3"));
+    ASSERT_EQ(Convert("--report " + Quoted(dir / "r.json") + " " + Quoted(dir / "in.ts") + " " +
+                      Quoted(dir / "out.ts")),
+              0);
+    const std::string json = Slurp(dir / "r.json");
+    ASSERT_EQ(RunCommand("python3 -m json.tool " + Quoted(dir / "r.json") + " >/dev/null"), 0) << json;
+
+    struct Planted {
+      long long offset;
+      double seconds;
+    };
+    std::vector<Planted> planted;
+    std::istringstream log(Slurp(dir / "log.txt"));
+    std::string op;
+    long long offset = 0;
+    int pictures = 0;
+    double seconds = 0;
+    while (log >> op >> offset >> pictures >> seconds) planted.push_back({offset, seconds});
+    ASSERT_EQ(planted.size(), 3u);
+
+    const std::regex event(R"re("kind": "(\w+)", "input_offset": (\d+), .*?"time_cut": ([-\d.]+))re");
+    std::vector<Planted> reported;
+    for (auto it = std::sregex_iterator(json.begin(), json.end(), event); it != std::sregex_iterator(); ++it) {
+      EXPECT_EQ((*it)[1].str(), "video_loss");
+      reported.push_back({std::stoll((*it)[2].str()), std::stod((*it)[3].str())});
+    }
+    ASSERT_EQ(reported.size(), planted.size()) << json;
+    for (std::size_t k = 0; k < planted.size(); ++k) {
+      // The loss shows at the first video packet after the gap.
+      EXPECT_GE(reported[k].offset, planted[k].offset);
+      EXPECT_LT(reported[k].offset, planted[k].offset + 128 * 188) << k;
+      EXPECT_LE(std::fabs(reported[k].seconds - planted[k].seconds), 0.0401) << k;
+    }
+  }
+}
+
+}  // namespace
+}  // namespace kelvor::test
