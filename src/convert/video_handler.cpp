@@ -17,6 +17,8 @@ constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalDelimiter = 9;
 constexpr std::uint8_t kNalFiller = 12;
 constexpr std::uint8_t kNalSei = 6;
+constexpr std::uint8_t kNalSps = 7;
+constexpr std::uint8_t kNalPps = 8;
 constexpr std::uint8_t kSeiRecoveryPoint = 6;
 
 constexpr std::array<std::uint8_t, 8> kZeros{};
@@ -39,6 +41,8 @@ void VideoHandler::Reset() {
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
   resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
+  delimiterSeen_ = false;
+  vclSeen_ = true;
   mpeg2_.Reset();
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
@@ -127,6 +131,10 @@ bool VideoHandler::WriteRun(Piece& p, std::uint32_t end) {
 
 bool VideoHandler::WritePrefix() { return WriteBytes(std::span(startCodeTemplate_).first(3)); }
 
+bool VideoHandler::WriteWithheld(std::uint32_t count) {
+  return count == 0 || WriteBytes(std::span(startCodeTemplate_).first(count));
+}
+
 bool VideoHandler::EndHere() {
   if (!endAtPicture_) return false;
   scanner_.Enter(Phase::Stopped);
@@ -180,6 +188,11 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
         if (stopped()) return true;
         break;
       case Phase::P1:
+        if (tracks_.videoIsH264) {
+          if (!H264SliceStart(p, b)) return false;
+          if (stopped()) return true;
+          break;
+        }
         startCodeTemplate_[4] = b;
         p.runStart = p.pos;
         scanner_.Enter(Phase::P2);
@@ -317,7 +330,12 @@ bool VideoHandler::ReleaseHeld(std::uint32_t firstLeading) {
   return mux_.EndVideoPes();
 }
 
-bool VideoHandler::Finish() { return !holding_ || ReleaseHeld(mpeg2_.restartTr()); }
+bool VideoHandler::Finish() {
+  // H.264: the input ended while the access units from an IDR before the
+  // first audio time stamp were held; once that stamp came, they go out.
+  if (captureIdr_ && timing_.startFound && !StartOutputAtCapturedIdr()) return false;
+  return !holding_ || ReleaseHeld(mpeg2_.restartTr());
+}
 
 bool VideoHandler::Mpeg2Picture(Piece& p) {
   const std::uint32_t tr = (static_cast<std::uint32_t>(startCodeTemplate_[4]) << 2) |
@@ -361,16 +379,66 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
   const std::uint8_t type = value & 0x1F;
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
-  if (type == kNalDelimiter) return H264Delimiter(p, straddling);
+  if (type == kNalDelimiter) {
+    delimiterSeen_ = true;
+    return H264Delimiter(p, straddling ? 3 : 0);
+  }
+  const bool slice = type == kNalIdrSlice || type == kNalSlice;
+  if (!delimiterSeen_ && vclSeen_) {
+    // A stream without delimiters: the access unit begins at the first
+    // parameter set or SEI after a picture's slices, or at a slice that
+    // begins a picture.
+    if (slice) {
+      // Whether the slice begins a picture shows in its next byte; until
+      // then the prefix and the NAL header byte wait in the template.
+      if (!straddling && !WriteRun(p, v - 3)) return false;
+      startCodeTemplate_[3] = value;
+      p.runStart = p.pos;
+      scanner_.Enter(Phase::P1);
+      return true;
+    }
+    if (type == kNalSei || type == kNalSps || type == kNalPps || (type >= 14 && type <= 18)) {
+      vclSeen_ = false;
+      if (!H264Delimiter(p, straddling ? 3 : 0)) return false;
+      return stopped() || H264Nal(type);
+    }
+  }
   if (straddling) {
     p.runStart = v;
     if (!WritePrefix()) return false;
   }
+  if (type == kNalFiller) {
+    p.cutEnd = p.pos;
+    fillerActive_ = true;
+  }
+  return H264Nal(type);
+}
+
+bool VideoHandler::H264SliceStart(Piece& p, std::uint8_t b) {
+  scanner_.Enter(Phase::Z0);
+  const std::uint8_t type = startCodeTemplate_[3] & 0x1F;
+  // first_mb_in_slice, the slice header's first field (ue(v)), is 0 when
+  // the byte after the NAL header begins with a 1 bit. That byte cannot be
+  // an emulation prevention byte: the header byte before it is not zero.
+  if ((b & 0x80) != 0) {
+    if (!H264Delimiter(p, 4)) return false;
+    if (stopped()) return true;
+  } else {
+    if (!WriteBytes(std::span(startCodeTemplate_).first(4))) return false;
+    p.runStart = p.pos - 1;
+    // A zero here may begin the next start code.
+    if (b == 0) scanner_.Scan(b, CurrentStamp());
+  }
+  return H264Nal(type);
+}
+
+bool VideoHandler::H264Nal(std::uint8_t type) {
   if (type == kNalSei) {
     header_ = Header::Sei;
     headerLength_ = 0;
   }
   if (type == kNalIdrSlice || type == kNalSlice) {
+    vclSeen_ = true;
     const bool first = auPending_;
     if (first && resyncHold_ && !ResumeAtSlice(type == kNalIdrSlice)) return false;
     H264Slice(type == kNalIdrSlice);
@@ -381,15 +449,13 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
     } else if (capturing_ && !captureIdr_ && !StartOutputAtSlice()) {
       return false;
     }
-  } else if (type == kNalFiller) {
-    p.cutEnd = p.pos;
-    fillerActive_ = true;
   }
   return true;
 }
 
-bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
+bool VideoHandler::H264Delimiter(Piece& p, std::uint32_t withheld) {
   const std::uint32_t v = p.pos - 1;
+  const bool straddling = withheld > 0;
   if (endAtPicture_) {
     // The access unit before ends here: it goes out whole, nothing after it.
     if (!straddling && videoOutputOn_ && !WriteRun(p, v - 3)) return false;
@@ -413,7 +479,7 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     dropUnit_ = false;
     resyncHold_ = true;
     captureLength_ = 0;
-    if (straddling && !WritePrefix()) return false;
+    if (!WriteWithheld(withheld)) return false;
     auPending_ = true;
     return true;
   }
@@ -447,7 +513,7 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
     mux_.KeepVideoPesUntimed();  // later access units of this packet carry none
   }
-  if (straddling && !WritePrefix()) return false;
+  if (!WriteWithheld(withheld)) return false;
   auPending_ = true;
   return true;
 }

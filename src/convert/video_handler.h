@@ -59,8 +59,8 @@ class VideoHandler {
   // A later piece of the same PES packet. Does nothing once stopped.
   VideoStep HandleVideo(std::span<const std::uint8_t> piece);
 
-  // End of the run: writes a picture still held. False only when the output
-  // refused a packet.
+  // End of the run: writes a picture (H.264: access units) still held.
+  // False only when the output refused a packet.
   bool Finish();
 
   // A user stop: the output ends before the next picture (access unit)
@@ -111,7 +111,17 @@ class VideoHandler {
   bool Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
   bool Mpeg2Picture(Piece& p);
   bool H264StartCode(Piece& p, std::uint8_t value, bool straddling);
-  bool H264Delimiter(Piece& p, bool straddling);
+  // An access unit begins: at a delimiter, or in a stream without them at
+  // the NAL unit that begins it. `withheld` bytes of the start code
+  // template (the prefix, or prefix and NAL header) are written after the
+  // decision; with none, the run holds the start code.
+  bool H264Delimiter(Piece& p, std::uint32_t withheld);
+  // The byte after a slice's NAL header, in a stream without delimiters:
+  // whether the slice begins a picture.
+  bool H264SliceStart(Piece& p, std::uint8_t b);
+  // What a NAL unit's type asks for once its access unit is known.
+  bool H264Nal(std::uint8_t type);
+  bool WriteWithheld(std::uint32_t count);
   void H264Slice(bool idr);
   // H.264: output begins with the access unit whose slice anchored the time line.
   bool StartOutputAtSlice();
@@ -168,6 +178,10 @@ class VideoHandler {
   bool resyncHold_ = false;
   bool dropUnit_ = false;
   bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
+  // Access units are found by their delimiters once one was seen; before,
+  // by the NAL units that begin them (a slice NAL unit came since the last).
+  bool delimiterSeen_ = false;
+  bool vclSeen_ = true;
   bool ResumeAtSlice(bool idr);
   // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;

@@ -600,6 +600,54 @@ TEST(VideoHandlerH264, OutputStartsWithTheAccessUnitThatAnchorsTheTimeLine) {
   EXPECT_EQ(rig.timing.videoTime, 90000u) << "up to 255 slices after an IDR do not raise it";
 }
 
+TEST(VideoHandlerH264, AccessUnitsWithoutDelimitersBeginAtTheirFirstNalUnit) {
+  // A slice begins a picture when its first byte starts with a 1 bit
+  // (first_mb_in_slice 0); parameter sets and SEI after a slice begin the next.
+  auto slice = [](std::uint8_t header, std::uint8_t first) {
+    Bytes b = Nal(header, 150);
+    b[5] = first;
+    return b;
+  };
+  std::vector<Bytes> units(4);
+  Append(units[0], Nal(0x67, 12));
+  Append(units[0], Nal(0x68, 4));
+  Append(units[0], slice(0x65, 0x88));
+  Append(units[0], slice(0x65, 0x40));  // the same picture's second slice
+  Append(units[1], slice(0x41, 0x9A));
+  Append(units[1], slice(0x41, 0x00));  // first_mb_in_slice 255 or more
+  Append(units[2], Nal(0x06, 8));
+  Append(units[2], slice(0x41, 0xE0));
+  Append(units[3], slice(0x41, 0x9A));
+  for (const std::size_t piece : {184u, 1u, 5u, 153u}) {
+    VideoRig rig(OutputFormat::Ts, true);
+    rig.idr.idrSeen = true;
+    Bytes stream;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      ASSERT_TRUE(rig.pes(units[k], 90000 + 3600 * k, piece));
+      Append(stream, units[k]);
+    }
+    ASSERT_TRUE(rig.finish());
+    EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << piece;
+    const std::vector<std::uint32_t> expected{90000, 93600, 97200, 100800};
+    EXPECT_EQ(rig.ptsList(), expected) << piece;
+  }
+}
+
+TEST(VideoHandlerH264, IdrBeforeTheFirstAudioStampGoesOutWhenTheInputEnds) {
+  // A short recording whose video all comes before its first audio packet.
+  VideoRig rig(OutputFormat::Ts, true);
+  rig.timing.startFound = false;
+  Bytes stream = IdrUnit();
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  Append(stream, PUnit());
+  ASSERT_TRUE(rig.pes(PUnit(), 93600));
+  rig.startAt(0);
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end()));
+  const std::vector<std::uint32_t> expected{90000, 93600};
+  EXPECT_EQ(rig.ptsList(), expected);
+}
+
 TEST(VideoHandlerH264, TimedAccessUnitStartsANewPack) {
   for (const std::uint32_t freeBytes : {100u, 5u}) {
     VideoRig rig(OutputFormat::ProgramStream, true);
