@@ -27,7 +27,7 @@ constexpr std::array<std::uint8_t, 8> kZeros{};
 
 VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux,
                            H264IdrState& idr)
-    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
+    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)), early_(kEarlySize) {}
 
 void VideoHandler::Reset() {
   stamp_.Reset();
@@ -53,6 +53,9 @@ void VideoHandler::Reset() {
   progressiveSequence_ = false;
   unitHeaderSeen_ = false;
   timeRemoved_ = 0;
+  earlyLength_ = earlyPesCount_ = 0;
+  earlyKept_ = true;
+  replaying_ = false;
 }
 
 void VideoHandler::ReadHeader() {
@@ -152,15 +155,58 @@ void VideoHandler::FollowMpeg2Timeline() {
   videoTimeSet_ = mpeg2_.timeSet();
 }
 
+void VideoHandler::KeepEarly(std::span<const std::uint8_t> piece, const PesStamp* stamp) {
+  if (stamp != nullptr) {
+    if (earlyPesCount_ == kMaxEarlyPes) {
+      earlyKept_ = false;
+      return;
+    }
+    earlyPes_[earlyPesCount_++] = {earlyLength_, *stamp};
+  }
+  if (earlyPesCount_ == 0) return;  // before the first PES start: nothing to play
+  if (piece.size() > kEarlySize - earlyLength_) {
+    earlyKept_ = false;
+    return;
+  }
+  std::copy(piece.begin(), piece.end(), early_.begin() + earlyLength_);
+  earlyLength_ += static_cast<std::uint32_t>(piece.size());
+}
+
+bool VideoHandler::ReplayEarly() {
+  // The time origin as it was before any move by this run's time line.
+  const std::uint32_t base = timing_.startBase - static_cast<std::uint32_t>(timeRemoved_);
+  const std::uint32_t length = earlyLength_;
+  const std::uint32_t count = earlyPesCount_;
+  // Not when the first stamped picture would come before the start.
+  for (std::uint32_t k = 0; k < count; ++k) {
+    if (!earlyPes_[k].stamp.ptsValid) continue;
+    if (TimeDifference(earlyPes_[k].stamp.pts - base, 0) < 0) return true;
+    break;
+  }
+  Reset();
+  timing_.startBase = base;
+  replaying_ = true;
+  for (std::uint32_t k = 0; k < count && !stopped(); ++k) {
+    const std::uint32_t end = k + 1 < count ? earlyPes_[k + 1].offset : length;
+    const auto bytes = std::span(early_).subspan(earlyPes_[k].offset, end - earlyPes_[k].offset);
+    if (!HandleVideo(bytes, earlyPes_[k].stamp)) return false;
+  }
+  return !holding_ || ReleaseHeld(mpeg2_.restartTr());
+}
+
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
+  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, &stamp);
   stamp_.Arrive(stamp);
   fillerActive_ = false;
   pesDtsValid_ = stamp.dtsValid;
   pesDts_ = stamp.dts;
-  return HandleVideo(piece);
+  stampPlaced_ = false;
+  const bool written = HandlePiece(piece);
+  return {written, stampPlaced_};
 }
 
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, nullptr);
   stampPlaced_ = false;
   const bool written = HandlePiece(piece);
   return {written, stampPlaced_};
@@ -246,7 +292,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
       skipping_ = false;
       if (holding_ && !ReleaseHeld(mpeg2_.restartTr())) return false;
     }
-    if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
+    if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_ || replaying_;
     if (value == kGroupStart) {
       mpeg2_.CloseGop();
       FollowMpeg2Timeline();
@@ -295,7 +341,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     }
     if (value == kSequenceHeader && !videoOutputOn_) {
       // Output begins here once the time line is anchored; nothing earlier.
-      videoOutputOn_ = videoTimeSet_;
+      videoOutputOn_ = videoTimeSet_ || replaying_;
     } else if (videoOutputOn_) {
       if (!WriteRun(p, prefixStart)) return false;
       if (ts && (value == kSequenceHeader || !pesClosedAtHeader_)) {
@@ -334,6 +380,12 @@ bool VideoHandler::Finish() {
   // H.264: the input ended while the access units from an IDR before the
   // first audio time stamp were held; once that stamp came, they go out.
   if (captureIdr_ && timing_.startFound && !StartOutputAtCapturedIdr()) return false;
+  // MPEG-2: no sequence header came after the anchor (a recording of about
+  // one group of pictures); its input is played again from the start.
+  if (!tracks_.videoIsH264 && !videoOutputOn_ && timing_.startFound && earlyKept_ && earlyLength_ > 0 &&
+      !stopped() && !endAtPicture_) {
+    return ReplayEarly();
+  }
   return !holding_ || ReleaseHeld(mpeg2_.restartTr());
 }
 

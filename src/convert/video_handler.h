@@ -47,6 +47,12 @@ class VideoHandler {
   // are still to come. Room for any picture of main profile at high level
   // (its VBV buffer); a larger one is placed without waiting.
   static constexpr std::uint32_t kHoldSize = 0x130000;
+  // MPEG-2: the input up to where output begins is kept (up to this size
+  // and this many PES packets), so that a recording that ends before a
+  // sequence header follows the time line's anchor is played again at its
+  // end, with output from its first sequence header.
+  static constexpr std::uint32_t kEarlySize = 0x100000;
+  static constexpr std::uint32_t kMaxEarlyPes = 256;
 
   VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux, H264IdrState& idr);
 
@@ -207,6 +213,20 @@ class VideoHandler {
   bool unitHeaderSeen_ = false;
 
   std::int64_t timeRemoved_ = 0;
+
+  // MPEG-2: the input before output began, to be played again at the end.
+  struct EarlyPes {
+    std::uint32_t offset = 0;
+    PesStamp stamp;
+  };
+  std::vector<std::uint8_t> early_;
+  std::array<EarlyPes, kMaxEarlyPes> earlyPes_{};
+  std::uint32_t earlyLength_ = 0;
+  std::uint32_t earlyPesCount_ = 0;
+  bool earlyKept_ = true;    // all of it is kept so far
+  bool replaying_ = false;   // output begins at the first sequence header
+  void KeepEarly(std::span<const std::uint8_t> piece, const PesStamp* stamp);
+  bool ReplayEarly();
 };
 
 }  // namespace kelvor

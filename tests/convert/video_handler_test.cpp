@@ -110,6 +110,28 @@ TEST(VideoHandlerMpeg2, AnchorsTheTimeLineAndStartsAtTheNextSequenceHeader) {
   EXPECT_EQ(rig.ptsList().front(), 103600u) << "nothing lost: the input PTS is kept";
 }
 
+TEST(VideoHandlerMpeg2, RecordingOfOneGopBeforeTheFirstAudioStampConverts) {
+  // All its video comes before the first audio packet: no sequence header
+  // follows the anchor, so the kept input is played again at the end.
+  for (const std::size_t piece : {184u, 7u}) {
+    VideoRig rig;
+    rig.timing.startFound = false;
+    Bytes first = SequenceHeader();
+    Append(first, GopHeader());
+    Append(first, Picture(0, 300));
+    const Bytes second = Picture(1, 200, kP);
+    ASSERT_TRUE(rig.pes(first, 100000, piece));
+    ASSERT_TRUE(rig.pes(second, 103600, piece));
+    rig.startAt(0);
+    ASSERT_TRUE(rig.finish());
+    Bytes stream = first;
+    Append(stream, second);
+    EXPECT_EQ(rig.es(), stream) << piece;
+    const std::vector<std::uint32_t> expected{100000, 103600};
+    EXPECT_EQ(rig.ptsList(), expected) << piece;
+  }
+}
+
 TEST(VideoHandlerMpeg2, FirstGopWrittenKeepsItsLeadingPictures) {
   // The time line is anchored at a B picture; output starts at the next
   // sequence header, whose I picture is the first reference picture seen.
