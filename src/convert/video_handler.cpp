@@ -191,7 +191,7 @@ bool VideoHandler::ReplayEarly() {
     const auto bytes = std::span(early_).subspan(earlyPes_[k].offset, end - earlyPes_[k].offset);
     if (!HandleVideo(bytes, earlyPes_[k].stamp)) return false;
   }
-  return !holding_ || ReleaseHeld(mpeg2_.restartTr());
+  return FinishLastPicture();
 }
 
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
@@ -385,6 +385,17 @@ bool VideoHandler::Finish() {
   if (!tracks_.videoIsH264 && !videoOutputOn_ && timing_.startFound && earlyKept_ && earlyLength_ > 0 &&
       !stopped() && !endAtPicture_) {
     return ReplayEarly();
+  }
+  return FinishLastPicture();
+}
+
+bool VideoHandler::FinishLastPicture() {
+  // MPEG-2: zeros withheld at the end of the input, as the possible start
+  // of a start code, are the last slice's data; without them it is cut short.
+  if (!tracks_.videoIsH264 && !stopped()) {
+    const Phase phase = scanner_.phase();
+    const std::size_t zeros = phase == Phase::Z1 ? 1 : phase == Phase::Z2 ? 2 : 0;
+    if (zeros > 0 && !WriteBytes(std::span(kZeros).first(zeros))) return false;
   }
   return !holding_ || ReleaseHeld(mpeg2_.restartTr());
 }

@@ -227,6 +227,7 @@ class VideoHandler {
   bool replaying_ = false;   // output begins at the first sequence header
   void KeepEarly(std::span<const std::uint8_t> piece, const PesStamp* stamp);
   bool ReplayEarly();
+  bool FinishLastPicture();
 };
 
 }  // namespace kelvor

@@ -132,6 +132,23 @@ TEST(VideoHandlerMpeg2, RecordingOfOneGopBeforeTheFirstAudioStampConverts) {
   }
 }
 
+TEST(VideoHandlerMpeg2, ZerosAtTheEndOfTheInputStayWithTheLastPicture) {
+  for (const std::size_t zeros : {1u, 2u}) {
+    VideoRig rig;
+    ASSERT_TRUE(rig.pes(Picture(0), 96400));  // anchors the time line; not written
+    Bytes stream = SequenceHeader();
+    Append(stream, GopHeader());
+    Append(stream, Picture(0));
+    ASSERT_TRUE(rig.pes(stream, 100000));
+    Bytes last = Picture(1, 40, kP);
+    last.insert(last.end(), zeros, 0x00);
+    ASSERT_TRUE(rig.pes(last, 103600));
+    ASSERT_TRUE(rig.finish());
+    Append(stream, last);
+    EXPECT_EQ(rig.es(), stream) << zeros;
+  }
+}
+
 TEST(VideoHandlerMpeg2, FirstGopWrittenKeepsItsLeadingPictures) {
   // The time line is anchored at a B picture; output starts at the next
   // sequence header, whose I picture is the first reference picture seen.
