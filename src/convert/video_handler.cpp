@@ -19,6 +19,8 @@ constexpr std::uint8_t kNalSlice = 1;
 constexpr std::uint8_t kNalDelimiter = 9;
 constexpr std::uint8_t kNalFiller = 12;
 constexpr std::uint8_t kNalSei = 6;
+constexpr std::uint8_t kNalSps = 7;
+constexpr std::uint8_t kNalPps = 8;
 constexpr std::uint8_t kSeiRecoveryPoint = 6;
 
 constexpr std::array<std::uint8_t, 8> kZeros{};
@@ -27,7 +29,7 @@ constexpr std::array<std::uint8_t, 8> kZeros{};
 
 VideoHandler::VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux,
                            H264IdrState& idr)
-    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)) {}
+    : tracks_(tracks), timing_(timing), mux_(mux), idr_(idr), capture_(std::max(kCaptureSize, kHoldSize)), early_(kEarlySize) {}
 
 void VideoHandler::Reset() {
   stamp_.Reset();
@@ -41,6 +43,8 @@ void VideoHandler::Reset() {
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
   resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
+  delimiterSeen_ = false;
+  vclSeen_ = true;
   mpeg2_.Reset();
   holding_ = closeAfterRelease_ = skipping_ = false;
   holdLength_ = 0;
@@ -51,6 +55,9 @@ void VideoHandler::Reset() {
   progressiveSequence_ = false;
   unitHeaderSeen_ = false;
   timeRemoved_ = 0;
+  earlyLength_ = earlyPesCount_ = 0;
+  earlyKept_ = true;
+  replaying_ = false;
 }
 
 void VideoHandler::ReadHeader() {
@@ -129,6 +136,10 @@ bool VideoHandler::WriteRun(Piece& p, std::uint32_t end) {
 
 bool VideoHandler::WritePrefix() { return WriteBytes(std::span(startCodeTemplate_).first(3)); }
 
+bool VideoHandler::WriteWithheld(std::uint32_t count) {
+  return count == 0 || WriteBytes(std::span(startCodeTemplate_).first(count));
+}
+
 bool VideoHandler::EndHere() {
   if (!endAtPicture_) return false;
   scanner_.Enter(Phase::Stopped);
@@ -147,15 +158,58 @@ void VideoHandler::FollowMpeg2Timeline() {
   videoTimeSet_ = mpeg2_.timeSet();
 }
 
+void VideoHandler::KeepEarly(std::span<const std::uint8_t> piece, const PesStamp* stamp) {
+  if (stamp != nullptr) {
+    if (earlyPesCount_ == kMaxEarlyPes) {
+      earlyKept_ = false;
+      return;
+    }
+    earlyPes_[earlyPesCount_++] = {earlyLength_, *stamp};
+  }
+  if (earlyPesCount_ == 0) return;  // before the first PES start: nothing to play
+  if (piece.size() > kEarlySize - earlyLength_) {
+    earlyKept_ = false;
+    return;
+  }
+  std::copy(piece.begin(), piece.end(), early_.begin() + earlyLength_);
+  earlyLength_ += static_cast<std::uint32_t>(piece.size());
+}
+
+bool VideoHandler::ReplayEarly() {
+  // The time origin as it was before any move by this run's time line.
+  const std::uint32_t base = timing_.startBase - static_cast<std::uint32_t>(timeRemoved_);
+  const std::uint32_t length = earlyLength_;
+  const std::uint32_t count = earlyPesCount_;
+  // Not when the first stamped picture would come before the start.
+  for (std::uint32_t k = 0; k < count; ++k) {
+    if (!earlyPes_[k].stamp.ptsValid) continue;
+    if (TimeDifference(earlyPes_[k].stamp.pts - base, 0) < 0) return true;
+    break;
+  }
+  Reset();
+  timing_.startBase = base;
+  replaying_ = true;
+  for (std::uint32_t k = 0; k < count && !stopped(); ++k) {
+    const std::uint32_t end = k + 1 < count ? earlyPes_[k + 1].offset : length;
+    const auto bytes = std::span(early_).subspan(earlyPes_[k].offset, end - earlyPes_[k].offset);
+    if (!HandleVideo(bytes, earlyPes_[k].stamp)) return false;
+  }
+  return FinishLastPicture();
+}
+
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
+  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, &stamp);
   stamp_.Arrive(stamp);
   fillerActive_ = false;
   pesDtsValid_ = stamp.dtsValid;
   pesDts_ = stamp.dts;
-  return HandleVideo(piece);
+  stampPlaced_ = false;
+  const bool written = HandlePiece(piece);
+  return {written, stampPlaced_};
 }
 
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
+  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, nullptr);
   stampPlaced_ = false;
   const bool written = HandlePiece(piece);
   return {written, stampPlaced_};
@@ -189,6 +243,11 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
         if (stopped()) return true;
         break;
       case Phase::P1:
+        if (tracks_.videoIsH264) {
+          if (!H264SliceStart(p, b)) return false;
+          if (stopped()) return true;
+          break;
+        }
         startCodeTemplate_[4] = b;
         p.runStart = p.pos;
         scanner_.Enter(Phase::P2);
@@ -242,7 +301,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
       skipping_ = false;
       if (holding_ && !ReleaseHeld(mpeg2_.restartTr())) return false;
     }
-    if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_;
+    if (value == kSequenceHeader && !videoOutputOn_) videoOutputOn_ = videoTimeSet_ || replaying_;
     if (value == kGroupStart) {
       mpeg2_.CloseGop();
       FollowMpeg2Timeline();
@@ -291,7 +350,7 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     }
     if (value == kSequenceHeader && !videoOutputOn_) {
       // Output begins here once the time line is anchored; nothing earlier.
-      videoOutputOn_ = videoTimeSet_;
+      videoOutputOn_ = videoTimeSet_ || replaying_;
     } else if (videoOutputOn_) {
       if (!WriteRun(p, prefixStart)) return false;
       if (ts && (value == kSequenceHeader || !pesClosedAtHeader_)) {
@@ -326,7 +385,29 @@ bool VideoHandler::ReleaseHeld(std::uint32_t firstLeading) {
   return mux_.EndVideoPes();
 }
 
-bool VideoHandler::Finish() { return !holding_ || ReleaseHeld(mpeg2_.restartTr()); }
+bool VideoHandler::Finish() {
+  // H.264: the input ended while the access units from an IDR before the
+  // first audio time stamp were held; once that stamp came, they go out.
+  if (captureIdr_ && timing_.startFound && !StartOutputAtCapturedIdr()) return false;
+  // MPEG-2: no sequence header came after the anchor (a recording of about
+  // one group of pictures); its input is played again from the start.
+  if (!tracks_.videoIsH264 && !videoOutputOn_ && timing_.startFound && earlyKept_ && earlyLength_ > 0 &&
+      !stopped() && !endAtPicture_) {
+    return ReplayEarly();
+  }
+  return FinishLastPicture();
+}
+
+bool VideoHandler::FinishLastPicture() {
+  // MPEG-2: zeros withheld at the end of the input, as the possible start
+  // of a start code, are the last slice's data; without them it is cut short.
+  if (!tracks_.videoIsH264 && !stopped()) {
+    const Phase phase = scanner_.phase();
+    const std::size_t zeros = phase == Phase::Z1 ? 1 : phase == Phase::Z2 ? 2 : 0;
+    if (zeros > 0 && !WriteBytes(std::span(kZeros).first(zeros))) return false;
+  }
+  return !holding_ || ReleaseHeld(mpeg2_.restartTr());
+}
 
 bool VideoHandler::Mpeg2Picture(Piece& p) {
   const std::uint32_t tr = (static_cast<std::uint32_t>(startCodeTemplate_[4]) << 2) |
@@ -372,16 +453,66 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
   const std::uint8_t type = value & 0x1F;
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
-  if (type == kNalDelimiter) return H264Delimiter(p, straddling);
+  if (type == kNalDelimiter) {
+    delimiterSeen_ = true;
+    return H264Delimiter(p, straddling ? 3 : 0);
+  }
+  const bool slice = type == kNalIdrSlice || type == kNalSlice;
+  if (!delimiterSeen_ && vclSeen_) {
+    // A stream without delimiters: the access unit begins at the first
+    // parameter set or SEI after a picture's slices, or at a slice that
+    // begins a picture.
+    if (slice) {
+      // Whether the slice begins a picture shows in its next byte; until
+      // then the prefix and the NAL header byte wait in the template.
+      if (!straddling && !WriteRun(p, v - 3)) return false;
+      startCodeTemplate_[3] = value;
+      p.runStart = p.pos;
+      scanner_.Enter(Phase::P1);
+      return true;
+    }
+    if (type == kNalSei || type == kNalSps || type == kNalPps || (type >= 14 && type <= 18)) {
+      vclSeen_ = false;
+      if (!H264Delimiter(p, straddling ? 3 : 0)) return false;
+      return stopped() || H264Nal(type);
+    }
+  }
   if (straddling) {
     p.runStart = v;
     if (!WritePrefix()) return false;
   }
+  if (type == kNalFiller) {
+    p.cutEnd = p.pos;
+    fillerActive_ = true;
+  }
+  return H264Nal(type);
+}
+
+bool VideoHandler::H264SliceStart(Piece& p, std::uint8_t b) {
+  scanner_.Enter(Phase::Z0);
+  const std::uint8_t type = startCodeTemplate_[3] & 0x1F;
+  // first_mb_in_slice, the slice header's first field (ue(v)), is 0 when
+  // the byte after the NAL header begins with a 1 bit. That byte cannot be
+  // an emulation prevention byte: the header byte before it is not zero.
+  if ((b & 0x80) != 0) {
+    if (!H264Delimiter(p, 4)) return false;
+    if (stopped()) return true;
+  } else {
+    if (!WriteBytes(std::span(startCodeTemplate_).first(4))) return false;
+    p.runStart = p.pos - 1;
+    // A zero here may begin the next start code.
+    if (b == 0) scanner_.Scan(b, CurrentStamp());
+  }
+  return H264Nal(type);
+}
+
+bool VideoHandler::H264Nal(std::uint8_t type) {
   if (type == kNalSei) {
     header_ = Header::Sei;
     headerLength_ = 0;
   }
   if (type == kNalIdrSlice || type == kNalSlice) {
+    vclSeen_ = true;
     const bool first = auPending_;
     if (first && resyncHold_ && !ResumeAtSlice(type == kNalIdrSlice)) return false;
     H264Slice(type == kNalIdrSlice);
@@ -392,15 +523,13 @@ bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) 
     } else if (capturing_ && !captureIdr_ && !StartOutputAtSlice()) {
       return false;
     }
-  } else if (type == kNalFiller) {
-    p.cutEnd = p.pos;
-    fillerActive_ = true;
   }
   return true;
 }
 
-bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
+bool VideoHandler::H264Delimiter(Piece& p, std::uint32_t withheld) {
   const std::uint32_t v = p.pos - 1;
+  const bool straddling = withheld > 0;
   if (endAtPicture_) {
     // The access unit before ends here: it goes out whole, nothing after it.
     if (!straddling && videoOutputOn_ && !WriteRun(p, v - 3)) return false;
@@ -424,7 +553,7 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     dropUnit_ = false;
     resyncHold_ = true;
     captureLength_ = 0;
-    if (straddling && !WritePrefix()) return false;
+    if (!WriteWithheld(withheld)) return false;
     auPending_ = true;
     return true;
   }
@@ -458,7 +587,7 @@ bool VideoHandler::H264Delimiter(Piece& p, bool straddling) {
     if (auPtsValid_ && !mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
     mux_.KeepVideoPesUntimed();  // later access units of this packet carry none
   }
-  if (straddling && !WritePrefix()) return false;
+  if (!WriteWithheld(withheld)) return false;
   auPending_ = true;
   return true;
 }

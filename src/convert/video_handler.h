@@ -47,6 +47,12 @@ class VideoHandler {
   // are still to come. Room for any picture of main profile at high level
   // (its VBV buffer); a larger one is placed without waiting.
   static constexpr std::uint32_t kHoldSize = 0x130000;
+  // MPEG-2: the input up to where output begins is kept (up to this size
+  // and this many PES packets), so that a recording that ends before a
+  // sequence header follows the time line's anchor is played again at its
+  // end, with output from its first sequence header.
+  static constexpr std::uint32_t kEarlySize = 0x100000;
+  static constexpr std::uint32_t kMaxEarlyPes = 256;
 
   VideoHandler(const TrackTable& tracks, StreamTiming& timing, Multiplexer& mux, H264IdrState& idr);
 
@@ -59,8 +65,8 @@ class VideoHandler {
   // A later piece of the same PES packet. Does nothing once stopped.
   VideoStep HandleVideo(std::span<const std::uint8_t> piece);
 
-  // End of the run: writes a picture still held. False only when the output
-  // refused a packet.
+  // End of the run: writes a picture (H.264: access units) still held.
+  // False only when the output refused a packet.
   bool Finish();
 
   // A user stop: the output ends before the next picture (access unit)
@@ -111,7 +117,17 @@ class VideoHandler {
   bool Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling);
   bool Mpeg2Picture(Piece& p);
   bool H264StartCode(Piece& p, std::uint8_t value, bool straddling);
-  bool H264Delimiter(Piece& p, bool straddling);
+  // An access unit begins: at a delimiter, or in a stream without them at
+  // the NAL unit that begins it. `withheld` bytes of the start code
+  // template (the prefix, or prefix and NAL header) are written after the
+  // decision; with none, the run holds the start code.
+  bool H264Delimiter(Piece& p, std::uint32_t withheld);
+  // The byte after a slice's NAL header, in a stream without delimiters:
+  // whether the slice begins a picture.
+  bool H264SliceStart(Piece& p, std::uint8_t b);
+  // What a NAL unit's type asks for once its access unit is known.
+  bool H264Nal(std::uint8_t type);
+  bool WriteWithheld(std::uint32_t count);
   void H264Slice(bool idr);
   // H.264: output begins with the access unit whose slice anchored the time line.
   bool StartOutputAtSlice();
@@ -168,6 +184,10 @@ class VideoHandler {
   bool resyncHold_ = false;
   bool dropUnit_ = false;
   bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
+  // Access units are found by their delimiters once one was seen; before,
+  // by the NAL units that begin them (a slice NAL unit came since the last).
+  bool delimiterSeen_ = false;
+  bool vclSeen_ = true;
   bool ResumeAtSlice(bool idr);
   // H.264 capture and MPEG-2 hold share the storage; one run uses one of them.
   std::vector<std::uint8_t> capture_;
@@ -193,6 +213,21 @@ class VideoHandler {
   bool unitHeaderSeen_ = false;
 
   std::int64_t timeRemoved_ = 0;
+
+  // MPEG-2: the input before output began, to be played again at the end.
+  struct EarlyPes {
+    std::uint32_t offset = 0;
+    PesStamp stamp;
+  };
+  std::vector<std::uint8_t> early_;
+  std::array<EarlyPes, kMaxEarlyPes> earlyPes_{};
+  std::uint32_t earlyLength_ = 0;
+  std::uint32_t earlyPesCount_ = 0;
+  bool earlyKept_ = true;    // all of it is kept so far
+  bool replaying_ = false;   // output begins at the first sequence header
+  void KeepEarly(std::span<const std::uint8_t> piece, const PesStamp* stamp);
+  bool ReplayEarly();
+  bool FinishLastPicture();
 };
 
 }  // namespace kelvor

@@ -33,6 +33,9 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::
           break;
         }
         switch (byte & 0x1F) {
+          case 6:  // SEI, sequence and picture parameter sets: they begin an
+          case 7:  // access unit in a stream without delimiters
+          case 8:
           case 9:  // access unit delimiter
             delimiterSeen_ = true;
             break;

@@ -1,7 +1,7 @@
 #pragma once
 // Finds, in the video elementary stream, the MPEG-2 bit rate (sequence
 // header) or a decodable H.264 start (an IDR slice after an access unit
-// delimiter, or many slices without any IDR).
+// delimiter, parameter set or SEI, or many slices without any IDR).
 #include <array>
 #include <cstdint>
 #include <span>

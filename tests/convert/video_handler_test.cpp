@@ -110,6 +110,45 @@ TEST(VideoHandlerMpeg2, AnchorsTheTimeLineAndStartsAtTheNextSequenceHeader) {
   EXPECT_EQ(rig.ptsList().front(), 103600u) << "nothing lost: the input PTS is kept";
 }
 
+TEST(VideoHandlerMpeg2, RecordingOfOneGopBeforeTheFirstAudioStampConverts) {
+  // All its video comes before the first audio packet: no sequence header
+  // follows the anchor, so the kept input is played again at the end.
+  for (const std::size_t piece : {184u, 7u}) {
+    VideoRig rig;
+    rig.timing.startFound = false;
+    Bytes first = SequenceHeader();
+    Append(first, GopHeader());
+    Append(first, Picture(0, 300));
+    const Bytes second = Picture(1, 200, kP);
+    ASSERT_TRUE(rig.pes(first, 100000, piece));
+    ASSERT_TRUE(rig.pes(second, 103600, piece));
+    rig.startAt(0);
+    ASSERT_TRUE(rig.finish());
+    Bytes stream = first;
+    Append(stream, second);
+    EXPECT_EQ(rig.es(), stream) << piece;
+    const std::vector<std::uint32_t> expected{100000, 103600};
+    EXPECT_EQ(rig.ptsList(), expected) << piece;
+  }
+}
+
+TEST(VideoHandlerMpeg2, ZerosAtTheEndOfTheInputStayWithTheLastPicture) {
+  for (const std::size_t zeros : {1u, 2u}) {
+    VideoRig rig;
+    ASSERT_TRUE(rig.pes(Picture(0), 96400));  // anchors the time line; not written
+    Bytes stream = SequenceHeader();
+    Append(stream, GopHeader());
+    Append(stream, Picture(0));
+    ASSERT_TRUE(rig.pes(stream, 100000));
+    Bytes last = Picture(1, 40, kP);
+    last.insert(last.end(), zeros, 0x00);
+    ASSERT_TRUE(rig.pes(last, 103600));
+    ASSERT_TRUE(rig.finish());
+    Append(stream, last);
+    EXPECT_EQ(rig.es(), stream) << zeros;
+  }
+}
+
 TEST(VideoHandlerMpeg2, FirstGopWrittenKeepsItsLeadingPictures) {
   // The time line is anchored at a B picture; output starts at the next
   // sequence header, whose I picture is the first reference picture seen.
@@ -615,6 +654,54 @@ TEST(VideoHandlerH264, OutputStartsWithTheAccessUnitThatAnchorsTheTimeLine) {
   const std::vector<std::uint32_t> expected{90000, 93600, 97200, 100800, 104400};
   EXPECT_EQ(rig.ptsList(), expected);
   EXPECT_EQ(rig.timing.videoTime, 90000u) << "up to 255 slices after an IDR do not raise it";
+}
+
+TEST(VideoHandlerH264, AccessUnitsWithoutDelimitersBeginAtTheirFirstNalUnit) {
+  // A slice begins a picture when its first byte starts with a 1 bit
+  // (first_mb_in_slice 0); parameter sets and SEI after a slice begin the next.
+  auto slice = [](std::uint8_t header, std::uint8_t first) {
+    Bytes b = Nal(header, 150);
+    b[5] = first;
+    return b;
+  };
+  std::vector<Bytes> units(4);
+  Append(units[0], Nal(0x67, 12));
+  Append(units[0], Nal(0x68, 4));
+  Append(units[0], slice(0x65, 0x88));
+  Append(units[0], slice(0x65, 0x40));  // the same picture's second slice
+  Append(units[1], slice(0x41, 0x9A));
+  Append(units[1], slice(0x41, 0x00));  // first_mb_in_slice 255 or more
+  Append(units[2], Nal(0x06, 8));
+  Append(units[2], slice(0x41, 0xE0));
+  Append(units[3], slice(0x41, 0x9A));
+  for (const std::size_t piece : {184u, 1u, 5u, 153u}) {
+    VideoRig rig(OutputFormat::Ts, true);
+    rig.idr.idrSeen = true;
+    Bytes stream;
+    for (std::size_t k = 0; k < units.size(); ++k) {
+      ASSERT_TRUE(rig.pes(units[k], 90000 + 3600 * k, piece));
+      Append(stream, units[k]);
+    }
+    ASSERT_TRUE(rig.finish());
+    EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << piece;
+    const std::vector<std::uint32_t> expected{90000, 93600, 97200, 100800};
+    EXPECT_EQ(rig.ptsList(), expected) << piece;
+  }
+}
+
+TEST(VideoHandlerH264, IdrBeforeTheFirstAudioStampGoesOutWhenTheInputEnds) {
+  // A short recording whose video all comes before its first audio packet.
+  VideoRig rig(OutputFormat::Ts, true);
+  rig.timing.startFound = false;
+  Bytes stream = IdrUnit();
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  Append(stream, PUnit());
+  ASSERT_TRUE(rig.pes(PUnit(), 93600));
+  rig.startAt(0);
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end()));
+  const std::vector<std::uint32_t> expected{90000, 93600};
+  EXPECT_EQ(rig.ptsList(), expected);
 }
 
 TEST(VideoHandlerH264, TimedAccessUnitStartsANewPack) {

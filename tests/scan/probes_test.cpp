@@ -188,7 +188,7 @@ TEST(VideoProbe, ReadsTheMpeg2BitRateEvenWhenSplit) {
   EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00}, false, rate));
 }
 
-TEST(VideoProbe, AcceptsH264AtAnIdrAfterADelimiterOrAfterManySlices) {
+TEST(VideoProbe, AcceptsH264AtAnIdrThatBeginsAnAccessUnitOrAfterManySlices) {
   H264IdrState idr;
   VideoProbe probe(idr);
   probe.Reset();
@@ -202,6 +202,11 @@ TEST(VideoProbe, AcceptsH264AtAnIdrAfterADelimiterOrAfterManySlices) {
   EXPECT_TRUE(probe.probe(idrSlice, true, rate));
   EXPECT_EQ(rate, kH264AssumedBitRate);
   EXPECT_TRUE(idr.idrSeen);
+
+  // Without delimiters a parameter set begins the access unit of an IDR.
+  probe.Reset();
+  EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0x68, 0xEB}, true, rate));
+  EXPECT_TRUE(probe.probe(idrSlice, true, rate));
 
   // Without delimiters: the 256th non-IDR slice is taken as a start.
   probe.Reset();
