@@ -4,6 +4,7 @@
 
 #include "ac3dec/ac3_decoder.h"
 #include "convert/audio_path_timing.h"
+#include "convert/conversion_events.h"
 #include "convert/gap_fill.h"
 #include "transcode/eac3_transcoder.h"
 
@@ -47,6 +48,11 @@ bool AudioPaths::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::u
   return mux_.WriteMpegAudioFrame(track, frame);
 }
 
+bool AudioPaths::NoteFrames(std::uint32_t j, std::uint32_t dropped, std::uint32_t repeated) {
+  if (timing_.drops != nullptr) timing_.drops->Ac3Frames(j, dropped, repeated);
+  return true;
+}
+
 bool AudioPaths::convertFrame(const ConvertedFrame& f, std::uint32_t& expectedTime) {
   if (f.privateTrack >= kMaxPrivateAudioTracks) return true;
   return run_.convertAc3ToMpeg ? toMpegAudio(f, expectedTime) : toAc3(f, expectedTime);
@@ -58,12 +64,13 @@ bool AudioPaths::toMpegAudio(const ConvertedFrame& f, std::uint32_t& expectedTim
       c.decoder.ac3_decode_frame(f.privateTrack, f.frame, f.isEac3 ? 1 : 0, c.left, c.right);
   if (blocks == 0) return true;  // rejected: nothing written, no time taken
   const std::uint32_t ticks = kBlockTicks * blocks;
-  if (f.timingDelta < -static_cast<std::int32_t>(ticks / 2)) return true;  // early
+  if (f.timingDelta < -static_cast<std::int32_t>(ticks / 2)) return NoteFrames(f.privateTrack, 1, 0);  // early
   // A gap is filled with silence: repeated samples of a frame this short
   // would be heard as a buzz, and the frame's own sound stays at its time.
   const std::uint32_t writes =
       LateFrameWrites(f.timingDelta, ticks, expectedTime + static_cast<std::uint32_t>(f.timingDelta), timing_);
   const std::size_t count = Ac3Decoder::kSamplesPerBlock * blocks;
+  NoteFrames(f.privateTrack, 0, writes - 1);
   for (std::uint32_t w = 0; w < writes; ++w) {
     const bool gap = w + 1 < writes;
     if (!c.encoder.EncodeSamples(f.privateTrack, gap ? c.silence : c.left, gap ? c.silence : c.right, count)) {
@@ -95,10 +102,11 @@ bool AudioPaths::toAc3(const ConvertedFrame& f, std::uint32_t& expectedTime) {
   // the whole frame.
   const std::int32_t delta = f.timed ? f.timingDelta : (pending.timed ? pending.delta : 0);
   pending = {};
-  if (delta < -static_cast<std::int32_t>(kAc3FrameTicks / 2)) return true;  // early
+  if (delta < -static_cast<std::int32_t>(kAc3FrameTicks / 2)) return NoteFrames(j, 1, 0);  // early
   const std::span<const std::uint8_t> frame(c.transcoded.data(), length);
   const std::uint32_t writes =
       LateFrameWrites(delta, kAc3FrameTicks, expectedTime + static_cast<std::uint32_t>(delta), timing_);
+  NoteFrames(j, 0, writes - 1);
   const std::span<const std::uint8_t> filler =
       c.lastLength[j] > 0 ? std::span<const std::uint8_t>(c.last[j].data(), c.lastLength[j]) : frame;
   for (std::uint32_t w = 0; w < writes; ++w) {

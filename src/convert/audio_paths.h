@@ -52,6 +52,8 @@ class AudioPaths final : public AudioConverter, private mpegenc::MpegFrameSink {
 
   bool toMpegAudio(const ConvertedFrame& f, std::uint32_t& expectedTime);
   bool toAc3(const ConvertedFrame& f, std::uint32_t& expectedTime);
+  // The drop report: frames of private track j dropped early or repeated to fill a gap. Always true.
+  bool NoteFrames(std::uint32_t j, std::uint32_t dropped, std::uint32_t repeated);
   bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) override;
 
   const RunSettings& run_;
