@@ -44,8 +44,6 @@ class MemorySink final : public kelvor::PacketSink {
 // Takes every frame it is given, as a converter that writes nothing would.
 class AcceptingConverter final : public kelvor::AudioConverter {
  public:
-  bool convertsToMpegAudio() const override { return true; }
-  bool transcodesEac3() const override { return true; }
   void reset() override {}
   bool convertFrame(const kelvor::ConvertedFrame& frame, std::uint32_t&) override {
     if (frame.frame.size() < 6 || frame.frame[0] != 0x0B || frame.frame[1] != 0x77) std::abort();
