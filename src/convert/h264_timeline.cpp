@@ -36,7 +36,8 @@ void H264Timeline::Timed(std::uint32_t dts) {
   if (frameTicks_ != 0) {
     const std::uint32_t expected = lastDecodeTime_ + units * frameTicks_;
     const std::int32_t d = TimeDifference(t, expected);
-    const auto twoFrames = 2 * static_cast<std::int32_t>(frameTicks_);
+    // In 64 bits: a damaged stream can learn a step of more than 2^30 ticks.
+    const std::int64_t twoFrames = 2 * static_cast<std::int64_t>(frameTicks_);
     // Clearly off the expected step (or not forward), and not a jump of more
     // than 10 seconds (those are kept as the input has them).
     if ((step <= 0 || d >= twoFrames || d <= -twoFrames) && d <= kMaxTimeJump && d >= -kMaxTimeJump) {
