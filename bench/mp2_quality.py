@@ -54,10 +54,10 @@ def pink(seconds, seed=1):
     n = int(seconds * RATE)
     out = []
     for _ in range(2):
-        spec = np.fft.rfft(rng.standard_normal(n))
-        f = np.arange(len(spec))
+        spectrum = np.fft.rfft(rng.standard_normal(n))
+        f = np.arange(len(spectrum))
         f[0] = 1
-        x = np.fft.irfft(spec / np.sqrt(f), n)
+        x = np.fft.irfft(spectrum / np.sqrt(f), n)
         out.append(x / np.max(np.abs(x)) * 0.5)
     return np.stack(out, axis=1)
 
