@@ -1,5 +1,6 @@
 #include "cli/decode_ac3_command.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <cstdio>
@@ -12,10 +13,9 @@
 
 #include "ac3dec/ac3_decoder.h"
 #include "ac3dec/syncframe.h"
+#include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
-#include "cli/private_track.h"
-#include "io/mapped_file.h"
 
 namespace kelvor::cli {
 namespace {
@@ -36,10 +36,15 @@ constexpr const char* kUsage =
     "file) or held no frames, 2 bad command line or OUTPUT names INPUT, 4 the\n"
     "output could not be written.\n";
 
+// The samples go out in whole blocks of 1 MiB from one buffer, written with
+// no stdio buffering in between: a few hundred large writes for an hour of
+// sound, not one per frame.
 class WavWriter {
  public:
-  explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
-    if (file_) ok_ = WriteHeader(0);
+  static constexpr std::size_t kBlockFloats = (1u << 20) / sizeof(float);
+
+  explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")), block_(kBlockFloats) {
+    if (file_) ok_ = std::setvbuf(file_, nullptr, _IONBF, 0) == 0 && WriteHeader(0);
     if (!ok()) error_ = errno;
   }
   ~WavWriter() {
@@ -53,21 +58,24 @@ class WavWriter {
   int error() const { return error_; }
 
   void Write(std::span<const Q24> left, std::span<const Q24> right) {
-    buffer_.clear();
-    for (std::size_t i = 0; i < left.size(); ++i) {
-      buffer_.push_back(static_cast<float>(left[i]) / 16777216.0f);
-      buffer_.push_back(static_cast<float>(right[i]) / 16777216.0f);
-    }
-    if (ok_ && std::fwrite(buffer_.data(), sizeof(float), buffer_.size(), file_) != buffer_.size()) {
-      ok_ = false;
-      error_ = errno;
+    for (std::size_t i = 0; i < left.size();) {
+      const std::size_t n = std::min(left.size() - i, (block_.size() - fill_) / 2);
+      float* out = block_.data() + fill_;
+      for (std::size_t k = 0; k < n; ++k) {
+        out[2 * k] = static_cast<float>(left[i + k]) / 16777216.0f;
+        out[2 * k + 1] = static_cast<float>(right[i + k]) / 16777216.0f;
+      }
+      fill_ += 2 * n;
+      i += n;
+      if (fill_ == block_.size()) WriteBlock();
     }
     frames_ += left.size();
   }
 
   bool Finish() {
+    WriteBlock();
     if (!ok()) return false;
-    ok_ = std::fflush(file_) == 0 && std::fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(frames_);
+    ok_ = std::fseek(file_, 0, SEEK_SET) == 0 && WriteHeader(frames_);
     if (!ok_) error_ = errno;
     const bool closed = std::fclose(file_) == 0;
     if (ok_ && !closed) error_ = errno;
@@ -104,11 +112,20 @@ class WavWriter {
     return std::fwrite(h, 1, n, file_) == n;
   }
 
+  void WriteBlock() {
+    if (ok_ && std::fwrite(block_.data(), sizeof(float), fill_, file_) != fill_) {
+      ok_ = false;
+      error_ = errno;
+    }
+    fill_ = 0;
+  }
+
   std::FILE* file_;
   bool ok_ = false;
   int error_ = 0;
   std::uint64_t frames_ = 0;
-  std::vector<float> buffer_;
+  std::vector<float> block_;
+  std::size_t fill_ = 0;  // floats waiting in block_
 };
 
 struct DecodeCounts {
@@ -154,48 +171,20 @@ void PrintStats(const DecodeCounts& counts, const Ac3ToolUsage& u) {
 }  // namespace
 
 int RunDecodeAc3Command(int argc, char** argv) {
-  bool stats = false;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (arg == "--stats") {
-      stats = true;
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      std::fprintf(stderr, "decode-ac3: unknown option '%s'\n%s", arg.c_str(), kUsage);
-      return kExitUsage;
-    } else {
-      paths.push_back(arg);
-    }
-  }
-  if (paths.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
+  AudioCommandInput in;
+  const auto wanted = [](std::span<const std::uint8_t> bytes) { return read_syncinfo(bytes).length != 0; };
+  if (const auto status = OpenAudioCommandInput(argc, argv, kUsage, wanted, in)) return *status;
 
-  if (OutputIsInput("decode-ac3", paths[0], paths[1])) return kExitUsage;
-  MappedFile input;
-  if (const int error = input.open(paths[0]); error != 0) {
-    PrintFileError("decode-ac3", paths[0], error);
-    return kExitInputError;
-  }
-  std::vector<std::uint8_t> extracted;
-  const std::span<const std::uint8_t> es = ElementaryStreamOf(
-      input.bytes(), extracted, [](std::span<const std::uint8_t> bytes) { return read_syncinfo(bytes).length != 0; });
-
-  WavWriter wav(paths[1]);
+  WavWriter wav(in.outputPath);
   if (!wav.ok()) {
-    PrintFileError("decode-ac3", paths[1], wav.error());
+    PrintFileError("decode-ac3", in.outputPath, wav.error());
     return kExitOutputError;
   }
   auto decoder = std::make_unique<Ac3Decoder>();
   std::vector<Q24> left(Ac3Decoder::kMaxSamples);
   std::vector<Q24> right(Ac3Decoder::kMaxSamples);
   DecodeCounts counts;
-  const std::span<const std::uint8_t> all = es;
+  const std::span<const std::uint8_t> all = in.stream;
   std::size_t pos = 0;
   while (pos + 6 <= all.size()) {
     const SyncframeInfo info = read_syncinfo(all.subspan(pos));
@@ -230,17 +219,17 @@ int RunDecodeAc3Command(int argc, char** argv) {
     pos += info.length;
   }
   if (!wav.Finish()) {
-    PrintFileError("decode-ac3", paths[1], wav.error());
+    PrintFileError("decode-ac3", in.outputPath, wav.error());
     return kExitOutputError;
   }
-  if (input.cutShort()) {
+  if (in.file.cutShort()) {
     std::fprintf(stderr, "kelvor-cli decode-ac3: '%s': input error: the file became shorter while it was read\n",
-                 paths[0].c_str());
+                 in.inputPath.c_str());
     return kExitInputError;
   }
-  if (stats) PrintStats(counts, decoder->tool_usage());
+  if (in.stats) PrintStats(counts, decoder->tool_usage());
   if (counts.decoded == 0) {
-    std::fprintf(stderr, "decode-ac3: no AC-3 or E-AC-3 frames in '%s'\n", paths[0].c_str());
+    std::fprintf(stderr, "decode-ac3: no AC-3 or E-AC-3 frames in '%s'\n", in.inputPath.c_str());
     return kExitInputError;
   }
   return kExitOk;

@@ -10,10 +10,8 @@
 #include <vector>
 
 #include "ac3dec/syncframe.h"
+#include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
-#include "cli/file_checks.h"
-#include "cli/private_track.h"
-#include "io/mapped_file.h"
 #include "transcode/eac3_transcoder.h"
 
 namespace kelvor::cli {
@@ -48,43 +46,17 @@ struct Counts {
 }  // namespace
 
 int RunTranscodeEac3Command(int argc, char** argv) {
-  bool stats = false;
-  std::vector<std::string> paths;
-  for (int i = 1; i < argc; ++i) {
-    const std::string arg = argv[i];
-    if (arg == "-h" || arg == "--help") {
-      std::fputs(kUsage, stdout);
-      return kExitOk;
-    }
-    if (arg == "--stats") {
-      stats = true;
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      std::fprintf(stderr, "transcode-eac3: unknown option '%s'\n%s", arg.c_str(), kUsage);
-      return kExitUsage;
-    } else {
-      paths.push_back(arg);
-    }
-  }
-  if (paths.size() != 2) {
-    std::fputs(kUsage, stderr);
-    return kExitUsage;
-  }
-  if (OutputIsInput("transcode-eac3", paths[0], paths[1])) return kExitUsage;
-  MappedFile input;
-  if (const int error = input.open(paths[0]); error != 0) {
-    PrintFileError("transcode-eac3", paths[0], error);
-    return kExitInputError;
-  }
-  std::vector<std::uint8_t> extracted;
-  const std::span<const std::uint8_t> es =
-      ElementaryStreamOf(input.bytes(), extracted, [](std::span<const std::uint8_t> bytes) {
-        const SyncframeInfo info = read_syncinfo(bytes);
-        return info.length != 0 && info.eac3;
-      });
+  AudioCommandInput in;
+  const auto wanted = [](std::span<const std::uint8_t> bytes) {
+    const SyncframeInfo info = read_syncinfo(bytes);
+    return info.length != 0 && info.eac3;
+  };
+  if (const auto status = OpenAudioCommandInput(argc, argv, kUsage, wanted, in)) return *status;
+  const std::span<const std::uint8_t> es = in.stream;
 
-  std::FILE* out = std::fopen(paths[1].c_str(), "wb");
+  std::FILE* out = std::fopen(in.outputPath.c_str(), "wb");
   if (!out) {
-    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", paths[1].c_str());
+    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
     return kExitInputError;
   }
   auto transcoder = std::make_unique<Eac3Transcoder>();
@@ -137,10 +109,10 @@ int RunTranscodeEac3Command(int argc, char** argv) {
   }
   const bool closed = std::fclose(out) == 0;
   if (!write_ok || !closed) {
-    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", paths[1].c_str());
+    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
     return kExitInputError;
   }
-  if (stats) {
+  if (in.stats) {
     const auto line = [](const char* name, std::uint64_t value) {
       std::printf("%-26s %llu\n", name, static_cast<unsigned long long>(value));
     };
@@ -152,7 +124,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     line("AC-3 frames written", counts.written);
   }
   if (counts.frames == 0) {
-    std::fprintf(stderr, "transcode-eac3: no E-AC-3 frames in '%s'\n", paths[0].c_str());
+    std::fprintf(stderr, "transcode-eac3: no E-AC-3 frames in '%s'\n", in.inputPath.c_str());
     return kExitInputError;
   }
   return kExitOk;
