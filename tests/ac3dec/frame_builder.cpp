@@ -73,7 +73,7 @@ class Builder {
   void Header() {
     Put(0x0B77, 16);
     if (s_.eac3) {
-      Put(0, 2);  // strmtyp
+      Put(static_cast<std::uint32_t>(s_.strmtyp), 2);
       Put(0, 3);  // substreamid
       Put(static_cast<std::uint32_t>(words_ - 1), 11);
       Put(0, 2);  // fscod
@@ -86,7 +86,7 @@ class Builder {
       Put(0, 1);   // compre
       if (s_.acmod == 0) Put(27 << 1, 6);
       Put(0, 2);  // mixmdate, infomdate
-      if (blocks_ != 6) Put(0, 1);  // convsync
+      if (blocks_ != 6 && s_.strmtyp == 0) Put(0, 1);  // convsync
       Put(0, 1);  // addbsie
       return;
     }
@@ -127,9 +127,9 @@ class Builder {
       if (s_.coupling) Put(blk == 0 ? 1 : 0, 2);
       for (int ch = 0; ch < nfchans_; ++ch) Put(static_cast<std::uint32_t>(Strategy(blk, ch)), 2);
     }
-    if (blocks_ == 6) {
+    if (s_.strmtyp == 0 && blocks_ == 6) {
       for (int ch = 0; ch < nfchans_; ++ch) Put(0, 5);  // convexpstr
-    } else {
+    } else if (s_.strmtyp == 0) {
       Put(0, 1);  // convexpstre
     }
     if (s_.aht) {
@@ -257,7 +257,7 @@ class Builder {
         for (int ch = 0; ch < nfchans_; ++ch) Put(static_cast<std::uint32_t>(fgain_[idx(ch)] = static_cast<int>(Rand(4))), 3);
       }
     }
-    if (s_.eac3) Put(0, 1);  // convsnroffste
+    if (s_.eac3 && s_.strmtyp == 0) Put(0, 1);  // convsnroffste
     if (s_.coupling) {
       bool leak = first;
       if (s_.eac3) {
@@ -336,9 +336,11 @@ class Builder {
     const int end = (s_.eac3 && s_.spx) ? spx_begin_subbnd_ - 1 : 13;
     // At its end the range is empty but otherwise well formed: only the
     // band-edge rule can reject it.
-    const int cplbegf = Fault(Fault::kCouplingBeginAtEnd) ? end : 2;
+    // Past it, the rest is written as for an empty range.
+    const bool at_end = Fault(Fault::kCouplingBeginAtEnd) || Fault(Fault::kCouplingBeginPastEnd);
+    const int cplbegf = at_end ? end : 2;
     cplbegf_ = cplbegf;
-    Put(static_cast<std::uint32_t>(cplbegf), 4);
+    Put(Fault(Fault::kCouplingBeginPastEnd) ? 15u : static_cast<std::uint32_t>(cplbegf), 4);
     if (!(s_.eac3 && s_.spx)) Put(static_cast<std::uint32_t>(end - 3), 4);
     cpl_start_ = 12 * cplbegf + 37;
     cpl_end_ = 12 * end + 37;

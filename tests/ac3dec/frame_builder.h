@@ -28,6 +28,7 @@ enum class Fault {
   kBadSpxBands,          // E-AC-3 with spectral extension
   kSpxCopyAtBegin,       // E-AC-3 with spectral extension: copy start = begin sub-band
   kCouplingBeginAtEnd,   // coupling: cplbegf equal to the end sub-band
+  kCouplingBeginPastEnd, // coupling: cplbegf 15, past the end sub-band
   kBadExponentGroup,
   kBadMantissaCode,
   kBadGainTriplet,       // E-AC-3 hybrid transform with gaqmod 3
@@ -35,6 +36,7 @@ enum class Fault {
 
 struct SyntheticRecipe {
   bool eac3 = true;
+  int strmtyp = 0;     // E-AC-3: 0 independent, 1 a dependent substream
   int num_blocks = 6;  // 1, 2, 3 or 6 (E-AC-3)
   int acmod = 2;
   int chbwcod = 20;
