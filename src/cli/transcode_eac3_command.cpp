@@ -112,6 +112,12 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
     return kExitInputError;
   }
+  // Zeros read past a new end are not the input: say so, as decode-ac3 does.
+  if (in.file.cutShort()) {
+    std::fprintf(stderr, "kelvor-cli transcode-eac3: '%s': input error: the file became shorter while it was read\n",
+                 in.inputPath.c_str());
+    return kExitInputError;
+  }
   if (in.stats) {
     const auto line = [](const char* name, std::uint64_t value) {
       std::printf("%-26s %llu\n", name, static_cast<unsigned long long>(value));
