@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -42,6 +43,8 @@ std::vector<Refused> Cases() {
       {"coupling_begins_past_its_end", coupled, past_end},
   };
 }
+
+void PrintTo(const Refused& c, std::ostream* os) { *os << c.name; }
 
 class ParserRejections : public ::testing::TestWithParam<Refused> {};
 
