@@ -681,7 +681,13 @@ void VideoHandler::H264CheckDecodeTime() {
   const std::uint32_t dts = pesDtsValid_ ? pesDts_ : auPts_;
   pesDtsValid_ = false;
   h264_.Timed(dts - timing_.startBase);
-  ApplyOriginMove(h264_.TakeOriginMove());
+  const std::int32_t move = h264_.TakeOriginMove();
+  ApplyOriginMove(move);
+  // Pictures were lost where no packet was seen missing (a cut that left
+  // the continuity counters in step): the access units from here on may
+  // lean on them, so output resumes at a random-access point as after lost
+  // packets.
+  if (move > 0 && videoOutputOn_) resync_ = true;
 }
 
 }  // namespace kelvor
