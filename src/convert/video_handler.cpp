@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_events.h"
+#include "convert/h264_sps_timing.h"
 
 namespace kelvor {
 namespace {
@@ -39,6 +40,7 @@ void VideoHandler::Reset() {
   endAtPicture_ = false;
   h264_.Reset();
   auPending_ = auPtsValid_ = fillerActive_ = false;
+  spsLength_ = 0;
   pesDtsValid_ = false;
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
@@ -227,7 +229,10 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
       if (p.pos == n) break;
     }
     const std::uint8_t b = piece[p.pos++];
-    if (header_ != Header::None) {
+    if (header_ == Header::Sps) {
+      sps_[spsLength_++] = b;
+      if (spsLength_ == sps_.size()) ReadSps();
+    } else if (header_ != Header::None) {
       headerBytes_[headerLength_++] = b;
       if (headerLength_ == (header_ == Header::Sei ? 1u : headerBytes_.size())) ReadHeader();
     }
@@ -451,6 +456,7 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
 bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) {
   const std::uint32_t v = p.pos - 1;
   const std::uint8_t type = value & 0x1F;
+  if (header_ == Header::Sps) ReadSps();  // it ended here
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
   if (type == kNalDelimiter) {
@@ -510,6 +516,10 @@ bool VideoHandler::H264Nal(std::uint8_t type) {
   if (type == kNalSei) {
     header_ = Header::Sei;
     headerLength_ = 0;
+  }
+  if (type == kNalSps) {
+    header_ = Header::Sps;
+    spsLength_ = 0;
   }
   if (type == kNalIdrSlice || type == kNalSlice) {
     vclSeen_ = true;
@@ -670,6 +680,14 @@ void VideoHandler::H264Slice(bool idr) {
   } else if (t > timing_.videoTime) {
     timing_.videoTime = t;
   }
+}
+
+void VideoHandler::ReadSps() {
+  header_ = Header::None;
+  if (const auto timing = ReadSpsTiming(std::span(sps_).first(spsLength_))) {
+    h264_.DeclareFrameTicks(timing->FrameTicks());
+  }
+  spsLength_ = 0;
 }
 
 void VideoHandler::H264CheckDecodeTime() {

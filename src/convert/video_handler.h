@@ -158,6 +158,12 @@ class VideoHandler {
 
   // H.264
   H264Timeline h264_;
+  // A sequence parameter set as it passes by, up to the next start code:
+  // the frame duration it declares goes to the decode-time line.
+  static constexpr std::uint32_t kSpsBytes = 256;
+  std::array<std::uint8_t, kSpsBytes> sps_{};
+  std::uint32_t spsLength_ = 0;
+  void ReadSps();
   bool auPending_ = false;
   std::uint32_t auPts_ = 0;
   bool auPtsValid_ = false;
@@ -196,7 +202,7 @@ class VideoHandler {
   Mpeg2Timeline mpeg2_;
   // The first bytes after a sequence header or extension start code, read
   // as they pass by: the frame rate and each picture's repeated fields.
-  enum class Header : std::uint8_t { None, Sequence, Extension, Sei };
+  enum class Header : std::uint8_t { None, Sequence, Extension, Sei, Sps };
   Header header_ = Header::None;
   std::uint32_t headerLength_ = 0;
   std::array<std::uint8_t, 6> headerBytes_{};
