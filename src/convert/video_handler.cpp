@@ -45,6 +45,7 @@ void VideoHandler::Reset() {
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
   resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
+  resyncUnits_ = 0;
   delimiterSeen_ = false;
   vclSeen_ = true;
   mpeg2_.Reset();
@@ -91,6 +92,7 @@ void VideoHandler::ReadHeader() {
 
 void VideoHandler::Interrupted() {
   if (!tracks_.videoIsH264 || !videoOutputOn_ || stopped()) return;
+  if (!resync_) resyncUnits_ = 0;
   resync_ = dropUnit_ = true;
   resyncHold_ = false;
 }
@@ -563,6 +565,7 @@ bool VideoHandler::H264Delimiter(Piece& p, std::uint32_t withheld) {
     dropUnit_ = false;
     resyncHold_ = true;
     captureLength_ = 0;
+    ++resyncUnits_;
     if (!WriteWithheld(withheld)) return false;
     auPending_ = true;
     return true;
@@ -614,11 +617,12 @@ bool VideoHandler::StartOutputAtSlice() {
 
 bool VideoHandler::ResumeAtSlice(bool idr) {
   resyncHold_ = false;
-  if (!idr && !recoveryPoint_) {
+  if (!idr && !recoveryPoint_ && resyncUnits_ <= kMaxResyncUnits) {
     dropUnit_ = true;  // may lean on lost pictures: left out
     return true;
   }
   resync_ = false;
+  resyncUnits_ = 0;
   // What the delimiter of a written access unit does, then its held head.
   if (mux_.layout().isTransportStream() ? !mux_.EndVideoPes()
                                         : auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) {
@@ -705,7 +709,10 @@ void VideoHandler::H264CheckDecodeTime() {
   // the continuity counters in step): the access units from here on may
   // lean on them, so output resumes at a random-access point as after lost
   // packets.
-  if (move > 0 && videoOutputOn_) resync_ = true;
+  if (move > 0 && videoOutputOn_) {
+    if (!resync_) resyncUnits_ = 0;
+    resync_ = true;
+  }
 }
 
 }  // namespace kelvor

@@ -42,6 +42,10 @@ class VideoHandler {
   // with the access units after it until that stamp shows where time starts.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
   static constexpr std::uint32_t kMaxCapturedUnits = 256;
+  // H.264 after a loss: a stream that marks no random-access point (neither
+  // IDR nor recovery point SEI) would lose all its video; after this many
+  // access units, more than any broadcast GOP, output resumes anyway.
+  static constexpr std::uint32_t kMaxResyncUnits = 600;
   // MPEG-2: the picture that restarts the time line after a loss is held
   // until the next picture shows how many of the pictures shown before it
   // are still to come. Room for any picture of main profile at high level
@@ -188,6 +192,7 @@ class VideoHandler {
   // (resyncHold_); the rest of an access unit is left out (dropUnit_).
   bool resync_ = false;
   bool resyncHold_ = false;
+  std::uint32_t resyncUnits_ = 0;  // access units left out while waiting
   bool dropUnit_ = false;
   bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
   // Access units are found by their delimiters once one was seen; before,

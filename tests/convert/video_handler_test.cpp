@@ -821,6 +821,19 @@ TEST(VideoHandlerH264, AfterLostPacketsOutputResumesAtARandomAccessPoint) {
   }
 }
 
+TEST(VideoHandlerH264, WithoutRandomAccessPointsOutputResumesAfterALongWait) {
+  // I pictures without IDR or recovery point SEI: the loss must not end the video.
+  VideoRig rig(OutputFormat::Ts, true);
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  rig.video.Interrupted();
+  const std::uint32_t units = VideoHandler::kMaxResyncUnits + 10;
+  for (std::uint32_t k = 1; k <= units; ++k) ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
+  ASSERT_TRUE(rig.finish());
+  const auto pts = rig.ptsList();
+  ASSERT_EQ(pts.size(), 1u + units - VideoHandler::kMaxResyncUnits);
+  EXPECT_EQ(pts[1], 90000u + 3600 * (VideoHandler::kMaxResyncUnits + 1));
+}
+
 TEST(VideoHandler, SurvivesRandomBytes) {
   std::mt19937 random(3);
   for (const bool h264 : {false, true}) {
