@@ -309,6 +309,9 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     PrintChoices(tracks, ui.rows());
     return kExitUsage;
   }
+  if (tracks.mpegAudioCount + tracks.privateAudioCount == 0 && !o.quiet) {
+    std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
+  }
 
   ConversionRequest request;
   request.convertAc3ToMpeg = o.toMpegAudio;

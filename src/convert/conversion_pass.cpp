@@ -300,6 +300,12 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
     // Packets lost just before this PES start cut the access unit before it.
     if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
     if (videoCont_.active && h.cc != videoCont_.expected && timing_.drops != nullptr) timing_.drops->VideoLoss();
+    // Without audio the first timed video PES fixes the origin, as the
+    // first audio one would.
+    if (run_.audioTrackTotal == 0 && !timing_.startFound && pes.ptsValid) {
+      timing_.startBase = pes.pts - 9000;
+      timing_.startFound = true;
+    }
     // A time stamp that no picture took (H.264 without delimiters) counts
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;

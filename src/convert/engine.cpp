@@ -36,7 +36,8 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
       return false;
     }
   }
-  if (runTracks_.mpegAudioCount + runTracks_.privateAudioCount == 0) {
+  // Video alone converts; without video there is nothing to convert.
+  if (runTracks_.mpegAudioCount + runTracks_.privateAudioCount == 0 && runTracks_.videoPid == 0) {
     ShowMessage(ui_, StringId::NoSupportedAudioTrack);
     return false;
   }

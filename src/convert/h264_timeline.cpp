@@ -23,6 +23,16 @@ void H264Timeline::Learn(std::uint32_t perUnit) {
   frameTicks_ = best;
 }
 
+void H264Timeline::DeclareFrameTicks(std::uint32_t ticks) {
+  // Parameter sets repeat with every group of pictures: only a new value counts.
+  if (ticks == 0 || ticks == declaredTicks_) return;
+  declaredTicks_ = ticks;
+  steps_ = {};
+  steps_[0] = ticks;
+  stepCount_ = 1;
+  frameTicks_ = ticks;
+}
+
 void H264Timeline::Timed(std::uint32_t dts) {
   std::uint32_t t = dts;
   const std::uint32_t units = untimedUnits_ + 1;

@@ -9,7 +9,9 @@
 // ones, so that field pairs (two access units of half a frame), a change of
 // frame rate or one decode time off by half a frame do not fool it; only a
 // step at least two units beyond the expected one (or one that does not go
-// forward) counts as a loss.
+// forward) counts as a loss. The frame duration a sequence parameter set
+// declares is the step expected before any is learnt, and when it changes
+// (a new frame rate) the steps learnt at the old rate are forgotten.
 #include <array>
 #include <cstdint>
 
@@ -27,6 +29,8 @@ class H264Timeline {
   }
   // An access unit with decode time `dts` (minus the origin).
   void Timed(std::uint32_t dts);
+  // A sequence parameter set declares frames of `ticks` (0: none declared).
+  void DeclareFrameTicks(std::uint32_t ticks);
 
   // Decode-time step of one access unit, once known (0: not yet).
   std::uint32_t frameTicks() const { return frameTicks_; }
@@ -47,6 +51,7 @@ class H264Timeline {
   static constexpr std::uint32_t kWindow = 16;
   std::array<std::uint32_t, kWindow> steps_{};
   std::uint32_t stepCount_ = 0;
+  std::uint32_t declaredTicks_ = 0;
   void Learn(std::uint32_t perUnit);
   std::int32_t originMove_ = 0;
 };

@@ -29,7 +29,9 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
   run.audioTrackTotal = run.mpegAudioCount + run.privateAudioCount;
   run.allTracks = tracks.selectedAudioPid == kAllTracks;
 
-  if (run.allTracks) {
+  if (run.audioTrackTotal == 0) {
+    run.mpegOutCount = run.ac3OutCount = 0;  // the video alone
+  } else if (run.allTracks) {
     run.mpegOutCount = convert ? run.audioTrackTotal : run.mpegAudioCount;
     run.ac3OutCount = convert ? 0 : run.privateAudioCount;
   } else if (tracks.selectedIsPrivate && !convert) {

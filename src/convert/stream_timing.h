@@ -12,7 +12,9 @@ namespace kelvor {
 class DropTracker;
 
 struct StreamTiming {
-  bool startFound = false;      // the first audio PES with a PTS has been seen
+  // The first audio PES with a PTS has been seen (a run without audio: the
+  // first video PES with one).
+  bool startFound = false;
   std::uint32_t startBase = 0;  // that PTS minus 9000: the origin of output time
 
   std::array<bool, kMaxMpegAudioTracks> mpegAudioStarted{};

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "convert/conversion_events.h"
+#include "convert/h264_sps_timing.h"
 
 namespace kelvor {
 namespace {
@@ -39,10 +40,12 @@ void VideoHandler::Reset() {
   endAtPicture_ = false;
   h264_.Reset();
   auPending_ = auPtsValid_ = fillerActive_ = false;
+  spsLength_ = 0;
   pesDtsValid_ = false;
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
   resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
+  resyncUnits_ = 0;
   delimiterSeen_ = false;
   vclSeen_ = true;
   mpeg2_.Reset();
@@ -89,6 +92,7 @@ void VideoHandler::ReadHeader() {
 
 void VideoHandler::Interrupted() {
   if (!tracks_.videoIsH264 || !videoOutputOn_ || stopped()) return;
+  if (!resync_) resyncUnits_ = 0;
   resync_ = dropUnit_ = true;
   resyncHold_ = false;
 }
@@ -227,7 +231,10 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
       if (p.pos == n) break;
     }
     const std::uint8_t b = piece[p.pos++];
-    if (header_ != Header::None) {
+    if (header_ == Header::Sps) {
+      sps_[spsLength_++] = b;
+      if (spsLength_ == sps_.size()) ReadSps();
+    } else if (header_ != Header::None) {
       headerBytes_[headerLength_++] = b;
       if (headerLength_ == (header_ == Header::Sei ? 1u : headerBytes_.size())) ReadHeader();
     }
@@ -451,6 +458,7 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
 bool VideoHandler::H264StartCode(Piece& p, std::uint8_t value, bool straddling) {
   const std::uint32_t v = p.pos - 1;
   const std::uint8_t type = value & 0x1F;
+  if (header_ == Header::Sps) ReadSps();  // it ended here
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
   if (type == kNalDelimiter) {
@@ -511,6 +519,10 @@ bool VideoHandler::H264Nal(std::uint8_t type) {
     header_ = Header::Sei;
     headerLength_ = 0;
   }
+  if (type == kNalSps) {
+    header_ = Header::Sps;
+    spsLength_ = 0;
+  }
   if (type == kNalIdrSlice || type == kNalSlice) {
     vclSeen_ = true;
     const bool first = auPending_;
@@ -553,6 +565,7 @@ bool VideoHandler::H264Delimiter(Piece& p, std::uint32_t withheld) {
     dropUnit_ = false;
     resyncHold_ = true;
     captureLength_ = 0;
+    ++resyncUnits_;
     if (!WriteWithheld(withheld)) return false;
     auPending_ = true;
     return true;
@@ -604,11 +617,12 @@ bool VideoHandler::StartOutputAtSlice() {
 
 bool VideoHandler::ResumeAtSlice(bool idr) {
   resyncHold_ = false;
-  if (!idr && !recoveryPoint_) {
+  if (!idr && !recoveryPoint_ && resyncUnits_ <= kMaxResyncUnits) {
     dropUnit_ = true;  // may lean on lost pictures: left out
     return true;
   }
   resync_ = false;
+  resyncUnits_ = 0;
   // What the delimiter of a written access unit does, then its held head.
   if (mux_.layout().isTransportStream() ? !mux_.EndVideoPes()
                                         : auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) {
@@ -672,6 +686,14 @@ void VideoHandler::H264Slice(bool idr) {
   }
 }
 
+void VideoHandler::ReadSps() {
+  header_ = Header::None;
+  if (const auto timing = ReadSpsTiming(std::span(sps_).first(spsLength_))) {
+    h264_.DeclareFrameTicks(timing->FrameTicks());
+  }
+  spsLength_ = 0;
+}
+
 void VideoHandler::H264CheckDecodeTime() {
   if (!auPtsValid_) {
     h264_.Untimed();
@@ -681,7 +703,16 @@ void VideoHandler::H264CheckDecodeTime() {
   const std::uint32_t dts = pesDtsValid_ ? pesDts_ : auPts_;
   pesDtsValid_ = false;
   h264_.Timed(dts - timing_.startBase);
-  ApplyOriginMove(h264_.TakeOriginMove());
+  const std::int32_t move = h264_.TakeOriginMove();
+  ApplyOriginMove(move);
+  // Pictures were lost where no packet was seen missing (a cut that left
+  // the continuity counters in step): the access units from here on may
+  // lean on them, so output resumes at a random-access point as after lost
+  // packets.
+  if (move > 0 && videoOutputOn_) {
+    if (!resync_) resyncUnits_ = 0;
+    resync_ = true;
+  }
 }
 
 }  // namespace kelvor

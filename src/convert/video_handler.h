@@ -42,6 +42,10 @@ class VideoHandler {
   // with the access units after it until that stamp shows where time starts.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
   static constexpr std::uint32_t kMaxCapturedUnits = 256;
+  // H.264 after a loss: a stream that marks no random-access point (neither
+  // IDR nor recovery point SEI) would lose all its video; after this many
+  // access units, more than any broadcast GOP, output resumes anyway.
+  static constexpr std::uint32_t kMaxResyncUnits = 600;
   // MPEG-2: the picture that restarts the time line after a loss is held
   // until the next picture shows how many of the pictures shown before it
   // are still to come. Room for any picture of main profile at high level
@@ -158,6 +162,12 @@ class VideoHandler {
 
   // H.264
   H264Timeline h264_;
+  // A sequence parameter set as it passes by, up to the next start code:
+  // the frame duration it declares goes to the decode-time line.
+  static constexpr std::uint32_t kSpsBytes = 256;
+  std::array<std::uint8_t, kSpsBytes> sps_{};
+  std::uint32_t spsLength_ = 0;
+  void ReadSps();
   bool auPending_ = false;
   std::uint32_t auPts_ = 0;
   bool auPtsValid_ = false;
@@ -182,6 +192,7 @@ class VideoHandler {
   // (resyncHold_); the rest of an access unit is left out (dropUnit_).
   bool resync_ = false;
   bool resyncHold_ = false;
+  std::uint32_t resyncUnits_ = 0;  // access units left out while waiting
   bool dropUnit_ = false;
   bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
   // Access units are found by their delimiters once one was seen; before,
@@ -196,7 +207,7 @@ class VideoHandler {
   Mpeg2Timeline mpeg2_;
   // The first bytes after a sequence header or extension start code, read
   // as they pass by: the frame rate and each picture's repeated fields.
-  enum class Header : std::uint8_t { None, Sequence, Extension, Sei };
+  enum class Header : std::uint8_t { None, Sequence, Extension, Sei, Sps };
   Header header_ = Header::None;
   std::uint32_t headerLength_ = 0;
   std::array<std::uint8_t, 6> headerBytes_{};

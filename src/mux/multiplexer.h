@@ -98,8 +98,9 @@ class Multiplexer {
   void KeepVideoPesUntimed() { video_.ptsPlaced = true; }
   bool WriteVideoBytes(std::span<const std::uint8_t> data);
   // PS, H.264: a timed access unit begins a new pack, so the rest of a pack
-  // that already has its PTS is filled with filler data. False only when
-  // the output refused a packet.
+  // that already has its PTS is filled with filler data; so does the rest
+  // of one without a PTS that has no room for the unit's start code and
+  // NAL header. False only when the output refused a packet.
   bool PadPackBeforeTimedUnit();
   // TS/M2TS: the video PES packet ends here, its last packet padded with
   // adaptation-field stuffing, and the next byte starts a new one. A PES

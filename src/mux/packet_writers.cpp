@@ -23,6 +23,8 @@ constexpr std::array<std::uint8_t, 2048> kFillerPattern = [] {
   return a;
 }();
 constexpr std::array<std::uint8_t, 8> kZeros{};
+// An H.264 start code prefix and the NAL header after it.
+constexpr std::uint32_t kStartCodeRoom = 4;
 
 }  // namespace
 
@@ -145,8 +147,15 @@ bool Multiplexer::EndVideoPes() {
 }
 
 bool Multiplexer::PadPackBeforeTimedUnit() {
-  if (layout_.isTransportStream() || !video_.ptsPlaced) return true;
+  if (layout_.isTransportStream()) return true;
   const std::uint32_t r = video_.remaining;
+  if (!video_.ptsPlaced) {
+    // The unit's start code and NAL header must lie in the pack that carries
+    // its PTS: a reader that finds them completed in the next pack gives the
+    // unit that pack's PTS, which belongs to a later unit. Zero bytes may
+    // come between NAL units.
+    return r >= kStartCodeRoom || WriteVideoBytes(std::span(kZeros).first(r));
+  }
   if (r < 6) return WriteVideoBytes(std::span(kZeros).first(r));
   return WriteVideoBytes(std::span(kFillerPattern).first(r - 1)) && WriteVideoBytes(std::span(kZeros).first(1));
 }

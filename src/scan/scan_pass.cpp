@@ -440,7 +440,9 @@ void ScanPass::finish(bool opened) {
     tracks_.privateAudioCount = keptPrivate;
     kept = keptMpeg + keptPrivate;
     if (kept == 0) {
+      // The video alone can still be converted: the row selects it.
       addRow(LoadString(StringId::NoSupportedAudioTrack).data());
+      addChoice(kAllTracks);
     } else if (kept > 1) {
       addRow(LoadString(StringId::AllAudioTracks).data());
       addChoice(kAllTracks);

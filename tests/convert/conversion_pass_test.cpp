@@ -118,6 +118,22 @@ TEST(ConversionPass, AudioStartsAtTheFirstAudioTimeStamp) {
   EXPECT_EQ(c.output.size() % 188, 0u);  // a TS output ends with its last packet
 }
 
+TEST(ConversionPass, VideoWithoutAudioAnchorsOnTheVideo) {
+  TsBuilder ts;
+  const Bytes pat{0x00, 0x00, 0xB0, 0x0D, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xE1, 0x00,
+                  0x00, 0x00, 0x00, 0x00};
+  ts.packet(0, true, pat);
+  const Bytes pmt{0x00, 0x02, 0xB0, 0x12, 0x00, 0x01, 0xC1, 0x00, 0x00, 0xE1, 0x00, 0xF0,
+                  0x00, 0x02, 0xE1, 0x00, 0xF0, 0x00, 0x00, 0x00, 0x00, 0x00};
+  ts.packet(0x100, true, pmt);
+  for (std::uint32_t g = 0; g < 4; ++g) ts.pes(0x100, 0xE0, VideoGop(12), 500000 + g * 43200);
+  const Converted c = Convert(ts.bytes());
+  EXPECT_TRUE(c.outcome.videoWritten);
+  EXPECT_EQ(c.timing.startBase, 491000u);
+  EXPECT_GT(c.timing.videoTime, 2u * 43200);
+  EXPECT_EQ(AudioPesCount(c.output, 0x1100), 0u);  // no audio stream made up
+}
+
 TEST(ConversionPass, TimeStampsWrapAt32Bits) {
   TsBuilder ts;
   ProgramTables(ts);

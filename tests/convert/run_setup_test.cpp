@@ -47,6 +47,11 @@ TEST(RunSettings, CountsFollowTheSelectionAndTheConversionFlag) {
   ConfigureRun(run, t, false);
   EXPECT_EQ(run.mpegOutCount, 1u);
   EXPECT_EQ(run.ac3OutCount, 0u);
+
+  // Video alone: no audio stream is declared.
+  ConfigureRun(run, TrackTable{}, false);
+  EXPECT_EQ(run.slotCount(), 0u);
+  EXPECT_EQ(run.outputCount, 0u);
 }
 
 // The check box keeps its tick while an MPEG audio row is chosen: the

@@ -81,7 +81,8 @@ TEST(Mpeg2Timeline, LostPicturesLeaveTheOutputAtTheSequenceRate) {
 
 struct DecodeCase {
   const char* name;
-  // Decode times in ticks; -1 is an access unit without a time stamp.
+  // Decode times in ticks; -1 is an access unit without a time stamp, -N
+  // (N > 1) a parameter set that declares frames of N ticks.
   std::vector<std::int64_t> times;
   std::int32_t moved;  // the origin's move in all
 };
@@ -114,6 +115,12 @@ TEST(H264Timeline, OnlyARealLossMovesTheOrigin) {
       {"half a frame early", early, 0},
       {"ten frames lost", Join(Steps(0, 3600, 30), Steps(40 * 3600, 3600, 30)), 10 * 3600},
       {"a decode time repeated", repeated, -3600},
+      {"declared: a loss at the first step", {-3600, 0, 11 * 3600, 12 * 3600}, 10 * 3600},
+      {"declared frames, field access units", Join({-3600}, Steps(0, 1800, 100)), 0},
+      {"declared 50 Hz then 25 Hz, ten frames lost just after",
+       Join(Join(Join({-1800}, Steps(0, 1800, 40)), Join({-3600}, Steps(73800, 3600, 3))),
+            Steps(81000 + 11 * 3600, 3600, 3)),
+       10 * 3600},
   };
   for (const DecodeCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -121,6 +128,10 @@ TEST(H264Timeline, OnlyARealLossMovesTheOrigin) {
     std::uint32_t origin = 0;
     std::int32_t moved = 0;
     for (const std::int64_t t : c.times) {
+      if (t < -1) {
+        line.DeclareFrameTicks(static_cast<std::uint32_t>(-t));
+        continue;
+      }
       if (t < 0) {
         line.Untimed();
         continue;

@@ -770,16 +770,18 @@ TEST(VideoHandlerH264, DecodeTimeGapsAreClosedLikeLostPictures) {
     t += 3600;
     ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
   }
-  // Three seconds lost in reception.
+  // Three seconds lost in reception, the continuity counters still in
+  // step: the P picture after the gap leans on lost ones and is left out,
+  // output resumes at the IDR after it.
   t += 3600 + 270000;
   for (int k = 0; k < 5; ++k) {
-    ASSERT_TRUE(rig.pes(PUnit(), t, 184, t - 3600));
+    ASSERT_TRUE(rig.pes(k == 1 ? IdrUnit() : PUnit(), t, 184, t - 3600));
     t += 3600;
   }
   EXPECT_EQ(rig.timing.startBase, 270000u);
   const auto pts = rig.ptsList();
-  ASSERT_EQ(pts.size(), 16u);
-  for (std::size_t k = 1; k < pts.size(); ++k) EXPECT_EQ(pts[k] - pts[k - 1], 3600u) << k;
+  ASSERT_EQ(pts.size(), 15u);
+  for (std::size_t k = 1; k < pts.size(); ++k) EXPECT_EQ(pts[k] - pts[k - 1], k == 11 ? 7200u : 3600u) << k;
 
   // A jump of more than 10 seconds is kept as the input has it.
   t += 900000 + 3600;
@@ -817,6 +819,19 @@ TEST(VideoHandlerH264, AfterLostPacketsOutputResumesAtARandomAccessPoint) {
     EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << (idr ? "IDR" : "recovery point");
     EXPECT_EQ(rig.ptsList(), (std::vector<std::uint32_t>{90000, 93600, 104400, 108000}));
   }
+}
+
+TEST(VideoHandlerH264, WithoutRandomAccessPointsOutputResumesAfterALongWait) {
+  // I pictures without IDR or recovery point SEI: the loss must not end the video.
+  VideoRig rig(OutputFormat::Ts, true);
+  ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
+  rig.video.Interrupted();
+  const std::uint32_t units = VideoHandler::kMaxResyncUnits + 10;
+  for (std::uint32_t k = 1; k <= units; ++k) ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
+  ASSERT_TRUE(rig.finish());
+  const auto pts = rig.ptsList();
+  ASSERT_EQ(pts.size(), 1u + units - VideoHandler::kMaxResyncUnits);
+  EXPECT_EQ(pts[1], 90000u + 3600 * (VideoHandler::kMaxResyncUnits + 1));
 }
 
 TEST(VideoHandler, SurvivesRandomBytes) {

@@ -1,6 +1,7 @@
 // Packet writers and the multiplexer clock, byte for byte.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <numeric>
 #include <vector>
 
@@ -340,6 +341,46 @@ TEST(VideoWriter, PesPacketsAndTheFinalFlushInEveryFormat) {
       ASSERT_FALSE(d.pts.empty());
       EXPECT_EQ(d.pts[0], 9000u);
     }
+  }
+}
+
+TEST(VideoWriter, ATimedAccessUnitsStartCodeLiesInThePackWithItsPts) {
+  // A pack without a PTS and r bytes of room left when a timed access unit
+  // begins: its start code and NAL header must not run into the next pack.
+  constexpr std::size_t kPackPayload = 2020;
+  const auto unit = Bytes({0x00, 0x00, 0x01, 0x09, 0x10, 0x00, 0x00, 0x01, 0x41, 0x9A});
+  for (std::size_t r = 1; r <= 5; ++r) {
+    SCOPED_TRACE(r);
+    MuxRig rig;
+    rig.tracks.videoIsH264 = true;
+    rig.tracks.videoBitRate = 15000;
+    rig.build(OutputFormat::ProgramStream);
+    ASSERT_TRUE(rig.mux.PlaceVideoPts(9000));
+    const auto before = Frame(2 * kPackPayload - r);
+    ASSERT_TRUE(rig.mux.WriteVideoBytes(before));
+    ASSERT_TRUE(rig.mux.PadPackBeforeTimedUnit());
+    ASSERT_TRUE(rig.mux.PlaceVideoPts(12600));
+    ASSERT_TRUE(rig.mux.WriteVideoBytes(unit));
+    ASSERT_TRUE(rig.mux.FinishOutput(true));
+
+    bool found = false;
+    for (const auto& pack : rig.sink.packets) {
+      const auto one = test::DemuxPs({pack}, 0xE0);
+      if (one.pts.empty() || one.pts[0] != 12600) continue;
+      found = true;
+      EXPECT_NE(std::search(one.bytes.begin(), one.bytes.end(), unit.begin(), unit.begin() + 4),
+                one.bytes.end());
+    }
+    EXPECT_TRUE(found);
+    // Only zero bytes come between the two units.
+    const auto d = test::DemuxPs(rig.sink.packets, 0xE0);
+    ASSERT_GE(d.bytes.size(), before.size() + unit.size());
+    EXPECT_TRUE(std::equal(before.begin(), before.end(), d.bytes.begin()));
+    const std::size_t gap = d.bytes.size() - before.size() - unit.size();
+    EXPECT_EQ(gap, r < 4 ? r : 0);
+    EXPECT_TRUE(std::all_of(d.bytes.begin() + static_cast<std::ptrdiff_t>(before.size()),
+                            d.bytes.end() - static_cast<std::ptrdiff_t>(unit.size()),
+                            [](std::uint8_t b) { return b == 0; }));
   }
 }
 

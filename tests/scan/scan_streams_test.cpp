@@ -111,6 +111,8 @@ TEST(ScanStreams, HandlesStreamsOfOtherEncoders) {
   // Video only.
   s = ScanFile(test::PublicSample("sample_h264_no_access_unit_delimiters.ts"));
   ExpectRows(s.rows, {"sample_h264_no_access_unit_delimiters.ts", "No supported audio track"});
+  ASSERT_EQ(s.tracks.trackChoiceCount, 1u);  // the row converts the video alone
+  EXPECT_EQ(s.tracks.trackChoices[0].pid, kAllTracks);
 
   // Audio only: nothing can be converted without video.
   for (const char* name : {"sample_ac3.ts", "sample_eac3.ts", "sample_eac3joc.ts"}) {
