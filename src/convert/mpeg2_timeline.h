@@ -27,7 +27,7 @@ class Mpeg2Timeline {
   enum class Fate : std::uint8_t {
     Place,  // written with time stamp `pts`
     Hold,   // restarts the time line: held until the next picture (Release)
-    Skip,   // left out: its place was taken before a loss, or it lost a reference
+    Skip,   // left out: its place was taken before a loss, or it lost a reference (no place kept)
     Stop,   // the time stamps jumped by more than 10 seconds: the conversion ends
   };
   struct Placement {
@@ -81,6 +81,8 @@ class Mpeg2Timeline {
   void RestartGop(std::uint32_t tr, std::uint32_t stamp, bool reference);
   void CountPicture(std::uint32_t tr);
   bool LostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
+  // A B picture that lost a reference is left out without a place.
+  Placement SkipOrphan();
 
   std::uint32_t frameUnits_ = 28800;     // one frame, in eighths of a tick (25 Hz)
   std::uint32_t slotUnits_ = 28800;      // one picture slot
@@ -102,6 +104,9 @@ class Mpeg2Timeline {
   std::uint32_t anchorTime_ = 0;        // the time of the last reference picture
   std::uint32_t shownTime_ = 0;         // that of the picture a decoder shows last
   std::int32_t originMove_ = 0;
+  // Pictures were left out without a place: the next one kept restarts the
+  // GOP at the first free place, so the output has no hole.
+  bool gapOpen_ = false;
 };
 
 }  // namespace kelvor
