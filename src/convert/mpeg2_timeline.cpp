@@ -35,7 +35,14 @@ void Mpeg2Timeline::SetFrameRate(std::uint32_t code, std::uint32_t extN, std::ui
 
 void Mpeg2Timeline::PictureDuration(bool progressiveSequence, bool framePicture, bool topFieldFirst,
                                     bool repeatFirstField) {
-  if (!framePicture) return;  // a field picture shares its frame's slot
+  if (!framePicture) {
+    // Two field pictures make one frame and take one slot.
+    const bool second = field_ == Field::Second;
+    field_ = second ? Field::None : Field::FirstCounted;
+    if (second) return;
+  } else {
+    field_ = Field::None;
+  }
   std::uint32_t units = frameUnits_;
   if (repeatFirstField) units = progressiveSequence ? frameUnits_ * (topFieldFirst ? 3 : 2) : frameUnits_ / 2 * 3;
   varying_ |= units != frameUnits_;
@@ -44,6 +51,12 @@ void Mpeg2Timeline::PictureDuration(bool progressiveSequence, bool framePicture,
   // With repeated fields a slot is the average display time, so that the
   // counted time line keeps to the pictures' time over any length.
   if (varying_) slotUnits_ = static_cast<std::uint32_t>((shownUnits_ + shownPictures_ / 2) / shownPictures_);
+}
+
+bool Mpeg2Timeline::SecondField(std::uint32_t tr) {
+  const bool pair = field_ == Field::FirstCounted && tr == fieldTr_;
+  field_ = pair ? Field::Second : Field::None;
+  return pair;
 }
 
 std::uint32_t Mpeg2Timeline::At(std::int64_t slots) const {
@@ -165,6 +178,8 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
   const bool reference = type == kIPicture || type == kPPicture;
   bool restarted = false;
   bool onStamp = false;  // placed at its own time stamp
+  field_ = Field::None;
+  fieldTr_ = tr;
   // B pictures after one left out lean on the same lost reference picture.
   if (gapOpen_ && type == kBPicture) return SkipOrphan();
   if (gapOpen_ && !timed) gapOpen_ = false;  // no time stamp to close the gap with

@@ -265,6 +265,39 @@ std::vector<std::uint32_t> Places(std::int64_t first, std::uint32_t count) {
   return v;
 }
 
+TEST(VideoHandlerMpeg2, FieldPairTakesOneFrameAndOnePesPacket) {
+  // GOPs of four frames, each coded as a top and a bottom field picture in
+  // PES packets of their own (the second field's PTS half a frame later).
+  auto field = [](std::uint32_t tr, std::uint8_t structure) {
+    Bytes b = Picture(tr, 0);
+    b.resize(8);  // the picture header, then its coding extension
+    Append(b, {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, structure, 0x00, 0x80, 0x80, 0x00, 0x00, 0x01, 0x01});
+    for (int k = 0; k < 30; ++k) b.push_back(static_cast<std::uint8_t>(0x21 + k));
+    return b;
+  };
+  VideoRig rig;
+  Bytes written;
+  for (std::uint32_t gop = 0; gop < 3; ++gop) {
+    for (std::uint32_t tr = 0; tr < 4; ++tr) {
+      Bytes top = tr == 0 ? SequenceHeader() : Bytes{};
+      if (tr == 0) Append(top, GopHeader());
+      Append(top, field(tr, 1));
+      const Bytes bottom = field(tr, 2);
+      const std::int64_t pts = 90000 + (gop * 4 + tr) * 3600;
+      ASSERT_TRUE(rig.pes(top, pts));
+      ASSERT_TRUE(rig.pes(bottom, pts + 1800));
+      if (gop > 0) {  // output begins at the sequence header after the anchor
+        Append(written, top);
+        Append(written, bottom);
+      }
+    }
+  }
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), written);
+  EXPECT_EQ(rig.ptsList(), Places(90000 + 4 * 3600, 8));
+  EXPECT_EQ(rig.video.timeRemoved(), 0);
+}
+
 // The time line after lost pictures: every picture that arrives gets a place
 // of its own, the places follow each other without a hole, and the picture
 // that shows the jump carries the lost time away with it.
