@@ -99,6 +99,7 @@ TEST(Mpeg2Timeline, BPicturesThatLostAReferenceLeaveNoHole) {
     const char* name;
     std::vector<Coded> pictures;
     std::uint32_t skipped;
+    bool pulldown = false;  // film at 29.97: pictures of 3 and 2 fields in turn
   };
   // A loss from P8 of GOP 1 to P11 of GOP 4: B6 and B7 after it lean on it.
   std::vector<Coded> inGop = Gops(0, 1);
@@ -110,16 +111,27 @@ TEST(Mpeg2Timeline, BPicturesThatLostAReferenceLeaveNoHole) {
   // A loss of GOP 2's header and I picture: its B0 and B1 lost theirs.
   std::vector<Coded> gopStart = Gops(0, 4);
   gopStart.erase(gopStart.begin() + 24);
-  const LossCase cases[] = {{"inside a GOP", inGop, 2}, {"GOP header and I picture", gopStart, 2}};
+  // A whole GOP lost: the next one follows the last picture shown, also
+  // when the slots are the average of pictures of 3 and 2 fields.
+  std::vector<Coded> wholeGop = Gops(0, 4);
+  const std::vector<Coded> rest = Gops(5, 7);
+  wholeGop.insert(wholeGop.end(), rest.begin(), rest.end());
+  const LossCase cases[] = {{"inside a GOP", inGop, 2},
+                            {"GOP header and I picture", gopStart, 2},
+                            {"a whole GOP of film with pulldown", wholeGop, 0, true}};
   for (const LossCase& c : cases) {
     SCOPED_TRACE(c.name);
     Mpeg2Timeline line;
+    if (c.pulldown) line.SetFrameRate(4, 0, 0);
     std::uint32_t origin = 0;
     std::uint32_t gop = ~0u;
     std::uint32_t skipped = 0;
     std::vector<std::uint32_t> shown;
     for (const Coded p : c.pictures) {
-      const std::uint32_t stamp = 45000 + p.gop * 43200 + p.tr * 3600;
+      // Film: the even pictures in display order are shown for 3 fields.
+      const std::uint32_t n = p.gop * 12 + p.tr;
+      const std::uint32_t stamp = c.pulldown ? 45000 + n / 2 * 7507 + n / 4 + (n % 2) * 4504 + n % 4 / 3
+                                             : 45000 + n * 3600;
       const std::uint32_t type = p.tr % 3 == 2 ? (p.tr == 2 ? Mpeg2Timeline::kIPicture : Mpeg2Timeline::kPPicture)
                                                : Mpeg2Timeline::kBPicture;
       if (line.restartTr() != 0 && !shown.empty() && shown.back() == 0) {
@@ -135,10 +147,18 @@ TEST(Mpeg2Timeline, BPicturesThatLostAReferenceLeaveNoHole) {
       if (placed.fate == Mpeg2Timeline::Fate::Skip) ++skipped;
       if (placed.fate == Mpeg2Timeline::Fate::Place) shown.push_back(placed.pts);
       if (placed.fate == Mpeg2Timeline::Fate::Hold) shown.push_back(0);
+      if (c.pulldown) line.PictureDuration(false, true, n % 4 == 0 || n % 4 == 3, n % 2 == 0);
     }
     EXPECT_EQ(skipped, c.skipped);
     std::sort(shown.begin(), shown.end());
-    for (std::size_t k = 1; k < shown.size(); ++k) ASSERT_EQ(shown[k] - shown[k - 1], 3600u) << "picture " << k;
+    // With pulldown the slots settle in the first GOP (output begins later).
+    for (std::size_t k = c.pulldown ? 13 : 1; k < shown.size(); ++k) {
+      if (c.pulldown) {
+        ASSERT_LE(shown[k] - shown[k - 1], 4505u) << "picture " << k;
+      } else {
+        ASSERT_EQ(shown[k] - shown[k - 1], 3600u) << "picture " << k;
+      }
+    }
   }
 }
 
