@@ -286,7 +286,9 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     header_ = value == kSequenceHeader ? Header::Sequence : Header::Extension;
     headerLength_ = 0;
   }
-  const bool boundary = value == kPictureStart || value == kSequenceHeader || value == kGroupStart;
+  // A stop never falls between the two fields of a frame.
+  const bool boundary = (value == kPictureStart && !mpeg2_.secondFieldNext()) || value == kSequenceHeader ||
+                        value == kGroupStart;
   if (straddling) {
     if (boundary && EndHere()) return true;
     if (value == kPictureStart) {
