@@ -35,7 +35,14 @@ void Mpeg2Timeline::SetFrameRate(std::uint32_t code, std::uint32_t extN, std::ui
 
 void Mpeg2Timeline::PictureDuration(bool progressiveSequence, bool framePicture, bool topFieldFirst,
                                     bool repeatFirstField) {
-  if (!framePicture) return;  // a field picture shares its frame's slot
+  if (!framePicture) {
+    // Two field pictures make one frame and take one slot.
+    const bool second = field_ == Field::Second;
+    field_ = second ? Field::None : Field::FirstCounted;
+    if (second) return;
+  } else {
+    field_ = Field::None;
+  }
   std::uint32_t units = frameUnits_;
   if (repeatFirstField) units = progressiveSequence ? frameUnits_ * (topFieldFirst ? 3 : 2) : frameUnits_ / 2 * 3;
   varying_ |= units != frameUnits_;
@@ -44,6 +51,12 @@ void Mpeg2Timeline::PictureDuration(bool progressiveSequence, bool framePicture,
   // With repeated fields a slot is the average display time, so that the
   // counted time line keeps to the pictures' time over any length.
   if (varying_) slotUnits_ = static_cast<std::uint32_t>((shownUnits_ + shownPictures_ / 2) / shownPictures_);
+}
+
+bool Mpeg2Timeline::SecondField(std::uint32_t tr) {
+  const bool pair = field_ == Field::FirstCounted && tr == fieldTr_;
+  field_ = pair ? Field::Second : Field::None;
+  return pair;
 }
 
 std::uint32_t Mpeg2Timeline::At(std::int64_t slots) const {
@@ -79,7 +92,11 @@ void Mpeg2Timeline::RestartGop(std::uint32_t tr, std::uint32_t stamp, bool refer
   if (free >= 64) free = std::max(gopPictureCount_, gopSpan_);
   if (reference && anchorSeen_) {
     const std::int64_t behind = kUnitsPerTick * std::int64_t{TimeDifference(anchorTime_, videoTime_)} - fraction_;
-    const std::int64_t after = behind / slotUnits_ + 1;
+    // Nearest slot: with repeated fields the slots are an average whose
+    // times are rounded to whole ticks.
+    const std::int64_t slot = slotUnits_;
+    const std::int64_t nearest = (behind >= 0 ? behind + slot / 2 : behind - slot / 2 + 1) / slot;
+    const std::int64_t after = nearest + 1;
     if (after > free) {
       free = static_cast<std::uint32_t>(after);
       if (free < 64) free += static_cast<std::uint32_t>(std::countr_one(gopSlots_ >> free));
@@ -151,11 +168,21 @@ bool Mpeg2Timeline::LostBackwardReference(std::uint32_t tr, std::uint32_t type) 
   return TimeDifference(t, anchorTime_) >= 0 || (shownSet_ && TimeDifference(t, shownTime_) <= 0);
 }
 
+Mpeg2Timeline::Placement Mpeg2Timeline::SkipOrphan() {
+  gapOpen_ = true;
+  return {Fate::Skip, 0};
+}
+
 Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t type, bool timed,
                                                 std::uint32_t stamp) {
   const bool reference = type == kIPicture || type == kPPicture;
   bool restarted = false;
   bool onStamp = false;  // placed at its own time stamp
+  field_ = Field::None;
+  fieldTr_ = tr;
+  // B pictures after one left out lean on the same lost reference picture.
+  if (gapOpen_ && type == kBPicture) return SkipOrphan();
+  if (gapOpen_ && !timed) gapOpen_ = false;  // no time stamp to close the gap with
   if (timed) {
     if (!timeSet_) {
       const std::int64_t units = std::int64_t{tr} * slotUnits_;
@@ -166,9 +193,23 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
       const std::int32_t d = TimeDifference(stamp, At(tr));
       if (d > kMaxTimeJump || d < -kMaxTimeJump) return {Fate::Stop, 0};
       const auto halfSlot = static_cast<std::int32_t>(slotUnits_ / (2 * kUnitsPerTick));
-      if (d >= halfSlot || d <= -halfSlot) {
+      if (d >= halfSlot || d <= -halfSlot || gapOpen_) {
         // Lost pictures: the lost time leaves the output, audio included.
+        // A B picture that comes first after a loss lost the reference
+        // picture decoded before it: it neither restarts the GOP nor takes
+        // a place; the next reference picture restarts the GOP at the first
+        // free place (also after B pictures left out), so the output has
+        // no hole.
+        if (type == kBPicture && anchorSeen_) {
+          // The sound is cut at once, by the time the picture would take
+          // in a restart; the reference picture's restart moves the rest.
+          Mpeg2Timeline trial = *this;
+          trial.RestartGop(tr, stamp, reference);
+          MoveOrigin(trial.originMove_ - originMove_);
+          return SkipOrphan();
+        }
         RestartGop(tr, stamp, reference);
+        gapOpen_ = false;
         restarted = true;
       } else if (varying_) {
         // Repeated fields: the slots are an average, the stamp is exact. The
@@ -181,11 +222,11 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
   }
   // A picture of the restarted GOP that would land on a place taken before
   // the loss is left out, and not counted again. So is a B picture that lost
-  // its later reference; its place stays empty, as for any lost picture.
+  // a reference; the next picture kept takes its place.
   const bool overlaps = timeSet_ && tr < 64 && ((priorSlots_ >> tr) & 1) != 0;
-  const bool orphan = timeSet_ && LostBackwardReference(tr, type);
+  if (!overlaps && timeSet_ && LostBackwardReference(tr, type)) return SkipOrphan();
   Placement out{Fate::Place, onStamp ? stamp : At(tr)};
-  if (overlaps || orphan) {
+  if (overlaps) {
     out.fate = Fate::Skip;
   } else if (restarted && reference && tr > 0 && tr < 64) {
     out.fate = Fate::Hold;
@@ -196,7 +237,7 @@ Mpeg2Timeline::Placement Mpeg2Timeline::Picture(std::uint32_t tr, std::uint32_t 
     shownSet_ = anchorSeen_;
     anchorTime_ = At(tr);  // a held one's moves when it is released
     anchorSeen_ = timeSet_;
-  } else if (type == kBPicture && !overlaps && !orphan) {
+  } else if (type == kBPicture && !overlaps) {
     shownTime_ = At(tr);
     shownSet_ = true;
   }

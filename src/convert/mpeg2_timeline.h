@@ -27,7 +27,7 @@ class Mpeg2Timeline {
   enum class Fate : std::uint8_t {
     Place,  // written with time stamp `pts`
     Hold,   // restarts the time line: held until the next picture (Release)
-    Skip,   // left out: its place was taken before a loss, or it lost a reference
+    Skip,   // left out: its place was taken before a loss, or it lost a reference (no place kept)
     Stop,   // the time stamps jumped by more than 10 seconds: the conversion ends
   };
   struct Placement {
@@ -49,6 +49,13 @@ class Mpeg2Timeline {
   // The display time of the picture just counted, from its coding extension.
   void PictureDuration(bool progressiveSequence, bool framePicture, bool topFieldFirst,
                        bool repeatFirstField);
+  // The picture just counted was the first field of a frame: the next
+  // picture header is its second field, which shares its place.
+  bool secondFieldNext() const { return field_ == Field::FirstCounted; }
+  // The second field's header (`tr` its temporal reference): true when it
+  // belongs to the first field's frame. Else the first field lost its
+  // partner and the picture is counted as one of its own.
+  bool SecondField(std::uint32_t tr);
   // Ticks of one picture slot (rounded down), for tests and display.
   std::uint32_t slotTicks() const { return slotUnits_ / kUnitsPerTick; }
   std::uint32_t slotUnits() const { return slotUnits_; }
@@ -81,6 +88,8 @@ class Mpeg2Timeline {
   void RestartGop(std::uint32_t tr, std::uint32_t stamp, bool reference);
   void CountPicture(std::uint32_t tr);
   bool LostBackwardReference(std::uint32_t tr, std::uint32_t type) const;
+  // A B picture that lost a reference is left out without a place.
+  Placement SkipOrphan();
 
   std::uint32_t frameUnits_ = 28800;     // one frame, in eighths of a tick (25 Hz)
   std::uint32_t slotUnits_ = 28800;      // one picture slot
@@ -102,6 +111,12 @@ class Mpeg2Timeline {
   std::uint32_t anchorTime_ = 0;        // the time of the last reference picture
   std::uint32_t shownTime_ = 0;         // that of the picture a decoder shows last
   std::int32_t originMove_ = 0;
+  enum class Field : std::uint8_t { None, FirstCounted, Second };
+  Field field_ = Field::None;
+  std::uint32_t fieldTr_ = 0;
+  // Pictures were left out without a place: the next one kept restarts the
+  // GOP at the first free place, so the output has no hole.
+  bool gapOpen_ = false;
 };
 
 }  // namespace kelvor

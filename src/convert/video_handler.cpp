@@ -293,11 +293,14 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
     header_ = value == kSequenceHeader ? Header::Sequence : Header::Extension;
     headerLength_ = 0;
   }
-  const bool boundary = value == kPictureStart || value == kSequenceHeader || value == kGroupStart;
+  // A stop never falls between the two fields of a frame.
+  const bool boundary = (value == kPictureStart && !mpeg2_.secondFieldNext()) || value == kSequenceHeader ||
+                        value == kGroupStart;
   if (straddling) {
     if (boundary && EndHere()) return true;
     if (value == kPictureStart) {
-      skipping_ = false;
+      // A second field goes where its first field went.
+      if (!mpeg2_.secondFieldNext()) skipping_ = false;
       unitHeaderSeen_ = false;
       p.runStart = p.pos;
       scanner_.Enter(Phase::P1);
@@ -326,10 +329,13 @@ bool VideoHandler::Mpeg2StartCode(Piece& p, std::uint8_t value, bool straddling)
   }
   if (value == kPictureStart) {
     unitHeaderSeen_ = false;
+    // A second field stays in its first field's PES packet, and goes where
+    // the first field went (left out, held or written).
+    const bool secondField = mpeg2_.secondFieldNext();
     if (videoOutputOn_) {
       if (!WriteRun(p, prefixStart)) return false;
-      skipping_ = false;
-      if (ts && !pesClosedAtHeader_) {
+      if (!secondField) skipping_ = false;
+      if (ts && !pesClosedAtHeader_ && !secondField) {
         // The held picture's PES packet is closed once it is written.
         if (holding_) {
           closeAfterRelease_ = true;
@@ -424,6 +430,14 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
   p.runStart = p.pos;
   const StartCodeScanner::Stamp at = scanner_.startCodeStamp();
   const bool timed = at.valid && timing_.startFound;
+  if (mpeg2_.secondFieldNext()) {
+    if (mpeg2_.SecondField(tr)) {
+      // The frame's second field: no place and no time stamp of its own.
+      if (timed) TakeStamp();
+      return !videoOutputOn_ || WriteBytes(startCodeTemplate_);
+    }
+    skipping_ = false;  // the first field lost its partner: a picture of its own
+  }
   if (holding_) {
     // The picture after the held one: shown before it and in step with it,
     // it is the first of the held picture's leading pictures that arrive.

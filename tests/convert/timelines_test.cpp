@@ -3,6 +3,7 @@
 // real broadcasts that are not losses.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <vector>
@@ -77,6 +78,88 @@ TEST(Mpeg2Timeline, LostPicturesLeaveTheOutputAtTheSequenceRate) {
   const auto placed = line.Picture(0, Mpeg2Timeline::kIPicture, true, 90000 + 10 * 3003 / 2);
   EXPECT_EQ(placed.pts, 90000u + 4 * 3003 / 2);
   EXPECT_EQ(line.TakeOriginMove(), 6 * 3003 / 2);
+}
+
+// Pictures of 25 fps GOPs in decode order (I2 B0 B1 P5 B3 B4 ... P11 B9
+// B10), GOP g's first shown picture at g seconds and a half.
+struct Coded {
+  std::uint32_t gop;
+  std::uint32_t tr;
+};
+std::vector<Coded> Gops(std::uint32_t from, std::uint32_t to) {
+  std::vector<Coded> out;
+  for (std::uint32_t g = from; g < to; ++g) {
+    for (std::uint32_t k = 0; k < 12; ++k) out.push_back({g, k % 3 == 0 ? k + 2 : k - 1});
+  }
+  return out;
+}
+
+TEST(Mpeg2Timeline, BPicturesThatLostAReferenceLeaveNoHole) {
+  struct LossCase {
+    const char* name;
+    std::vector<Coded> pictures;
+    std::uint32_t skipped;
+    bool pulldown = false;  // film at 29.97: pictures of 3 and 2 fields in turn
+  };
+  // A loss from P8 of GOP 1 to P11 of GOP 4: B6 and B7 after it lean on it.
+  std::vector<Coded> inGop = Gops(0, 1);
+  for (const Coded c : Gops(1, 2)) {
+    if (inGop.size() < 18) inGop.push_back(c);
+  }
+  const std::vector<Coded> after = Gops(4, 6);
+  inGop.insert(inGop.end(), after.begin() + 7, after.end());
+  // A loss of GOP 2's header and I picture: its B0 and B1 lost theirs.
+  std::vector<Coded> gopStart = Gops(0, 4);
+  gopStart.erase(gopStart.begin() + 24);
+  // A whole GOP lost: the next one follows the last picture shown, also
+  // when the slots are the average of pictures of 3 and 2 fields.
+  std::vector<Coded> wholeGop = Gops(0, 4);
+  const std::vector<Coded> rest = Gops(5, 7);
+  wholeGop.insert(wholeGop.end(), rest.begin(), rest.end());
+  const LossCase cases[] = {{"inside a GOP", inGop, 2},
+                            {"GOP header and I picture", gopStart, 2},
+                            {"a whole GOP of film with pulldown", wholeGop, 0, true}};
+  for (const LossCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Mpeg2Timeline line;
+    if (c.pulldown) line.SetFrameRate(4, 0, 0);
+    std::uint32_t origin = 0;
+    std::uint32_t gop = ~0u;
+    std::uint32_t skipped = 0;
+    std::vector<std::uint32_t> shown;
+    for (const Coded p : c.pictures) {
+      // Film: the even pictures in display order are shown for 3 fields.
+      const std::uint32_t n = p.gop * 12 + p.tr;
+      const std::uint32_t stamp = c.pulldown ? 45000 + n / 2 * 7507 + n / 4 + (n % 2) * 4504 + n % 4 / 3
+                                             : 45000 + n * 3600;
+      const std::uint32_t type = p.tr % 3 == 2 ? (p.tr == 2 ? Mpeg2Timeline::kIPicture : Mpeg2Timeline::kPPicture)
+                                               : Mpeg2Timeline::kBPicture;
+      if (line.restartTr() != 0 && !shown.empty() && shown.back() == 0) {
+        // The held picture goes out before the next one is placed.
+        const bool leading = line.IsLeading(p.tr, true, stamp - origin);
+        shown.back() = line.Release(leading ? p.tr : line.restartTr());
+        origin += static_cast<std::uint32_t>(line.TakeOriginMove());
+      }
+      if (p.gop != gop && (p.tr == 2 || gop == ~0u)) line.CloseGop();
+      gop = p.gop;
+      const auto placed = line.Picture(p.tr, type, true, stamp - origin);
+      origin += static_cast<std::uint32_t>(line.TakeOriginMove());
+      if (placed.fate == Mpeg2Timeline::Fate::Skip) ++skipped;
+      if (placed.fate == Mpeg2Timeline::Fate::Place) shown.push_back(placed.pts);
+      if (placed.fate == Mpeg2Timeline::Fate::Hold) shown.push_back(0);
+      if (c.pulldown) line.PictureDuration(false, true, n % 4 == 0 || n % 4 == 3, n % 2 == 0);
+    }
+    EXPECT_EQ(skipped, c.skipped);
+    std::sort(shown.begin(), shown.end());
+    // With pulldown the slots settle in the first GOP (output begins later).
+    for (std::size_t k = c.pulldown ? 13 : 1; k < shown.size(); ++k) {
+      if (c.pulldown) {
+        ASSERT_LE(shown[k] - shown[k - 1], 4505u) << "picture " << k;
+      } else {
+        ASSERT_EQ(shown[k] - shown[k - 1], 3600u) << "picture " << k;
+      }
+    }
+  }
 }
 
 struct DecodeCase {

@@ -265,6 +265,39 @@ std::vector<std::uint32_t> Places(std::int64_t first, std::uint32_t count) {
   return v;
 }
 
+TEST(VideoHandlerMpeg2, FieldPairTakesOneFrameAndOnePesPacket) {
+  // GOPs of four frames, each coded as a top and a bottom field picture in
+  // PES packets of their own (the second field's PTS half a frame later).
+  auto field = [](std::uint32_t tr, std::uint8_t structure) {
+    Bytes b = Picture(tr, 0);
+    b.resize(8);  // the picture header, then its coding extension
+    Append(b, {0x00, 0x00, 0x01, 0xB5, 0x8F, 0xFF, structure, 0x00, 0x80, 0x80, 0x00, 0x00, 0x01, 0x01});
+    for (int k = 0; k < 30; ++k) b.push_back(static_cast<std::uint8_t>(0x21 + k));
+    return b;
+  };
+  VideoRig rig;
+  Bytes written;
+  for (std::uint32_t gop = 0; gop < 3; ++gop) {
+    for (std::uint32_t tr = 0; tr < 4; ++tr) {
+      Bytes top = tr == 0 ? SequenceHeader() : Bytes{};
+      if (tr == 0) Append(top, GopHeader());
+      Append(top, field(tr, 1));
+      const Bytes bottom = field(tr, 2);
+      const std::int64_t pts = 90000 + (gop * 4 + tr) * 3600;
+      ASSERT_TRUE(rig.pes(top, pts));
+      ASSERT_TRUE(rig.pes(bottom, pts + 1800));
+      if (gop > 0) {  // output begins at the sequence header after the anchor
+        Append(written, top);
+        Append(written, bottom);
+      }
+    }
+  }
+  ASSERT_TRUE(rig.finish());
+  EXPECT_EQ(rig.es(), written);
+  EXPECT_EQ(rig.ptsList(), Places(90000 + 4 * 3600, 8));
+  EXPECT_EQ(rig.video.timeRemoved(), 0);
+}
+
 // The time line after lost pictures: every picture that arrives gets a place
 // of its own, the places follow each other without a hole, and the picture
 // that shows the jump carries the lost time away with it.
@@ -359,8 +392,10 @@ TEST(VideoHandlerMpeg2, RestartingPictureMakesRoomForTheLeadingPicturesThatArriv
 
 // Which pictures are written after a loss, and where. A B picture placed
 // after the reference picture written last lost that later reference: a
-// decoder would show it ahead of it, out of order, so it is left out and its
-// place stays empty. No picture lands on a place taken before a restart.
+// decoder would show it ahead of it, out of order, so it is left out, and so
+// is a B picture that comes first after a loss (it leans on the reference
+// picture lost before it); the next reference picture takes the first free
+// place. No picture lands on a place taken before a restart.
 TEST(VideoHandlerMpeg2, PicturesAfterALossKeepTheirOrderAndAPlaceOfTheirOwn) {
   struct Step {
     Pic pic;             // slot: input place, in pictures from o
@@ -381,28 +416,28 @@ TEST(VideoHandlerMpeg2, PicturesAfterALossKeepTheirOrderAndAPlaceOfTheirOwn) {
         {{2, 8 + S}, true, true},
         {{0, 6 + S, kB}, false, true},
         {{1, 7 + S, kB}, false, true}},
-       {0, 1, 2, 3, 4, 5, 7, 8, 9}},
+       {0, 1, 2, 3, 4, 5, 6, 7, 8}},
       {"the next GOP on time, its I picture lost",
        6,
        {{{0, 6, kB}, true, false}, {{1, 7, kB}, false, false}, {{5, 11, kP}, false, true}, {{3, 9, kB}, false, true}},
-       {0, 1, 2, 3, 4, 5, 9, 11}},
+       {0, 1, 2, 3, 4, 5, 6, 8}},
       {"restart at B0 of a GOP whose start was lost, after the I picture",
        3,
        {{{0, 6 + S, kB}, false, false}, {{1, 7 + S, kB}, false, false}, {{5, 11 + S, kP}, false, true}},
-       {0, 1, 2, 8}},
-      {"restart at B4 in the place of a lost B picture before P5",
+       {0, 1, 2, 3}},
+      {"B4 of a later second in the place of a lost B picture before P5: left out, P8 follows P5",
        5,
-       {{{4, 4 + S, kB}, false, true}, {{8, 8 + S, kP}, false, true}, {{6, 6 + S, kB}, false, true}},
-       {0, 1, 2, 3, 4, 5, 6, 8}},
-      {"B7 lost, then B0 and B1 of a GOP whose start was lost: B1 would land on P8",
+       {{{4, 4 + S, kB}, false, false}, {{8, 8 + S, kP}, false, true}, {{6, 6 + S, kB}, false, true}},
+       {0, 1, 2, 3, 5, 6, 8}},
+      {"B7 lost, then B0 and B1 of a GOP whose start was lost: both left out, the next GOP follows P8",
        6,
        {{{8, 8, kP}, false, true},
         {{6, 6, kB}, false, true},
-        {{0, 12 + S, kB}, false, true},
+        {{0, 12 + S, kB}, false, false},
         {{1, 13 + S, kB}, false, false},
         {{2, 26 + S}, true, true},
         {{0, 24 + S, kB}, false, true}},
-       {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 11}},
+       {0, 1, 2, 3, 4, 5, 6, 8, 9, 11}},
       {"B3 lost, B4 arrives, then B0 and B1 of a GOP whose start was lost: B0 would be shown after B4, B1 land on it",
        4,
        {{{4, 4, kB}, false, true},
@@ -498,7 +533,8 @@ TEST(VideoHandlerMpeg2, HoldingAndLeavingOutSurviveAnyCutOfThePieces) {
     return std::make_tuple(rig.es(), rig.video.timeRemoved(), rig.timing.videoTime);
   };
   const auto whole = run(184);
-  EXPECT_EQ(std::get<1>(whole), 90000 + 3600);
+  // A second and the places of P8 (lost) and B6 (left out).
+  EXPECT_EQ(std::get<1>(whole), 90000 + 7200);
   // Start codes split between pieces open no PES packet of their own, so
   // only the bytes and the time line are compared.
   for (std::size_t piece = 1; piece <= 13; ++piece) {
