@@ -1,6 +1,7 @@
 #include "mpegenc/bit_allocation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <limits>
 
@@ -35,6 +36,8 @@ constexpr std::array<SubbandSteps, kCodedSubbands> kSteps = [] {
 }();
 
 constexpr std::int64_t kClosed = std::numeric_limits<std::int64_t>::max();
+constexpr std::size_t kCandidates = kChannels * kCodedSubbands;
+constexpr std::size_t kSlotsPadded = 64;
 
 // A key is the MNR with the candidate's scan position (27 ch + sb) below it,
 // so the smallest key is the candidate a scan in that order would pick, ties
@@ -43,22 +46,48 @@ constexpr std::int64_t KeyOf(Q24 mnr, std::size_t order) {
   return static_cast<std::int64_t>(mnr) * 256 + static_cast<std::int64_t>(order);
 }
 
-// One allocation step for the candidate at `order`: its new key, kClosed
-// when it was refused (the budget) or has reached its highest index.
-inline std::int64_t Step(std::size_t order, const ChannelValues& smr, const ChannelIndices& scfsi, Allocation& result,
-                         int& remaining) {
+// Every candidate's key, the cost of its next step and the key that step
+// would give it (kClosed when it reaches the subband's highest index).
+struct Candidates {
+  std::array<std::int64_t, kSlotsPadded> key;
+  std::array<std::int64_t, kSlotsPadded> nextKey;
+  std::array<std::int64_t, kSlotsPadded> cost;
+};
+
+inline void Prepare(Candidates& c, std::size_t order, int alloc, const ChannelValues& smr, const ChannelIndices& scfsi) {
   const std::size_t ch = order / kCodedSubbands;
   const std::size_t sb = order % kCodedSubbands;
   const SubbandSteps& steps = kSteps[sb];
-  const auto current = static_cast<std::size_t>(result.alloc[ch][sb]);
-  const std::size_t next = current + 1;
+  const auto next = static_cast<std::size_t>(alloc + 1);
   // The first step also pays for scfsi and the scale factors (bits[0] is 0).
-  const int cost = steps.bits[next] - steps.bits[current] + (current == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
-  if (cost >= remaining) return kClosed;
-  remaining -= cost;
-  result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
-  if (static_cast<int>(next) >= steps.highest) return kClosed;
-  return KeyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+  c.cost[order] = steps.bits[next] - steps.bits[next - 1] + (alloc == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
+  c.nextKey[order] = static_cast<int>(next) >= steps.highest ? kClosed : KeyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+}
+
+// What one look over the candidates finds.
+struct Scan {
+  std::int64_t first;      // the smallest key
+  std::int64_t limit;      // the smallest key after a next step
+  std::uint64_t below;     // the candidates whose key is below the limit
+  std::int64_t belowCost;  // the cost of their next steps together
+};
+
+// Closes every candidate whose next step costs `remaining` or more, then
+// looks for the steps that come next.
+Scan ScanPlain(Candidates& c, std::int64_t remaining) {
+  Scan r{kClosed, kClosed, 0, 0};
+  for (std::size_t i = 0; i < kSlotsPadded; ++i) {
+    if (c.cost[i] >= remaining) c.key[i] = c.nextKey[i] = kClosed;
+    r.limit = std::min(r.limit, c.nextKey[i]);
+    r.first = std::min(r.first, c.key[i]);
+  }
+  for (std::size_t i = 0; i < kSlotsPadded; ++i) {
+    if (c.key[i] < r.limit) {
+      r.below |= std::uint64_t{1} << i;
+      r.belowCost += c.cost[i];
+    }
+  }
+  return r;
 }
 
 #if KELVOR_MPEGENC_AVX2
@@ -68,83 +97,84 @@ inline std::int64_t Step(std::size_t order, const ChannelValues& smr, const Chan
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The 54 keys in seven registers: the smallest by a full reduction each
-// step, which costs less than walking a tree in memory.
-__attribute__((target("avx512f"))) Allocation AllocateAvx512(const ChannelValues& smr, const ChannelIndices& scfsi,
-                                                              int budget) {
-  constexpr int kRegisters = (kChannels * kCodedSubbands + 7) / 8;
-  static_assert(kRegisters == 7);
-  __m512i keys[kRegisters];
-  __m512i lanes[kRegisters];
-  for (int v = 0; v < kRegisters; ++v) {
-    alignas(64) std::array<std::int64_t, 8> k;
-    for (std::size_t l = 0; l < 8; ++l) {
-      const std::size_t order = 8 * static_cast<std::size_t>(v) + l;
-      k[l] = order < kChannels * kCodedSubbands
-                 ? KeyOf(SubSat(0, smr[order / kCodedSubbands][order % kCodedSubbands]), order)
-                 : kClosed;
-    }
-    keys[v] = _mm512_load_si512(k.data());
-    lanes[v] = _mm512_add_epi64(_mm512_set1_epi64(8 * v), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
+__attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t remaining) {
+  const __m512i closed = _mm512_set1_epi64(kClosed);
+  const __m512i budget = _mm512_set1_epi64(remaining);
+  __m512i keys[kSlotsPadded / 8];
+  __m512i limit = closed;
+  __m512i first = closed;
+  for (std::size_t v = 0; v < kSlotsPadded / 8; ++v) {
+    const __mmask8 refused = _mm512_cmpge_epi64_mask(_mm512_loadu_si512(c.cost.data() + 8 * v), budget);
+    _mm512_mask_storeu_epi64(c.key.data() + 8 * v, refused, closed);
+    _mm512_mask_storeu_epi64(c.nextKey.data() + 8 * v, refused, closed);
+    keys[v] = _mm512_mask_mov_epi64(_mm512_loadu_si512(c.key.data() + 8 * v), refused, closed);
+    limit = _mm512_min_epi64(limit, _mm512_mask_mov_epi64(_mm512_loadu_si512(c.nextKey.data() + 8 * v), refused, closed));
+    first = _mm512_min_epi64(first, keys[v]);
   }
-  Allocation result;
-  int remaining = budget;
-  for (;;) {
-    __m512i m = _mm512_min_epi64(_mm512_min_epi64(_mm512_min_epi64(keys[0], keys[1]), _mm512_min_epi64(keys[2], keys[3])),
-                                 _mm512_min_epi64(_mm512_min_epi64(keys[4], keys[5]), keys[6]));
-    m = _mm512_min_epi64(m, _mm512_shuffle_i64x2(m, m, 0x4E));
-    m = _mm512_min_epi64(m, _mm512_shuffle_i64x2(m, m, 0xB1));
-    m = _mm512_min_epi64(m, _mm512_shuffle_epi32(m, _MM_PERM_BADC));
-    const std::int64_t best = _mm_cvtsi128_si64(_mm512_castsi512_si128(m));
-    if (best == kClosed) break;
-    const auto order = static_cast<std::size_t>(best & 255);
-    const __m512i key = _mm512_set1_epi64(Step(order, smr, scfsi, result, remaining));
-    const __m512i at = _mm512_set1_epi64(static_cast<std::int64_t>(order));
-    for (int v = 0; v < kRegisters; ++v) keys[v] = _mm512_mask_mov_epi64(keys[v], _mm512_cmpeq_epi64_mask(lanes[v], at), key);
+  Scan r{_mm512_reduce_min_epi64(first), _mm512_reduce_min_epi64(limit), 0, 0};
+  const __m512i at = _mm512_set1_epi64(r.limit);
+  __m512i cost = _mm512_setzero_si512();
+  for (std::size_t v = 0; v < kSlotsPadded / 8; ++v) {
+    const __mmask8 below = _mm512_cmplt_epi64_mask(keys[v], at);
+    r.below |= static_cast<std::uint64_t>(below) << (8 * v);
+    cost = _mm512_mask_add_epi64(cost, below, cost, _mm512_loadu_si512(c.cost.data() + 8 * v));
   }
-  result.bitsLeft = remaining;
-  return result;
+  r.belowCost = _mm512_reduce_add_epi64(cost);
+  return r;
 }
 #pragma GCC diagnostic pop
 #endif
+
+// The procedure takes steps in the order of their keys and refuses a step
+// that costs the remaining budget or more, which closes its subband. Two
+// facts let it go many steps at a time with the same outcome:
+// - a candidate whose next step costs the remaining budget or more will be
+//   refused whenever its turn comes (the budget only shrinks), so it closes now;
+// - a candidate's keys never fall, so the steps whose keys lie below every
+//   candidate's key after its next step are the next ones in key order, one
+//   per candidate at most; if their costs together stay below the budget,
+//   each is accepted whatever the order.
+template <Scan (*kScan)(Candidates&, std::int64_t)>
+Allocation Allocate(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+  Allocation result;
+  Candidates c;
+  c.key.fill(kClosed);
+  c.nextKey.fill(kClosed);
+  c.cost.fill(0);
+  for (std::size_t order = 0; order < kCandidates; ++order) {
+    c.key[order] = KeyOf(SubSat(0, smr[order / kCodedSubbands][order % kCodedSubbands]), order);
+    Prepare(c, order, 0, smr, scfsi);
+  }
+  std::int64_t remaining = budget;
+  for (;;) {
+    const Scan scan = kScan(c, remaining);
+    if (scan.first == kClosed) break;
+    // The next steps together, or when the budget runs short (or saturated
+    // keys tie) the smallest key's step alone; its cost fits, see above.
+    std::uint64_t steps = scan.first < scan.limit && scan.belowCost < remaining
+                              ? scan.below
+                              : std::uint64_t{1} << (scan.first & 255);
+    for (; steps != 0; steps &= steps - 1) {
+      const auto order = static_cast<std::size_t>(std::countr_zero(steps));
+      remaining -= c.cost[order];
+      const int alloc = ++result.alloc[order / kCodedSubbands][order % kCodedSubbands];
+      c.key[order] = c.nextKey[order];
+      if (c.key[order] != kClosed) Prepare(c, order, alloc, smr, scfsi);
+    }
+  }
+  result.bitsLeft = static_cast<int>(remaining);
+  return result;
+}
 
 }  // namespace
 
 Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget, SimdLevel simd) {
 #if KELVOR_MPEGENC_AVX2
-  if (UsableSimd(simd) == SimdLevel::kAvx512) return AllocateAvx512(smr, scfsi, budget);
+  if (UsableSimd(simd) == SimdLevel::kAvx512) return Allocate<ScanAvx512>(smr, scfsi, budget);
 #else
   (void)simd;
 #endif
-  Allocation result;
-  // Candidates that may still grow, in a tournament tree over 64 leaves.
-  constexpr std::size_t kLeaves = 64;
-  std::array<std::int64_t, 2 * kLeaves> tree;
-  tree.fill(kClosed);
-  for (std::size_t ch = 0; ch < kChannels; ++ch) {
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-      const std::size_t order = kCodedSubbands * ch + sb;
-      tree[kLeaves + order] = KeyOf(SubSat(0, smr[ch][sb]), order);
-    }
-  }
-  for (std::size_t n = kLeaves - 1; n >= 1; --n) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
-  // A new key for a leaf: the minimum rises along its path, carried in a
-  // register so that no level waits for the store of the one below.
-  const auto update = [&](std::size_t order, std::int64_t key) {
-    std::size_t n = kLeaves + order;
-    tree[n] = key;
-    for (; n > 1; n /= 2) {
-      key = std::min(key, tree[n ^ 1]);
-      tree[n / 2] = key;
-    }
-  };
-  int remaining = budget;
-  while (tree[1] != kClosed) {
-    const auto order = static_cast<std::size_t>(tree[1] & 255);
-    update(order, Step(order, smr, scfsi, result, remaining));
-  }
-  result.bitsLeft = remaining;
-  return result;
+  return Allocate<ScanPlain>(smr, scfsi, budget);
 }
 
 }  // namespace kelvor::mpegenc
