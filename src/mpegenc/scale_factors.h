@@ -2,6 +2,7 @@
 // Scale factors of subband parts and the transmission patterns that let a
 // subband send one, two or three of them.
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <span>
 
@@ -15,14 +16,13 @@ namespace kelvor::mpegenc {
 // Inline: the encoder asks for it 162 times a frame.
 inline int ScaleFactorIndex(Q24 peak) {
   if (kScaleFactor[0] <= peak) return 0;
-  // The table falls with the index (and ends in 0): find the last entry
-  // above the peak, halving the step without branches.
-  int last = 0;
-  for (int step = 32; step > 0; step /= 2) {
-    const int probe = last + step;
-    last = kScaleFactor[static_cast<std::size_t>(probe)] > peak ? probe : last;
-  }
-  return last;
+  if (peak < 16) return 62;  // every entry but the closing 0 is above it (entry 62 is 20)
+  // Every third entry is a power of two, entry 3k = 2^(25 - k): a peak in
+  // [2^e, 2^(e + 1)) is below entry 3(24 - e) and not below 3(25 - e), so
+  // the answer is that entry or one of the two after it.
+  const int e = std::bit_width(static_cast<std::uint32_t>(peak)) - 1;
+  const auto base = static_cast<std::size_t>(3 * (24 - e));
+  return static_cast<int>(base) + (kScaleFactor[base + 1] > peak ? 1 : 0) + (kScaleFactor[base + 2] > peak ? 1 : 0);
 }
 
 // The largest |sample| of a part.
