@@ -126,7 +126,7 @@ TEST(MpegEncoder, FastQuantisationEqualsTheDefinition) {
     for (const SimdLevel level : {SimdLevel::kPlain, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
       std::array<std::uint16_t, 12> code;
       QuantisePart(s.data(), f, kQuantClass[static_cast<std::size_t>(c)], code.data(), level);
-      for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f;
+      for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f << " level " << int(level) << " c " << c;
     }
   }
 }
