@@ -1,6 +1,7 @@
 #include "mpegenc/frame_writer.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <cstring>
 
@@ -46,6 +47,9 @@ class BitWriter {
 
 constexpr std::int64_t kOne = std::int64_t{1} << 24;
 
+// 2^-bits as a double, built from its exponent (no division).
+inline double InversePowerOfTwo(int bits) { return std::bit_cast<double>(static_cast<std::uint64_t>(1023 - bits) << 52); }
+
 std::uint32_t Quantise(std::int64_t x, const QuantClass& q) {
   x = std::clamp(x, -(kOne - 1), kOne - 1);
   return static_cast<std::uint32_t>((((x + kOne) * q.a + (kOne >> 1)) >> 24) >> q.shift);
@@ -61,7 +65,7 @@ std::uint32_t Quantise(std::int64_t x, const QuantClass& q) {
   const auto fd = static_cast<double>(f);
   const double inverse = 16777216.0 / fd;
   const double ad = static_cast<double>(a);
-  const double scale = 1.0 / static_cast<double>(std::int64_t{1} << (24 + shift));  // a power of two
+  const double scale = InversePowerOfTwo(24 + shift);
   for (std::size_t i = 0; i < 12; ++i) {
     const auto v = static_cast<double>(s[i]);
     const double mag = v < 0 ? -v : v;
@@ -90,7 +94,7 @@ __attribute__((target("avx512f,avx512dq"))) void QuantiseAvx512(const Q24* s, Q2
   const __m512d fd = _mm512_set1_pd(static_cast<double>(f));
   const __m512d inverse = _mm512_set1_pd(16777216.0 / static_cast<double>(f));
   const __m512d ad = _mm512_set1_pd(static_cast<double>(a));
-  const __m512d scale = _mm512_set1_pd(1.0 / static_cast<double>(std::int64_t{1} << (24 + shift)));
+  const __m512d scale = _mm512_set1_pd(InversePowerOfTwo(24 + shift));
   const __m512d one = _mm512_set1_pd(1.0);
   const __m512d full = _mm512_set1_pd(16777216.0);
   const __m512d zero = _mm512_setzero_pd();
