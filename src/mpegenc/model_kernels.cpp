@@ -37,6 +37,19 @@ __attribute__((target("avx512f"))) void TonalCandidatesAvx512(const Q24* x, Line
 }
 #endif
 
+// The absolute threshold lowered by 12 dB per reduced index, padded to 128.
+constexpr std::array<Q24, 128> kQuietLevel = [] {
+  std::array<Q24, 128> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = i < kReducedIndices ? saturate_i32(static_cast<std::int64_t>(kReducedIndex[i].threshold) + kQuietLowering) : kLevelFloor;
+  }
+  return t;
+}();
+
+void AddQuietPlain(Q24* global) {
+  for (std::size_t i = 0; i < kReducedIndices; ++i) global[i] = levelAddScaled(global[i], kQuietLevel[i], 3);
+}
+
 NoiseBand SumNoiseBandPlain(const Q24* level, int lo, int hi) {
   NoiseBand r{kLevelFloor, 0, 0};
   for (int k = lo; k < hi; ++k) r.peak = std::max(r.peak, level[k]);
@@ -218,6 +231,40 @@ __attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m51
   return _mm512_mask_blend_epi32(atFloor, _mm512_add_epi32(hi, _mm512_add_epi32(corr, corr)), hi);
 }
 
+// levelAddScaled(a, b, 3) in sixteen lanes. The difference of two levels
+// above the floor fits 32 bits unsigned, and d / 3 = (d * 0xAAAAAAAB) >> 33
+// for every such d.
+__attribute__((target("avx512f"))) __m512i LevelAddCubeRoots16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i d = _mm512_sub_epi32(hi, lo);
+  const __m512i magic = _mm512_set1_epi64(0xAAAAAAAB);
+  const __m512i evenThird = _mm512_srli_epi64(_mm512_mul_epu32(d, magic), 33);
+  const __m512i oddThird = _mm512_srli_epi64(_mm512_mul_epu32(_mm512_srli_epi64(d, 32), magic), 33);
+  const __m512i x = _mm512_or_si512(evenThird, _mm512_slli_epi64(oddThird, 32));
+  const __mmask16 near = _mm512_cmplt_epu32_mask(x, _mm512_set1_epi32(32 << 24));
+  const __m512i index = _mm512_min_epu32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
+  const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
+  const __m512i ta = _mm512_i32gather_epi32(index, kLevelAddTable.data(), 4);
+  const __m512i tb = _mm512_i32gather_epi32(index, kLevelAddTable.data() + 1, 4);
+  const __m512i diff = _mm512_sub_epi32(tb, ta);
+  const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(diff, frac), 18);
+  const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(diff, 32), _mm512_srli_epi64(frac, 32)), 14);
+  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  // hi + 3 corr, saturated as the scalar code does (corr >= 0).
+  const __m512i corr3 = _mm512_add_epi32(corr, _mm512_add_epi32(corr, corr));
+  const __m512i sum = _mm512_add_epi32(hi, corr3);
+  const __mmask16 over = _mm512_cmplt_epi32_mask(sum, hi);
+  return _mm512_mask_blend_epi32(atFloor, _mm512_mask_blend_epi32(over, sum, _mm512_set1_epi32(0x7FFFFFFF)), hi);
+}
+
+__attribute__((target("avx512f"))) void AddQuietAvx512(Q24* global) {
+  for (std::size_t i = 0; i < 128; i += 16) {
+    simd::Store16(global + i, LevelAddCubeRoots16(simd::Load16(global + i), simd::Load16(kQuietLevel.data() + i)));
+  }
+}
+
 __attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
                                            const std::uint16_t* first, const std::uint16_t* end, Q24* global) {
   const __m512i one = _mm512_set1_epi32(kBark);
@@ -268,6 +315,18 @@ NoiseBand SumNoiseBand(const Q24* level, int lo, int hi, SimdLevel simd) {
   (void)simd;
 #endif
   return SumNoiseBandPlain(level, lo, hi);
+}
+
+void AddQuietThreshold(Q24* global, SimdLevel simd) {
+#if KELVOR_MPEGENC_AVX2
+  if (UsableSimd(simd) == SimdLevel::kAvx512) {
+    AddQuietAvx512(global);
+    return;
+  }
+#else
+  (void)simd;
+#endif
+  AddQuietPlain(global);
 }
 
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd) {

@@ -62,4 +62,8 @@ struct Spreading {
 // reduced index, from the floor; writes 128 values (the last two unused).
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd);
 
+// Adds the lowered absolute threshold to each of the 126 global thresholds
+// (powers with exponent 1/3); `global` holds 128 values.
+void AddQuietThreshold(Q24* global, SimdLevel simd);
+
 }  // namespace kelvor::mpegenc::model

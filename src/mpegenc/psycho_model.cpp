@@ -170,9 +170,7 @@ void PsychoModel::GlobalThreshold() {
   SpreadMaskers({spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                  spreadFirst_.data(), spreadEnd_.data()},
                 global_.data(), simd_);
-  for (std::size_t i = 0; i < kReducedIndices; ++i) {
-    global_[i] = levelAddScaled(global_[i], add_sat_q24(kReducedIndex[i].threshold, kQuietLowering), 3);
-  }
+  AddQuietThreshold(global_.data(), simd_);
 }
 
 void PsychoModel::Compute(std::span<const Q24, kFftSize> samples,
