@@ -206,13 +206,6 @@ __attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
   return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
 }
 
-__attribute__((target("avx512f"))) __m512i SubSat16(__m512i a, __m512i b) {
-  const __m512i r = _mm512_sub_epi32(a, b);
-  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, b), _mm512_xor_si512(a, r)),
-                                                     _mm512_setzero_si512());
-  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
-}
-
 // levelAddScaled(a, b, 2) in sixteen lanes.
 __attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
   const __m512i hi = _mm512_max_epi32(a, b);
@@ -276,15 +269,20 @@ __attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, con
       const __m512i dz = _mm512_sub_epi32(zi, _mm512_set1_epi32(bark[m]));
       const __mmask16 valid = _mm512_cmpge_epi32_mask(dz, _mm512_set1_epi32(-3 * kBark)) &
                               _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(8 * kBark));
+      // One product per lane, its operands and the term added after it
+      // chosen by the lane's piece of the spreading function (adding -s
+      // saturates as subtracting s does, s being positive).
       const __m512i s = _mm512_set1_epi32(below[m]);
-      const __m512i v1 = SubSat16(simd::MulQ24x16(_mm512_set1_epi32(kSpreadMinimum), _mm512_add_epi32(dz, one)), s);
-      const __m512i v2 = simd::MulQ24x16(s, dz);
-      const __m512i v3 = simd::MulQ24x16(_mm512_set1_epi32(kSpreadAbove), dz);
-      const __m512i v4 = AddSat16(simd::MulQ24x16(_mm512_sub_epi32(dz, one), _mm512_set1_epi32(farSlope[m])),
-                                  _mm512_set1_epi32(kSpreadAbove));
-      __m512i vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, one), v4, v3);
-      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512()), vf, v2);
-      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark)), vf, v1);
+      const __mmask16 near = _mm512_cmplt_epi32_mask(dz, one);                          // below 1 Bark
+      const __mmask16 belowZero = _mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512());  // below 0
+      const __mmask16 far = _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark));     // below -1 Bark
+      __m512i factor = _mm512_mask_blend_epi32(near, _mm512_set1_epi32(farSlope[m]), _mm512_set1_epi32(kSpreadAbove));
+      factor = _mm512_mask_blend_epi32(belowZero, factor, s);
+      factor = _mm512_mask_blend_epi32(far, factor, _mm512_set1_epi32(kSpreadMinimum));
+      const __m512i distance = _mm512_mask_add_epi32(_mm512_mask_sub_epi32(dz, static_cast<__mmask16>(~near), dz, one), far, dz, one);
+      __m512i after = _mm512_maskz_mov_epi32(static_cast<__mmask16>(~near), _mm512_set1_epi32(kSpreadAbove));
+      after = _mm512_mask_sub_epi32(after, far, _mm512_setzero_si512(), s);
+      const __m512i vf = AddSat16(simd::MulQ24x16(distance, factor), after);
       const __m512i lt = AddSat16(_mm512_set1_epi32(base[m]), vf);
       g = _mm512_mask_blend_epi32(valid, g, LevelAddAmplitudes16(g, lt));
     }
