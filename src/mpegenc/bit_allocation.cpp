@@ -46,6 +46,68 @@ constexpr std::int64_t KeyOf(Q24 mnr, std::size_t order) {
   return static_cast<std::int64_t>(mnr) * 256 + static_cast<std::int64_t>(order);
 }
 
+// The steps one at a time, the candidates in a tournament tree: what the
+// processors without AVX-512 run fastest.
+Allocation AllocateByTree(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+  Allocation result;
+  // Candidates that may still grow, in a tournament tree over 64 leaves.
+  constexpr std::size_t kLeaves = 64;
+  std::array<std::int64_t, 2 * kLeaves> tree;
+  tree.fill(kClosed);
+  for (std::size_t ch = 0; ch < kChannels; ++ch) {
+    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+      const std::size_t order = kCodedSubbands * ch + sb;
+      tree[kLeaves + order] = KeyOf(SubSat(0, smr[ch][sb]), order);
+    }
+  }
+  for (std::size_t n = kLeaves - 1; n >= 1; --n) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
+  // A new key for a leaf: the minimum rises along its path, carried in a
+  // register so that no level waits for the store of the one below.
+  const auto update = [&](std::size_t order, std::int64_t key) {
+    std::size_t n = kLeaves + order;
+    tree[n] = key;
+    for (; n > 1; n /= 2) {
+      key = std::min(key, tree[n ^ 1]);
+      tree[n / 2] = key;
+    }
+  };
+  int remaining = budget;
+  while (tree[1] != kClosed) {
+    const auto order = static_cast<std::size_t>(tree[1] & 255);
+    const std::size_t ch = order / kCodedSubbands;
+    const std::size_t sb = order % kCodedSubbands;
+    const SubbandSteps& steps = kSteps[sb];
+    // The smallest key of all other candidates: this one keeps the bits
+    // coming while its key stays below it (keys are unique).
+    std::int64_t others = kClosed;
+    for (std::size_t n = kLeaves + order; n > 1; n /= 2) others = std::min(others, tree[n ^ 1]);
+    std::int64_t key;
+    for (;;) {
+      const auto current = static_cast<std::size_t>(result.alloc[ch][sb]);
+      const std::size_t next = current + 1;
+      // The first step also pays for scfsi and the scale factors (bits[0] is 0).
+      const int cost = steps.bits[next] - steps.bits[current] + (current == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
+      if (cost >= remaining) {  // refused: the subband is closed
+        key = kClosed;
+        break;
+      }
+      remaining -= cost;
+      result.alloc[ch][sb] = static_cast<std::uint8_t>(next);
+      if (static_cast<int>(next) >= steps.highest) {  // closed at the top
+        key = kClosed;
+        break;
+      }
+      key = KeyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+      if (key > others) break;
+    }
+    update(order, key);
+  }
+  result.bitsLeft = remaining;
+  return result;
+}
+
+
+#if KELVOR_MPEGENC_AVX2
 // Every candidate's key, the cost of its next step and the key that step
 // would give it (kClosed when it reaches the subband's highest index).
 struct Candidates {
@@ -72,25 +134,6 @@ struct Scan {
   std::int64_t belowCost;  // the cost of their next steps together
 };
 
-// Closes every candidate whose next step costs `remaining` or more, then
-// looks for the steps that come next.
-Scan ScanPlain(Candidates& c, std::int64_t remaining) {
-  Scan r{kClosed, kClosed, 0, 0};
-  for (std::size_t i = 0; i < kSlotsPadded; ++i) {
-    if (c.cost[i] >= remaining) c.key[i] = c.nextKey[i] = kClosed;
-    r.limit = std::min(r.limit, c.nextKey[i]);
-    r.first = std::min(r.first, c.key[i]);
-  }
-  for (std::size_t i = 0; i < kSlotsPadded; ++i) {
-    if (c.key[i] < r.limit) {
-      r.below |= std::uint64_t{1} << i;
-      r.belowCost += c.cost[i];
-    }
-  }
-  return r;
-}
-
-#if KELVOR_MPEGENC_AVX2
 // GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
@@ -123,7 +166,6 @@ __attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t r
   return r;
 }
 #pragma GCC diagnostic pop
-#endif
 
 // The procedure takes steps in the order of their keys and refuses a step
 // that costs the remaining budget or more, which closes its subband. Two
@@ -134,8 +176,9 @@ __attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t r
 //   candidate's key after its next step are the next ones in key order, one
 //   per candidate at most; if their costs together stay below the budget,
 //   each is accepted whatever the order.
-template <Scan (*kScan)(Candidates&, std::int64_t)>
-Allocation Allocate(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+// Far fewer rounds than steps, each a look over all candidates in whole
+// registers: the AVX-512 path.
+Allocation AllocateInBatches(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
   Allocation result;
   Candidates c;
   c.key.fill(kClosed);
@@ -147,7 +190,7 @@ Allocation Allocate(const ChannelValues& smr, const ChannelIndices& scfsi, int b
   }
   std::int64_t remaining = budget;
   for (;;) {
-    const Scan scan = kScan(c, remaining);
+    const Scan scan = ScanAvx512(c, remaining);
     if (scan.first == kClosed) break;
     // The next steps together, or when the budget runs short (or saturated
     // keys tie) the smallest key's step alone; its cost fits, see above.
@@ -165,16 +208,17 @@ Allocation Allocate(const ChannelValues& smr, const ChannelIndices& scfsi, int b
   result.bitsLeft = static_cast<int>(remaining);
   return result;
 }
+#endif
 
 }  // namespace
 
 Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget, SimdLevel simd) {
 #if KELVOR_MPEGENC_AVX2
-  if (UsableSimd(simd) == SimdLevel::kAvx512) return Allocate<ScanAvx512>(smr, scfsi, budget);
+  if (UsableSimd(simd) == SimdLevel::kAvx512) return AllocateInBatches(smr, scfsi, budget);
 #else
   (void)simd;
 #endif
-  return Allocate<ScanPlain>(smr, scfsi, budget);
+  return AllocateByTree(smr, scfsi, budget);
 }
 
 }  // namespace kelvor::mpegenc

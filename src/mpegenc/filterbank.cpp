@@ -163,22 +163,12 @@ constexpr FoldedWide kFoldedWide = [] {
 __attribute__((target("avx2"))) void SlotAvx2(const Q24* x, std::span<Q24, kSubbands> out) {
   using namespace simd;
   alignas(32) std::array<std::int32_t, 64> yr;
-  const __m256i round = _mm256_set1_epi64x(std::int64_t{1} << 23);
   for (std::size_t k = 0; k < 64; k += 8) {
-    // Even lanes and odd lanes in 64-bit sums; only their low halves count,
-    // and those a logical shift gives as well as an arithmetic one.
-    __m256i even = _mm256_setzero_si256();
-    __m256i odd = _mm256_setzero_si256();
+    __m256i acc = _mm256_setzero_si256();
     for (std::size_t m = 0; m < 8; ++m) {
-      const Q24* at = x + 64 * m + k;
-      const Q24* w = kWindowReversed.data() + 64 * m + k;
-      // The odd samples in the low halves by a load one element on, except
-      // at the very end of the input.
-      const __m256i xOdd = (m == 7 && k == 56) ? _mm256_srli_epi64(Load8(at), 32) : Load8(at + 1);
-      even = _mm256_add_epi64(even, _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epi32(Load8(at), Load8(w)), round), 24));
-      odd = _mm256_add_epi64(odd, _mm256_srli_epi64(_mm256_add_epi64(_mm256_mul_epi32(xOdd, Load8(w + 1)), round), 24));
+      acc = _mm256_add_epi32(acc, MulQ24x8(Load8(x + 64 * m + k), Load8(kWindowReversed.data() + 64 * m + k)));
     }
-    Store8(yr.data() + k, _mm256_blend_epi32(even, _mm256_slli_epi64(odd, 32), 0xAA));
+    Store8(yr.data() + k, acc);
   }
   std::array<std::int32_t, 16> e;
   std::array<std::int32_t, 16> o;
@@ -229,6 +219,8 @@ __attribute__((target("avx512f"))) void SlotAvx512(const Q24* x, std::span<Q24, 
   alignas(64) std::array<std::int32_t, 64> yr;
   const __m512i round = _mm512_set1_epi64(std::int64_t{1} << 23);
   for (std::size_t k = 0; k < 64; k += 16) {
+    // Even lanes and odd lanes in 64-bit sums; only their low halves count,
+    // and those a logical shift gives as well as an arithmetic one.
     __m512i even = _mm512_setzero_si512();
     __m512i odd = _mm512_setzero_si512();
     for (std::size_t m = 0; m < 8; ++m) {

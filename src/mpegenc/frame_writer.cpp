@@ -55,26 +55,17 @@ std::uint32_t Quantise(std::int64_t x, const QuantClass& q) {
   return static_cast<std::uint32_t>((((x + kOne) * q.a + (kOne >> 1)) >> 24) >> q.shift);
 }
 
-// Twelve samples of one part; built once for AVX2 and once for any x86-64,
-// and written out in vector code for AVX-512. The quotient
-// s * 2^24 / f comes from a product with the rounded reciprocal, which is
-// within one of it, and one exact remainder decides: below 2^49 every value
-// here is exact in a double. A part of |s| >= f is clipped anyway. The code
-// is then (((x + 2^24) A + 2^23) >> 24) >> shift, also exact in a double.
+// Twelve samples of one part, as plain loops the compiler vectorises; built
+// once for AVX2 and once for any x86-64. s * 2^24 / f is a double division:
+// the dividend is exact below 2^53, and a correctly rounded quotient below
+// 2^25 truncates to the true one (a non-integer quotient is at least 1/f
+// from the next integer, far more than the rounding). Larger quotients only
+// come from clipped samples and are clamped anyway.
 [[gnu::always_inline]] inline void QuantiseBody(const Q24* s, Q24 f, std::int64_t a, int shift, std::uint16_t* code) {
-  const auto fd = static_cast<double>(f);
-  const double inverse = 16777216.0 / fd;
-  const double ad = static_cast<double>(a);
-  const double scale = InversePowerOfTwo(24 + shift);
   for (std::size_t i = 0; i < 12; ++i) {
-    const auto v = static_cast<double>(s[i]);
-    const double mag = v < 0 ? -v : v;
-    const double t = mag * 16777216.0;
-    const double guess = static_cast<double>(static_cast<std::int32_t>(mag < fd ? mag * inverse : 0.0));
-    const double r = t - guess * fd;
-    const double q = mag < fd ? guess + (r < 0 ? -1.0 : r >= fd ? 1.0 : 0.0) : 16777215.0;
-    const double x = v < 0 ? -q : q;
-    code[i] = static_cast<std::uint16_t>(static_cast<std::int32_t>(((x + 16777216.0) * ad + 8388608.0) * scale));
+    std::int64_t x = static_cast<std::int64_t>(static_cast<double>(s[i]) * 16777216.0 / static_cast<double>(f));
+    x = x < -(kOne - 1) ? -(kOne - 1) : x > kOne - 1 ? kOne - 1 : x;
+    code[i] = static_cast<std::uint16_t>((((x + kOne) * a + (kOne >> 1)) >> 24) >> shift);
   }
 }
 
@@ -100,8 +91,13 @@ void QuantisePlain(const Q24* first, std::size_t stride, std::span<const Q24, 3>
 #if !defined(__clang__)
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 #endif
-// The same steps in eight lanes, five times for the 36 samples, each lane
-// with the scale factor of its part (the compiler keeps the loop scalar).
+// The same in eight lanes of doubles, five times for the 36 samples, each
+// lane with the scale factor of its part, and without a division: the
+// quotient s * 2^24 / f comes from a product with the rounded reciprocal,
+// which is within one of it, and one exact remainder decides (below 2^49
+// every value here is exact in a double). A sample of |s| >= f is clipped
+// anyway. The code (((x + 2^24) A + 2^23) >> 24) >> shift is exact in a
+// double too.
 __attribute__((target("avx512f,avx512dq"))) void QuantiseAvx512(const Q24* first, std::size_t stride, std::span<const Q24, 3> f,
                                                                 std::int64_t a, int shift, std::uint16_t* code) {
   const __m512d ad = _mm512_set1_pd(static_cast<double>(a));

@@ -206,12 +206,8 @@ __attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
   return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
 }
 
-// levelAddScaled(a, b, 2) in sixteen lanes.
-__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
-  const __m512i hi = _mm512_max_epi32(a, b);
-  const __m512i lo = _mm512_min_epi32(a, b);
-  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
-  const __m512i x = _mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1);
+// LevelAddCorrection of sixteen level differences 0 <= x < 2^31.
+__attribute__((target("avx512f"))) __m512i LevelAddCorrection16(__m512i x) {
   const __mmask16 near = _mm512_cmplt_epi32_mask(x, _mm512_set1_epi32(32 << 24));
   const __m512i index = _mm512_min_epi32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
   const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
@@ -220,7 +216,15 @@ __attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m51
   const __m512i d = _mm512_sub_epi32(tb, ta);
   const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(d, frac), 18);
   const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(frac, 32)), 14);
-  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  return _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+}
+
+// levelAddScaled(a, b, 2) in sixteen lanes.
+__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i corr = LevelAddCorrection16(_mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1));
   return _mm512_mask_blend_epi32(atFloor, _mm512_add_epi32(hi, _mm512_add_epi32(corr, corr)), hi);
 }
 
@@ -235,19 +239,9 @@ __attribute__((target("avx512f"))) __m512i LevelAddCubeRoots16(__m512i a, __m512
   const __m512i magic = _mm512_set1_epi64(0xAAAAAAAB);
   const __m512i evenThird = _mm512_srli_epi64(_mm512_mul_epu32(d, magic), 33);
   const __m512i oddThird = _mm512_srli_epi64(_mm512_mul_epu32(_mm512_srli_epi64(d, 32), magic), 33);
-  const __m512i x = _mm512_or_si512(evenThird, _mm512_slli_epi64(oddThird, 32));
-  const __mmask16 near = _mm512_cmplt_epu32_mask(x, _mm512_set1_epi32(32 << 24));
-  const __m512i index = _mm512_min_epu32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
-  const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
-  const __m512i ta = _mm512_i32gather_epi32(index, kLevelAddTable.data(), 4);
-  const __m512i tb = _mm512_i32gather_epi32(index, kLevelAddTable.data() + 1, 4);
-  const __m512i diff = _mm512_sub_epi32(tb, ta);
-  const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(diff, frac), 18);
-  const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(diff, 32), _mm512_srli_epi64(frac, 32)), 14);
-  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  const __m512i corr = LevelAddCorrection16(_mm512_or_si512(evenThird, _mm512_slli_epi64(oddThird, 32)));
   // hi + 3 corr, saturated as the scalar code does (corr >= 0).
-  const __m512i corr3 = _mm512_add_epi32(corr, _mm512_add_epi32(corr, corr));
-  const __m512i sum = _mm512_add_epi32(hi, corr3);
+  const __m512i sum = _mm512_add_epi32(hi, _mm512_add_epi32(corr, _mm512_add_epi32(corr, corr)));
   const __mmask16 over = _mm512_cmplt_epi32_mask(sum, hi);
   return _mm512_mask_blend_epi32(atFloor, _mm512_mask_blend_epi32(over, sum, _mm512_set1_epi32(0x7FFFFFFF)), hi);
 }

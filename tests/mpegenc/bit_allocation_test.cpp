@@ -128,8 +128,8 @@ TEST(MpegBitAllocation, SameChoicesAsAScanPerStep) {
       }
     }
     const Allocation scan = ScanAllocation(smr, scfsi);
-    for (const SimdLevel level : {SimdLevel::kPlain, SimdLevel::kAvx512}) {  // as far as the processor has it
-      const Allocation fast = AllocateBits(smr, scfsi, kAllocationBudget, level);
+    for (const SimdLevel simd : {SimdLevel::kPlain, SimdLevel::kAvx2, SimdLevel::kAvx512}) {  // as far as the processor has them
+      const Allocation fast = AllocateBits(smr, scfsi, kAllocationBudget, simd);
       ASSERT_EQ(fast.alloc, scan.alloc) << round;
       ASSERT_EQ(fast.bitsLeft, scan.bitsLeft) << round;
     }
