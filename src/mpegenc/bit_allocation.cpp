@@ -1,8 +1,11 @@
 #include "mpegenc/bit_allocation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstddef>
 #include <limits>
+
+#include "mpegenc/simd.h"
 
 namespace kelvor::mpegenc {
 namespace {
@@ -32,23 +35,29 @@ constexpr std::array<SubbandSteps, kCodedSubbands> kSteps = [] {
   return t;
 }();
 
-}  // namespace
+constexpr std::int64_t kClosed = std::numeric_limits<std::int64_t>::max();
+constexpr std::size_t kCandidates = kChannels * kCodedSubbands;
+constexpr std::size_t kSlotsPadded = 64;
 
-Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+// A key is the MNR with the candidate's scan position (27 ch + sb) below it,
+// so the smallest key is the candidate a scan in that order would pick, ties
+// included; a closed candidate holds the largest key.
+constexpr std::int64_t KeyOf(Q24 mnr, std::size_t order) {
+  return static_cast<std::int64_t>(mnr) * 256 + static_cast<std::int64_t>(order);
+}
+
+// The steps one at a time, the candidates in a tournament tree: what the
+// processors without AVX-512 run fastest.
+Allocation AllocateByTree(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
   Allocation result;
-  // Candidates that may still grow, in a tournament tree over 64 leaves. A
-  // key is the MNR with the candidate's scan position (27 ch + sb) below it,
-  // so the smallest key is the candidate a scan in that order would pick,
-  // ties included; a closed candidate holds the largest key.
-  constexpr std::int64_t kClosed = std::numeric_limits<std::int64_t>::max();
+  // Candidates that may still grow, in a tournament tree over 64 leaves.
   constexpr std::size_t kLeaves = 64;
   std::array<std::int64_t, 2 * kLeaves> tree;
   tree.fill(kClosed);
-  const auto keyOf = [](Q24 mnr, std::size_t order) { return static_cast<std::int64_t>(mnr) * 256 + static_cast<std::int64_t>(order); };
   for (std::size_t ch = 0; ch < kChannels; ++ch) {
     for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
       const std::size_t order = kCodedSubbands * ch + sb;
-      tree[kLeaves + order] = keyOf(SubSat(0, smr[ch][sb]), order);
+      tree[kLeaves + order] = KeyOf(SubSat(0, smr[ch][sb]), order);
     }
   }
   for (std::size_t n = kLeaves - 1; n >= 1; --n) tree[n] = std::min(tree[2 * n], tree[2 * n + 1]);
@@ -88,13 +97,128 @@ Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, i
         key = kClosed;
         break;
       }
-      key = keyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+      key = KeyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
       if (key > others) break;
     }
     update(order, key);
   }
   result.bitsLeft = remaining;
   return result;
+}
+
+
+#if KELVOR_MPEGENC_AVX2
+// Every candidate's key, the cost of its next step and the key that step
+// would give it (kClosed when it reaches the subband's highest index).
+struct Candidates {
+  std::array<std::int64_t, kSlotsPadded> key;
+  std::array<std::int64_t, kSlotsPadded> nextKey;
+  std::array<std::int64_t, kSlotsPadded> cost;
+};
+
+inline void Prepare(Candidates& c, std::size_t order, int alloc, const ChannelValues& smr, const ChannelIndices& scfsi) {
+  const std::size_t ch = order / kCodedSubbands;
+  const std::size_t sb = order % kCodedSubbands;
+  const SubbandSteps& steps = kSteps[sb];
+  const auto next = static_cast<std::size_t>(alloc + 1);
+  // The first step also pays for scfsi and the scale factors (bits[0] is 0).
+  c.cost[order] = steps.bits[next] - steps.bits[next - 1] + (alloc == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
+  c.nextKey[order] = static_cast<int>(next) >= steps.highest ? kClosed : KeyOf(SubSat(steps.snr[next], smr[ch][sb]), order);
+}
+
+// What one look over the candidates finds.
+struct Scan {
+  std::int64_t first;      // the smallest key
+  std::int64_t limit;      // the smallest key after a next step
+  std::uint64_t below;     // the candidates whose key is below the limit
+  std::int64_t belowCost;  // the cost of their next steps together
+};
+
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+__attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t remaining) {
+  const __m512i closed = _mm512_set1_epi64(kClosed);
+  const __m512i budget = _mm512_set1_epi64(remaining);
+  __m512i keys[kSlotsPadded / 8];
+  __m512i limit = closed;
+  __m512i first = closed;
+  for (std::size_t v = 0; v < kSlotsPadded / 8; ++v) {
+    const __mmask8 refused = _mm512_cmpge_epi64_mask(_mm512_loadu_si512(c.cost.data() + 8 * v), budget);
+    _mm512_mask_storeu_epi64(c.key.data() + 8 * v, refused, closed);
+    _mm512_mask_storeu_epi64(c.nextKey.data() + 8 * v, refused, closed);
+    keys[v] = _mm512_mask_mov_epi64(_mm512_loadu_si512(c.key.data() + 8 * v), refused, closed);
+    limit = _mm512_min_epi64(limit, _mm512_mask_mov_epi64(_mm512_loadu_si512(c.nextKey.data() + 8 * v), refused, closed));
+    first = _mm512_min_epi64(first, keys[v]);
+  }
+  Scan r{_mm512_reduce_min_epi64(first), _mm512_reduce_min_epi64(limit), 0, 0};
+  const __m512i at = _mm512_set1_epi64(r.limit);
+  __m512i cost = _mm512_setzero_si512();
+  for (std::size_t v = 0; v < kSlotsPadded / 8; ++v) {
+    const __mmask8 below = _mm512_cmplt_epi64_mask(keys[v], at);
+    r.below |= static_cast<std::uint64_t>(below) << (8 * v);
+    cost = _mm512_mask_add_epi64(cost, below, cost, _mm512_loadu_si512(c.cost.data() + 8 * v));
+  }
+  r.belowCost = _mm512_reduce_add_epi64(cost);
+  return r;
+}
+#pragma GCC diagnostic pop
+
+// The procedure takes steps in the order of their keys and refuses a step
+// that costs the remaining budget or more, which closes its subband. Two
+// facts let it go many steps at a time with the same outcome:
+// - a candidate whose next step costs the remaining budget or more will be
+//   refused whenever its turn comes (the budget only shrinks), so it closes now;
+// - a candidate's keys never fall, so the steps whose keys lie below every
+//   candidate's key after its next step are the next ones in key order, one
+//   per candidate at most; if their costs together stay below the budget,
+//   each is accepted whatever the order.
+// Far fewer rounds than steps, each a look over all candidates in whole
+// registers: the AVX-512 path.
+Allocation AllocateInBatches(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+  Allocation result;
+  Candidates c;
+  c.key.fill(kClosed);
+  c.nextKey.fill(kClosed);
+  c.cost.fill(0);
+  for (std::size_t order = 0; order < kCandidates; ++order) {
+    c.key[order] = KeyOf(SubSat(0, smr[order / kCodedSubbands][order % kCodedSubbands]), order);
+    Prepare(c, order, 0, smr, scfsi);
+  }
+  std::int64_t remaining = budget;
+  for (;;) {
+    const Scan scan = ScanAvx512(c, remaining);
+    if (scan.first == kClosed) break;
+    // The next steps together, or when the budget runs short (or saturated
+    // keys tie) the smallest key's step alone; its cost fits, see above.
+    std::uint64_t steps = scan.first < scan.limit && scan.belowCost < remaining
+                              ? scan.below
+                              : std::uint64_t{1} << (scan.first & 255);
+    for (; steps != 0; steps &= steps - 1) {
+      const auto order = static_cast<std::size_t>(std::countr_zero(steps));
+      remaining -= c.cost[order];
+      const int alloc = ++result.alloc[order / kCodedSubbands][order % kCodedSubbands];
+      c.key[order] = c.nextKey[order];
+      if (c.key[order] != kClosed) Prepare(c, order, alloc, smr, scfsi);
+    }
+  }
+  result.bitsLeft = static_cast<int>(remaining);
+  return result;
+}
+#endif
+
+}  // namespace
+
+Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget, SimdLevel simd) {
+#if KELVOR_MPEGENC_AVX2
+  if (UsableSimd(simd) == SimdLevel::kAvx512) return AllocateInBatches(smr, scfsi, budget);
+#else
+  (void)simd;
+#endif
+  return AllocateByTree(smr, scfsi, budget);
 }
 
 }  // namespace kelvor::mpegenc

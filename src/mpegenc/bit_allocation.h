@@ -6,6 +6,7 @@
 #include <span>
 
 #include "common/q24.h"
+#include "mpegenc/simd_level.h"
 #include "mpegenc/tables.h"
 
 namespace kelvor::mpegenc {
@@ -22,7 +23,9 @@ struct Allocation {
   int bitsLeft = 0;        // budget not spent; becomes zero padding
 };
 
-// `budget` is kAllocationBudget except in tests.
-Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget = kAllocationBudget);
+// `budget` is kAllocationBudget except in tests. `simd` limits the vector
+// code used (all give the same allocation).
+Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget = kAllocationBudget,
+                        SimdLevel simd = SimdLevel::kAvx512);
 
 }  // namespace kelvor::mpegenc

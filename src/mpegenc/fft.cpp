@@ -56,8 +56,8 @@ namespace {
 // Twiddles of the stages with half-size 2, 4, .. 512, one after the other:
 // the stage of half-size h starts at h - 2 and holds cos, sin of 2 pi j / 2h.
 struct StageTwiddles {
-  std::array<Q24, kFftSize> c;
-  std::array<Q24, kFftSize> s;
+  std::array<Q24, kFftSize + 16> c;  // zeros after the last stage, for loads one element on
+  std::array<Q24, kFftSize + 16> s;
 };
 
 constexpr StageTwiddles kStageTwiddles = [] {
@@ -131,8 +131,12 @@ __attribute__((target("avx2"))) inline void Butterflies8(Q24* ar, Q24* ai, Q24* 
   const __m256i s = Load8(ws);
   const __m256i xr = Load8(br);
   const __m256i xi = Load8(bi);
-  const __m256i tr = _mm256_add_epi32(MulQ24x8(xr, c), MulQ24x8(xi, s));
-  const __m256i ti = _mm256_sub_epi32(MulQ24x8(xi, c), MulQ24x8(xr, s));
+  const __m256i co = Load8(wc + 1);  // the twiddle tables run on past every stage
+  const __m256i so = Load8(ws + 1);
+  const __m256i xro = LoadOddLanes8(br);
+  const __m256i xio = LoadOddLanes8(bi);
+  const __m256i tr = MulQ24PairX8<1>(xr, c, xi, s, xro, co, xio, so);
+  const __m256i ti = MulQ24PairX8<-1>(xi, c, xr, s, xio, co, xro, so);
   const __m256i pr = Load8(ar);
   const __m256i pi = Load8(ai);
   Store8(br, _mm256_sub_epi32(pr, tr));
@@ -186,8 +190,12 @@ __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
         const __m512i s = Load16(ws + j);
         const __m512i xr = Load16(br + j);
         const __m512i xi = Load16(bi + j);
-        const __m512i tr = _mm512_add_epi32(MulQ24x16(xr, c), MulQ24x16(xi, s));
-        const __m512i ti = _mm512_sub_epi32(MulQ24x16(xi, c), MulQ24x16(xr, s));
+        const __m512i co = Load16(wc + j + 1);
+        const __m512i so = Load16(ws + j + 1);
+        const __m512i xro = LoadOddLanes16(br + j);
+        const __m512i xio = LoadOddLanes16(bi + j);
+        const __m512i tr = MulQ24PairX16<1>(xr, c, xi, s, xro, co, xio, so);
+        const __m512i ti = MulQ24PairX16<-1>(xi, c, xr, s, xio, co, xro, so);
         const __m512i pr = Load16(ar + j);
         const __m512i pi = Load16(ai + j);
         Store16(br + j, _mm512_sub_epi32(pr, tr));

@@ -65,9 +65,10 @@ constexpr Folded BuildFolded() {
 
 constexpr Folded kFolded = BuildFolded();
 
-// The window reversed, so that slot t multiplies pcm[32t + j] by it in order.
-constexpr std::array<Q24, 512> kWindowReversed = [] {
-  std::array<Q24, 512> r{};
+// The window reversed, so that slot t multiplies pcm[32t + j] by it in order;
+// zeros after it for the vector loads one element on.
+constexpr std::array<Q24, 512 + 16> kWindowReversed = [] {
+  std::array<Q24, 512 + 16> r{};
   for (std::size_t j = 0; j < 512; ++j) r[j] = kAnalysisWindow[511 - j];
   return r;
 }();
@@ -216,12 +217,22 @@ __attribute__((target("avx512f"))) __m256i RoundSum8(__m512i v) {
 __attribute__((target("avx512f"))) void SlotAvx512(const Q24* x, std::span<Q24, kSubbands> out) {
   using namespace simd;
   alignas(64) std::array<std::int32_t, 64> yr;
+  const __m512i round = _mm512_set1_epi64(std::int64_t{1} << 23);
   for (std::size_t k = 0; k < 64; k += 16) {
-    __m512i acc = _mm512_setzero_si512();
+    // Even lanes and odd lanes in 64-bit sums; only their low halves count,
+    // and those a logical shift gives as well as an arithmetic one.
+    __m512i even = _mm512_setzero_si512();
+    __m512i odd = _mm512_setzero_si512();
     for (std::size_t m = 0; m < 8; ++m) {
-      acc = _mm512_add_epi32(acc, MulQ24x16(Load16(x + 64 * m + k), Load16(kWindowReversed.data() + 64 * m + k)));
+      const Q24* at = x + 64 * m + k;
+      const Q24* w = kWindowReversed.data() + 64 * m + k;
+      // The last lane of the load one element on is never used: masked off,
+      // so that it reads nothing past the input.
+      const __m512i xOdd = _mm512_maskz_loadu_epi32(0x7FFF, at + 1);
+      even = _mm512_add_epi64(even, _mm512_srli_epi64(_mm512_add_epi64(_mm512_mul_epi32(Load16(at), Load16(w)), round), 24));
+      odd = _mm512_add_epi64(odd, _mm512_srli_epi64(_mm512_add_epi64(_mm512_mul_epi32(xOdd, Load16(w + 1)), round), 24));
     }
-    Store16(yr.data() + k, acc);
+    Store16(yr.data() + k, _mm512_mask_blend_epi32(0xAAAA, even, _mm512_slli_epi64(odd, 32)));
   }
   std::array<std::int32_t, 16> e;
   std::array<std::int32_t, 16> o;

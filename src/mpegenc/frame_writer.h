@@ -1,6 +1,7 @@
 #pragma once
 // Quantisation and the Layer II bitstream of one 1152-byte frame.
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <span>
 
@@ -22,9 +23,11 @@ using ScaleChoices = std::array<std::array<ScaleChoice, kCodedSubbands>, kChanne
 // A sample at or beyond the scale factor (only from input above 2.0) is clipped.
 std::uint32_t QuantiseSample(Q24 s, Q24 f, int c);
 
-// The same for the 12 samples of a part, as the frame writer does it (without
-// an integer division).
-void QuantisePart(const Q24* s, Q24 f, const QuantClass& q, std::uint16_t* code, SimdLevel simd = SimdLevel::kAvx512);
+// The same for the 36 samples of a subband (first[0], first[stride], ...),
+// part p of 12 with the scale factor value f[p], as the frame writer does it
+// (without an integer division).
+void QuantiseSubband(const Q24* first, std::size_t stride, std::span<const Q24, 3> f, const QuantClass& q,
+                     std::uint16_t* code, SimdLevel simd = SimdLevel::kAvx512);
 
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
                 const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out);

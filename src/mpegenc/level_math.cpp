@@ -54,7 +54,7 @@ constexpr std::array<Q24, kAddEntries> kAddTable = [] {
 }();
 
 // 2^(i / 256) for i = 0..256 in Q30.
-constexpr std::array<std::int64_t, 257> kExp2Table = [] {
+constexpr std::array<std::int64_t, 257> kExp2Values = [] {
   std::array<std::int64_t, 257> t{};
   for (int i = 0; i <= 256; ++i) {
     const double v = ExpSmall(static_cast<double>(i) / 256.0 * kLn2);
@@ -66,18 +66,6 @@ constexpr std::array<std::int64_t, 257> kExp2Table = [] {
 }  // namespace
 
 const std::array<Q24, 2049> kLevelAddTable = kAddTable;
-
-Q24 levelToLinear(Q24 level) {
-  const int whole = level >> 24;  // floor
-  const auto frac = static_cast<std::uint32_t>(level) & 0xFFFFFFu;
-  const auto index = static_cast<std::size_t>(frac >> 16);
-  const std::int64_t a = kExp2Table[index];
-  const std::int64_t b = kExp2Table[index + 1];
-  const std::int64_t mantissa = a + (((b - a) * static_cast<std::int64_t>(frac & 0xFFFFu)) >> 16);  // Q30, [1, 2)
-  const int shift = 6 - whole;  // Q30 to Q24, times 2^whole
-  if (shift >= 63) return 0;
-  if (shift <= 0) return shift < -1 ? std::numeric_limits<Q24>::max() : saturate_i32(mantissa << -shift);
-  return static_cast<Q24>((mantissa + (std::int64_t{1} << (shift - 1))) >> shift);
-}
+const std::array<std::int64_t, 257> kExp2Table = kExp2Values;
 
 }  // namespace kelvor::mpegenc

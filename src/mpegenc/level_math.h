@@ -3,7 +3,9 @@
 // of 2, about 3.01 dB), so that power sums become additions of levels.
 #include <array>
 #include <bit>
+#include <cstddef>
 #include <cstdint>
+#include <limits>
 
 #include "common/q24.h"
 
@@ -35,8 +37,23 @@ constexpr Q24 levelOfComplex(Q24 re, Q24 im) {
   return LevelOfUnsigned(static_cast<std::uint64_t>(r * r) + static_cast<std::uint64_t>(i * i), 48);
 }
 
+// 2^(i / 256) for i = 0..256 in Q30.
+extern const std::array<std::int64_t, 257> kExp2Table;
+
 // 2^level as a Q24 linear power factor (0 far below 1, saturated far above).
-Q24 levelToLinear(Q24 level);
+// Inline: the model asks for it on every line of every noise band.
+inline Q24 levelToLinear(Q24 level) {
+  const int whole = level >> 24;  // floor
+  const auto frac = static_cast<std::uint32_t>(level) & 0xFFFFFFu;
+  const auto index = static_cast<std::size_t>(frac >> 16);
+  const std::int64_t a = kExp2Table[index];
+  const std::int64_t b = kExp2Table[index + 1];
+  const std::int64_t mantissa = a + (((b - a) * static_cast<std::int64_t>(frac & 0xFFFFu)) >> 16);  // Q30, [1, 2)
+  const int shift = 6 - whole;  // Q30 to Q24, times 2^whole
+  if (shift >= 63) return 0;
+  if (shift <= 0) return shift < -1 ? std::numeric_limits<Q24>::max() : saturate_i32(mantissa << -shift);
+  return static_cast<Q24>((mantissa + (std::int64_t{1} << (shift - 1))) >> shift);
+}
 
 // log2(1 + 2^-x) for x = i / 64 level units, i = 0..2048 (0 at the end).
 extern const std::array<Q24, 2049> kLevelAddTable;

@@ -37,6 +37,80 @@ __attribute__((target("avx512f"))) void TonalCandidatesAvx512(const Q24* x, Line
 }
 #endif
 
+// The absolute threshold lowered by 12 dB per reduced index, padded to 128.
+constexpr std::array<Q24, 128> kQuietLevel = [] {
+  std::array<Q24, 128> t{};
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    t[i] = i < kReducedIndices ? saturate_i32(static_cast<std::int64_t>(kReducedIndex[i].threshold) + kQuietLowering) : kLevelFloor;
+  }
+  return t;
+}();
+
+void AddQuietPlain(Q24* global) {
+  for (std::size_t i = 0; i < kReducedIndices; ++i) global[i] = levelAddScaled(global[i], kQuietLevel[i], 3);
+}
+
+NoiseBand SumNoiseBandPlain(const Q24* level, int lo, int hi) {
+  NoiseBand r{kLevelFloor, 0, 0};
+  for (int k = lo; k < hi; ++k) r.peak = std::max(r.peak, level[k]);
+  if (r.peak <= kLevelFloor) return r;
+  for (int k = lo; k < hi; ++k) {
+    if (level[k] <= kLevelFloor) continue;
+    const Q24 p = levelToLinear(SubSat(level[k], r.peak));
+    r.sum += p;
+    r.moment += static_cast<std::int64_t>(p) * k;
+  }
+  return r;
+}
+
+#if KELVOR_MPEGENC_AVX2
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__)
+#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
+// The peak sixteen lines at a time, then levelToLinear of eight lines at a
+// time in 64-bit lanes. Relative to the peak every level is at most 0, so
+// its power takes the shift to the right, and a shift of 63 or more gives 0
+// as the scalar code does.
+__attribute__((target("avx512f"))) NoiseBand SumNoiseBandAvx512(const Q24* level, int lo, int hi) {
+  __m512i peak = _mm512_set1_epi32(kLevelFloor);
+  for (int k = lo; k < hi; k += 16) {
+    const auto m = static_cast<__mmask16>(hi - k >= 16 ? 0xFFFF : (1u << (hi - k)) - 1);
+    peak = _mm512_mask_max_epi32(peak, m, peak, _mm512_maskz_loadu_epi32(m, level + k));
+  }
+  NoiseBand r{_mm512_reduce_max_epi32(peak), 0, 0};
+  if (r.peak <= kLevelFloor) return r;
+  const __m512i top = _mm512_set1_epi64(r.peak);
+  const __m512i one = _mm512_set1_epi64(1);
+  __m512i sum = _mm512_setzero_si512();
+  __m512i moment = _mm512_setzero_si512();
+  for (int k = lo; k < hi; k += 8) {
+    const auto m = static_cast<__mmask8>(hi - k >= 8 ? 0xFF : (1u << (hi - k)) - 1);
+    const __m512i v = _mm512_cvtepi32_epi64(_mm512_castsi512_si256(_mm512_maskz_loadu_epi32(m, level + k)));
+    const __mmask8 use = m & _mm512_cmpgt_epi64_mask(v, _mm512_set1_epi64(kLevelFloor));
+    const __m512i rel = _mm512_sub_epi64(v, top);  // no saturation needed: both are levels
+    const __m512i frac = _mm512_and_si512(rel, _mm512_set1_epi64(0xFFFFFF));
+    const __m512i index = _mm512_srli_epi64(frac, 16);
+    const __m512i a = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), use, index, kExp2Table.data(), 8);
+    const __m512i b = _mm512_mask_i64gather_epi64(_mm512_setzero_si512(), use, _mm512_add_epi64(index, one), kExp2Table.data(), 8);
+    const __m512i mantissa = _mm512_add_epi64(
+        a, _mm512_srli_epi64(_mm512_mul_epu32(_mm512_sub_epi64(b, a), _mm512_and_si512(frac, _mm512_set1_epi64(0xFFFF))), 16));
+    const __m512i shift = _mm512_sub_epi64(_mm512_set1_epi64(6), _mm512_srai_epi64(rel, 24));
+    const __m512i rounded = _mm512_add_epi64(mantissa, _mm512_sllv_epi64(one, _mm512_sub_epi64(shift, one)));
+    const __m512i p = _mm512_maskz_mov_epi64(use, _mm512_srlv_epi64(rounded, shift));
+    const __m512i line = _mm512_add_epi64(_mm512_set1_epi64(k), _mm512_set_epi64(7, 6, 5, 4, 3, 2, 1, 0));
+    sum = _mm512_add_epi64(sum, p);
+    moment = _mm512_add_epi64(moment, _mm512_mul_epi32(p, line));
+  }
+  r.sum = _mm512_reduce_add_epi64(sum);
+  r.moment = _mm512_reduce_add_epi64(moment);
+  return r;
+}
+#pragma GCC diagnostic pop
+#endif
+
 // The spreading of one masker to one index at dz Bark from it (-3 <= dz < 8).
 Q24 SpreadAt(Q24 dz, Q24 below, Q24 farSlope) {
   if (dz < -kBark) return SubSat(mul_q24(kSpreadMinimum, dz + kBark), below);
@@ -132,19 +206,8 @@ __attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
   return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
 }
 
-__attribute__((target("avx512f"))) __m512i SubSat16(__m512i a, __m512i b) {
-  const __m512i r = _mm512_sub_epi32(a, b);
-  const __mmask16 overflow = _mm512_cmplt_epi32_mask(_mm512_and_si512(_mm512_xor_si512(a, b), _mm512_xor_si512(a, r)),
-                                                     _mm512_setzero_si512());
-  return _mm512_mask_blend_epi32(overflow, r, _mm512_xor_si512(_mm512_srai_epi32(a, 31), _mm512_set1_epi32(0x7FFFFFFF)));
-}
-
-// levelAddScaled(a, b, 2) in sixteen lanes.
-__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
-  const __m512i hi = _mm512_max_epi32(a, b);
-  const __m512i lo = _mm512_min_epi32(a, b);
-  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
-  const __m512i x = _mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1);
+// LevelAddCorrection of sixteen level differences 0 <= x < 2^31.
+__attribute__((target("avx512f"))) __m512i LevelAddCorrection16(__m512i x) {
   const __mmask16 near = _mm512_cmplt_epi32_mask(x, _mm512_set1_epi32(32 << 24));
   const __m512i index = _mm512_min_epi32(_mm512_srli_epi32(x, 18), _mm512_set1_epi32(2047));
   const __m512i frac = _mm512_and_si512(x, _mm512_set1_epi32((1 << 18) - 1));
@@ -153,8 +216,40 @@ __attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m51
   const __m512i d = _mm512_sub_epi32(tb, ta);
   const __m512i even = _mm512_srli_epi64(_mm512_mul_epi32(d, frac), 18);
   const __m512i odd = _mm512_slli_epi64(_mm512_mul_epi32(_mm512_srli_epi64(d, 32), _mm512_srli_epi64(frac, 32)), 14);
-  const __m512i corr = _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+  return _mm512_maskz_add_epi32(near, ta, _mm512_mask_blend_epi32(0xAAAA, even, odd));
+}
+
+// levelAddScaled(a, b, 2) in sixteen lanes.
+__attribute__((target("avx512f"))) __m512i LevelAddAmplitudes16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i corr = LevelAddCorrection16(_mm512_srli_epi32(_mm512_sub_epi32(hi, lo), 1));
   return _mm512_mask_blend_epi32(atFloor, _mm512_add_epi32(hi, _mm512_add_epi32(corr, corr)), hi);
+}
+
+// levelAddScaled(a, b, 3) in sixteen lanes. The difference of two levels
+// above the floor fits 32 bits unsigned, and d / 3 = (d * 0xAAAAAAAB) >> 33
+// for every such d.
+__attribute__((target("avx512f"))) __m512i LevelAddCubeRoots16(__m512i a, __m512i b) {
+  const __m512i hi = _mm512_max_epi32(a, b);
+  const __m512i lo = _mm512_min_epi32(a, b);
+  const __mmask16 atFloor = _mm512_cmple_epi32_mask(lo, _mm512_set1_epi32(kLevelFloor));
+  const __m512i d = _mm512_sub_epi32(hi, lo);
+  const __m512i magic = _mm512_set1_epi64(0xAAAAAAAB);
+  const __m512i evenThird = _mm512_srli_epi64(_mm512_mul_epu32(d, magic), 33);
+  const __m512i oddThird = _mm512_srli_epi64(_mm512_mul_epu32(_mm512_srli_epi64(d, 32), magic), 33);
+  const __m512i corr = LevelAddCorrection16(_mm512_or_si512(evenThird, _mm512_slli_epi64(oddThird, 32)));
+  // hi + 3 corr, saturated as the scalar code does (corr >= 0).
+  const __m512i sum = _mm512_add_epi32(hi, _mm512_add_epi32(corr, _mm512_add_epi32(corr, corr)));
+  const __mmask16 over = _mm512_cmplt_epi32_mask(sum, hi);
+  return _mm512_mask_blend_epi32(atFloor, _mm512_mask_blend_epi32(over, sum, _mm512_set1_epi32(0x7FFFFFFF)), hi);
+}
+
+__attribute__((target("avx512f"))) void AddQuietAvx512(Q24* global) {
+  for (std::size_t i = 0; i < 128; i += 16) {
+    simd::Store16(global + i, LevelAddCubeRoots16(simd::Load16(global + i), simd::Load16(kQuietLevel.data() + i)));
+  }
 }
 
 __attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
@@ -168,15 +263,20 @@ __attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, con
       const __m512i dz = _mm512_sub_epi32(zi, _mm512_set1_epi32(bark[m]));
       const __mmask16 valid = _mm512_cmpge_epi32_mask(dz, _mm512_set1_epi32(-3 * kBark)) &
                               _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(8 * kBark));
+      // One product per lane, its operands and the term added after it
+      // chosen by the lane's piece of the spreading function (adding -s
+      // saturates as subtracting s does, s being positive).
       const __m512i s = _mm512_set1_epi32(below[m]);
-      const __m512i v1 = SubSat16(simd::MulQ24x16(_mm512_set1_epi32(kSpreadMinimum), _mm512_add_epi32(dz, one)), s);
-      const __m512i v2 = simd::MulQ24x16(s, dz);
-      const __m512i v3 = simd::MulQ24x16(_mm512_set1_epi32(kSpreadAbove), dz);
-      const __m512i v4 = AddSat16(simd::MulQ24x16(_mm512_sub_epi32(dz, one), _mm512_set1_epi32(farSlope[m])),
-                                  _mm512_set1_epi32(kSpreadAbove));
-      __m512i vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, one), v4, v3);
-      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512()), vf, v2);
-      vf = _mm512_mask_blend_epi32(_mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark)), vf, v1);
+      const __mmask16 near = _mm512_cmplt_epi32_mask(dz, one);                          // below 1 Bark
+      const __mmask16 belowZero = _mm512_cmplt_epi32_mask(dz, _mm512_setzero_si512());  // below 0
+      const __mmask16 far = _mm512_cmplt_epi32_mask(dz, _mm512_set1_epi32(-kBark));     // below -1 Bark
+      __m512i factor = _mm512_mask_blend_epi32(near, _mm512_set1_epi32(farSlope[m]), _mm512_set1_epi32(kSpreadAbove));
+      factor = _mm512_mask_blend_epi32(belowZero, factor, s);
+      factor = _mm512_mask_blend_epi32(far, factor, _mm512_set1_epi32(kSpreadMinimum));
+      const __m512i distance = _mm512_mask_add_epi32(_mm512_mask_sub_epi32(dz, static_cast<__mmask16>(~near), dz, one), far, dz, one);
+      __m512i after = _mm512_maskz_mov_epi32(static_cast<__mmask16>(~near), _mm512_set1_epi32(kSpreadAbove));
+      after = _mm512_mask_sub_epi32(after, far, _mm512_setzero_si512(), s);
+      const __m512i vf = AddSat16(simd::MulQ24x16(distance, factor), after);
       const __m512i lt = AddSat16(_mm512_set1_epi32(base[m]), vf);
       g = _mm512_mask_blend_epi32(valid, g, LevelAddAmplitudes16(g, lt));
     }
@@ -198,6 +298,27 @@ void FindTonalCandidates(const Q24* x, LineSet& set, SimdLevel simd) {
   (void)simd;
 #endif
   TonalCandidatesPlain(x, set);
+}
+
+NoiseBand SumNoiseBand(const Q24* level, int lo, int hi, SimdLevel simd) {
+#if KELVOR_MPEGENC_AVX2
+  if (UsableSimd(simd) == SimdLevel::kAvx512) return SumNoiseBandAvx512(level, lo, hi);
+#else
+  (void)simd;
+#endif
+  return SumNoiseBandPlain(level, lo, hi);
+}
+
+void AddQuietThreshold(Q24* global, SimdLevel simd) {
+#if KELVOR_MPEGENC_AVX2
+  if (UsableSimd(simd) == SimdLevel::kAvx512) {
+    AddQuietAvx512(global);
+    return;
+  }
+#else
+  (void)simd;
+#endif
+  AddQuietPlain(global);
 }
 
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd) {

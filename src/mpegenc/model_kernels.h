@@ -36,6 +36,17 @@ using LineSet = std::array<std::uint64_t, (kSpectrumLines + 63) / 64>;
 // every tonal line is one, and most noise peaks are not.
 void FindTonalCandidates(const Q24* x, LineSet& set, SimdLevel simd);
 
+// What the lines of a critical band above the floor hold: the largest level,
+// and the powers relative to it (Q24) summed, with their first moment in lines.
+struct NoiseBand {
+  Q24 peak;  // the floor when no line is above it (the sums are then 0)
+  std::int64_t sum;
+  std::int64_t moment;
+};
+
+// Lines lo .. hi - 1 of `level`.
+NoiseBand SumNoiseBand(const Q24* level, int lo, int hi, SimdLevel simd);
+
 // The remaining maskers in order of frequency, and for each reduced index
 // the range first .. end - 1 of maskers that reach it.
 struct Spreading {
@@ -50,5 +61,9 @@ struct Spreading {
 // The individual thresholds of every masker summed (as amplitudes) at each
 // reduced index, from the floor; writes 128 values (the last two unused).
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd);
+
+// Adds the lowered absolute threshold to each of the 126 global thresholds
+// (powers with exponent 1/3); `global` holds 128 values.
+void AddQuietThreshold(Q24* global, SimdLevel simd);
 
 }  // namespace kelvor::mpegenc::model

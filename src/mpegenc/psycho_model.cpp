@@ -84,6 +84,7 @@ void PsychoModel::FindTonal() {
       tonalLevel_[static_cast<std::size_t>(tonalCount_)] = level;
       ++tonalCount_;
       isTonal_[static_cast<std::size_t>(k)] = true;
+      remaining_[static_cast<std::size_t>(k)] = kLevelFloor;  // not noise either
       for (int j = 1; j <= range; ++j) {
         remaining_[static_cast<std::size_t>(k - j)] = kLevelFloor;
         remaining_[static_cast<std::size_t>(k + j)] = kLevelFloor;
@@ -100,24 +101,13 @@ void PsychoModel::FindNonTonal() {
   }
   int lo = 1;
   for (const int hi : kCriticalBandEdges) {
-    Q24 peak = kLevelFloor;
-    for (int k = lo; k < hi; ++k) {
-      if (!isTonal_[static_cast<std::size_t>(k)]) peak = std::max(peak, remaining_[static_cast<std::size_t>(k)]);
-    }
+    const NoiseBand band = SumNoiseBand(remaining_.data(), lo, hi, simd_);
     Q24 level = kLevelFloor;
     int line = (lo + hi - 1) / 2;
-    if (peak > kLevelFloor) {
+    if (band.peak > kLevelFloor) {
       // Powers relative to the band's peak, and their first moment for the position.
-      std::int64_t sum = 0;
-      std::int64_t moment = 0;
-      for (int k = lo; k < hi; ++k) {
-        if (isTonal_[static_cast<std::size_t>(k)] || remaining_[static_cast<std::size_t>(k)] <= kLevelFloor) continue;
-        const Q24 p = levelToLinear(SubSat(remaining_[static_cast<std::size_t>(k)], peak));
-        sum += p;
-        moment += static_cast<std::int64_t>(p) * k;
-      }
-      level = add_sat_q24(peak, LevelOfUnsigned(static_cast<std::uint64_t>(sum), 24));
-      line = static_cast<int>((moment + sum / 2) / sum);
+      level = add_sat_q24(band.peak, LevelOfUnsigned(static_cast<std::uint64_t>(band.sum), 24));
+      line = static_cast<int>((band.moment + band.sum / 2) / band.sum);
     }
     if (isTonal_[static_cast<std::size_t>(line)]) line = (line + 1 < hi && !isTonal_[static_cast<std::size_t>(line + 1)]) ? line + 1 : line - 1;
     if (line >= lo && line < hi) maskers_[static_cast<std::size_t>(maskerCount_++)] = {static_cast<std::int16_t>(line), false, level};
@@ -180,9 +170,7 @@ void PsychoModel::GlobalThreshold() {
   SpreadMaskers({spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                  spreadFirst_.data(), spreadEnd_.data()},
                 global_.data(), simd_);
-  for (std::size_t i = 0; i < kReducedIndices; ++i) {
-    global_[i] = levelAddScaled(global_[i], add_sat_q24(kReducedIndex[i].threshold, kQuietLowering), 3);
-  }
+  AddQuietThreshold(global_.data(), simd_);
 }
 
 void PsychoModel::Compute(std::span<const Q24, kFftSize> samples,

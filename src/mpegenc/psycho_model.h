@@ -47,7 +47,7 @@ class PsychoModel {
   std::array<Q24, kFftSize> re_{};
   std::array<Q24, kFftSize> im_{};
   std::array<Q24, kSpectrumLines> spectrum_{};
-  std::array<Q24, kSpectrumLines> remaining_{};  // the spectrum less tonal lines and their neighbours
+  std::array<Q24, kSpectrumLines> remaining_{};  // the spectrum less tonal lines and their neighbours (at the floor)
   std::array<bool, kSpectrumLines> isTonal_{};
   std::array<std::int16_t, kSpectrumLines> tonalLine_{};
   std::array<Q24, kSpectrumLines> tonalLevel_{};

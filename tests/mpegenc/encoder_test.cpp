@@ -117,16 +117,22 @@ TEST(MpegEncoder, FastQuantisationEqualsTheDefinition) {
   std::mt19937 rng(11);
   std::uniform_int_distribution<int> index(0, 62);
   std::uniform_int_distribution<Q24> any(std::numeric_limits<Q24>::min(), std::numeric_limits<Q24>::max());
-  for (int round = 0; round < 2000; ++round) {
-    const Q24 f = kScaleFactor[static_cast<std::size_t>(index(rng))];
-    std::uniform_int_distribution<Q24> inside(-(f - 1), f - 1);
-    std::array<Q24, 12> s;
-    for (std::size_t i = 0; i < s.size(); ++i) s[i] = round % 10 == 0 ? any(rng) : i == 0 ? f - 1 : i == 1 ? f / 2 : inside(rng);
+  for (int round = 0; round < 1000; ++round) {
+    std::array<Q24, 3> f;
+    for (Q24& v : f) v = kScaleFactor[static_cast<std::size_t>(index(rng))];
+    std::array<Q24, 2 * kSlots> s;  // every other one, to test the stride
+    for (std::size_t t = 0; t < s.size(); ++t) {
+      const Q24 fp = f[t / 24];
+      std::uniform_int_distribution<Q24> inside(-(fp - 1), fp - 1);
+      s[t] = round % 10 == 0 ? any(rng) : t % 24 == 0 ? fp - 1 : t % 24 == 2 ? fp / 2 : inside(rng);
+    }
     const int c = round % 17;
     for (const SimdLevel level : {SimdLevel::kPlain, SimdLevel::kAvx2, SimdLevel::kAvx512}) {
-      std::array<std::uint16_t, 12> code;
-      QuantisePart(s.data(), f, kQuantClass[static_cast<std::size_t>(c)], code.data(), level);
-      for (std::size_t i = 0; i < s.size(); ++i) ASSERT_EQ(code[i], QuantiseSample(s[i], f, c)) << s[i] << " / " << f;
+      std::array<std::uint16_t, kSlots> code;
+      QuantiseSubband(s.data(), 2, f, kQuantClass[static_cast<std::size_t>(c)], code.data(), level);
+      for (std::size_t t = 0; t < code.size(); ++t) {
+        ASSERT_EQ(code[t], QuantiseSample(s[2 * t], f[t / 12], c)) << s[2 * t] << " / " << f[t / 12] << " level " << int(level);
+      }
     }
   }
 }

@@ -25,6 +25,14 @@ TEST(MpegScaleFactors, IndexOfAPeak) {
       {0x7FFFFFFF, 0},
   };
   for (const Case& c : cases) EXPECT_EQ(ScaleFactorIndex(c.peak), c.index) << c.peak;
+  // Around every entry, against the definition: the last entry above the peak.
+  for (std::size_t i = 0; i < 63; ++i) {
+    for (const Q24 peak : {kScaleFactor[i] - 1, kScaleFactor[i], kScaleFactor[i] + 1}) {
+      int last = 0;
+      while (last < 62 && kScaleFactor[static_cast<std::size_t>(last) + 1] > peak) ++last;
+      EXPECT_EQ(ScaleFactorIndex(peak), last) << peak;
+    }
+  }
 }
 
 TEST(MpegScaleFactors, TransmissionPatterns) {
