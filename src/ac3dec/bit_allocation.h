@@ -50,4 +50,8 @@ void apply_delta(const DeltaAllocation& dba, std::span<std::int32_t, kBands> mas
 void compute_bap(const MaskResult& m, int start, int end, int snroffset, int floor,
                  std::span<const std::uint8_t, 64> table, std::span<std::uint8_t, 256> bap);
 
+// The same without the processor-specific (AVX2) path.
+void compute_bap_portable(const MaskResult& m, int start, int end, int snroffset, int floor,
+                          std::span<const std::uint8_t, 64> table, std::span<std::uint8_t, 256> bap);
+
 }  // namespace kelvor::ac3

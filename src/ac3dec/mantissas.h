@@ -2,16 +2,18 @@
 // Mantissa dequantisation (A/52 section 7.3): the grouped quantisers of bap
 // 1, 2 and 4 share their pending values across all channels of a block.
 //
-// Allocation pointers arrive in no predictable order, so a bin is decoded
+// Allocation pointers arrive in no predictable order, so a bin is read
 // without branching on its pointer: one table row per pointer gives the code
-// width, the group it belongs to and where its levels are, and every
-// quantiser with a small code range is one lookup of (code, place in group).
+// width, the group it belongs to and the largest valid code. The loop leaves
+// each bin's code and place in its group to dequantise_bins, which turns
+// them into levels with no chain from bin to bin.
 #include <array>
 #include <bit>
 #include <cstdint>
 
 #include "ac3dec/ac3_math.h"
 #include "ac3dec/dither.h"
+#include "ac3dec/mantissa_levels.h"
 #include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 #include "common/bit_reader.h"
@@ -74,31 +76,31 @@ inline constexpr LevelTable kLevelTable = make_level_table();
 
 // How a bin with a given bap is read; 16 bytes, so that the row of a bin
 // is one shifted index.
+// The place tables (below) of groups of three and of two, one after the other.
+inline constexpr std::size_t kMaxGroupCount = 2048;  // more than the bins of a block
+inline constexpr std::uint16_t kPlacesOf3 = 0;
+inline constexpr std::uint16_t kPlacesOf2 = kMaxGroupCount;
+
 struct BapRow {
   std::uint64_t count_step;  // 1 in the group's 16-bit counter, 0 when ungrouped
-  std::uint16_t table;       // first level entry (0 for the linear quantisers)
-  std::uint8_t entries;      // level entries per code: 3, or 0 for the linear quantisers
+  std::uint16_t max_code;    // the largest code in the quantiser's range
+  std::uint16_t places;      // the group's place table (ungrouped: that of two, read at count 0)
   std::uint8_t width;        // bits of a new code
   std::uint8_t group_shift;  // 16 * group (0 ungrouped, 1..3: the group of bap 1, 2, 4)
-  std::uint8_t places;       // the place table of the group: 0 for size 3, 1 for size 2
-  std::uint8_t shift;        // 32 - width for the linear quantisers, else 32 (a 64-bit shift)
-  std::uint8_t load_slot : 4;   // of the pending code: the group, 4 when ungrouped
-  std::uint8_t store_slot : 4;  // of a new code: the group, 5 when ungrouped
+  std::uint8_t load_slot;    // of the pending code: the group, 4 when ungrouped
+  std::uint8_t store_slot;   // of a new code: the group, 5 when ungrouped
 };
 static_assert(sizeof(BapRow) == 16);
 
 constexpr std::array<BapRow, 16> make_bap_rows() {
   std::array<BapRow, 16> rows{};
-  rows[0] = {0, 0, 3, 0, 0, 1, 32, 4, 5};
-  rows[1] = {1ull << 16, kLevelTable.offset[1], 3, 5, 16, 0, 32, 1, 1};
-  rows[2] = {1ull << 32, kLevelTable.offset[2], 3, 7, 32, 0, 32, 2, 2};
-  rows[3] = {0, kLevelTable.offset[3], 3, 3, 0, 1, 32, 4, 5};
-  rows[4] = {1ull << 48, kLevelTable.offset[4], 3, 7, 48, 1, 32, 3, 3};
-  rows[5] = {0, kLevelTable.offset[5], 3, 4, 0, 1, 32, 4, 5};
-  for (std::size_t bap = 6; bap < 16; ++bap) {
-    const std::uint8_t bits = kMantissaBits[bap];
-    rows[bap] = {0, 0, 0, bits, 0, 1, static_cast<std::uint8_t>(32 - bits), 4, 5};
-  }
+  rows[0] = {0, 0, kPlacesOf2, 0, 0, 4, 5};
+  rows[1] = {1ull << 16, 26, kPlacesOf3, 5, 16, 1, 1};
+  rows[2] = {1ull << 32, 124, kPlacesOf3, 7, 32, 2, 2};
+  rows[3] = {0, 6, kPlacesOf2, 3, 0, 4, 5};
+  rows[4] = {1ull << 48, 120, kPlacesOf2, 7, 48, 3, 3};
+  rows[5] = {0, 14, kPlacesOf2, 4, 0, 4, 5};
+  for (std::size_t bap = 6; bap < 16; ++bap) rows[bap] = {0, 0xFFFF, kPlacesOf2, kMantissaBits[bap], 0, 4, 5};
   return rows;
 }
 // Indexed by any byte (a pointer above 15 reads as its low four bits), so
@@ -114,12 +116,11 @@ inline constexpr std::array<BapRow, 256> kBapRows = make_byte_rows();
 // The place of a bin in its group's code, by its count in the group: count
 // mod 3 and count mod 2 (a table instead of a division: shorter, off the
 // chain of bit reads).
-inline constexpr std::size_t kMaxGroupCount = 2048;  // more than the bins of a block
-constexpr std::array<std::array<std::uint8_t, kMaxGroupCount>, 2> make_places() {
-  std::array<std::array<std::uint8_t, kMaxGroupCount>, 2> t{};
+constexpr std::array<std::uint8_t, 2 * kMaxGroupCount> make_places() {
+  std::array<std::uint8_t, 2 * kMaxGroupCount> t{};
   for (std::size_t c = 0; c < kMaxGroupCount; ++c) {
-    t[0][c] = static_cast<std::uint8_t>(c % 3);
-    t[1][c] = static_cast<std::uint8_t>(c % 2);
+    t[kPlacesOf3 + c] = static_cast<std::uint8_t>(c % 3);
+    t[kPlacesOf2 + c] = static_cast<std::uint8_t>(c % 2);
   }
   return t;
 }
@@ -191,6 +192,9 @@ class MantissaReader {
   // The last code of each group in slots 1..3; slot 4 is never written,
   // slots 0 and 5 never read (see the loop).
   std::array<std::uint32_t, 8> codes_{};
+  // Each bin's code and place in its group, from the reading loop to
+  // dequantise_bins.
+  std::array<std::uint32_t, 256> read_{};
 
   template <bool kScale>
   [[gnu::always_inline]] inline bool read_loop(BitReader& br, const std::uint8_t* bap, const std::int32_t* exps,
@@ -226,6 +230,7 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
   BitReader r = br;
   std::uint64_t counts = counts_;
   std::array<std::uint32_t, 8> codes = codes_;
+  std::uint32_t* read = read_.data();
   bool ok = true;
   int bin = start;
   // Bins after the last one with bits read nothing and leave the groups
@@ -236,7 +241,7 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
     const BapRow& row = kBapRows[bap[b]];
     const auto count = static_cast<std::uint32_t>(counts >> row.group_shift) & (kMaxGroupCount - 1);
     counts += row.count_step;
-    const std::uint32_t at = kPlaces[row.places][count];
+    const std::uint32_t at = kPlaces[row.places + count];
     // Masks rather than conditions, so that the compiler does not branch.
     const std::uint32_t new_code = 0u - static_cast<std::uint32_t>(at == 0);
     const std::uint32_t fresh = r.read_bits(row.width & new_code);
@@ -247,18 +252,17 @@ inline bool MantissaReader::read_loop(BitReader& br, const std::uint8_t* bap, co
     // written) and write slot 5 (never read); members of a group write
     // slot 0 (never read).
     const std::uint32_t pending = codes[row.load_slot];
-    const std::uint32_t code = (fresh & new_code) | (pending & ~new_code);
+    const std::uint32_t code = pending ^ ((pending ^ fresh) & new_code);
     codes[row.store_slot & (new_code | 4u)] = fresh;
-    const Q24 tabled = kLevelTable.levels[row.table + row.entries * code + at];
-    const Q24 linear = static_cast<Q24>(static_cast<std::uint32_t>(std::uint64_t{code} << row.shift)) >> 7;
-    if (tabled == kBadCode) [[unlikely]] {
+    // A member of a group reads nothing (fresh is 0): only a new code can
+    // lie outside its range.
+    if (fresh > row.max_code) [[unlikely]] {
       ok = false;
       break;
     }
-    Q24 value = tabled + linear;  // 0 without bits
-    if constexpr (kScale) value = shr32(value, exps[b]);
-    out[b] = value;
+    read[b] = code_and_place(code, at);
   }
+  dequantise_bins(bap, read, kScale ? exps : nullptr, start, bin, out);
   if (ok) {
     for (; bin < end; ++bin) out[static_cast<std::size_t>(bin)] = 0;
   }

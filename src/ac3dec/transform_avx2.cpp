@@ -171,6 +171,16 @@ __attribute__((target("avx2"))) inline void store_interleaved(Q24* p, V a, V b) 
   store(p + 8, _mm256_permute2x128_si256(lo, hi, 0x31));
 }
 
+// Sixteen outputs and delay values: out = (a interleaved with b) + delay,
+// then delay = c interleaved with d.
+__attribute__((target("avx2"))) inline void overlap_interleaved(Q24* out, Q24* delay, V a, V b, V c, V d) {
+  const V lo = _mm256_unpacklo_epi32(a, b);
+  const V hi = _mm256_unpackhi_epi32(a, b);
+  store(out, add_sat(_mm256_permute2x128_si256(lo, hi, 0x20), load(delay)));
+  store(out + 8, add_sat(_mm256_permute2x128_si256(lo, hi, 0x31), load(delay + 8)));
+  store_interleaved(delay, c, d);
+}
+
 // Four values in both 128-bit halves.
 __attribute__((target("avx2"))) inline V both_halves(const Q24* p) {
   return _mm256_permute2x128_si256(load(p), load(p), 0x00);
@@ -275,8 +285,10 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
   }
   const Q24* yr = zr.data();
   const Q24* yi = zi.data();
-  // Windowing and de-interleaving: formula f fills x[base_f + 2n (+1)].
-  alignas(32) std::array<Q24, 512> x;
+  // Windowing and de-interleaving: formula f gives x[base_f + 2n (+1)] of
+  // the 512 windowed samples; the first half plus the delay line is the
+  // output, the second half the new delay line. Each step reads the delay
+  // values it replaces before writing them.
   for (int n = 0; n < 64; n += 8) {
     const V x0 = neg<kSat>(mul_q24(load(yi + 64 + n), w(0, n)));
     const V x1 = mul_q24(reverse(load(yr + 56 - n)), w(1, n));
@@ -286,14 +298,8 @@ __attribute__((target("avx2"))) void transform_512(Q24* data, Q24* delay) {
     const V x5 = mul_q24(reverse(load(yi + 56 - n)), w(5, n));
     const V x6 = mul_q24(load(yi + n), w(6, n));
     const V x7 = neg<kSat>(mul_q24(reverse(load(yr + 120 - n)), w(7, n)));
-    store_interleaved(x.data() + 2 * n, x0, x1);
-    store_interleaved(x.data() + 128 + 2 * n, x2, x3);
-    store_interleaved(x.data() + 256 + 2 * n, x4, x5);
-    store_interleaved(x.data() + 384 + 2 * n, x6, x7);
-  }
-  for (int n = 0; n < 256; n += 8) {
-    store(data + n, add_sat(load(x.data() + n), load(delay + n)));
-    store(delay + n, load(x.data() + 256 + n));
+    overlap_interleaved(data + 2 * n, delay + 2 * n, x0, x1, x4, x5);
+    overlap_interleaved(data + 128 + 2 * n, delay + 128 + 2 * n, x2, x3, x6, x7);
   }
 }
 

@@ -129,6 +129,34 @@ TEST(MantissaReader, EmptyBinsTakeDitherOnlyWhenAskedScaledByTheirExponents) {
   EXPECT_EQ(dither.state(), expected.state());  // not advanced
 }
 
+TEST(MantissaLevels, EightBinPathMatchesTheBinAtATimeOne) {
+  // Every pointer (with stray high bits), codes over each quantiser's range,
+  // every place in a group, exponents past 31 and ranges of any alignment.
+  std::array<std::uint8_t, 256> bap{};
+  std::array<std::uint32_t, 256> codes{};
+  std::array<std::int32_t, 256> exps{};
+  for (std::size_t i = 0; i < 256; ++i) {
+    const auto p = static_cast<std::uint8_t>((i * 7) % 16);
+    bap[i] = static_cast<std::uint8_t>(p | (i % 3 == 0 ? 0x10 : 0));
+    constexpr std::array<std::uint32_t, 6> kRange{1, 27, 125, 7, 121, 15};  // codes of pointers 0..5
+    const std::uint32_t range = p < 6 ? kRange[p] : 1u << 16;
+    const std::uint32_t places = p == 1 || p == 2 ? 3 : p == 4 ? 2 : 1;
+    const auto n = static_cast<std::uint32_t>(i);
+    codes[i] = code_and_place(n * 40503u % range, n / 16 % places);
+    exps[i] = static_cast<std::int32_t>((i * 13) % 40);
+  }
+  for (const auto& [start, end] : {std::pair{0, 256}, std::pair{3, 250}, std::pair{9, 16}}) {
+    const std::int32_t* scaled = exps.data();
+    for (const std::int32_t* e : {static_cast<const std::int32_t*>(nullptr), scaled}) {
+      std::array<Q24, 256> fast{};
+      std::array<Q24, 256> portable{};
+      dequantise_bins(bap.data(), codes.data(), e, start, end, fast.data());
+      dequantise_bins_portable(bap.data(), codes.data(), e, start, end, portable.data());
+      EXPECT_EQ(fast, portable) << start << ".." << end;
+    }
+  }
+}
+
 TEST(MantissaReader, ListsBinsWithoutBitsAcrossEveryStepAndTail) {
   // Pointers of the hybrid transform reach 19: with the low four bits only,
   // 16 reads as 0 (the mantissa reader's view), with all eight it does not.

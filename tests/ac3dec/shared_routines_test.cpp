@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "ac3dec/ac3_math.h"
+#include "ac3dec/bit_allocation.h"
 #include "ac3dec/crc16.h"
 #include "ac3dec/dither.h"
+#include "ac3dec/eac3_tables.h"
 
 namespace kelvor {
 namespace {
@@ -136,6 +138,26 @@ TEST(Q24Helpers, SaturationAndShifts) {
   EXPECT_EQ(shr32(1 << 20, 36), 1 << 16);  // only the low five bits of the count
   EXPECT_EQ(shr32(1 << 20, -1), 0);        // -1 & 31 = 31
   EXPECT_EQ(mul_sat_q24(INT32_MAX, INT32_MAX), INT32_MAX);
+}
+
+
+TEST(BitAllocation, SixteenBinPointerLookupMatchesTheBinAtATimeOne) {
+  // Addresses below 0, across all 64 table entries and above 63; masks
+  // from every offset sign; ranges that end inside a band and off step.
+  ac3::MaskResult m;
+  for (std::size_t bin = 0; bin < 256; ++bin) m.psd[bin] = static_cast<std::int32_t>((bin * 2731) % 4000) - 300;
+  for (std::size_t band = 0; band < m.mask.size(); ++band) m.mask[band] = static_cast<std::int32_t>((band * 977) % 3000);
+  for (const auto& table : {ac3::baptab, eac3::hebaptab}) {
+    for (const auto& [start, end] : {std::pair{0, 256}, std::pair{13, 250}, std::pair{37, 46}, std::pair{1, 7}}) {
+      for (const int snroffset : {-400, 0, 900}) {
+        std::array<std::uint8_t, 256> fast{};
+        std::array<std::uint8_t, 256> portable{};
+        ac3::compute_bap(m, start, end, snroffset, 0x2A0, table, fast);
+        ac3::compute_bap_portable(m, start, end, snroffset, 0x2A0, table, portable);
+        EXPECT_EQ(fast, portable) << start << ".." << end << " offset " << snroffset;
+      }
+    }
+  }
 }
 
 }  // namespace
