@@ -169,25 +169,28 @@ void Ac3Reencoder::compute_masks() {
     const BlockSlot& slot = s.slot[idx(blk)];
     const ac3::BitAllocParams params = params_of(slot);
     for (int ch = 0; ch < kChannels; ++ch) {
-      same_as_previous_[idx(blk)][idx(ch)] = false;
+      pointer_block_[idx(blk)][idx(ch)] = static_cast<std::uint8_t>(blk);
       if (!in_use(ch)) continue;
       const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
+      bool same_mask = false;
       if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
         const BlockSlot& prev = s.slot[idx(blk - 1)];
         const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
-        const bool same = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod &&
-                          prev.sgaincod == slot.sgaincod && prev_fgaincod == fgaincod;
-        if (same) {
-          masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
-          same_as_previous_[idx(blk)][idx(ch)] = prev.floorcod == slot.floorcod;
+        same_mask = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod && prev.sgaincod == slot.sgaincod &&
+                    prev_fgaincod == fgaincod;
+        if (same_mask && prev.floorcod == slot.floorcod) {
+          pointer_block_[idx(blk)][idx(ch)] = pointer_block_[idx(blk - 1)][idx(ch)];
           continue;
         }
       }
-      ac3::MaskInput in;
-      in.start = 0;
-      in.end = end_of(blk, ch);
-      in.fgain = ac3::kFastGain[fgaincod & 7];
-      ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, masks_[idx(blk)][idx(ch)]);
+      if (!same_mask) {
+        ac3::MaskInput in;
+        in.start = 0;
+        in.end = end_of(blk, ch);
+        in.fgain = ac3::kFastGain[fgaincod & 7];
+        ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, mask_[idx(ch)]);
+      }
+      spread_mask(mask_[idx(ch)], end_of(blk, ch), params.floor, spread_[idx(blk)][idx(ch)]);
     }
   }
 }
@@ -219,38 +222,17 @@ std::uint32_t Ac3Reencoder::side_information_bits() const {
   return bits;
 }
 
-void Ac3Reencoder::compute_pointers(int a) {
-  const int snroffset = 4 * a - 960;
-  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
-    for (int ch = 0; ch < kChannels; ++ch) {
-      if (!in_use(ch)) continue;
-      if (same_as_previous_[idx(blk)][idx(ch)]) {
-        bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
-      } else {
-        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
-        const int end = end_of(blk, ch);
-        std::array<std::uint16_t, kAddressBins> address;
-        allocation_addresses(m.psd.data(), m.mask.data(), end, snroffset, floor, address.data());
-        auto& bap = bap_[idx(blk)][idx(ch)];
-        for (int bin = 0; bin < end; ++bin) bap[idx(bin)] = ac3::baptab[address[idx(bin)]];
-      }
-    }
-  }
-}
-
 std::uint32_t Ac3Reencoder::frame_mantissa_bits(int a) {
   const int snroffset = 4 * a - 960;
+  PointerSet& bap = bap_[idx(1 - chosen_set_)];
   std::array<std::uint64_t, kChannels> channel{};
   std::uint32_t bits = 0;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
     std::uint64_t block = 0;
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      if (!same_as_previous_[idx(blk)][idx(ch)]) {
-        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
-        channel[idx(ch)] = packed_channel_bits(m.psd.data(), m.mask.data(), end_of(blk, ch), snroffset, floor);
+      if (pointer_block_[idx(blk)][idx(ch)] == blk) {
+        channel[idx(ch)] = allocate_pointers(spread_[idx(blk)][idx(ch)], snroffset, bap[idx(blk)][idx(ch)].data());
       }
       block += channel[idx(ch)];
     }
@@ -272,6 +254,7 @@ bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
     }
     lo = a;
     lo_bits = bits;
+    chosen_set_ = 1 - chosen_set_;  // the pointers just made
     return true;
   };
   // Outward from the hint in growing steps, then halving in between.
@@ -287,7 +270,6 @@ bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
   csnroffst_ = lo >> 4;
   fsnroffst_ = lo & 15;
   chosen_bits_ = lo_bits;
-  compute_pointers(lo);
   return true;
 }
 
@@ -350,14 +332,15 @@ void Ac3Reencoder::write_blocks(BitWriter& bw) {
     bw.put_bits(0, 1);  // deltbaie
     bw.put_bits(0, 1);  // skiple
 
+    const auto pointers = [&](int ch) { return bap_[idx(chosen_set_)][pointer_block_[idx(blk)][idx(ch)]][idx(ch)].data(); };
     quantiser_.start_block();
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
-                          end_of(blk, ch), codes_[idx(ch)].data());
+      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), pointers(ch), end_of(blk, ch),
+                          codes_[idx(ch)].data());
     }
     for (int ch = 0; ch < kChannels; ++ch) {
-      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), bw);
+      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), pointers(ch), end_of(blk, ch), bw);
     }
   }
 }
