@@ -9,6 +9,7 @@
 #endif
 
 #include "ac3dec/mantissas.h"
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -58,6 +59,69 @@ constexpr std::array<PointerRow, 16> make_pointer_rows() {
 }
 constexpr std::array<PointerRow, 16> kPointerRows = make_pointer_rows();
 
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// The first pass over bins 0..15 mod 16 below `end`, eight lanes at a
+// time, in 32 bits: x = |coef| << exp stays below 2^25 (the exponent is at
+// most the coefficient's own; where it is 0 and the coefficient larger,
+// limiting it to 2^25 - 1 saturates the codes just as the scalar pass),
+// so levels * x fits, and the linear code is the rounded
+// (coef << exp) / 2^(25 - bits). Returns the bins done.
+// A pointer's row in one lane: levels below bit 16, bits above.
+constexpr std::array<std::int32_t, 16> make_pointer_lanes() {
+  std::array<std::int32_t, 16> lanes{};
+  for (std::size_t p = 0; p < 16; ++p) {
+    lanes[p] = static_cast<std::int32_t>(kPointerRows[p].levels | kPointerRows[p].bits << 16);
+  }
+  return lanes;
+}
+alignas(32) constexpr std::array<std::int32_t, 16> kPointerLanes = make_pointer_lanes();
+
+__attribute__((target("avx2"))) inline __m256i eight_codes(const Q24* coef, const std::int32_t* exps,
+                                                            const std::uint8_t* bap) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i top = _mm256_set1_epi32((1 << 25) - 1);
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef));
+  const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(exps));
+  const __m256i p = _mm256_and_si256(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bap))),
+                                     _mm256_set1_epi32(15));
+  const auto* lanes = reinterpret_cast<const __m256i*>(kPointerLanes.data());
+  const __m256i row = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(_mm256_load_si256(lanes), p),
+                                         _mm256_permutevar8x32_epi32(_mm256_load_si256(lanes + 1), p),
+                                         _mm256_cmpgt_epi32(p, _mm256_set1_epi32(7)));
+  const __m256i levels = _mm256_and_si256(row, _mm256_set1_epi32(0xFFFF));
+  const __m256i bits = _mm256_srli_epi32(row, 16);
+  const __m256i v = _mm256_max_epi32(_mm256_min_epi32(_mm256_sllv_epi32(c, e), top), _mm256_sub_epi32(zero, top));
+  // Symmetric: the index of the nearest of `levels` levels.
+  const __m256i half = _mm256_srli_epi32(_mm256_sub_epi32(levels, one), 1);
+  const __m256i scaled = _mm256_srli_epi32(_mm256_mullo_epi32(levels, _mm256_abs_epi32(v)), 24);
+  const __m256i k = _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(scaled, one), 1), half);
+  const __m256i symmetric =
+      _mm256_blendv_epi8(_mm256_add_epi32(half, k), _mm256_sub_epi32(half, k), _mm256_cmpgt_epi32(zero, c));
+  // Linear: rounded, limited to the code's range, two's complement.
+  const __m256i round = _mm256_sllv_epi32(one, _mm256_sub_epi32(_mm256_set1_epi32(24), bits));
+  const __m256i q = _mm256_srav_epi32(_mm256_add_epi32(v, round), _mm256_sub_epi32(_mm256_set1_epi32(25), bits));
+  const __m256i limit = _mm256_sllv_epi32(one, _mm256_sub_epi32(bits, one));
+  const __m256i clamped =
+      _mm256_min_epi32(_mm256_max_epi32(q, _mm256_sub_epi32(zero, limit)), _mm256_sub_epi32(limit, one));
+  const __m256i linear = _mm256_and_si256(clamped, _mm256_sub_epi32(_mm256_add_epi32(limit, limit), one));
+  return _mm256_blendv_epi8(symmetric, linear, _mm256_cmpeq_epi32(levels, zero));
+}
+
+__attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap,
+                                                    int end, std::uint16_t* codes) {
+  int bin = 0;
+  for (; bin + 16 <= end; bin += 16) {
+    const __m256i both =
+        _mm256_packus_epi32(eight_codes(coef + bin, exps + bin, bap + bin), eight_codes(coef + bin + 8, exps + bin + 8, bap + bin + 8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(codes + bin), _mm256_permute4x64_epi64(both, 0xD8));
+  }
+  return bin;
+}
+
+#endif
+
 // The bins of [0, end) whose pointer (low four bits) is p, in order, into
 // `list`; returns how many. Sixteen pointers a step where SSE2 is there.
 std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint16_t* list) {
@@ -87,7 +151,11 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
   // nothing for them): a channel's top bins often have none.
   end = ac3::end_of_coded_bins(bap, 0, end);
   // First every bin alone: its code, or for pointers 1, 2 and 4 its index.
-  for (int bin = 0; bin < end; ++bin) {
+  int first = 0;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) first = first_pass_avx2(coef, exps, bap, end, codes);
+#endif
+  for (int bin = first; bin < end; ++bin) {
     const auto b = idx(bin);
     const PointerRow& row = kPointerRows[bap[b] & 15u];
     const std::uint32_t symmetric = symmetric_index(coef[b], exps[b], row.levels);
