@@ -122,6 +122,41 @@ __attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::
 
 #endif
 
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// The codes and widths pack_mantissas writes, 32 bins a step; returns the
+// bins done.
+__attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
+                                                     std::uint16_t* values, std::uint8_t* widths) {
+  const __m256i bits = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kCodeBits.data())));
+  const __m256i in_group = _mm256_set1_epi16(static_cast<std::int16_t>(kInGroup));
+  int bin = 0;
+  for (; bin + 32 <= end; bin += 32) {
+    const __m256i p = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bap + bin)),
+                                       _mm256_set1_epi8(15));
+    const __m256i grouped = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(p, _mm256_set1_epi8(1)), _mm256_cmpeq_epi8(p, _mm256_set1_epi8(2))),
+        _mm256_cmpeq_epi8(p, _mm256_set1_epi8(4)));
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + bin));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + bin + 16));
+    const __m256i low_member = _mm256_cmpeq_epi16(low, in_group);
+    const __m256i high_member = _mm256_cmpeq_epi16(high, in_group);
+    const __m256i code_member =
+        _mm256_permute4x64_epi64(_mm256_packs_epi16(low_member, high_member), 0xD8);
+    const __m256i member = _mm256_and_si256(grouped, code_member);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(widths + bin),
+                        _mm256_andnot_si256(member, _mm256_shuffle_epi8(bits, p)));
+    // A member's code is all ones: zero where the pointer is grouped too.
+    const __m256i low_grouped = _mm256_cvtepi8_epi16(_mm256_castsi256_si128(member));
+    const __m256i high_grouped = _mm256_cvtepi8_epi16(_mm256_extracti128_si256(member, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin), _mm256_andnot_si256(low_grouped, low));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin + 16), _mm256_andnot_si256(high_grouped, high));
+  }
+  return bin;
+}
+
+#endif
+
 // The bins of [0, end) whose pointer (low four bits) is p, in order, into
 // `list`; returns how many. Sixteen pointers a step where SSE2 is there.
 std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint16_t* list) {
@@ -191,27 +226,25 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // could alias any member of the caller's.
   BitWriter bw = out;
   end = ac3::end_of_coded_bins(bap, 0, end);
-  // Nothing for pointer 0 and for group members after the first.
-  const auto width = [&](std::size_t b) {
-    const unsigned p = bap[b] & 15u;
-    const bool member = ((0x16u >> p) & 1u) != 0 && codes[b] == kInGroup;
-    return member ? 0u : kCodeBits[p];
-  };
-  // At most 16 bits a bin after at most 31 pending: with this much room
-  // every store of the branch-free writer stays inside the buffer. Two
-  // codes go in at a time, which halves the chain of dependent steps.
-  if (bw.room() >= 2 * static_cast<std::size_t>(end) + 8) {
-    int bin = 0;
-    for (; bin + 2 <= end; bin += 2) {
-      const unsigned w0 = width(idx(bin));
-      const unsigned w1 = width(idx(bin + 1));
-      const std::uint32_t c0 = codes[idx(bin)] & ((1u << w0) - 1u);
-      const std::uint32_t c1 = codes[idx(bin + 1)] & ((1u << w1) - 1u);
-      bw.put_bits_unchecked((c0 << w1) | c1, w0 + w1);
-    }
-    if (bin < end) bw.put_bits_unchecked(codes[idx(bin)], width(idx(bin)));
+  // Each bin's code and width: nothing for pointer 0 and for group members
+  // after the first. Every code is below 2 to the power of its width.
+  std::array<std::uint16_t, 256> values;
+  std::array<std::uint8_t, 256> widths;
+  int bin = 0;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) bin = code_widths_avx2(codes, bap, end, values.data(), widths.data());
+#endif
+  for (; bin < end; ++bin) {
+    const unsigned p = bap[idx(bin)] & 15u;
+    const bool member = ((0x16u >> p) & 1u) != 0 && codes[idx(bin)] == kInGroup;
+    widths[idx(bin)] = member ? 0 : kCodeBits[p];
+    values[idx(bin)] = member ? 0 : codes[idx(bin)];
+  }
+  const auto n = static_cast<std::size_t>(end);
+  if (bw.room() >= 2 * n + 16) {
+    bw.put_codes_unchecked(values.data(), widths.data(), n);
   } else {
-    for (int bin = 0; bin < end; ++bin) bw.put_bits(codes[idx(bin)], width(idx(bin)));
+    for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);
   }
   out = bw;
 }
