@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -26,26 +27,55 @@ ac3::BitAllocParams params_of(const BlockSlot& s) {
 }
 
 // The loops over a channel's exponents, with their length fixed so that
-// the compiler vectorises them. Bins from kBins on are 24 (no signal).
+// the compiler vectorises them (and inlined into the AVX2 versions below).
+// Bins from kBins on are 24 (no signal).
 template <int kBins>
-void exponents_from(const Q24* __restrict coef, Exponents& e) {
+[[gnu::always_inline]] inline void exponents_from(const Q24* __restrict coef, Exponents& e) {
   std::int32_t* __restrict out = e.data();
   for (int bin = 0; bin < kBins; ++bin) out[bin] = exponent_of(coef[bin]);
   for (int bin = kBins; bin < 256; ++bin) out[bin] = 24;
 }
 
 template <int kBins>
-int exponent_distance(const Exponents& a, const Exponents& b) {
+[[gnu::always_inline]] inline int exponent_distance(const Exponents& a, const Exponents& b) {
   int diff = 0;
   for (int bin = 0; bin < kBins; ++bin) diff += std::abs(a[static_cast<std::size_t>(bin)] - b[static_cast<std::size_t>(bin)]);
   return diff;
 }
 
 template <int kBins>
-void take_smaller(Exponents& e, const Exponents& other) {
+[[gnu::always_inline]] inline void take_smaller(Exponents& e, const Exponents& other) {
   for (int bin = 0; bin < kBins; ++bin) {
     e[static_cast<std::size_t>(bin)] = std::min(e[static_cast<std::size_t>(bin)], other[static_cast<std::size_t>(bin)]);
   }
+}
+
+// The three loops over a full-bandwidth channel's 256 bins.
+struct ExponentLoops {
+  void (*from)(const Q24*, Exponents&);
+  int (*distance)(const Exponents&, const Exponents&);
+  void (*smaller)(Exponents&, const Exponents&);
+};
+
+void from_256(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
+int distance_256(const Exponents& a, const Exponents& b) { return exponent_distance<256>(a, b); }
+void smaller_256(Exponents& e, const Exponents& other) { take_smaller<256>(e, other); }
+
+#if defined(KELVOR_HAVE_AVX2_PATH)
+__attribute__((target("avx2"))) void from_256_avx2(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
+__attribute__((target("avx2"))) int distance_256_avx2(const Exponents& a, const Exponents& b) {
+  return exponent_distance<256>(a, b);
+}
+__attribute__((target("avx2"))) void smaller_256_avx2(Exponents& e, const Exponents& other) {
+  take_smaller<256>(e, other);
+}
+#endif
+
+ExponentLoops loops_256() {
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) return {from_256_avx2, distance_256_avx2, smaller_256_avx2};
+#endif
+  return {from_256, distance_256, smaller_256};
 }
 
 bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
@@ -114,12 +144,13 @@ void Ac3Reencoder::choose_rematrixing() {
 }
 
 void Ac3Reencoder::choose_exponents(int ch) {
+  static const ExponentLoops loops = loops_256();
   const bool lfe = ch == kLfe;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
     if (lfe) {
       exponents_from<kLfeBins>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
     } else {
-      exponents_from<256>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
+      loops.from(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
     }
   }
   // Which blocks send new exponents: block 0, and any block that differs
@@ -130,7 +161,7 @@ void Ac3Reencoder::choose_exponents(int ch) {
     const Exponents& a = exps_[idx(blk)][idx(ch)];
     const Exponents& b = exps_[idx(blk - 1)][idx(ch)];
     fresh[idx(blk)] = lfe ? exponent_distance<kLfeBins>(a, b) >= kNewLfeExponentThreshold
-                          : exponent_distance<256>(a, b) >= kNewExponentThreshold;
+                          : loops.distance(a, b) >= kNewExponentThreshold;
   }
   // Each run of a fresh block and the reuse blocks after it shares one set:
   // per bin the smallest exponent (largest magnitude) of the run, over the
@@ -145,7 +176,7 @@ void Ac3Reencoder::choose_exponents(int ch) {
       if (lfe) {
         take_smaller<kLfeBins>(e, other);
       } else {
-        take_smaller<256>(e, other);
+        loops.smaller(e, other);
       }
       if (!lfe) bw = std::max(bw, static_cast<int>(band_code(blk, ch)));
     }

@@ -158,24 +158,97 @@ __attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes,
 #endif
 
 // The bins of [0, end) whose pointer (low four bits) is p, in order, into
-// `list`; returns how many. Sixteen pointers a step where SSE2 is there.
-std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint16_t* list) {
-  std::size_t n = 0;
-  int bin = 0;
-#if defined(__SSE2__)
+// `list` (room for end + 8); returns how many. With AVX2 sixteen pointers
+// a step, the bins found moved to the front of each half by a shuffle
+// (a branch per bin found mispredicts: pointers follow no pattern).
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// Per 8-bit mask: the byte shuffle that moves the lanes set to the front.
+constexpr std::array<std::uint64_t, 256> make_left_pack() {
+  std::array<std::uint64_t, 256> table{};
+  for (std::size_t mask = 0; mask < 256; ++mask) {
+    std::uint64_t order = 0;
+    unsigned k = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((mask >> lane) & 1u) order |= std::uint64_t{lane} << (8 * k++);
+    }
+    table[mask] = order;
+  }
+  return table;
+}
+constexpr std::array<std::uint64_t, 256> kLeftPack = make_left_pack();
+
+__attribute__((target("avx2"))) std::size_t list_bins_avx2(const std::uint8_t* bap, int end, std::uint8_t p,
+                                                           std::uint8_t* list, int& done) {
   const __m128i low = _mm_set1_epi8(15);
   const __m128i want = _mm_set1_epi8(static_cast<char>(p));
+  __m128i bins = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  std::size_t n = 0;
+  int bin = 0;
   for (; bin + 16 <= end; bin += 16) {
     const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), low);
-    auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
-    for (; hits != 0; hits &= hits - 1) list[n++] = static_cast<std::uint16_t>(bin + std::countr_zero(hits));
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
+    const auto half = [&](__m128i lanes, unsigned mask) __attribute__((target("avx2"))) {
+      const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLeftPack[mask]));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(list + n), _mm_shuffle_epi8(lanes, order));
+      n += static_cast<std::size_t>(std::popcount(mask));
+    };
+    half(bins, hits & 0xFFu);
+    half(_mm_srli_si128(bins, 8), hits >> 8);
+    bins = _mm_add_epi8(bins, _mm_set1_epi8(16));
   }
+  done = bin;
+  return n;
+}
+
+#endif
+
+std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint8_t* list) {
+  std::size_t n = 0;
+  int bin = 0;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) n = list_bins_avx2(bap, end, p, list, bin);
 #endif
   for (; bin < end; ++bin) {
-    list[n] = static_cast<std::uint16_t>(bin);
+    list[n] = static_cast<std::uint8_t>(bin);
     n += (bap[idx(bin)] & 15u) == p ? 1 : 0;
   }
   return n;
+}
+
+// One grouped quantiser over its bins: the indices combine into a code of
+// weights w at the group's first member, which may lie in an earlier
+// channel of the block (the open group).
+template <std::size_t kMembers>
+void group_codes(const std::array<std::uint16_t, kMembers>& w, const std::uint8_t* list, std::size_t n,
+                 std::uint16_t* codes, std::uint16_t*& open_code, std::uint16_t& open_value, int& open_members) {
+  std::size_t i = 0;
+  const auto join = [&](std::uint16_t* at) {
+    open_value = static_cast<std::uint16_t>(open_value + w[idx(open_members)] * *at);
+    *at = kInGroup;
+    *open_code = open_value;
+    open_members = open_members + 1 == static_cast<int>(kMembers) ? 0 : open_members + 1;
+  };
+  for (; open_members != 0 && i < n; ++i) join(&codes[list[i]]);
+  // Whole groups, independent of one another.
+  for (; i + kMembers <= n; i += kMembers) {
+    std::uint16_t* first = &codes[list[i]];
+    auto value = static_cast<std::uint16_t>(w[0] * *first);
+    for (std::size_t k = 1; k < kMembers; ++k) {
+      std::uint16_t* at = &codes[list[i + k]];
+      value = static_cast<std::uint16_t>(value + w[k] * *at);
+      *at = kInGroup;
+    }
+    *first = value;
+  }
+  // The rest opens a group that a later channel may complete.
+  if (i < n) {
+    open_code = &codes[list[i]];
+    open_value = static_cast<std::uint16_t>(w[0] * *open_code);
+    *open_code = open_value;
+    open_members = 1;
+    for (++i; i < n; ++i) join(&codes[list[i]]);
+  }
 }
 
 }  // namespace
@@ -197,28 +270,15 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
     const std::uint32_t linear = linear_code(coef[b], exps[b], row.bits);
     codes[b] = static_cast<std::uint16_t>(row.levels != 0 ? symmetric : linear);
   }
-  // Then each grouped quantiser over its own bins: the indices combine
-  // into a code at the group's first member (which may lie in an earlier
-  // channel of the block).
-  static constexpr std::array<std::uint8_t, 3> kPointer = {1, 2, 4};
-  static constexpr std::array<std::array<std::uint16_t, 3>, 3> kWeights = {{{9, 3, 1}, {25, 5, 1}, {11, 1, 0}}};
-  static constexpr std::array<int, 3> kMembers = {3, 3, 2};
-  std::array<std::uint16_t, 256> list;
-  for (std::size_t g = 0; g < 3; ++g) {
-    const std::size_t n = list_bins_with_pointer(bap, end, kPointer[g], list.data());
-    OpenGroup open = open_[g];
-    for (std::size_t i = 0; i < n; ++i) {
-      std::uint16_t* at = &codes[list[i]];
-      const std::uint16_t index = *at;
-      const bool opens = open.members == 0;
-      open.code = opens ? at : open.code;
-      open.value = static_cast<std::uint16_t>((opens ? 0 : open.value) + kWeights[g][idx(open.members)] * index);
-      *at = kInGroup;
-      *open.code = open.value;
-      open.members = open.members + 1 == kMembers[g] ? 0 : open.members + 1;
-    }
-    open_[g] = open;
-  }
+  // Then each grouped quantiser over its own bins.
+  std::array<std::uint8_t, 256 + 8> list;
+  const auto group = [&](std::size_t g, std::uint8_t p, const auto& weights) {
+    const std::size_t n = list_bins_with_pointer(bap, end, p, list.data());
+    group_codes(weights, list.data(), n, codes, open_[g].code, open_[g].value, open_[g].members);
+  };
+  group(0, 1, std::array<std::uint16_t, 3>{9, 3, 1});
+  group(1, 2, std::array<std::uint16_t, 3>{25, 5, 1});
+  group(2, 4, std::array<std::uint16_t, 2>{11, 1});
 }
 
 void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& out) {
