@@ -196,32 +196,36 @@ void Ac3Reencoder::choose_exponents(int ch) {
 
 void Ac3Reencoder::compute_masks() {
   const TranscoderStream& s = *stream_;
+  std::array<MaskJob, kBlocksPerFrame * kChannels> jobs;
+  std::size_t count = 0;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
     const BlockSlot& slot = s.slot[idx(blk)];
-    const ac3::BitAllocParams params = params_of(slot);
     for (int ch = 0; ch < kChannels; ++ch) {
       pointer_block_[idx(blk)][idx(ch)] = static_cast<std::uint8_t>(blk);
+      mask_block_[idx(blk)][idx(ch)] = static_cast<std::uint8_t>(blk);
       if (!in_use(ch)) continue;
       const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
-      bool same_mask = false;
       if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
         const BlockSlot& prev = s.slot[idx(blk - 1)];
         const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
-        same_mask = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod && prev.sgaincod == slot.sgaincod &&
-                    prev_fgaincod == fgaincod;
-        if (same_mask && prev.floorcod == slot.floorcod) {
-          pointer_block_[idx(blk)][idx(ch)] = pointer_block_[idx(blk - 1)][idx(ch)];
+        if (prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod && prev.sgaincod == slot.sgaincod &&
+            prev_fgaincod == fgaincod) {
+          mask_block_[idx(blk)][idx(ch)] = mask_block_[idx(blk - 1)][idx(ch)];
+          if (prev.floorcod == slot.floorcod) pointer_block_[idx(blk)][idx(ch)] = pointer_block_[idx(blk - 1)][idx(ch)];
           continue;
         }
       }
-      if (!same_mask) {
-        ac3::MaskInput in;
-        in.start = 0;
-        in.end = end_of(blk, ch);
-        in.fgain = ac3::kFastGain[fgaincod & 7];
-        ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, mask_[idx(ch)]);
-      }
-      spread_mask(mask_[idx(ch)], end_of(blk, ch), params.floor, spread_[idx(blk)][idx(ch)]);
+      jobs[count++] = {exps_[idx(blk)][idx(ch)].data(), end_of(blk, ch), ac3::kFastGain[fgaincod & 7], params_of(slot),
+                       blk * kChannels + ch};
+    }
+  }
+  compute_mask_batch(std::span(jobs.data(), count), masks_);
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const int floor = params_of(s.slot[idx(blk)]).floor;
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch) || pointer_block_[idx(blk)][idx(ch)] != blk) continue;
+      const ac3::MaskResult& mask = masks_[idx(mask_block_[idx(blk)][idx(ch)] * kChannels + ch)];
+      spread_mask(mask, end_of(blk, ch), floor, spread_[idx(blk)][idx(ch)]);
     }
   }
 }

@@ -15,6 +15,7 @@
 #include "transcode/block_store.h"
 #include "transcode/exponent_coding.h"
 #include "transcode/mantissa_coding.h"
+#include "transcode/mask_batch.h"
 #include "transcode/pointer_allocation.h"
 
 namespace kelvor::transcode {
@@ -70,7 +71,10 @@ class Ac3Reencoder {
   std::array<std::array<Exponents, kChannels>, kBlocksPerFrame> exps_{};
   std::array<std::array<Strategy, kChannels>, kBlocksPerFrame> strategy_{};
   std::array<std::array<int, kChannels>, kBlocksPerFrame> bw_{};
-  std::array<ac3::MaskResult, kChannels> mask_{};  // of the last block computed
+  std::array<ac3::MaskResult, kBlocksPerFrame * kChannels> masks_{};  // block-major
+  // The block whose mask a block uses: itself, or an earlier one of the
+  // same exponents and parameters.
+  std::array<std::array<std::uint8_t, kChannels>, kBlocksPerFrame> mask_block_{};
   std::array<std::array<SpreadMask, kChannels>, kBlocksPerFrame> spread_{};
   // The block whose pointers a block uses: itself, or an earlier one when
   // the pointers cannot differ at any offset (same exponents, mask and

@@ -30,8 +30,13 @@ void process_with(int n, Exponents& exps) {
   }
   std::int32_t abs = std::min(exps[0], 15);
   if (n > 0) v[0] = std::min(v[0], abs + 2);
-  for (int i = 1; i < n; ++i) v[idx(i)] = std::min(v[idx(i)], v[idx(i - 1)] + 2);
-  for (int i = n - 1; i > 0; --i) v[idx(i - 1)] = std::min(v[idx(i - 1)], v[idx(i)] + 2);
+  // The value carried in a register: through memory each step would wait
+  // for the store of the one before.
+  if (n > 0) {
+    std::int32_t carried = v[0];
+    for (int i = 1; i < n; ++i) v[idx(i)] = carried = std::min(v[idx(i)], carried + 2);
+    for (int i = n - 1; i > 0; --i) v[idx(i - 1)] = carried = std::min(v[idx(i - 1)], carried + 2);
+  }
   if (n > 0) abs = std::min(abs, v[0] + 2);
   exps[0] = abs;
   for (int i = 0; i < n; ++i) {
