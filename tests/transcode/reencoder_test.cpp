@@ -134,6 +134,7 @@ TEST(Reencoder, QuantisersPlaceValuesOnTheirLevels) {
   };
   const Case cases[] = {
       {1, 0, 24, 13},                  // three zeros of the 3-level quantiser: indices 1, 1, 1
+      {4, 0, 24, 55},                  // a zero alone in its pair of the 11-level quantiser: 11 * 5 + 0
       {3, 0, 5, 3},                    // the middle of 7 levels
       {5, -(1 << 23) - 1, 1, 0},       // -1.0 after the exponent: the lowest of 15
       {6, (1 << 22), 1, 8},            // +0.5 in a 5-bit two's complement code
