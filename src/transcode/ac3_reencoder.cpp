@@ -225,7 +225,7 @@ void Ac3Reencoder::compute_masks() {
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch) || pointer_block_[idx(blk)][idx(ch)] != blk) continue;
       const ac3::MaskResult& mask = masks_[idx(mask_block_[idx(blk)][idx(ch)] * kChannels + ch)];
-      spread_mask(mask, end_of(blk, ch), floor, spread_[idx(blk)][idx(ch)]);
+      spread_mask(exps_[idx(blk)][idx(ch)].data(), mask, end_of(blk, ch), floor, spread_[idx(blk)][idx(ch)]);
     }
   }
 }

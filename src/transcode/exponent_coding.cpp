@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <bit>
 #include <cstdlib>
+#include <limits>
 
 
 namespace kelvor::transcode {
@@ -30,13 +31,22 @@ void process_with(int n, Exponents& exps) {
   }
   std::int32_t abs = std::min(exps[0], 15);
   if (n > 0) v[0] = std::min(v[0], abs + 2);
-  // The value carried in a register: through memory each step would wait
-  // for the store of the one before.
-  if (n > 0) {
-    std::int32_t carried = v[0];
-    for (int i = 1; i < n; ++i) v[idx(i)] = carried = std::min(v[idx(i)], carried + 2);
-    for (int i = n - 1; i > 0; --i) v[idx(i - 1)] = carried = std::min(v[idx(i - 1)], carried + 2);
+  // Steps of at most 2 both ways: each value becomes the least of
+  // v[j] + 2 |i - j| over all j, the lesser of a running minimum from the
+  // left and one from the right. The two run side by side, each a chain
+  // of one operation a step.
+  std::array<std::int32_t, 256> left;
+  std::array<std::int32_t, 256> right;
+  std::int32_t from_left = std::numeric_limits<std::int32_t>::max() / 2;
+  std::int32_t from_right = from_left;
+  for (int i = 0; i < n; ++i) {
+    const int j = n - 1 - i;
+    from_left = std::min(from_left, v[idx(i)] - 2 * i);
+    from_right = std::min(from_right, v[idx(j)] + 2 * j);
+    left[idx(i)] = from_left + 2 * i;
+    right[idx(j)] = from_right - 2 * j;
   }
+  for (int i = 0; i < n; ++i) v[idx(i)] = std::min(left[idx(i)], right[idx(i)]);
   if (n > 0) abs = std::min(abs, v[0] + 2);
   exps[0] = abs;
   for (int i = 0; i < n; ++i) {

@@ -124,14 +124,14 @@ __attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::
 
 #if defined(KELVOR_HAVE_AVX2_PATH)
 
-// The codes and widths pack_mantissas writes, 32 bins a step; returns the
-// bins done.
+// The codes and widths pack_mantissas writes, 32 bins a step up to `end`
+// rounded up (all 256 entries are there to read); returns the bins done.
 __attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
                                                      std::uint16_t* values, std::uint8_t* widths) {
   const __m256i bits = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kCodeBits.data())));
   const __m256i in_group = _mm256_set1_epi16(static_cast<std::int16_t>(kInGroup));
   int bin = 0;
-  for (; bin + 32 <= end; bin += 32) {
+  for (; bin < end; bin += 32) {
     const __m256i p = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bap + bin)),
                                        _mm256_set1_epi8(15));
     const __m256i grouped = _mm256_or_si256(

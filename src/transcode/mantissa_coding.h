@@ -33,7 +33,7 @@ class MantissaQuantiser {
   std::array<OpenGroup, 3> open_{};  // the groups of pointers 1, 2 and 4
 };
 
-// Writes the codes of bins 0..end-1.
+// Writes the codes of bins 0..end-1 (`codes` and `bap` hold 256 entries).
 void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& bw);
 
 }  // namespace kelvor::transcode

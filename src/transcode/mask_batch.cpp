@@ -82,24 +82,19 @@ std::array<std::int32_t, 8> per_lane(const MaskJob* jobs, int count, Field field
 }
 
 __attribute__((target("avx2"))) void eight_masks(const MaskJob* jobs, int count, ac3::MaskResult* results) {
-  // The psd of each channel, silent past its end.
-  for (int lane = 0; lane < count; ++lane) {
-    const MaskJob& j = jobs[lane];
-    std::int32_t* psd = results[j.result].psd.data();
-    const V end = splat(j.end);
-    V bin = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7);
-    for (std::size_t b = 0; b < 256; b += 8) {
-      const V e = _mm256_loadu_si256(reinterpret_cast<const V*>(j.exps + b));
-      const V p = _mm256_sub_epi32(splat(3072), _mm256_slli_epi32(e, 7));
-      _mm256_storeu_si256(reinterpret_cast<V*>(psd + b), _mm256_blendv_epi8(splat(kSilent), p, _mm256_cmpgt_epi32(end, bin)));
-      bin = _mm256_add_epi32(bin, splat(8));
+  // The psd of all eight, bin by bin (lane i of psd[bin] is lane i's),
+  // silent past each channel's end.
+  std::array<const std::int32_t*, 8> rows;
+  for (int lane = 0; lane < 8; ++lane) rows[idx(lane)] = jobs[std::min(lane, count - 1)].exps;
+  const V end = load(per_lane(jobs, count, [](const MaskJob& j) { return j.end; }));
+  V psd[256];
+  for (std::size_t b = 0; b < 256; b += 8) {
+    transpose(rows.data(), b, psd + b);
+    for (std::size_t k = b; k < b + 8; ++k) {
+      const V p = _mm256_sub_epi32(splat(3072), _mm256_slli_epi32(psd[k], 7));
+      psd[k] = _mm256_blendv_epi8(splat(kSilent), p, _mm256_cmpgt_epi32(end, splat(static_cast<int>(k))));
     }
   }
-  // The psd of all eight, bin by bin (lane i of psd[bin] is lane i's).
-  std::array<const std::int32_t*, 8> rows;
-  for (int lane = 0; lane < 8; ++lane) rows[idx(lane)] = results[jobs[std::min(lane, count - 1)].result].psd.data();
-  V psd[256];
-  for (std::size_t b = 0; b < 256; b += 8) transpose(rows.data(), b, psd + b);
   const V bndend = load(per_lane(jobs, count, [](const MaskJob& j) { return ac3::masktab[idx(j.end - 1)] + 1; }));
 
   // Integration of the psd into bands; 0 from each channel's last band on

@@ -20,8 +20,8 @@ struct MaskJob {
   int result = 0;  // index into the results
 };
 
-// Fills the psd (bins 0..end-1) and the mask (bands up to the one holding
-// bin end-1) of results[job.result] for every job; bndpsd is not filled.
+// Fills the mask (bands up to the one holding bin end-1) of
+// results[job.result] for every job; psd and bndpsd may be left unfilled.
 void compute_mask_batch(std::span<const MaskJob> jobs, std::span<ac3::MaskResult> results);
 
 }  // namespace kelvor::transcode

@@ -70,15 +70,18 @@ __attribute__((target("avx2"))) inline std::uint64_t sum_of_lanes(__m256i v) {
   return static_cast<std::uint64_t>(_mm_cvtsi128_si64(s)) + static_cast<std::uint64_t>(_mm_extract_epi64(s, 1));
 }
 
-__attribute__((target("avx2"))) void spread_psd_avx2(const std::int32_t* psd, int coded, int floor,
+__attribute__((target("avx2"))) void spread_psd_avx2(const std::int32_t* exps, int coded, int floor,
                                                      std::int16_t* out) {
-  const __m256i f = _mm256_set1_epi32(floor);
+  const __m256i f = _mm256_set1_epi32(3072 - floor);
   const __m256i last = _mm256_set1_epi16(static_cast<std::int16_t>(coded - 1));
   const __m256i none = _mm256_set1_epi16(kNoBits);
   __m256i bin = _mm256_setr_epi16(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   for (std::size_t b = 0; b < 256; b += 16) {
-    const __m256i lo = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(psd + b)), f);
-    const __m256i hi = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(psd + b + 8)), f);
+    const auto psd = [&](std::size_t at) __attribute__((target("avx2"))) {
+      return _mm256_sub_epi32(f, _mm256_slli_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(exps + at)), 7));
+    };
+    const __m256i lo = psd(b);
+    const __m256i hi = psd(b + 8);
     const __m256i v = _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8);
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + b), _mm256_blendv_epi8(v, none, _mm256_cmpgt_epi16(bin, last)));
     bin = _mm256_add_epi16(bin, _mm256_set1_epi16(16));
@@ -123,16 +126,17 @@ __attribute__((target("avx2"))) std::uint64_t allocate_avx2(const SpreadMask& m,
 
 }  // namespace
 
-void spread_mask(const ac3::MaskResult& m, int end, int floor, SpreadMask& out) {
-  // Bins 253..255 belong to no band and get no bits. The psd is 0..3072.
+void spread_mask(const std::int32_t* exps, const ac3::MaskResult& m, int end, int floor, SpreadMask& out) {
+  // Bins 253..255 belong to no band and get no bits. The psd is
+  // 3072 - 128 exp, 0..3072.
   const int coded = std::min(end, kBandedBins);
 #if defined(KELVOR_HAVE_AVX2_PATH)
   if (ac3::avx2::available()) {
-    spread_psd_avx2(m.psd.data(), coded, floor, out.psd.data());
+    spread_psd_avx2(exps, coded, floor, out.psd.data());
   } else
 #endif
   {
-    for (int b = 0; b < coded; ++b) out.psd[idx(b)] = static_cast<std::int16_t>(m.psd[idx(b)] - floor);
+    for (int b = 0; b < coded; ++b) out.psd[idx(b)] = static_cast<std::int16_t>(3072 - 128 * exps[idx(b)] - floor);
     std::fill(out.psd.begin() + coded, out.psd.end(), kNoBits);
   }
   // Bands of one bin up to kFirstWideBand; the wider ones are written 16

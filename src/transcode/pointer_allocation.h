@@ -18,7 +18,8 @@ struct SpreadMask {
   alignas(32) std::array<std::int16_t, 256 + 16> mask;  // 256 used
 };
 
-void spread_mask(const ac3::MaskResult& m, int end, int floor, SpreadMask& out);
+// From a channel's exponents and its masking curve per band.
+void spread_mask(const std::int32_t* exps, const ac3::MaskResult& m, int end, int floor, SpreadMask& out);
 
 // The pointers of all 256 bins at `snroffset` (0 from the channel's end
 // on) into `bap`, and their bits packed as packed_block_bits takes them.
