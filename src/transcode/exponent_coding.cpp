@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <limits>
 
+#include "ac3dec/q24_avx2.h"
 
 namespace kelvor::transcode {
 
@@ -20,14 +21,67 @@ int exponent_values(Strategy strategy, int end) {
 
 namespace {
 
+// Each value the least of the k bins it stands for (bins from 1 on), into v.
+template <int k>
+void least_of_groups(int n, const Exponents& exps, std::int32_t* v) {
+  for (int i = 0; i < n; ++i) {
+    std::int32_t m = exps[idx(1 + k * i)];
+    for (int j = 1; j < k; ++j) m = std::min(m, exps[idx(1 + k * i + j)]);
+    v[i] = m;
+  }
+}
+
+// Each value back over its k bins.
+template <int k>
+void spread_groups(int n, const std::int32_t* v, Exponents& exps) {
+  for (int i = 0; i < n; ++i) {
+    for (int j = 0; j < k; ++j) exps[idx(1 + k * i + j)] = v[i];
+  }
+}
+
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// Four bins a value: one value a 128-bit half, two a step.
+__attribute__((target("avx2"))) void least_of_fours_avx2(int n, const Exponents& exps, std::int32_t* v) {
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    __m256i m = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(exps.data() + 1 + 4 * i));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0xB1));
+    m = _mm256_min_epi32(m, _mm256_shuffle_epi32(m, 0x4E));
+    v[i] = _mm256_cvtsi256_si32(m);
+    v[i + 1] = _mm256_extract_epi32(m, 4);
+  }
+  for (; i < n; ++i) {
+    v[i] = std::min(std::min(exps[idx(1 + 4 * i)], exps[idx(2 + 4 * i)]),
+                    std::min(exps[idx(3 + 4 * i)], exps[idx(4 + 4 * i)]));
+  }
+}
+
+__attribute__((target("avx2"))) void spread_fours_avx2(int n, const std::int32_t* v, Exponents& exps) {
+  int i = 0;
+  for (; i + 2 <= n; i += 2) {
+    const __m256i pair = _mm256_set_m128i(_mm_set1_epi32(v[i + 1]), _mm_set1_epi32(v[i]));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(exps.data() + 1 + 4 * i), pair);
+  }
+  for (; i < n; ++i) {
+    for (int j = 0; j < 4; ++j) exps[idx(1 + 4 * i + j)] = v[i];
+  }
+}
+
+#endif
+
 // The processing for k bins a value, k fixed so that the inner loops unroll.
 template <int k>
 void process_with(int n, Exponents& exps) {
   std::array<std::int32_t, 256> v;
-  for (int i = 0; i < n; ++i) {
-    std::int32_t m = exps[idx(1 + k * i)];
-    for (int j = 1; j < k; ++j) m = std::min(m, exps[idx(1 + k * i + j)]);
-    v[idx(i)] = m;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  const bool avx2 = k == 4 && ac3::avx2::available();
+  if (avx2) {
+    least_of_fours_avx2(n, exps, v.data());
+  } else
+#endif
+  {
+    least_of_groups<k>(n, exps, v.data());
   }
   std::int32_t abs = std::min(exps[0], 15);
   if (n > 0) v[0] = std::min(v[0], abs + 2);
@@ -49,9 +103,13 @@ void process_with(int n, Exponents& exps) {
   for (int i = 0; i < n; ++i) v[idx(i)] = std::min(left[idx(i)], right[idx(i)]);
   if (n > 0) abs = std::min(abs, v[0] + 2);
   exps[0] = abs;
-  for (int i = 0; i < n; ++i) {
-    for (int j = 0; j < k; ++j) exps[idx(1 + k * i + j)] = v[idx(i)];
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (avx2) {
+    spread_fours_avx2(n, v.data(), exps);
+    return;
   }
+#endif
+  spread_groups<k>(n, v.data(), exps);
 }
 
 }  // namespace
@@ -68,15 +126,26 @@ void process_exponents(Strategy strategy, int end, Exponents& exps) {
 void encode_exponents(Strategy strategy, int end, const Exponents& exps, BitWriter& bw) {
   const int k = bins_per_value(strategy);
   const int n = exponent_values(strategy, end);
-  bw.put_bits(static_cast<std::uint32_t>(exps[0]), 4);
+  // The absolute exponent, then a 7-bit code a group (each below 125: the
+  // steps are at most 2), written together.
+  std::array<std::uint16_t, 1 + 256 / 3> codes;
+  std::array<std::uint8_t, 1 + 256 / 3> widths;
+  codes[0] = static_cast<std::uint16_t>(exps[0]);
+  widths[0] = 4;
+  std::size_t count = 1;
   std::int32_t prev = exps[0];
   for (int i = 0; i < n; i += 3) {
     const std::int32_t e1 = exps[idx(1 + k * i)];
     const std::int32_t e2 = exps[idx(1 + k * (i + 1))];
     const std::int32_t e3 = exps[idx(1 + k * (i + 2))];
-    const std::int32_t code = 25 * (e1 - prev + 2) + 5 * (e2 - e1 + 2) + (e3 - e2 + 2);
-    bw.put_bits(static_cast<std::uint32_t>(code), 7);
+    codes[count] = static_cast<std::uint16_t>(25 * (e1 - prev + 2) + 5 * (e2 - e1 + 2) + (e3 - e2 + 2));
+    widths[count++] = 7;
     prev = e3;
+  }
+  if (bw.room() >= 2 * count + 16) {
+    bw.put_codes_unchecked(codes.data(), widths.data(), count);
+  } else {
+    for (std::size_t i = 0; i < count; ++i) bw.put_bits(codes[i], widths[i]);
   }
 }
 
