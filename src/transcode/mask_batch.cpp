@@ -179,20 +179,32 @@ __attribute__((target("avx2"))) void eight_masks(const MaskJob* jobs, int count,
 }  // namespace
 
 void compute_mask_batch(std::span<const MaskJob> jobs, std::span<ac3::MaskResult> results) {
-#if defined(KELVOR_HAVE_AVX2_PATH)
-  if (ac3::avx2::available()) {
-    for (std::size_t first = 0; first < jobs.size(); first += 8) {
-      eight_masks(jobs.data() + first, static_cast<int>(std::min<std::size_t>(8, jobs.size() - first)), results.data());
-    }
-    return;
-  }
-#endif
-  for (const MaskJob& j : jobs) {
+  const auto one = [&](const MaskJob& j) {
     ac3::MaskInput in;
     in.end = j.end;
     in.fgain = j.fgain;
     ac3::compute_mask(std::span<const std::int32_t, 256>(j.exps, 256), in, j.params, results[idx(j.result)]);
+  };
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) {
+    // Channels of a few bins (the LFE's seven) cost little alone; a lane
+    // runs through all 253.
+    std::array<MaskJob, 64> wide;
+    std::size_t n = 0;
+    for (const MaskJob& j : jobs) {
+      if (j.end <= kFirstWideBand || n == wide.size()) {
+        one(j);
+      } else {
+        wide[n++] = j;
+      }
+    }
+    for (std::size_t first = 0; first < n; first += 8) {
+      eight_masks(wide.data() + first, static_cast<int>(std::min<std::size_t>(8, n - first)), results.data());
+    }
+    return;
   }
+#endif
+  for (const MaskJob& j : jobs) one(j);
 }
 
 }  // namespace kelvor::transcode
