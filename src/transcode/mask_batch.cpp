@@ -87,12 +87,22 @@ __attribute__((target("avx2"))) void eight_masks(const MaskJob* jobs, int count,
   std::array<const std::int32_t*, 8> rows;
   for (int lane = 0; lane < 8; ++lane) rows[idx(lane)] = jobs[std::min(lane, count - 1)].exps;
   const V end = load(per_lane(jobs, count, [](const MaskJob& j) { return j.end; }));
+  int least_end = 256;
+  int most_end = 0;
+  for (int lane = 0; lane < count; ++lane) {
+    least_end = std::min(least_end, jobs[lane].end);
+    most_end = std::max(most_end, jobs[lane].end);
+  }
   V psd[256];
-  for (std::size_t b = 0; b < 256; b += 8) {
-    transpose(rows.data(), b, psd + b);
-    for (std::size_t k = b; k < b + 8; ++k) {
-      const V p = _mm256_sub_epi32(splat(3072), _mm256_slli_epi32(psd[k], 7));
-      psd[k] = _mm256_blendv_epi8(splat(kSilent), p, _mm256_cmpgt_epi32(end, splat(static_cast<int>(k))));
+  for (int b = 0; b < 256; b += 8) {
+    if (b >= most_end) {
+      for (int k = b; k < b + 8; ++k) psd[k] = splat(kSilent);
+      continue;
+    }
+    transpose(rows.data(), idx(b), psd + b);
+    for (int k = b; k < b + 8; ++k) psd[k] = _mm256_sub_epi32(splat(3072), _mm256_slli_epi32(psd[k], 7));
+    if (b + 8 > least_end) {
+      for (int k = b; k < b + 8; ++k) psd[k] = _mm256_blendv_epi8(splat(kSilent), psd[k], _mm256_cmpgt_epi32(end, splat(k)));
     }
   }
   const V bndend = load(per_lane(jobs, count, [](const MaskJob& j) { return ac3::masktab[idx(j.end - 1)] + 1; }));
@@ -168,9 +178,20 @@ __attribute__((target("avx2"))) void eight_masks(const MaskJob* jobs, int count,
     _mm256_store_si256(reinterpret_cast<V*>(mask[idx(band)].data()),
                        _mm256_max_epi32(e, splat(ac3::hth48[idx(band)])));
   }
+  // Eight bands at a time turned back into rows, the last two alone.
+  std::array<const std::int32_t*, 8> bands;
+  for (int first = 0; first + 8 <= ac3::kBands; first += 8) {
+    for (int k = 0; k < 8; ++k) bands[idx(k)] = mask[idx(first + k)].data();
+    V row[8];
+    transpose(bands.data(), 0, row);
+    for (int lane = 0; lane < count; ++lane) {
+      _mm256_storeu_si256(reinterpret_cast<V*>(results[idx(jobs[lane].result)].mask.data() + first), row[lane]);
+    }
+  }
   for (int lane = 0; lane < count; ++lane) {
-    auto& out = results[idx(jobs[lane].result)].mask;
-    for (std::size_t band = 0; band < out.size(); ++band) out[band] = mask[band][idx(lane)];
+    for (int band = ac3::kBands / 8 * 8; band < ac3::kBands; ++band) {
+      results[idx(jobs[lane].result)].mask[idx(band)] = mask[idx(band)][idx(lane)];
+    }
   }
 }
 
