@@ -182,20 +182,26 @@ __attribute__((target("avx2"))) std::size_t list_bins_avx2(const std::uint8_t* b
                                                            std::uint8_t* list, int& done) {
   const __m128i low = _mm_set1_epi8(15);
   const __m128i want = _mm_set1_epi8(static_cast<char>(p));
-  __m128i bins = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
   std::size_t n = 0;
-  int bin = 0;
-  for (; bin + 16 <= end; bin += 16) {
-    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), low);
-    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
-    const auto half = [&](__m128i lanes, unsigned mask) __attribute__((target("avx2"))) {
+  const auto sixteen = [&](int first, unsigned skip) __attribute__((target("avx2"))) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + first)), low);
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want))) & (0xFFFFu << skip);
+    const __m128i bins = _mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(first)));
+    const auto half = [&](__m128i from, unsigned mask) __attribute__((target("avx2"))) {
       const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLeftPack[mask]));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(list + n), _mm_shuffle_epi8(lanes, order));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(list + n), _mm_shuffle_epi8(from, order));
       n += static_cast<std::size_t>(std::popcount(mask));
     };
     half(bins, hits & 0xFFu);
     half(_mm_srli_si128(bins, 8), hits >> 8);
-    bins = _mm_add_epi8(bins, _mm_set1_epi8(16));
+  };
+  int bin = 0;
+  for (; bin + 16 <= end; bin += 16) sixteen(bin, 0);
+  // The rest as the last 16 bins, those done before left out.
+  if (bin < end && end >= 16) {
+    sixteen(end - 16, static_cast<unsigned>(bin - (end - 16)));
+    bin = end;
   }
   done = bin;
   return n;
