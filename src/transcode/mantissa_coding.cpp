@@ -61,12 +61,6 @@ constexpr std::array<PointerRow, 16> kPointerRows = make_pointer_rows();
 
 #if defined(KELVOR_HAVE_AVX2_PATH)
 
-// The first pass over bins 0..15 mod 16 below `end`, eight lanes at a
-// time, in 32 bits: x = |coef| << exp stays below 2^25 (the exponent is at
-// most the coefficient's own; where it is 0 and the coefficient larger,
-// limiting it to 2^25 - 1 saturates the codes just as the scalar pass),
-// so levels * x fits, and the linear code is the rounded
-// (coef << exp) / 2^(25 - bits). Returns the bins done.
 // A pointer's row in one lane: levels below bit 16, bits above.
 constexpr std::array<std::int32_t, 16> make_pointer_lanes() {
   std::array<std::int32_t, 16> lanes{};
@@ -77,6 +71,11 @@ constexpr std::array<std::int32_t, 16> make_pointer_lanes() {
 }
 alignas(32) constexpr std::array<std::int32_t, 16> kPointerLanes = make_pointer_lanes();
 
+// The first pass over eight bins in 32-bit lanes: x = |coef| << exp stays
+// below 2^25 (the exponent is at most the coefficient's own; where it is 0
+// and the coefficient larger, limiting it to 2^25 - 1 saturates the codes
+// just as the scalar pass), so levels * x fits, and the linear code is the
+// rounded (coef << exp) / 2^(25 - bits).
 __attribute__((target("avx2"))) inline __m256i eight_codes(const Q24* coef, const std::int32_t* exps,
                                                             const std::uint8_t* bap) {
   const __m256i zero = _mm256_setzero_si256();
@@ -109,15 +108,21 @@ __attribute__((target("avx2"))) inline __m256i eight_codes(const Q24* coef, cons
   return _mm256_blendv_epi8(symmetric, linear, _mm256_cmpeq_epi32(levels, zero));
 }
 
+// The first pass over the bins below `end` when there are at least 16;
+// returns the bins done.
 __attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap,
                                                     int end, std::uint16_t* codes) {
-  int bin = 0;
-  for (; bin + 16 <= end; bin += 16) {
-    const __m256i both =
-        _mm256_packus_epi32(eight_codes(coef + bin, exps + bin, bap + bin), eight_codes(coef + bin + 8, exps + bin + 8, bap + bin + 8));
+  if (end < 16) return 0;
+  const auto sixteen = [&](int bin) __attribute__((target("avx2"))) {
+    const __m256i both = _mm256_packus_epi32(eight_codes(coef + bin, exps + bin, bap + bin),
+                                             eight_codes(coef + bin + 8, exps + bin + 8, bap + bin + 8));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(codes + bin), _mm256_permute4x64_epi64(both, 0xD8));
-  }
-  return bin;
+  };
+  int bin = 0;
+  for (; bin + 16 <= end; bin += 16) sixteen(bin);
+  // The rest as the last 16 bins: each bin's code depends on that bin alone.
+  if (bin < end) sixteen(end - 16);
+  return end;
 }
 
 #endif
