@@ -70,6 +70,67 @@ __attribute__((target("avx2"))) void spread_fours_avx2(int n, const std::int32_t
 
 #endif
 
+// v[i] = min over j of v[j] + 2 |i - j|: the two running minima side by
+// side, each a chain of one operation a step.
+void limit_steps(int n, std::int32_t* v) {
+  std::array<std::int32_t, 256> left;
+  std::array<std::int32_t, 256> right;
+  std::int32_t from_left = std::numeric_limits<std::int32_t>::max() / 2;
+  std::int32_t from_right = from_left;
+  for (int i = 0; i < n; ++i) {
+    const int j = n - 1 - i;
+    from_left = std::min(from_left, v[i] - 2 * i);
+    from_right = std::min(from_right, v[j] + 2 * j);
+    left[idx(i)] = from_left + 2 * i;
+    right[idx(j)] = from_right - 2 * j;
+  }
+  for (int i = 0; i < n; ++i) v[i] = std::min(left[idx(i)], right[idx(i)]);
+}
+
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// The same eight values a step: minima over the lanes before (or after)
+// in three shifts, then the running minimum of the steps before.
+__attribute__((target("avx2"))) void limit_steps_avx2(int n, std::int32_t* v) {
+  if (n <= 0) return;
+  const int rounded = (n + 7) & ~7;
+  for (int i = n; i < rounded; ++i) v[i] = std::numeric_limits<std::int32_t>::max() / 2;  // no effect on any minimum
+  const __m256i up1 = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
+  const __m256i up2 = _mm256_setr_epi32(0, 1, 0, 1, 2, 3, 4, 5);
+  const __m256i up4 = _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3);
+  const __m256i down1 = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);
+  const __m256i down2 = _mm256_setr_epi32(2, 3, 4, 5, 6, 7, 6, 7);
+  const __m256i down4 = _mm256_setr_epi32(4, 5, 6, 7, 4, 5, 6, 7);
+  const __m256i twice = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
+  std::array<std::int32_t, 256> left;
+  __m256i carry = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::max() / 2);
+  for (int i = 0; i < rounded; i += 8) {
+    const __m256i at = _mm256_add_epi32(twice, _mm256_set1_epi32(2 * i));
+    __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i)), at);
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up1));
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up2));
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up4));
+    x = _mm256_min_epi32(x, carry);
+    carry = _mm256_permutevar8x32_epi32(x, _mm256_set1_epi32(7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(left.data() + i), _mm256_add_epi32(x, at));
+  }
+  carry = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::max() / 2);
+  for (int i = rounded - 8; i >= 0; i -= 8) {
+    const __m256i at = _mm256_add_epi32(twice, _mm256_set1_epi32(2 * i));
+    __m256i x = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i)), at);
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down1));
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down2));
+    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down4));
+    x = _mm256_min_epi32(x, carry);
+    carry = _mm256_permutevar8x32_epi32(x, _mm256_setzero_si256());
+    const __m256i right = _mm256_sub_epi32(x, at);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i),
+                        _mm256_min_epi32(right, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left.data() + i))));
+  }
+}
+
+#endif
+
 // The processing for k bins a value, k fixed so that the inner loops unroll.
 template <int k>
 void process_with(int n, Exponents& exps) {
@@ -87,20 +148,15 @@ void process_with(int n, Exponents& exps) {
   if (n > 0) v[0] = std::min(v[0], abs + 2);
   // Steps of at most 2 both ways: each value becomes the least of
   // v[j] + 2 |i - j| over all j, the lesser of a running minimum from the
-  // left and one from the right. The two run side by side, each a chain
-  // of one operation a step.
-  std::array<std::int32_t, 256> left;
-  std::array<std::int32_t, 256> right;
-  std::int32_t from_left = std::numeric_limits<std::int32_t>::max() / 2;
-  std::int32_t from_right = from_left;
-  for (int i = 0; i < n; ++i) {
-    const int j = n - 1 - i;
-    from_left = std::min(from_left, v[idx(i)] - 2 * i);
-    from_right = std::min(from_right, v[idx(j)] + 2 * j);
-    left[idx(i)] = from_left + 2 * i;
-    right[idx(j)] = from_right - 2 * j;
+  // left and one from the right.
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) {
+    limit_steps_avx2(n, v.data());
+  } else
+#endif
+  {
+    limit_steps(n, v.data());
   }
-  for (int i = 0; i < n; ++i) v[idx(i)] = std::min(left[idx(i)], right[idx(i)]);
   if (n > 0) abs = std::min(abs, v[0] + 2);
   exps[0] = abs;
 #if defined(KELVOR_HAVE_AVX2_PATH)
