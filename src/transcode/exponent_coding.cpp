@@ -89,43 +89,44 @@ void limit_steps(int n, std::int32_t* v) {
 
 #if defined(KELVOR_HAVE_AVX2_PATH)
 
-// The same eight values a step: minima over the lanes before (or after)
-// in three shifts, then the running minimum of the steps before.
+// Eight lanes' minima over the lanes before them (the shuffles `by` take
+// each lane 1, 2 and 4 back), and over `carry`.
+__attribute__((target("avx2"))) inline __m256i running_min(__m256i x, const __m256i (&by)[3], __m256i carry) {
+  for (const __m256i& shift : by) x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, shift));
+  return _mm256_min_epi32(x, carry);
+}
+
+// The same eight values a step: the minimum from the left in the lanes'
+// order, the one from the right in the reverse order.
 __attribute__((target("avx2"))) void limit_steps_avx2(int n, std::int32_t* v) {
   if (n <= 0) return;
+  constexpr std::int32_t kNone = std::numeric_limits<std::int32_t>::max() / 2;  // changes no minimum
   const int rounded = (n + 7) & ~7;
-  for (int i = n; i < rounded; ++i) v[i] = std::numeric_limits<std::int32_t>::max() / 2;  // no effect on any minimum
-  const __m256i up1 = _mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6);
-  const __m256i up2 = _mm256_setr_epi32(0, 1, 0, 1, 2, 3, 4, 5);
-  const __m256i up4 = _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3);
-  const __m256i down1 = _mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7);
-  const __m256i down2 = _mm256_setr_epi32(2, 3, 4, 5, 6, 7, 6, 7);
-  const __m256i down4 = _mm256_setr_epi32(4, 5, 6, 7, 4, 5, 6, 7);
+  for (int i = n; i < rounded; ++i) v[i] = kNone;
+  const __m256i up[3] = {_mm256_setr_epi32(0, 0, 1, 2, 3, 4, 5, 6), _mm256_setr_epi32(0, 1, 0, 1, 2, 3, 4, 5),
+                         _mm256_setr_epi32(0, 1, 2, 3, 0, 1, 2, 3)};
+  const __m256i down[3] = {_mm256_setr_epi32(1, 2, 3, 4, 5, 6, 7, 7), _mm256_setr_epi32(2, 3, 4, 5, 6, 7, 6, 7),
+                           _mm256_setr_epi32(4, 5, 6, 7, 4, 5, 6, 7)};
   const __m256i twice = _mm256_setr_epi32(0, 2, 4, 6, 8, 10, 12, 14);
-  std::array<std::int32_t, 256> left;
-  __m256i carry = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::max() / 2);
+  const auto load = [&](int i) __attribute__((target("avx2"))) {
+    return _mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i));
+  };
+  // From the left: 2 i + min over j <= i of v[j] - 2 j.
+  __m256i left[32];
+  __m256i carry = _mm256_set1_epi32(kNone);
   for (int i = 0; i < rounded; i += 8) {
     const __m256i at = _mm256_add_epi32(twice, _mm256_set1_epi32(2 * i));
-    __m256i x = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i)), at);
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up1));
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up2));
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, up4));
-    x = _mm256_min_epi32(x, carry);
+    const __m256i x = running_min(_mm256_sub_epi32(load(i), at), up, carry);
     carry = _mm256_permutevar8x32_epi32(x, _mm256_set1_epi32(7));
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(left.data() + i), _mm256_add_epi32(x, at));
+    left[i / 8] = _mm256_add_epi32(x, at);
   }
-  carry = _mm256_set1_epi32(std::numeric_limits<std::int32_t>::max() / 2);
+  // From the right: min over j >= i of v[j] + 2 j, less 2 i.
+  carry = _mm256_set1_epi32(kNone);
   for (int i = rounded - 8; i >= 0; i -= 8) {
     const __m256i at = _mm256_add_epi32(twice, _mm256_set1_epi32(2 * i));
-    __m256i x = _mm256_add_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(v + i)), at);
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down1));
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down2));
-    x = _mm256_min_epi32(x, _mm256_permutevar8x32_epi32(x, down4));
-    x = _mm256_min_epi32(x, carry);
+    const __m256i x = running_min(_mm256_add_epi32(load(i), at), down, carry);
     carry = _mm256_permutevar8x32_epi32(x, _mm256_setzero_si256());
-    const __m256i right = _mm256_sub_epi32(x, at);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i),
-                        _mm256_min_epi32(right, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(left.data() + i))));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(v + i), _mm256_min_epi32(_mm256_sub_epi32(x, at), left[i / 8]));
   }
 }
 
