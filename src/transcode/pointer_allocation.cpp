@@ -88,6 +88,18 @@ __attribute__((target("avx2"))) void spread_psd_avx2(const std::int32_t* exps, i
   }
 }
 
+// mask - floor of all bands in 16 bits (saturating, as to_16).
+__attribute__((target("avx2"))) void band_masks_avx2(const std::int32_t* mask, int floor, std::int16_t* out) {
+  const __m256i f = _mm256_set1_epi32(floor);
+  int band = 0;
+  for (; band + 16 <= ac3::kBands; band += 16) {
+    const __m256i lo = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + band)), f);
+    const __m256i hi = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(mask + band + 8)), f);
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + band), _mm256_permute4x64_epi64(_mm256_packs_epi32(lo, hi), 0xD8));
+  }
+  for (; band < ac3::kBands; ++band) out[band] = to_16(mask[band] - floor);
+}
+
 __attribute__((target("avx2"))) std::uint64_t allocate_avx2(const SpreadMask& m, int snroffset, std::uint8_t* bap) {
   // The 64-entry table as four of 16 (a shuffle takes the low four bits).
   const auto* table = reinterpret_cast<const __m128i*>(ac3::baptab.data());
@@ -142,11 +154,19 @@ void spread_mask(const std::int32_t* exps, const ac3::MaskResult& m, int end, in
   // Bands of one bin up to kFirstWideBand; the wider ones are written 16
   // bins a step from their first bin, each band over the excess of the one
   // before (the array has room for the last band's excess).
-  for (int band = 0; band < kFirstWideBand; ++band) out.mask[idx(band)] = to_16(m.mask[idx(band)] - floor);
+  std::array<std::int16_t, ac3::kBands> band_mask;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) {
+    band_masks_avx2(m.mask.data(), floor, band_mask.data());
+  } else
+#endif
+  {
+    for (int band = 0; band < ac3::kBands; ++band) band_mask[idx(band)] = to_16(m.mask[idx(band)] - floor);
+  }
+  std::copy_n(band_mask.begin(), kFirstWideBand, out.mask.begin());
   for (int band = kFirstWideBand; band < ac3::kBands; ++band) {
-    const std::int16_t v = to_16(m.mask[idx(band)] - floor);
     std::int16_t* at = out.mask.data() + ac3::bndtab[idx(band)];
-    for (int step = 0; step < ac3::bndsz[idx(band)]; step += 16) fill_16(at + step, v);
+    for (int step = 0; step < ac3::bndsz[idx(band)]; step += 16) fill_16(at + step, band_mask[idx(band)]);
   }
   for (int b = kBandedBins; b < 256; ++b) out.mask[idx(b)] = 0;
 }
