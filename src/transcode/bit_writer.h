@@ -36,7 +36,8 @@ class BitWriter {
   // three at a time and without a branch per code: after each step the
   // whole bytes go out in one eight-byte store and fewer than 8 bits stay
   // pending. The caller must leave room() >= 2 n + 16.
-  void put_codes_unchecked(const std::uint16_t* values, const std::uint8_t* widths, std::size_t n) {
+  [[gnu::always_inline]] void put_codes_unchecked(const std::uint16_t* values, const std::uint8_t* widths,
+                                                  std::size_t n) {
     std::uint64_t acc = acc_;
     unsigned pending = pending_;
     std::uint8_t* at = out_.data() + bytes_;

@@ -160,6 +160,16 @@ __attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes,
   return bin;
 }
 
+// The codes and widths made 32 at a time, then written with the shifts of
+// BMI2 (the writer's loop shifts by variable counts).
+__attribute__((target("avx2,bmi2"))) void pack_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
+                                                   BitWriter& bw) {
+  std::array<std::uint16_t, 256> values;
+  std::array<std::uint8_t, 256> widths;
+  code_widths_avx2(codes, bap, end, values.data(), widths.data());
+  bw.put_codes_unchecked(values.data(), widths.data(), static_cast<std::size_t>(end));
+}
+
 #endif
 
 // The bins of [0, end) whose pointer (low four bits) is p, in order, into
@@ -297,22 +307,27 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // could alias any member of the caller's.
   BitWriter bw = out;
   end = ac3::end_of_coded_bins(bap, 0, end);
+  const auto n = static_cast<std::size_t>(end);
+  const bool room = bw.room() >= 2 * n + 16;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  static const bool vector_path = ac3::avx2::available() && __builtin_cpu_supports("bmi2") != 0;
+  if (vector_path && room) {
+    pack_avx2(codes, bap, end, bw);
+    out = bw;
+    return;
+  }
+#endif
   // Each bin's code and width: nothing for pointer 0 and for group members
   // after the first. Every code is below 2 to the power of its width.
   std::array<std::uint16_t, 256> values;
   std::array<std::uint8_t, 256> widths;
-  int bin = 0;
-#if defined(KELVOR_HAVE_AVX2_PATH)
-  if (ac3::avx2::available()) bin = code_widths_avx2(codes, bap, end, values.data(), widths.data());
-#endif
-  for (; bin < end; ++bin) {
+  for (int bin = 0; bin < end; ++bin) {
     const unsigned p = bap[idx(bin)] & 15u;
     const bool member = ((0x16u >> p) & 1u) != 0 && codes[idx(bin)] == kInGroup;
     widths[idx(bin)] = member ? 0 : kCodeBits[p];
     values[idx(bin)] = member ? 0 : codes[idx(bin)];
   }
-  const auto n = static_cast<std::size_t>(end);
-  if (bw.room() >= 2 * n + 16) {
+  if (room) {
     bw.put_codes_unchecked(values.data(), widths.data(), n);
   } else {
     for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);
