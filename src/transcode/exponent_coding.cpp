@@ -169,6 +169,14 @@ void process_with(int n, Exponents& exps) {
   spread_groups<k>(n, v.data(), exps);
 }
 
+#if defined(KELVOR_HAVE_AVX2_PATH)
+// The writer's loop with the shifts of BMI2.
+__attribute__((target("bmi2"))) void put_codes_bmi2(BitWriter& bw, const std::uint16_t* codes,
+                                                    const std::uint8_t* widths, std::size_t count) {
+  bw.put_codes_unchecked(codes, widths, count);
+}
+#endif
+
 }  // namespace
 
 void process_exponents(Strategy strategy, int end, Exponents& exps) {
@@ -200,6 +208,13 @@ void encode_exponents(Strategy strategy, int end, const Exponents& exps, BitWrit
     prev = e3;
   }
   if (bw.room() >= 2 * count + 16) {
+#if defined(KELVOR_HAVE_AVX2_PATH)
+    static const bool bmi2 = __builtin_cpu_supports("bmi2") != 0;
+    if (bmi2) {
+      put_codes_bmi2(bw, codes.data(), widths.data(), count);
+      return;
+    }
+#endif
     bw.put_codes_unchecked(codes.data(), widths.data(), count);
   } else {
     for (std::size_t i = 0; i < count; ++i) bw.put_bits(codes[i], widths[i]);
