@@ -35,7 +35,7 @@ class BitWriter {
   // Codes of 0..16 bits (each value below 2 to the power of its width),
   // three at a time and without a branch per code: after each step the
   // whole bytes go out in one eight-byte store and fewer than 8 bits stay
-  // pending. The caller must leave room() >= 2 n + 16.
+  // pending. The caller must check has_room_for(the codes' total width).
   [[gnu::always_inline]] void put_codes_unchecked(const std::uint16_t* values, const std::uint8_t* widths,
                                                   std::size_t n) {
     std::uint64_t acc = acc_;
@@ -69,6 +69,11 @@ class BitWriter {
 
   // Bytes from the write position to the end of the buffer.
   std::size_t room() const { return out_.size() - bytes_; }
+
+  // Whether put_codes_unchecked may write `bits` bits: with fewer than 32
+  // pending, whole bytes advance at most (bits + 31) / 8, and the last
+  // eight-byte store starts there.
+  bool has_room_for(std::size_t bits) const { return room() >= (bits + 31) / 8 + 8; }
 
   // Stores the pending bits, the last byte padded with zeros.
   void flush() {

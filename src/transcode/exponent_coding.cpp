@@ -207,7 +207,7 @@ void encode_exponents(Strategy strategy, int end, const Exponents& exps, BitWrit
     widths[count++] = 7;
     prev = e3;
   }
-  if (bw.room() >= 2 * count + 16) {
+  if (bw.has_room_for(4 + 7 * (count - 1))) {
 #if defined(KELVOR_HAVE_AVX2_PATH)
     static const bool bmi2 = __builtin_cpu_supports("bmi2") != 0;
     if (bmi2) {

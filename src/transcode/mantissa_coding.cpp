@@ -130,13 +130,14 @@ __attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::
 #if defined(KELVOR_HAVE_AVX2_PATH)
 
 // The codes and widths pack_mantissas writes, 32 bins a step up to `end`
-// rounded up (all 256 entries are there to read); returns the bins done.
-__attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
-                                                     std::uint16_t* values, std::uint8_t* widths) {
+// rounded up (all 256 entries are there to read); returns at least their
+// total width.
+__attribute__((target("avx2"))) std::size_t code_widths_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
+                                                             std::uint16_t* values, std::uint8_t* widths) {
   const __m256i bits = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kCodeBits.data())));
   const __m256i in_group = _mm256_set1_epi16(static_cast<std::int16_t>(kInGroup));
-  int bin = 0;
-  for (; bin < end; bin += 32) {
+  __m256i total = _mm256_setzero_si256();
+  for (int bin = 0; bin < end; bin += 32) {
     const __m256i p = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bap + bin)),
                                        _mm256_set1_epi8(15));
     const __m256i grouped = _mm256_or_si256(
@@ -149,25 +150,33 @@ __attribute__((target("avx2"))) int code_widths_avx2(const std::uint16_t* codes,
     const __m256i code_member =
         _mm256_permute4x64_epi64(_mm256_packs_epi16(low_member, high_member), 0xD8);
     const __m256i member = _mm256_and_si256(grouped, code_member);
-    _mm256_storeu_si256(reinterpret_cast<__m256i*>(widths + bin),
-                        _mm256_andnot_si256(member, _mm256_shuffle_epi8(bits, p)));
+    // Widths past `end` count too: the total only bounds the room needed.
+    const __m256i width = _mm256_andnot_si256(member, _mm256_shuffle_epi8(bits, p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(widths + bin), width);
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(width, _mm256_setzero_si256()));
     // A member's code is all ones: zero where the pointer is grouped too.
     const __m256i low_grouped = _mm256_cvtepi8_epi16(_mm256_castsi256_si128(member));
     const __m256i high_grouped = _mm256_cvtepi8_epi16(_mm256_extracti128_si256(member, 1));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin), _mm256_andnot_si256(low_grouped, low));
     _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin + 16), _mm256_andnot_si256(high_grouped, high));
   }
-  return bin;
+  const __m128i sum = _mm_add_epi64(_mm256_castsi256_si128(total), _mm256_extracti128_si256(total, 1));
+  return static_cast<std::size_t>(_mm_cvtsi128_si64(sum)) + static_cast<std::size_t>(_mm_extract_epi64(sum, 1));
 }
 
 // The codes and widths made 32 at a time, then written with the shifts of
-// BMI2 (the writer's loop shifts by variable counts).
+// BMI2 (the writer's loop shifts by variable counts) where there is room.
 __attribute__((target("avx2,bmi2"))) void pack_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
                                                    BitWriter& bw) {
   std::array<std::uint16_t, 256> values;
   std::array<std::uint8_t, 256> widths;
-  code_widths_avx2(codes, bap, end, values.data(), widths.data());
-  bw.put_codes_unchecked(values.data(), widths.data(), static_cast<std::size_t>(end));
+  const std::size_t bits = code_widths_avx2(codes, bap, end, values.data(), widths.data());
+  const auto n = static_cast<std::size_t>(end);
+  if (bw.has_room_for(bits)) {
+    bw.put_codes_unchecked(values.data(), widths.data(), n);
+  } else {
+    for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);
+  }
 }
 
 #endif
@@ -307,11 +316,9 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // could alias any member of the caller's.
   BitWriter bw = out;
   end = ac3::end_of_coded_bins(bap, 0, end);
-  const auto n = static_cast<std::size_t>(end);
-  const bool room = bw.room() >= 2 * n + 16;
 #if defined(KELVOR_HAVE_AVX2_PATH)
   static const bool vector_path = ac3::avx2::available() && __builtin_cpu_supports("bmi2") != 0;
-  if (vector_path && room) {
+  if (vector_path) {
     pack_avx2(codes, bap, end, bw);
     out = bw;
     return;
@@ -321,13 +328,16 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // after the first. Every code is below 2 to the power of its width.
   std::array<std::uint16_t, 256> values;
   std::array<std::uint8_t, 256> widths;
+  std::size_t bits = 0;
   for (int bin = 0; bin < end; ++bin) {
     const unsigned p = bap[idx(bin)] & 15u;
     const bool member = ((0x16u >> p) & 1u) != 0 && codes[idx(bin)] == kInGroup;
     widths[idx(bin)] = member ? 0 : kCodeBits[p];
     values[idx(bin)] = member ? 0 : codes[idx(bin)];
+    bits += widths[idx(bin)];
   }
-  if (room) {
+  const auto n = static_cast<std::size_t>(end);
+  if (bw.has_room_for(bits)) {
     bw.put_codes_unchecked(values.data(), widths.data(), n);
   } else {
     for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);

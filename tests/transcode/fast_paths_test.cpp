@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <random>
+#include <span>
 #include <vector>
 
 #include "ac3dec/bit_allocation.h"
@@ -97,18 +98,21 @@ TEST(FastPaths, QuantiseAndPackAtOnceOrBinByBin) {
   for (std::size_t b = 0; b < 256; ++b) q.quantise(&coef[b], &exps[b], &bap[b], 1, &one_by_one[b]);
   EXPECT_EQ(together, one_by_one);
 
+  // Bytes past the writer's buffer (a guard) stay untouched.
+  constexpr std::size_t kGuard = 16;
   const auto pack = [&](std::size_t size) {
-    std::vector<std::uint8_t> out(size);
-    BitWriter bw(out);
+    std::vector<std::uint8_t> out(size + kGuard, 0xA5);
+    BitWriter bw{std::span<std::uint8_t>(out).first(size)};
     bw.put_bits(5, 3);  // the codes start inside a byte
     pack_mantissas(together.data(), bap.data(), 256, bw);
     bw.flush();
     EXPECT_FALSE(bw.overflowed());
+    EXPECT_TRUE(std::all_of(out.end() - kGuard, out.end(), [](std::uint8_t b) { return b == 0xA5; })) << size;
     out.resize(bw.bytes_written());
     return out;
   };
   const std::vector<std::uint8_t> roomy = pack(4096);
-  EXPECT_EQ(pack(roomy.size()), roomy);
+  for (std::size_t extra = 0; extra < 40; ++extra) EXPECT_EQ(pack(roomy.size() + extra), roomy) << extra;
 }
 
 }  // namespace
