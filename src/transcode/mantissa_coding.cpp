@@ -239,6 +239,15 @@ std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_
 #if defined(KELVOR_HAVE_AVX2_PATH)
   if (ac3::avx2::available()) n = list_bins_avx2(bap, end, p, list, bin);
 #endif
+#if defined(__SSE2__)
+  const __m128i low = _mm_set1_epi8(15);
+  const __m128i want = _mm_set1_epi8(static_cast<char>(p));
+  for (; bin + 16 <= end; bin += 16) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), low);
+    auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
+    for (; hits != 0; hits &= hits - 1) list[n++] = static_cast<std::uint8_t>(bin + std::countr_zero(hits));
+  }
+#endif
   for (; bin < end; ++bin) {
     list[n] = static_cast<std::uint8_t>(bin);
     n += (bap[idx(bin)] & 15u) == p ? 1 : 0;

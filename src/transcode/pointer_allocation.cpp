@@ -4,6 +4,10 @@
 #include <cstddef>
 #include <limits>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
@@ -37,17 +41,44 @@ std::int16_t to_16(std::int32_t v) {
                                                            std::numeric_limits<std::int16_t>::max()));
 }
 
+// The packed count of one bin by pointer.
+constexpr std::array<std::uint64_t, 16> make_pointer_costs() {
+  std::array<std::uint64_t, 16> costs{};
+  for (std::size_t p = 0; p < 16; ++p) costs[p] = kUngroupedBits[p];
+  costs[1] = std::uint64_t{1} << kCount1;
+  costs[2] = std::uint64_t{1} << kCount2;
+  costs[4] = std::uint64_t{1} << kCount4;
+  return costs;
+}
+constexpr std::array<std::uint64_t, 16> kPointerCosts = make_pointer_costs();
+
 std::uint64_t allocate_scalar(const SpreadMask& m, int snroffset, std::uint8_t* bap) {
-  std::uint64_t packed = 0;
+  // The addresses eight bins a step where SSE2 is there (16-bit lanes, as
+  // the AVX2 path), then the table lookups bin by bin.
+  std::array<std::int16_t, 256> address;
+#if defined(__SSE2__)
+  const __m128i offset = _mm_set1_epi16(static_cast<std::int16_t>(snroffset));
+  for (std::size_t b = 0; b < 256; b += 8) {
+    const __m128i threshold = _mm_and_si128(
+        _mm_max_epi16(_mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.mask.data() + b)), offset),
+                      _mm_setzero_si128()),
+        _mm_set1_epi16(0x1FE0));
+    const __m128i a = _mm_srai_epi16(
+        _mm_subs_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i*>(m.psd.data() + b)), threshold), 5);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(address.data() + b),
+                     _mm_min_epi16(_mm_max_epi16(a, _mm_setzero_si128()), _mm_set1_epi16(63)));
+  }
+#else
   for (std::size_t b = 0; b < 256; ++b) {
     const std::int32_t threshold = std::max(m.mask[b] - snroffset, 0) & 0x1FE0;
-    const std::int32_t address = std::clamp((m.psd[b] - threshold) >> 5, 0, 63);
-    const std::uint8_t p = ac3::baptab[idx(address)];
+    address[b] = static_cast<std::int16_t>(std::clamp((m.psd[b] - threshold) >> 5, 0, 63));
+  }
+#endif
+  std::uint64_t packed = 0;
+  for (std::size_t b = 0; b < 256; ++b) {
+    const std::uint8_t p = ac3::baptab[static_cast<std::size_t>(address[b])];
     bap[b] = p;
-    packed += p == 1 ? std::uint64_t{1} << kCount1
-              : p == 2 ? std::uint64_t{1} << kCount2
-              : p == 4 ? std::uint64_t{1} << kCount4
-                       : kUngroupedBits[p];
+    packed += kPointerCosts[p];
   }
   return packed;
 }
