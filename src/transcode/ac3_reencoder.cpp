@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -26,26 +27,55 @@ ac3::BitAllocParams params_of(const BlockSlot& s) {
 }
 
 // The loops over a channel's exponents, with their length fixed so that
-// the compiler vectorises them. Bins from kBins on are 24 (no signal).
+// the compiler vectorises them (and inlined into the AVX2 versions below).
+// Bins from kBins on are 24 (no signal).
 template <int kBins>
-void exponents_from(const Q24* __restrict coef, Exponents& e) {
+[[gnu::always_inline]] inline void exponents_from(const Q24* __restrict coef, Exponents& e) {
   std::int32_t* __restrict out = e.data();
   for (int bin = 0; bin < kBins; ++bin) out[bin] = exponent_of(coef[bin]);
   for (int bin = kBins; bin < 256; ++bin) out[bin] = 24;
 }
 
 template <int kBins>
-int exponent_distance(const Exponents& a, const Exponents& b) {
+[[gnu::always_inline]] inline int exponent_distance(const Exponents& a, const Exponents& b) {
   int diff = 0;
   for (int bin = 0; bin < kBins; ++bin) diff += std::abs(a[static_cast<std::size_t>(bin)] - b[static_cast<std::size_t>(bin)]);
   return diff;
 }
 
 template <int kBins>
-void take_smaller(Exponents& e, const Exponents& other) {
+[[gnu::always_inline]] inline void take_smaller(Exponents& e, const Exponents& other) {
   for (int bin = 0; bin < kBins; ++bin) {
     e[static_cast<std::size_t>(bin)] = std::min(e[static_cast<std::size_t>(bin)], other[static_cast<std::size_t>(bin)]);
   }
+}
+
+// The three loops over a full-bandwidth channel's 256 bins.
+struct ExponentLoops {
+  void (*from)(const Q24*, Exponents&);
+  int (*distance)(const Exponents&, const Exponents&);
+  void (*smaller)(Exponents&, const Exponents&);
+};
+
+void from_256(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
+int distance_256(const Exponents& a, const Exponents& b) { return exponent_distance<256>(a, b); }
+void smaller_256(Exponents& e, const Exponents& other) { take_smaller<256>(e, other); }
+
+#if defined(KELVOR_HAVE_AVX2_PATH)
+__attribute__((target("avx2"))) void from_256_avx2(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
+__attribute__((target("avx2"))) int distance_256_avx2(const Exponents& a, const Exponents& b) {
+  return exponent_distance<256>(a, b);
+}
+__attribute__((target("avx2"))) void smaller_256_avx2(Exponents& e, const Exponents& other) {
+  take_smaller<256>(e, other);
+}
+#endif
+
+ExponentLoops loops_256() {
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) return {from_256_avx2, distance_256_avx2, smaller_256_avx2};
+#endif
+  return {from_256, distance_256, smaller_256};
 }
 
 bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
@@ -114,12 +144,13 @@ void Ac3Reencoder::choose_rematrixing() {
 }
 
 void Ac3Reencoder::choose_exponents(int ch) {
+  static const ExponentLoops loops = loops_256();
   const bool lfe = ch == kLfe;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
     if (lfe) {
       exponents_from<kLfeBins>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
     } else {
-      exponents_from<256>(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
+      loops.from(coef_of(blk, ch), exps_[idx(blk)][idx(ch)]);
     }
   }
   // Which blocks send new exponents: block 0, and any block that differs
@@ -130,7 +161,7 @@ void Ac3Reencoder::choose_exponents(int ch) {
     const Exponents& a = exps_[idx(blk)][idx(ch)];
     const Exponents& b = exps_[idx(blk - 1)][idx(ch)];
     fresh[idx(blk)] = lfe ? exponent_distance<kLfeBins>(a, b) >= kNewLfeExponentThreshold
-                          : exponent_distance<256>(a, b) >= kNewExponentThreshold;
+                          : loops.distance(a, b) >= kNewExponentThreshold;
   }
   // Each run of a fresh block and the reuse blocks after it shares one set:
   // per bin the smallest exponent (largest magnitude) of the run, over the
@@ -145,7 +176,7 @@ void Ac3Reencoder::choose_exponents(int ch) {
       if (lfe) {
         take_smaller<kLfeBins>(e, other);
       } else {
-        take_smaller<256>(e, other);
+        loops.smaller(e, other);
       }
       if (!lfe) bw = std::max(bw, static_cast<int>(band_code(blk, ch)));
     }
@@ -165,29 +196,36 @@ void Ac3Reencoder::choose_exponents(int ch) {
 
 void Ac3Reencoder::compute_masks() {
   const TranscoderStream& s = *stream_;
+  std::array<MaskJob, kBlocksPerFrame * kChannels> jobs;
+  std::size_t count = 0;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
     const BlockSlot& slot = s.slot[idx(blk)];
-    const ac3::BitAllocParams params = params_of(slot);
     for (int ch = 0; ch < kChannels; ++ch) {
-      same_as_previous_[idx(blk)][idx(ch)] = false;
+      pointer_block_[idx(blk)][idx(ch)] = static_cast<std::uint8_t>(blk);
+      mask_block_[idx(blk)][idx(ch)] = static_cast<std::uint8_t>(blk);
       if (!in_use(ch)) continue;
       const std::uint32_t fgaincod = ch == kLfe ? slot.lfe_fgaincod : slot.fgaincod[idx(ch)];
       if (blk > 0 && strategy_[idx(blk)][idx(ch)] == kReuse) {
         const BlockSlot& prev = s.slot[idx(blk - 1)];
         const std::uint32_t prev_fgaincod = ch == kLfe ? prev.lfe_fgaincod : prev.fgaincod[idx(ch)];
-        const bool same = prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod &&
-                          prev.sgaincod == slot.sgaincod && prev_fgaincod == fgaincod;
-        if (same) {
-          masks_[idx(blk)][idx(ch)] = masks_[idx(blk - 1)][idx(ch)];
-          same_as_previous_[idx(blk)][idx(ch)] = prev.floorcod == slot.floorcod;
+        if (prev.sdcycod == slot.sdcycod && prev.fdcycod == slot.fdcycod && prev.sgaincod == slot.sgaincod &&
+            prev_fgaincod == fgaincod) {
+          mask_block_[idx(blk)][idx(ch)] = mask_block_[idx(blk - 1)][idx(ch)];
+          if (prev.floorcod == slot.floorcod) pointer_block_[idx(blk)][idx(ch)] = pointer_block_[idx(blk - 1)][idx(ch)];
           continue;
         }
       }
-      ac3::MaskInput in;
-      in.start = 0;
-      in.end = end_of(blk, ch);
-      in.fgain = ac3::kFastGain[fgaincod & 7];
-      ac3::compute_mask(exps_[idx(blk)][idx(ch)], in, params, masks_[idx(blk)][idx(ch)]);
+      jobs[count++] = {exps_[idx(blk)][idx(ch)].data(), end_of(blk, ch), ac3::kFastGain[fgaincod & 7], params_of(slot),
+                       blk * kChannels + ch};
+    }
+  }
+  compute_mask_batch(std::span(jobs.data(), count), masks_);
+  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
+    const int floor = params_of(s.slot[idx(blk)]).floor;
+    for (int ch = 0; ch < kChannels; ++ch) {
+      if (!in_use(ch) || pointer_block_[idx(blk)][idx(ch)] != blk) continue;
+      const ac3::MaskResult& mask = masks_[idx(mask_block_[idx(blk)][idx(ch)] * kChannels + ch)];
+      spread_mask(exps_[idx(blk)][idx(ch)].data(), mask, end_of(blk, ch), floor, spread_[idx(blk)][idx(ch)]);
     }
   }
 }
@@ -219,38 +257,17 @@ std::uint32_t Ac3Reencoder::side_information_bits() const {
   return bits;
 }
 
-void Ac3Reencoder::compute_pointers(int a) {
-  const int snroffset = 4 * a - 960;
-  for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
-    for (int ch = 0; ch < kChannels; ++ch) {
-      if (!in_use(ch)) continue;
-      if (same_as_previous_[idx(blk)][idx(ch)]) {
-        bap_[idx(blk)][idx(ch)] = bap_[idx(blk - 1)][idx(ch)];
-      } else {
-        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
-        const int end = end_of(blk, ch);
-        std::array<std::uint16_t, kAddressBins> address;
-        allocation_addresses(m.psd.data(), m.mask.data(), end, snroffset, floor, address.data());
-        auto& bap = bap_[idx(blk)][idx(ch)];
-        for (int bin = 0; bin < end; ++bin) bap[idx(bin)] = ac3::baptab[address[idx(bin)]];
-      }
-    }
-  }
-}
-
 std::uint32_t Ac3Reencoder::frame_mantissa_bits(int a) {
   const int snroffset = 4 * a - 960;
+  PointerSet& bap = bap_[idx(1 - chosen_set_)];
   std::array<std::uint64_t, kChannels> channel{};
   std::uint32_t bits = 0;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
-    const int floor = ac3::kFloor[stream_->slot[idx(blk)].floorcod & 7];
     std::uint64_t block = 0;
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      if (!same_as_previous_[idx(blk)][idx(ch)]) {
-        const ac3::MaskResult& m = masks_[idx(blk)][idx(ch)];
-        channel[idx(ch)] = packed_channel_bits(m.psd.data(), m.mask.data(), end_of(blk, ch), snroffset, floor);
+      if (pointer_block_[idx(blk)][idx(ch)] == blk) {
+        channel[idx(ch)] = allocate_pointers(spread_[idx(blk)][idx(ch)], snroffset, bap[idx(blk)][idx(ch)].data());
       }
       block += channel[idx(ch)];
     }
@@ -272,6 +289,7 @@ bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
     }
     lo = a;
     lo_bits = bits;
+    chosen_set_ = 1 - chosen_set_;  // the pointers just made
     return true;
   };
   // Outward from the hint in growing steps, then halving in between.
@@ -287,7 +305,6 @@ bool Ac3Reencoder::choose_snr_offset(std::int64_t mantissa_budget, int hint) {
   csnroffst_ = lo >> 4;
   fsnroffst_ = lo & 15;
   chosen_bits_ = lo_bits;
-  compute_pointers(lo);
   return true;
 }
 
@@ -350,14 +367,15 @@ void Ac3Reencoder::write_blocks(BitWriter& bw) {
     bw.put_bits(0, 1);  // deltbaie
     bw.put_bits(0, 1);  // skiple
 
+    const auto pointers = [&](int ch) { return bap_[idx(chosen_set_)][pointer_block_[idx(blk)][idx(ch)]][idx(ch)].data(); };
     quantiser_.start_block();
     for (int ch = 0; ch < kChannels; ++ch) {
       if (!in_use(ch)) continue;
-      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(),
-                          end_of(blk, ch), codes_[idx(ch)].data());
+      quantiser_.quantise(coef_of(blk, ch), exps_[idx(blk)][idx(ch)].data(), pointers(ch), end_of(blk, ch),
+                          codes_[idx(ch)].data());
     }
     for (int ch = 0; ch < kChannels; ++ch) {
-      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), bap_[idx(blk)][idx(ch)].data(), end_of(blk, ch), bw);
+      if (in_use(ch)) pack_mantissas(codes_[idx(ch)].data(), pointers(ch), end_of(blk, ch), bw);
     }
   }
 }

@@ -15,6 +15,8 @@
 #include "transcode/block_store.h"
 #include "transcode/exponent_coding.h"
 #include "transcode/mantissa_coding.h"
+#include "transcode/mask_batch.h"
+#include "transcode/pointer_allocation.h"
 
 namespace kelvor::transcode {
 
@@ -59,7 +61,6 @@ class Ac3Reencoder {
   bool new_rematrixing(int blk) const { return blk == 0 || remat_[idx(blk)] != remat_[idx(blk - 1)]; }
   void choose_exponents(int ch);
   void compute_masks();
-  void compute_pointers(int a);
 
   const TranscoderStream* stream_ = nullptr;
   int acmod_ = 0;
@@ -70,11 +71,20 @@ class Ac3Reencoder {
   std::array<std::array<Exponents, kChannels>, kBlocksPerFrame> exps_{};
   std::array<std::array<Strategy, kChannels>, kBlocksPerFrame> strategy_{};
   std::array<std::array<int, kChannels>, kBlocksPerFrame> bw_{};
-  std::array<std::array<ac3::MaskResult, kChannels>, kBlocksPerFrame> masks_{};
-  // The block's pointers equal the previous block's at every offset: same
-  // exponents, mask and floor.
-  std::array<std::array<bool, kChannels>, kBlocksPerFrame> same_as_previous_{};
-  std::array<std::array<std::array<std::uint8_t, 256>, kChannels>, kBlocksPerFrame> bap_{};
+  std::array<ac3::MaskResult, kBlocksPerFrame * kChannels> masks_{};  // block-major
+  // The block whose mask a block uses: itself, or an earlier one of the
+  // same exponents and parameters.
+  std::array<std::array<std::uint8_t, kChannels>, kBlocksPerFrame> mask_block_{};
+  std::array<std::array<SpreadMask, kChannels>, kBlocksPerFrame> spread_{};
+  // The block whose pointers a block uses: itself, or an earlier one when
+  // the pointers cannot differ at any offset (same exponents, mask and
+  // floor).
+  std::array<std::array<std::uint8_t, kChannels>, kBlocksPerFrame> pointer_block_{};
+  // Two sets of pointers: those of the offset chosen so far, and those of
+  // the offset being tried (which become the chosen ones if it fits).
+  using PointerSet = std::array<std::array<std::array<std::uint8_t, 256>, kChannels>, kBlocksPerFrame>;
+  std::array<PointerSet, 2> bap_{};
+  int chosen_set_ = 0;
   std::array<std::array<std::uint16_t, 256>, kChannels> codes_{};
   int csnroffst_ = 0;
   int fsnroffst_ = 0;

@@ -2,8 +2,10 @@
 // Most-significant-bit-first writer of 1..16 bits at a time into a fixed
 // buffer. Bits that would pass the end of the buffer are dropped and
 // remembered, so a miscount can never write out of bounds.
+#include <bit>
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 
 namespace kelvor::transcode {
@@ -30,25 +32,48 @@ class BitWriter {
     }
   }
 
-  // put_bits of 0..32 bits without a branch, for runs of codes whose
-  // lengths follow no pattern: four bytes are stored at the write position
-  // every time (only advanced past when complete), so the caller must leave
-  // room() >= 4 before each call.
-  void put_bits_unchecked(std::uint32_t value, unsigned n) {
-    acc_ = (acc_ << n) | (value & ((std::uint64_t{1} << n) - 1u));
-    pending_ += n;
-    const unsigned full = pending_ >= 32 ? 1u : 0u;
-    const auto word = static_cast<std::uint32_t>(acc_ >> (pending_ - 32 * full));
-    out_[bytes_] = static_cast<std::uint8_t>(word >> 24);
-    out_[bytes_ + 1] = static_cast<std::uint8_t>(word >> 16);
-    out_[bytes_ + 2] = static_cast<std::uint8_t>(word >> 8);
-    out_[bytes_ + 3] = static_cast<std::uint8_t>(word);
-    bytes_ += 4 * full;
-    pending_ -= 32 * full;
+  // Codes of 0..16 bits (each value below 2 to the power of its width),
+  // three at a time and without a branch per code: after each step the
+  // whole bytes go out in one eight-byte store and fewer than 8 bits stay
+  // pending. The caller must check has_room_for(the codes' total width).
+  [[gnu::always_inline]] void put_codes_unchecked(const std::uint16_t* values, const std::uint8_t* widths,
+                                                  std::size_t n) {
+    std::uint64_t acc = acc_;
+    unsigned pending = pending_;
+    std::uint8_t* at = out_.data() + bytes_;
+    const auto settle = [&] {
+      store_high_first((acc << (63 - pending)) << 1, at);
+      at += pending >> 3;
+      pending &= 7;
+    };
+    settle();
+    std::size_t i = 0;
+    for (; i + 3 <= n; i += 3) {
+      const unsigned w1 = widths[i + 1];
+      const unsigned w2 = widths[i + 2];
+      const std::uint64_t v = (((std::uint64_t{values[i]} << w1) | values[i + 1]) << w2) | values[i + 2];
+      const unsigned w = widths[i] + w1 + w2;
+      acc = (acc << w) | v;
+      pending += w;
+      settle();
+    }
+    for (; i < n; ++i) {
+      acc = (acc << widths[i]) | values[i];
+      pending += widths[i];
+    }
+    settle();
+    acc_ = acc;
+    pending_ = pending;
+    bytes_ = static_cast<std::size_t>(at - out_.data());
   }
 
   // Bytes from the write position to the end of the buffer.
   std::size_t room() const { return out_.size() - bytes_; }
+
+  // Whether put_codes_unchecked may write `bits` bits: with fewer than 32
+  // pending, whole bytes advance at most (bits + 31) / 8, and the last
+  // eight-byte store starts there.
+  bool has_room_for(std::size_t bits) const { return room() >= (bits + 31) / 8 + 8; }
 
   // Stores the pending bits, the last byte padded with zeros.
   void flush() {
@@ -65,6 +90,11 @@ class BitWriter {
   bool overflowed() const { return overflowed_; }
 
  private:
+  static void store_high_first(std::uint64_t v, std::uint8_t* at) {
+    if constexpr (std::endian::native == std::endian::little) v = __builtin_bswap64(v);
+    std::memcpy(at, &v, sizeof v);
+  }
+
   void store(std::uint8_t byte) {
     if (bytes_ < out_.size()) {
       out_[bytes_++] = byte;

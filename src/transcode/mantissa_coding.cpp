@@ -9,6 +9,7 @@
 #endif
 
 #include "ac3dec/mantissas.h"
+#include "ac3dec/q24_avx2.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::transcode {
@@ -39,79 +40,6 @@ std::uint16_t linear_code(Q24 coef, std::int32_t exp, unsigned bits) {
   return static_cast<std::uint16_t>(static_cast<std::uint64_t>(clamped) & ((1u << bits) - 1u));
 }
 
-// Per bit-allocation address: the bits of an ungrouped pointer in bits
-// 0..23, and one in the 13-bit counter of pointer 1, 2 or 4 (bits 24, 37, 50).
-std::array<std::uint64_t, 64> make_address_costs() {
-  std::array<std::uint64_t, 64> costs{};
-  for (std::size_t a = 0; a < 64; ++a) {
-    const unsigned p = ac3::baptab[a];
-    if (p == 1) {
-      costs[a] = std::uint64_t{1} << 24;
-    } else if (p == 2) {
-      costs[a] = std::uint64_t{1} << 37;
-    } else if (p == 4) {
-      costs[a] = std::uint64_t{1} << 50;
-    } else {
-      costs[a] = kCodeBits[p];
-    }
-  }
-  return costs;
-}
-const std::array<std::uint64_t, 64> kAddressCosts = make_address_costs();
-
-}  // namespace
-
-void allocation_addresses(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset, int floor,
-                          std::uint16_t* address) {
-  // The masking threshold of every band, then of every bin (a loop of
-  // fixed shape: one over the bins of each band would mispredict its end).
-  std::array<std::int16_t, ac3::kBands> band_threshold;
-  for (std::size_t band = 0; band < band_threshold.size(); ++band) {
-    std::int32_t m = mask[band] - snroffset - floor;
-    band_threshold[band] = static_cast<std::int16_t>((std::max(m, 0) & 0x1FE0) + floor);
-  }
-  alignas(16) std::array<std::int16_t, 256> threshold;
-  const int bin = std::min(end, ac3::bndtab[ac3::kBands - 1] + ac3::bndsz[ac3::kBands - 1]);
-  for (int b = 0; b < bin; ++b) threshold[idx(b)] = band_threshold[ac3::masktab[idx(b)]];
-#if defined(__SSE2__)
-  // Eight bins a step in 16 bits (psd 0..3072, thresholds -2048..8912).
-  const int rounded = (end + 7) & ~7;
-  for (int b = bin; b < rounded; ++b) threshold[idx(b)] = INT16_MAX;  // address 0
-  const __m128i top = _mm_set1_epi16(63);
-  for (int b = 0; b < rounded; b += 8) {
-    const __m128i p = _mm_packs_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b)),
-                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(psd + b + 4)));
-    const __m128i t = _mm_load_si128(reinterpret_cast<const __m128i*>(threshold.data() + b));
-    const __m128i a = _mm_srai_epi16(_mm_subs_epi16(p, t), 5);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(address + b), _mm_min_epi16(_mm_max_epi16(a, _mm_setzero_si128()), top));
-  }
-#else
-  for (int b = bin; b < end; ++b) threshold[idx(b)] = INT16_MAX;
-  for (int b = 0; b < end; ++b) {
-    address[b] = static_cast<std::uint16_t>(std::clamp((psd[idx(b)] - threshold[idx(b)]) >> 5, 0, 63));
-  }
-#endif
-}
-
-std::uint64_t packed_channel_bits(const std::int32_t* psd, const std::int32_t* mask, int end, int snroffset,
-                                  int floor) {
-  std::array<std::uint16_t, kAddressBins> address;
-  allocation_addresses(psd, mask, end, snroffset, floor, address.data());
-  std::uint64_t packed = 0;
-  for (int b = 0; b < end; ++b) packed += kAddressCosts[address[idx(b)]];
-  return packed;
-}
-
-std::uint32_t packed_block_bits(std::uint64_t packed) {
-  constexpr std::uint64_t kField = (1u << 13) - 1;
-  const auto n1 = static_cast<std::uint32_t>((packed >> 24) & kField);
-  const auto n2 = static_cast<std::uint32_t>((packed >> 37) & kField);
-  const auto n4 = static_cast<std::uint32_t>((packed >> 50) & kField);
-  return static_cast<std::uint32_t>(packed & 0xFFFFFFu) + 5 * ((n1 + 2) / 3) + 7 * ((n2 + 2) / 3) + 7 * ((n4 + 1) / 2);
-}
-
-namespace {
-
 // The quantiser of each pointer, so that the first pass codes a bin
 // without branching on its pointer (pointers arrive in no predictable
 // order): levels of the symmetric quantisers (1 for pointer 0, whose code
@@ -131,25 +59,235 @@ constexpr std::array<PointerRow, 16> make_pointer_rows() {
 }
 constexpr std::array<PointerRow, 16> kPointerRows = make_pointer_rows();
 
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// A pointer's row in one lane: levels below bit 16, bits above.
+constexpr std::array<std::int32_t, 16> make_pointer_lanes() {
+  std::array<std::int32_t, 16> lanes{};
+  for (std::size_t p = 0; p < 16; ++p) {
+    lanes[p] = static_cast<std::int32_t>(kPointerRows[p].levels | kPointerRows[p].bits << 16);
+  }
+  return lanes;
+}
+alignas(32) constexpr std::array<std::int32_t, 16> kPointerLanes = make_pointer_lanes();
+
+// The first pass over eight bins in 32-bit lanes: x = |coef| << exp stays
+// below 2^25 (the exponent is at most the coefficient's own; where it is 0
+// and the coefficient larger, limiting it to 2^25 - 1 saturates the codes
+// just as the scalar pass), so levels * x fits, and the linear code is the
+// rounded (coef << exp) / 2^(25 - bits).
+__attribute__((target("avx2"))) inline __m256i eight_codes(const Q24* coef, const std::int32_t* exps,
+                                                            const std::uint8_t* bap) {
+  const __m256i zero = _mm256_setzero_si256();
+  const __m256i one = _mm256_set1_epi32(1);
+  const __m256i top = _mm256_set1_epi32((1 << 25) - 1);
+  const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(coef));
+  const __m256i e = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(exps));
+  const __m256i p = _mm256_and_si256(_mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(bap))),
+                                     _mm256_set1_epi32(15));
+  const auto* lanes = reinterpret_cast<const __m256i*>(kPointerLanes.data());
+  const __m256i row = _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(_mm256_load_si256(lanes), p),
+                                         _mm256_permutevar8x32_epi32(_mm256_load_si256(lanes + 1), p),
+                                         _mm256_cmpgt_epi32(p, _mm256_set1_epi32(7)));
+  const __m256i levels = _mm256_and_si256(row, _mm256_set1_epi32(0xFFFF));
+  const __m256i bits = _mm256_srli_epi32(row, 16);
+  const __m256i v = _mm256_max_epi32(_mm256_min_epi32(_mm256_sllv_epi32(c, e), top), _mm256_sub_epi32(zero, top));
+  // Symmetric: the index of the nearest of `levels` levels.
+  const __m256i half = _mm256_srli_epi32(_mm256_sub_epi32(levels, one), 1);
+  const __m256i scaled = _mm256_srli_epi32(_mm256_mullo_epi32(levels, _mm256_abs_epi32(v)), 24);
+  const __m256i k = _mm256_min_epi32(_mm256_srli_epi32(_mm256_add_epi32(scaled, one), 1), half);
+  const __m256i symmetric =
+      _mm256_blendv_epi8(_mm256_add_epi32(half, k), _mm256_sub_epi32(half, k), _mm256_cmpgt_epi32(zero, c));
+  // Linear: rounded, limited to the code's range, two's complement.
+  const __m256i round = _mm256_sllv_epi32(one, _mm256_sub_epi32(_mm256_set1_epi32(24), bits));
+  const __m256i q = _mm256_srav_epi32(_mm256_add_epi32(v, round), _mm256_sub_epi32(_mm256_set1_epi32(25), bits));
+  const __m256i limit = _mm256_sllv_epi32(one, _mm256_sub_epi32(bits, one));
+  const __m256i clamped =
+      _mm256_min_epi32(_mm256_max_epi32(q, _mm256_sub_epi32(zero, limit)), _mm256_sub_epi32(limit, one));
+  const __m256i linear = _mm256_and_si256(clamped, _mm256_sub_epi32(_mm256_add_epi32(limit, limit), one));
+  return _mm256_blendv_epi8(symmetric, linear, _mm256_cmpeq_epi32(levels, zero));
+}
+
+// The first pass over the bins below `end` when there are at least 16;
+// returns the bins done.
+__attribute__((target("avx2"))) int first_pass_avx2(const Q24* coef, const std::int32_t* exps, const std::uint8_t* bap,
+                                                    int end, std::uint16_t* codes) {
+  if (end < 16) return 0;
+  const auto sixteen = [&](int bin) __attribute__((target("avx2"))) {
+    const __m256i both = _mm256_packus_epi32(eight_codes(coef + bin, exps + bin, bap + bin),
+                                             eight_codes(coef + bin + 8, exps + bin + 8, bap + bin + 8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(codes + bin), _mm256_permute4x64_epi64(both, 0xD8));
+  };
+  int bin = 0;
+  for (; bin + 16 <= end; bin += 16) sixteen(bin);
+  // The rest as the last 16 bins: each bin's code depends on that bin alone.
+  if (bin < end) sixteen(end - 16);
+  return end;
+}
+
+#endif
+
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// The codes and widths pack_mantissas writes, 32 bins a step up to `end`
+// rounded up (all 256 entries are there to read); returns at least their
+// total width.
+__attribute__((target("avx2"))) std::size_t code_widths_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
+                                                             std::uint16_t* values, std::uint8_t* widths) {
+  const __m256i bits = _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(kCodeBits.data())));
+  const __m256i in_group = _mm256_set1_epi16(static_cast<std::int16_t>(kInGroup));
+  __m256i total = _mm256_setzero_si256();
+  for (int bin = 0; bin < end; bin += 32) {
+    const __m256i p = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(bap + bin)),
+                                       _mm256_set1_epi8(15));
+    const __m256i grouped = _mm256_or_si256(
+        _mm256_or_si256(_mm256_cmpeq_epi8(p, _mm256_set1_epi8(1)), _mm256_cmpeq_epi8(p, _mm256_set1_epi8(2))),
+        _mm256_cmpeq_epi8(p, _mm256_set1_epi8(4)));
+    const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + bin));
+    const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + bin + 16));
+    const __m256i low_member = _mm256_cmpeq_epi16(low, in_group);
+    const __m256i high_member = _mm256_cmpeq_epi16(high, in_group);
+    const __m256i code_member =
+        _mm256_permute4x64_epi64(_mm256_packs_epi16(low_member, high_member), 0xD8);
+    const __m256i member = _mm256_and_si256(grouped, code_member);
+    // Widths past `end` count too: the total only bounds the room needed.
+    const __m256i width = _mm256_andnot_si256(member, _mm256_shuffle_epi8(bits, p));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(widths + bin), width);
+    total = _mm256_add_epi64(total, _mm256_sad_epu8(width, _mm256_setzero_si256()));
+    // A member's code is all ones: zero where the pointer is grouped too.
+    const __m256i low_grouped = _mm256_cvtepi8_epi16(_mm256_castsi256_si128(member));
+    const __m256i high_grouped = _mm256_cvtepi8_epi16(_mm256_extracti128_si256(member, 1));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin), _mm256_andnot_si256(low_grouped, low));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(values + bin + 16), _mm256_andnot_si256(high_grouped, high));
+  }
+  const __m128i sum = _mm_add_epi64(_mm256_castsi256_si128(total), _mm256_extracti128_si256(total, 1));
+  return static_cast<std::size_t>(_mm_cvtsi128_si64(sum)) + static_cast<std::size_t>(_mm_extract_epi64(sum, 1));
+}
+
+// The codes and widths made 32 at a time, then written with the shifts of
+// BMI2 (the writer's loop shifts by variable counts) where there is room.
+__attribute__((target("avx2,bmi2"))) void pack_avx2(const std::uint16_t* codes, const std::uint8_t* bap, int end,
+                                                   BitWriter& bw) {
+  std::array<std::uint16_t, 256> values;
+  std::array<std::uint8_t, 256> widths;
+  const std::size_t bits = code_widths_avx2(codes, bap, end, values.data(), widths.data());
+  const auto n = static_cast<std::size_t>(end);
+  if (bw.has_room_for(bits)) {
+    bw.put_codes_unchecked(values.data(), widths.data(), n);
+  } else {
+    for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);
+  }
+}
+
+#endif
+
 // The bins of [0, end) whose pointer (low four bits) is p, in order, into
-// `list`; returns how many. Sixteen pointers a step where SSE2 is there.
-std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint16_t* list) {
+// `list` (room for end + 8); returns how many. With AVX2 sixteen pointers
+// a step, the bins found moved to the front of each half by a shuffle
+// (a branch per bin found mispredicts: pointers follow no pattern).
+#if defined(KELVOR_HAVE_AVX2_PATH)
+
+// Per 8-bit mask: the byte shuffle that moves the lanes set to the front.
+constexpr std::array<std::uint64_t, 256> make_left_pack() {
+  std::array<std::uint64_t, 256> table{};
+  for (std::size_t mask = 0; mask < 256; ++mask) {
+    std::uint64_t order = 0;
+    unsigned k = 0;
+    for (unsigned lane = 0; lane < 8; ++lane) {
+      if ((mask >> lane) & 1u) order |= std::uint64_t{lane} << (8 * k++);
+    }
+    table[mask] = order;
+  }
+  return table;
+}
+constexpr std::array<std::uint64_t, 256> kLeftPack = make_left_pack();
+
+__attribute__((target("avx2"))) std::size_t list_bins_avx2(const std::uint8_t* bap, int end, std::uint8_t p,
+                                                           std::uint8_t* list, int& done) {
+  const __m128i low = _mm_set1_epi8(15);
+  const __m128i want = _mm_set1_epi8(static_cast<char>(p));
+  const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+  std::size_t n = 0;
+  const auto sixteen = [&](int first, unsigned skip) __attribute__((target("avx2"))) {
+    const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + first)), low);
+    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want))) & (0xFFFFu << skip);
+    const __m128i bins = _mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(first)));
+    const auto half = [&](__m128i from, unsigned mask) __attribute__((target("avx2"))) {
+      const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLeftPack[mask]));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(list + n), _mm_shuffle_epi8(from, order));
+      n += static_cast<std::size_t>(std::popcount(mask));
+    };
+    half(bins, hits & 0xFFu);
+    half(_mm_srli_si128(bins, 8), hits >> 8);
+  };
+  int bin = 0;
+  for (; bin + 16 <= end; bin += 16) sixteen(bin, 0);
+  // The rest as the last 16 bins, those done before left out.
+  if (bin < end && end >= 16) {
+    sixteen(end - 16, static_cast<unsigned>(bin - (end - 16)));
+    bin = end;
+  }
+  done = bin;
+  return n;
+}
+
+#endif
+
+std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint8_t* list) {
   std::size_t n = 0;
   int bin = 0;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) n = list_bins_avx2(bap, end, p, list, bin);
+#endif
 #if defined(__SSE2__)
   const __m128i low = _mm_set1_epi8(15);
   const __m128i want = _mm_set1_epi8(static_cast<char>(p));
   for (; bin + 16 <= end; bin += 16) {
     const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + bin)), low);
     auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want)));
-    for (; hits != 0; hits &= hits - 1) list[n++] = static_cast<std::uint16_t>(bin + std::countr_zero(hits));
+    for (; hits != 0; hits &= hits - 1) list[n++] = static_cast<std::uint8_t>(bin + std::countr_zero(hits));
   }
 #endif
   for (; bin < end; ++bin) {
-    list[n] = static_cast<std::uint16_t>(bin);
+    list[n] = static_cast<std::uint8_t>(bin);
     n += (bap[idx(bin)] & 15u) == p ? 1 : 0;
   }
   return n;
+}
+
+// One grouped quantiser over its bins: the indices combine into a code of
+// weights w at the group's first member, which may lie in an earlier
+// channel of the block (the open group).
+template <std::size_t kMembers>
+void group_codes(const std::array<std::uint16_t, kMembers>& w, const std::uint8_t* list, std::size_t n,
+                 std::uint16_t* codes, std::uint16_t*& open_code, std::uint16_t& open_value, int& open_members) {
+  std::size_t i = 0;
+  const auto join = [&](std::uint16_t* at) {
+    open_value = static_cast<std::uint16_t>(open_value + w[idx(open_members)] * *at);
+    *at = kInGroup;
+    *open_code = open_value;
+    open_members = open_members + 1 == static_cast<int>(kMembers) ? 0 : open_members + 1;
+  };
+  for (; open_members != 0 && i < n; ++i) join(&codes[list[i]]);
+  // Whole groups, independent of one another.
+  for (; i + kMembers <= n; i += kMembers) {
+    std::uint16_t* first = &codes[list[i]];
+    auto value = static_cast<std::uint16_t>(w[0] * *first);
+    for (std::size_t k = 1; k < kMembers; ++k) {
+      std::uint16_t* at = &codes[list[i + k]];
+      value = static_cast<std::uint16_t>(value + w[k] * *at);
+      *at = kInGroup;
+    }
+    *first = value;
+  }
+  // The rest opens a group that a later channel may complete.
+  if (i < n) {
+    open_code = &codes[list[i]];
+    open_value = static_cast<std::uint16_t>(w[0] * *open_code);
+    *open_code = open_value;
+    open_members = 1;
+    for (++i; i < n; ++i) join(&codes[list[i]]);
+  }
 }
 
 }  // namespace
@@ -160,35 +298,26 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
   // nothing for them): a channel's top bins often have none.
   end = ac3::end_of_coded_bins(bap, 0, end);
   // First every bin alone: its code, or for pointers 1, 2 and 4 its index.
-  for (int bin = 0; bin < end; ++bin) {
+  int first = 0;
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (ac3::avx2::available()) first = first_pass_avx2(coef, exps, bap, end, codes);
+#endif
+  for (int bin = first; bin < end; ++bin) {
     const auto b = idx(bin);
     const PointerRow& row = kPointerRows[bap[b] & 15u];
     const std::uint32_t symmetric = symmetric_index(coef[b], exps[b], row.levels);
     const std::uint32_t linear = linear_code(coef[b], exps[b], row.bits);
     codes[b] = static_cast<std::uint16_t>(row.levels != 0 ? symmetric : linear);
   }
-  // Then each grouped quantiser over its own bins: the indices combine
-  // into a code at the group's first member (which may lie in an earlier
-  // channel of the block).
-  static constexpr std::array<std::uint8_t, 3> kPointer = {1, 2, 4};
-  static constexpr std::array<std::array<std::uint16_t, 3>, 3> kWeights = {{{9, 3, 1}, {25, 5, 1}, {11, 1, 0}}};
-  static constexpr std::array<int, 3> kMembers = {3, 3, 2};
-  std::array<std::uint16_t, 256> list;
-  for (std::size_t g = 0; g < 3; ++g) {
-    const std::size_t n = list_bins_with_pointer(bap, end, kPointer[g], list.data());
-    OpenGroup open = open_[g];
-    for (std::size_t i = 0; i < n; ++i) {
-      std::uint16_t* at = &codes[list[i]];
-      const std::uint16_t index = *at;
-      const bool opens = open.members == 0;
-      open.code = opens ? at : open.code;
-      open.value = static_cast<std::uint16_t>((opens ? 0 : open.value) + kWeights[g][idx(open.members)] * index);
-      *at = kInGroup;
-      *open.code = open.value;
-      open.members = open.members + 1 == kMembers[g] ? 0 : open.members + 1;
-    }
-    open_[g] = open;
-  }
+  // Then each grouped quantiser over its own bins.
+  std::array<std::uint8_t, 256 + 8> list;
+  const auto group = [&](std::size_t g, std::uint8_t p, const auto& weights) {
+    const std::size_t n = list_bins_with_pointer(bap, end, p, list.data());
+    group_codes(weights, list.data(), n, codes, open_[g].code, open_[g].value, open_[g].members);
+  };
+  group(0, 1, std::array<std::uint16_t, 3>{9, 3, 1});
+  group(1, 2, std::array<std::uint16_t, 3>{25, 5, 1});
+  group(2, 4, std::array<std::uint16_t, 2>{11, 1});
 }
 
 void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& out) {
@@ -196,27 +325,31 @@ void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end
   // could alias any member of the caller's.
   BitWriter bw = out;
   end = ac3::end_of_coded_bins(bap, 0, end);
-  // Nothing for pointer 0 and for group members after the first.
-  const auto width = [&](std::size_t b) {
-    const unsigned p = bap[b] & 15u;
-    const bool member = ((0x16u >> p) & 1u) != 0 && codes[b] == kInGroup;
-    return member ? 0u : kCodeBits[p];
-  };
-  // At most 16 bits a bin after at most 31 pending: with this much room
-  // every store of the branch-free writer stays inside the buffer. Two
-  // codes go in at a time, which halves the chain of dependent steps.
-  if (bw.room() >= 2 * static_cast<std::size_t>(end) + 8) {
-    int bin = 0;
-    for (; bin + 2 <= end; bin += 2) {
-      const unsigned w0 = width(idx(bin));
-      const unsigned w1 = width(idx(bin + 1));
-      const std::uint32_t c0 = codes[idx(bin)] & ((1u << w0) - 1u);
-      const std::uint32_t c1 = codes[idx(bin + 1)] & ((1u << w1) - 1u);
-      bw.put_bits_unchecked((c0 << w1) | c1, w0 + w1);
-    }
-    if (bin < end) bw.put_bits_unchecked(codes[idx(bin)], width(idx(bin)));
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  static const bool vector_path = ac3::avx2::available() && __builtin_cpu_supports("bmi2") != 0;
+  if (vector_path) {
+    pack_avx2(codes, bap, end, bw);
+    out = bw;
+    return;
+  }
+#endif
+  // Each bin's code and width: nothing for pointer 0 and for group members
+  // after the first. Every code is below 2 to the power of its width.
+  std::array<std::uint16_t, 256> values;
+  std::array<std::uint8_t, 256> widths;
+  std::size_t bits = 0;
+  for (int bin = 0; bin < end; ++bin) {
+    const unsigned p = bap[idx(bin)] & 15u;
+    const bool member = ((0x16u >> p) & 1u) != 0 && codes[idx(bin)] == kInGroup;
+    widths[idx(bin)] = member ? 0 : kCodeBits[p];
+    values[idx(bin)] = member ? 0 : codes[idx(bin)];
+    bits += widths[idx(bin)];
+  }
+  const auto n = static_cast<std::size_t>(end);
+  if (bw.has_room_for(bits)) {
+    bw.put_codes_unchecked(values.data(), widths.data(), n);
   } else {
-    for (int bin = 0; bin < end; ++bin) bw.put_bits(codes[idx(bin)], width(idx(bin)));
+    for (std::size_t b = 0; b < n; ++b) bw.put_bits(values[b], widths[b]);
   }
   out = bw;
 }

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <random>
 
@@ -97,6 +98,15 @@ TEST(Reencoder, ProcessedExponentsAreCodable) {
     }
     // Never above a bin's own exponent: every mantissa still fits.
     for (std::size_t bin = 0; bin < 253; ++bin) EXPECT_LE(e[bin], raw[bin]) << st << " bin " << bin;
+    // Yet as high as that allows: each value its bins' least, or 2 above
+    // a neighbour (the absolute exponent before the first).
+    const auto at = [&](int i) { return i < 0 ? e[0] : e[static_cast<std::size_t>(1 + k * i)]; };
+    for (int i = 0; i < values; ++i) {
+      const auto first = raw.begin() + 1 + k * i;
+      const bool highest = at(i) == *std::min_element(first, first + k) || at(i) == at(i - 1) + 2 ||
+                           (i + 1 < values && at(i) == at(i + 1) + 2);
+      EXPECT_TRUE(highest) << st << " value " << i;
+    }
   }
 }
 
@@ -134,6 +144,7 @@ TEST(Reencoder, QuantisersPlaceValuesOnTheirLevels) {
   };
   const Case cases[] = {
       {1, 0, 24, 13},                  // three zeros of the 3-level quantiser: indices 1, 1, 1
+      {4, 0, 24, 55},                  // a zero alone in its pair of the 11-level quantiser: 11 * 5 + 0
       {3, 0, 5, 3},                    // the middle of 7 levels
       {5, -(1 << 23) - 1, 1, 0},       // -1.0 after the exponent: the lowest of 15
       {6, (1 << 22), 1, 8},            // +0.5 in a 5-bit two's complement code
