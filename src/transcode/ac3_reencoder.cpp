@@ -66,8 +66,14 @@ __attribute__((target("avx2"))) void from_256_avx2(const Q24* coef, Exponents& e
 __attribute__((target("avx2"))) int distance_256_avx2(const Exponents& a, const Exponents& b) {
   return exponent_distance<256>(a, b);
 }
+// Written out: the compiler keeps the plain loop scalar, as the two
+// arrays might overlap.
 __attribute__((target("avx2"))) void smaller_256_avx2(Exponents& e, const Exponents& other) {
-  take_smaller<256>(e, other);
+  for (std::size_t bin = 0; bin < 256; bin += 8) {
+    auto* const at = reinterpret_cast<__m256i*>(e.data() + bin);
+    const __m256i theirs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other.data() + bin));
+    _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), theirs));
+  }
 }
 #endif
 
