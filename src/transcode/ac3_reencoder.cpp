@@ -32,8 +32,12 @@ ac3::BitAllocParams params_of(const BlockSlot& s) {
 template <int kBins>
 [[gnu::always_inline]] inline void exponents_from(const Q24* __restrict coef, Exponents& e) {
   std::int32_t* __restrict out = e.data();
+  // The fill from a multiple of eight, before the bins are written: a
+  // loop the compiler vectorises.
+  if constexpr (kBins < 256) {
+    for (int bin = kBins & ~7; bin < 256; ++bin) out[bin] = 24;
+  }
   for (int bin = 0; bin < kBins; ++bin) out[bin] = exponent_of(coef[bin]);
-  for (int bin = kBins; bin < 256; ++bin) out[bin] = 24;
 }
 
 template <int kBins>
@@ -55,27 +59,42 @@ struct ExponentLoops {
   void (*from)(const Q24*, Exponents&);
   int (*distance)(const Exponents&, const Exponents&);
   void (*smaller)(Exponents&, const Exponents&);
+  void (*copy)(const Exponents&, Exponents&);
 };
 
 void from_256(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
 int distance_256(const Exponents& a, const Exponents& b) { return exponent_distance<256>(a, b); }
 void smaller_256(Exponents& e, const Exponents& other) { take_smaller<256>(e, other); }
+void copy_256(const Exponents& from, Exponents& to) { to = from; }
 
 #if defined(KELVOR_HAVE_AVX2_PATH)
 __attribute__((target("avx2"))) void from_256_avx2(const Q24* coef, Exponents& e) { exponents_from<256>(coef, e); }
 __attribute__((target("avx2"))) int distance_256_avx2(const Exponents& a, const Exponents& b) {
   return exponent_distance<256>(a, b);
 }
+// Written out: the compiler keeps the plain loop scalar, as the two
+// arrays might overlap.
 __attribute__((target("avx2"))) void smaller_256_avx2(Exponents& e, const Exponents& other) {
-  take_smaller<256>(e, other);
+  for (std::size_t bin = 0; bin < 256; bin += 8) {
+    auto* const at = reinterpret_cast<__m256i*>(e.data() + bin);
+    const __m256i theirs = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(other.data() + bin));
+    _mm256_storeu_si256(at, _mm256_min_epi32(_mm256_loadu_si256(at), theirs));
+  }
+}
+// The plain copy compiles to a string move, slow to start for a kilobyte.
+__attribute__((target("avx2"))) void copy_256_avx2(const Exponents& from, Exponents& to) {
+  for (std::size_t bin = 0; bin < 256; bin += 8) {
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(to.data() + bin),
+                        _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from.data() + bin)));
+  }
 }
 #endif
 
 ExponentLoops loops_256() {
 #if defined(KELVOR_HAVE_AVX2_PATH)
-  if (ac3::avx2::available()) return {from_256_avx2, distance_256_avx2, smaller_256_avx2};
+  if (ac3::avx2::available()) return {from_256_avx2, distance_256_avx2, smaller_256_avx2, copy_256_avx2};
 #endif
-  return {from_256, distance_256, smaller_256};
+  return {from_256, distance_256, smaller_256, copy_256};
 }
 
 bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
@@ -186,7 +205,7 @@ void Ac3Reencoder::choose_exponents(int ch) {
     process_exponents(strategy, end_of(first, ch), e);
     strategy_[idx(first)][idx(ch)] = strategy;
     for (int blk = first + 1; blk < last; ++blk) {
-      exps_[idx(blk)][idx(ch)] = e;
+      loops.copy(e, exps_[idx(blk)][idx(ch)]);
       bw_[idx(blk)][idx(ch)] = bw;
       strategy_[idx(blk)][idx(ch)] = kReuse;
     }

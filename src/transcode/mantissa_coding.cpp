@@ -181,10 +181,10 @@ __attribute__((target("avx2,bmi2"))) void pack_avx2(const std::uint16_t* codes, 
 
 #endif
 
-// The bins of [0, end) whose pointer (low four bits) is p, in order, into
-// `list` (room for end + 8); returns how many. With AVX2 sixteen pointers
-// a step, the bins found moved to the front of each half by a shuffle
-// (a branch per bin found mispredicts: pointers follow no pattern).
+// The bins of [0, end) whose pointer (low four bits) is 1, 2 or 4, in
+// order, into a list per pointer (room for end + 8). With AVX2 sixteen
+// pointers a step, the bins found moved to the front of each half by a
+// shuffle (a branch per bin found mispredicts: pointers follow no pattern).
 #if defined(KELVOR_HAVE_AVX2_PATH)
 
 // Per 8-bit mask: the byte shuffle that moves the lanes set to the front.
@@ -202,43 +202,40 @@ constexpr std::array<std::uint64_t, 256> make_left_pack() {
 }
 constexpr std::array<std::uint64_t, 256> kLeftPack = make_left_pack();
 
-__attribute__((target("avx2"))) std::size_t list_bins_avx2(const std::uint8_t* bap, int end, std::uint8_t p,
-                                                           std::uint8_t* list, int& done) {
+// All three lists in one pass, for end at least 16; returns their lengths.
+__attribute__((target("avx2"))) std::array<std::size_t, 3> list_grouped_bins_avx2(
+    const std::uint8_t* bap, int end, const std::array<std::uint8_t*, 3>& lists) {
   const __m128i low = _mm_set1_epi8(15);
-  const __m128i want = _mm_set1_epi8(static_cast<char>(p));
+  const __m128i want[3] = {_mm_set1_epi8(1), _mm_set1_epi8(2), _mm_set1_epi8(4)};
   const __m128i lanes = _mm_setr_epi8(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-  std::size_t n = 0;
+  std::array<std::size_t, 3> n{};
   const auto sixteen = [&](int first, unsigned skip) __attribute__((target("avx2"))) {
     const __m128i v = _mm_and_si128(_mm_loadu_si128(reinterpret_cast<const __m128i*>(bap + first)), low);
-    const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want))) & (0xFFFFu << skip);
     const __m128i bins = _mm_add_epi8(lanes, _mm_set1_epi8(static_cast<char>(first)));
-    const auto half = [&](__m128i from, unsigned mask) __attribute__((target("avx2"))) {
-      const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLeftPack[mask]));
-      _mm_storel_epi64(reinterpret_cast<__m128i*>(list + n), _mm_shuffle_epi8(from, order));
-      n += static_cast<std::size_t>(std::popcount(mask));
-    };
-    half(bins, hits & 0xFFu);
-    half(_mm_srli_si128(bins, 8), hits >> 8);
+    const __m128i high_bins = _mm_srli_si128(bins, 8);
+    for (std::size_t g = 0; g < 3; ++g) {
+      const auto hits = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, want[g]))) & (0xFFFFu << skip);
+      const auto half = [&](__m128i from, unsigned mask) __attribute__((target("avx2"))) {
+        const __m128i order = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(&kLeftPack[mask]));
+        _mm_storel_epi64(reinterpret_cast<__m128i*>(lists[g] + n[g]), _mm_shuffle_epi8(from, order));
+        n[g] += static_cast<std::size_t>(std::popcount(mask));
+      };
+      half(bins, hits & 0xFFu);
+      half(high_bins, hits >> 8);
+    }
   };
   int bin = 0;
   for (; bin + 16 <= end; bin += 16) sixteen(bin, 0);
-  // The rest as the last 16 bins, those done before left out.
-  if (bin < end && end >= 16) {
-    sixteen(end - 16, static_cast<unsigned>(bin - (end - 16)));
-    bin = end;
-  }
-  done = bin;
+  if (bin < end) sixteen(end - 16, static_cast<unsigned>(bin - (end - 16)));
   return n;
 }
 
 #endif
 
+// One list, for pointer p; returns its length.
 std::size_t list_bins_with_pointer(const std::uint8_t* bap, int end, std::uint8_t p, std::uint8_t* list) {
   std::size_t n = 0;
   int bin = 0;
-#if defined(KELVOR_HAVE_AVX2_PATH)
-  if (ac3::avx2::available()) n = list_bins_avx2(bap, end, p, list, bin);
-#endif
 #if defined(__SSE2__)
   const __m128i low = _mm_set1_epi8(15);
   const __m128i want = _mm_set1_epi8(static_cast<char>(p));
@@ -310,14 +307,23 @@ void MantissaQuantiser::quantise(const Q24* coef, const std::int32_t* exps, cons
     codes[b] = static_cast<std::uint16_t>(row.levels != 0 ? symmetric : linear);
   }
   // Then each grouped quantiser over its own bins.
-  std::array<std::uint8_t, 256 + 8> list;
-  const auto group = [&](std::size_t g, std::uint8_t p, const auto& weights) {
-    const std::size_t n = list_bins_with_pointer(bap, end, p, list.data());
-    group_codes(weights, list.data(), n, codes, open_[g].code, open_[g].value, open_[g].members);
+  std::array<std::array<std::uint8_t, 256 + 8>, 3> lists;
+  std::array<std::size_t, 3> n{};
+  constexpr std::array<std::uint8_t, 3> kGroupedPointers = {1, 2, 4};
+#if defined(KELVOR_HAVE_AVX2_PATH)
+  if (end >= 16 && ac3::avx2::available()) {
+    n = list_grouped_bins_avx2(bap, end, {lists[0].data(), lists[1].data(), lists[2].data()});
+  } else
+#endif
+  {
+    for (std::size_t g = 0; g < 3; ++g) n[g] = list_bins_with_pointer(bap, end, kGroupedPointers[g], lists[g].data());
+  }
+  const auto group = [&](std::size_t g, const auto& weights) {
+    group_codes(weights, lists[g].data(), n[g], codes, open_[g].code, open_[g].value, open_[g].members);
   };
-  group(0, 1, std::array<std::uint16_t, 3>{9, 3, 1});
-  group(1, 2, std::array<std::uint16_t, 3>{25, 5, 1});
-  group(2, 4, std::array<std::uint16_t, 2>{11, 1});
+  group(0, std::array<std::uint16_t, 3>{9, 3, 1});
+  group(1, std::array<std::uint16_t, 3>{25, 5, 1});
+  group(2, std::array<std::uint16_t, 2>{11, 1});
 }
 
 void pack_mantissas(const std::uint16_t* codes, const std::uint8_t* bap, int end, BitWriter& out) {

@@ -4,6 +4,7 @@
 #include <array>
 #include <cmath>
 #include <cstdint>
+#include <span>
 #include <vector>
 
 #include "ac3dec/ac3_math.h"
@@ -127,6 +128,31 @@ TEST(Crc16, TableAndResidue) {
   // "123456789" is the usual check string: CRC-16/BUYPASS gives 0xFEE8.
   const std::uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
   EXPECT_EQ(ac3_crc16(check), 0xFEE8);
+}
+
+// Long ranges take a faster route than the byte tables: every length around
+// its step sizes, from unaligned starts, against the bit-by-bit definition.
+TEST(Crc16, LengthsAndOffsetsMatchBitwise) {
+  std::vector<std::uint8_t> data(4096);
+  std::uint32_t seed = 1;
+  for (auto& b : data) b = static_cast<std::uint8_t>((seed = seed * 1664525u + 1013904223u) >> 24);
+  const auto bitwise = [](std::span<const std::uint8_t> bytes) {
+    std::uint32_t crc = 0;
+    for (const std::uint8_t byte : bytes) {
+      for (int bit = 7; bit >= 0; --bit) {
+        const std::uint32_t in = ((crc >> 15) ^ (byte >> bit)) & 1u;
+        crc = ((crc << 1) & 0xFFFFu) ^ (in ? 0x8005u : 0u);
+      }
+    }
+    return static_cast<std::uint16_t>(crc);
+  };
+  for (const std::size_t offset : {0u, 1u, 7u, 15u}) {
+    for (const std::size_t length : {0u, 1u, 15u, 16u, 17u, 47u, 48u, 63u, 64u, 65u, 79u, 80u, 95u, 96u, 97u, 111u,
+                                     112u, 127u, 128u, 1534u, 1536u, 2558u, 3838u}) {
+      const auto range = std::span<const std::uint8_t>(data).subspan(offset, length);
+      EXPECT_EQ(ac3_crc16(range), bitwise(range)) << offset << " " << length;
+    }
+  }
 }
 
 TEST(Q24Helpers, SaturationAndShifts) {
