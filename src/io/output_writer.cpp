@@ -60,7 +60,7 @@ bool OutputWriter::AppendPacket(std::span<const std::uint8_t> packet) {
     // The buffer is complete: hand it over and wait until the other one is
     // free. A failed writer frees buffers at once, so this never hangs.
     handoff_.fetch_or(kFull[currentBuffer_]);
-    handoff_.notify_all();
+    AnnounceHandoff();
     currentBuffer_ ^= 1;
     WaitWhileFull(kFull[currentBuffer_]);
     fillCount_ = 0;
@@ -105,13 +105,13 @@ void OutputWriter::WriterThread() {
   for (std::uint32_t b = 0;; b ^= 1) {
     std::uint32_t state = handoff_.load();
     while ((state & (kFull[b] | kStop)) == 0) {
-      handoff_.wait(state);
+      WaitForHandoff(state);
       state = handoff_.load();
     }
     if ((state & kStop) != 0) return;
     if (!WriteFully(buffers_[b].get(), kBufferSize)) break;
     handoff_.fetch_and(~kFull[b]);
-    handoff_.notify_all();
+    AnnounceHandoff();
   }
 
   // Failure: release the conversion thread, then drop every buffer handed
@@ -120,33 +120,33 @@ void OutputWriter::WriterThread() {
   for (;;) {
     std::uint32_t state = handoff_.load();
     while ((state & (kFull[0] | kFull[1] | kStop)) == 0) {
-      handoff_.wait(state);
+      WaitForHandoff(state);
       state = handoff_.load();
     }
     if ((state & kStop) != 0) return;
     handoff_.fetch_and(~(kFull[0] | kFull[1]));
-    handoff_.notify_all();
+    AnnounceHandoff();
   }
 }
 
 void OutputWriter::ReportWriteFailure() {
   outputFailed_ = true;
   handoff_.fetch_and(~(kFull[0] | kFull[1]));
-  handoff_.notify_all();
+  AnnounceHandoff();
   ShowMessage(ui_, StringId::OutputWriteError);
 }
 
 void OutputWriter::WaitWhileFull(std::uint32_t bit) {
   std::uint32_t state = handoff_.load();
   while ((state & bit) != 0) {
-    handoff_.wait(state);
+    WaitForHandoff(state);
     state = handoff_.load();
   }
 }
 
 void OutputWriter::StopThread() {
   handoff_.fetch_or(kStop);
-  handoff_.notify_all();
+  AnnounceHandoff();
   if (writer_.joinable()) writer_.join();
 }
 

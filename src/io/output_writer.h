@@ -82,6 +82,11 @@ class OutputWriter final : public PacketSink {
   bool CreateOutputFile(const std::string& path, const OutputOptions& options, bool& regular);
   bool CloseFile();
 
+  // Sleeps until handoff_ may differ from `seen` (it may wake early), and
+  // wakes every thread sleeping so: the system's wait on an address.
+  void WaitForHandoff(std::uint32_t seen);
+  void AnnounceHandoff();
+
   void WriterThread();
   void RaiseWriterPriority();
   // Writes n bytes of `data`; false on any failure or short write.

@@ -85,6 +85,10 @@ bool OutputWriter::CutPadding(std::uint32_t padding) {
   return true;
 }
 
+void OutputWriter::WaitForHandoff(std::uint32_t seen) { handoff_.wait(seen); }
+
+void OutputWriter::AnnounceHandoff() { handoff_.notify_all(); }
+
 void OutputWriter::RaiseWriterPriority() {
   // Only a privileged process may lower a thread's nice value; failing is fine.
   const int tid = static_cast<int>(::gettid());

@@ -92,6 +92,15 @@ bool OutputWriter::CutPadding(std::uint32_t padding) {
   return true;
 }
 
+// The C++ library's atomic wait loses wake-ups on this target; the
+// system's own wait on an address does not.
+void OutputWriter::WaitForHandoff(std::uint32_t seen) {
+  static_assert(sizeof handoff_ == sizeof seen);
+  ::WaitOnAddress(reinterpret_cast<volatile void*>(&handoff_), &seen, sizeof seen, INFINITE);
+}
+
+void OutputWriter::AnnounceHandoff() { ::WakeByAddressAll(reinterpret_cast<void*>(&handoff_)); }
+
 void OutputWriter::RaiseWriterPriority() {
   // The writer keeps the conversion from waiting on a full buffer.
   (void)::SetThreadPriority(::GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL);
