@@ -1,5 +1,6 @@
 #include <fcntl.h>
 #include <io.h>
+#include <windows.h>
 
 #include <cstdio>
 #include <string>
@@ -17,8 +18,10 @@ int wmain(int argc, wchar_t** wargv) {
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  // Reports and rows are written byte for byte, as on every other system.
+  // Reports and rows are written byte for byte, as on every other system,
+  // and a console shows their UTF-8 as such.
   _setmode(_fileno(stdout), _O_BINARY);
   _setmode(_fileno(stderr), _O_BINARY);
+  ::SetConsoleOutputCP(CP_UTF8);
   return kelvor::cli::RunCli(argc, argv.data());
 }
