@@ -3,7 +3,7 @@
 # with MinGW-w64 (preset windows), runs the tests under wine (headless), and
 # converts the bundled sample and two generated streams with kelvor-cli.exe,
 # which must give the rows and the bytes of the Linux build. Then a file name
-# with non-ASCII characters and an input larger than 4 GiB.
+# with non-ASCII characters, an input larger than 4 GiB, and Ctrl-C.
 #
 # Needs the Linux build's kelvor-cli and the generated streams (scripts/test.sh
 # makes both first); LINUX_CLI and FIXTURES point elsewhere.
@@ -78,6 +78,21 @@ cp "$root/samples/sample_mpeg2.ts" "$big"
 truncate -s 4200M "$big"
 same "scan of a 4.1 GiB input" scan "$big"
 same "conversion of a 4.1 GiB input" convert -q "$big" big.mpg
+
+# Ctrl-C (wine raises the console's Ctrl-C event on SIGINT) stops the
+# conversion of the big input with what was written closed: exit status 3.
+"$wine" "$exe" convert -q "$big" "$work/stopped.mpg" >/dev/null 2>&1 &
+pid=$!
+sleep 3
+kill -INT "$pid"
+status=0
+wait "$pid" || status=$?
+if [ "$status" -eq 3 ] && [ -s "$work/stopped.mpg" ]; then
+  echo "stopped by Ctrl-C: exit status 3, $(wc -c <"$work/stopped.mpg") bytes kept"
+else
+  echo "FAILED: Ctrl-C gave exit status $status"
+  failed=1
+fi
 rm -f "$big" "$unicode"
 
 echo "Windows build and tests: $(($(date +%s) - started)) s"
