@@ -44,7 +44,7 @@ same() {
   name=$1
   shift
   rm -rf "$work/lin" "$work/win"
-  mkdir "$work/lin" "$work/win"
+  mkdir -p "$work/lin" "$work/win"
   (cd "$work/lin" && "$linux_cli" "$@" >stdout 2>/dev/null; echo $? >status)
   (cd "$work/win" && "$wine" "$exe" "$@" >stdout 2>/dev/null; echo $? >status)
   if [ "$(cat "$work/win/status")" != 0 ]; then
@@ -71,6 +71,7 @@ done
 unicode="$work/Nachrichten äöü – 日本.ts"
 cp "$root/samples/sample_mpeg2.ts" "$unicode"
 same "non-ASCII file names" convert -q "$unicode" "Ausgabe ß – 日本.m2ts"
+same "non-ASCII names in a batch and its report" convert -q --format ts --report "Bericht ß.json" "$unicode" -o ./  # a separator of its own: Windows adds \\
 
 # An input larger than 4 GiB: the stream at its start, a hole after it.
 big=$work/big.ts

@@ -15,6 +15,7 @@
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
 #include "cli/private_track.h"
+#include "io/file_names.h"
 #include "io/mapped_file.h"
 
 namespace kelvor::cli {
@@ -38,7 +39,7 @@ constexpr const char* kUsage =
 
 class WavWriter {
  public:
-  explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
+  explicit WavWriter(const std::string& path) : file_(OpenFile(path, "wb")) {
     if (file_) ok_ = WriteHeader(0);
     if (!ok()) error_ = errno;
   }

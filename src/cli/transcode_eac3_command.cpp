@@ -13,6 +13,7 @@
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
 #include "cli/private_track.h"
+#include "io/file_names.h"
 #include "io/mapped_file.h"
 #include "transcode/eac3_transcoder.h"
 
@@ -82,7 +83,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
         return info.length != 0 && info.eac3;
       });
 
-  std::FILE* out = std::fopen(paths[1].c_str(), "wb");
+  std::FILE* out = OpenFile(paths[1], "wb");
   if (!out) {
     std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", paths[1].c_str());
     return kExitInputError;
