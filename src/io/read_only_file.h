@@ -49,7 +49,7 @@ class ReadOnlyFile {
  private:
   static constexpr std::intptr_t kNone = -1;
   std::intptr_t handle_ = kNone;  // a descriptor, or a Windows HANDLE
-  std::intptr_t mapping_ = 0;     // Windows: the file-mapping object
+  [[maybe_unused]] std::intptr_t mapping_ = 0;  // Windows: the file-mapping object
 };
 
 }  // namespace kelvor
