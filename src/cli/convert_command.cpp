@@ -25,6 +25,7 @@
 #include "common/flags.h"
 #include "common/format_time.h"
 #include "convert/engine.h"
+#include "io/file_names.h"
 
 namespace kelvor::cli {
 namespace {
@@ -257,9 +258,9 @@ const char* ExtensionOf(OutputFormat f) {
 
 // OUTDIR/<name of INPUT without its extension>.<ext>
 std::string BatchOutputPath(const std::string& dir, const std::string& input, OutputFormat f) {
-  std::string name = fs::path(input).filename().string();
+  std::string name = Utf8OfPath(PathOfUtf8(input).filename());
   if (const auto dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-  return (fs::path(dir) / (name + "." + ExtensionOf(f))).string();
+  return Utf8OfPath(PathOfUtf8(dir) / PathOfUtf8(name + "." + ExtensionOf(f)));
 }
 
 // Before anything is opened for writing: an existing output is kept unless
@@ -268,7 +269,8 @@ std::string BatchOutputPath(const std::string& dir, const std::string& input, Ou
 // device (/dev/stdout) is written as before.
 bool RefuseExisting(const Options& o, const std::string& output) {
   std::error_code ec;
-  if (o.overwrite || !fs::is_regular_file(output, ec) || fs::file_size(output, ec) == 0 || ec) return false;
+  const fs::path path = PathOfUtf8(output);
+  if (o.overwrite || !fs::is_regular_file(path, ec) || fs::file_size(path, ec) == 0 || ec) return false;
   std::fprintf(stderr, "kelvor-cli convert: '%s' exists; nothing was written (--overwrite replaces it)\n",
                output.c_str());
   return true;
@@ -434,7 +436,7 @@ bool WriteReport(const char* path, const std::vector<FileResult>& results) {
             std::to_string(r.eventsLeftOut) + ",\n      \"events\": " + r.eventsJson + "\n    }";
   }
   json += "\n  ]\n}\n";
-  std::FILE* f = std::fopen(path, "wb");
+  std::FILE* f = OpenFile(path, "wb");
   const bool ok = f != nullptr && std::fwrite(json.data(), 1, json.size(), f) == json.size();
   const int error = errno;
   if (f != nullptr && std::fclose(f) != 0 && ok) {

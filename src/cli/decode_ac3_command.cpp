@@ -16,6 +16,7 @@
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
+#include "io/file_names.h"
 
 namespace kelvor::cli {
 namespace {
@@ -43,7 +44,7 @@ class WavWriter {
  public:
   static constexpr std::size_t kBlockFloats = (1u << 20) / sizeof(float);
 
-  explicit WavWriter(const std::string& path) : file_(std::fopen(path.c_str(), "wb")), block_(kBlockFloats) {
+  explicit WavWriter(const std::string& path) : file_(OpenFile(path, "wb")), block_(kBlockFloats) {
     if (file_) ok_ = std::setvbuf(file_, nullptr, _IONBF, 0) == 0 && WriteHeader(0);
     if (!ok()) error_ = errno;
   }

@@ -4,7 +4,8 @@ namespace kelvor::cli {
 
 // Ctrl-C, SIGTERM and SIGHUP (the terminal closed) set abortRequested, so that a scan lists what it
 // found and a conversion flushes and closes its output. A second signal
-// ends the process at once.
+// ends the process at once. On Windows the console's Ctrl-C, Ctrl-Break
+// and close events do the same (interrupt_win.cpp).
 void InstallInterruptHandler();
 
 }  // namespace kelvor::cli

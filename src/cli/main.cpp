@@ -1,5 +1,5 @@
-// kelvor-cli: the command-line front end.
-#include <csignal>
+// kelvor-cli: the command-line front end. The system's entry point
+// (entry_posix.cpp, entry_win.cpp) prepares the process and calls RunCli.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,6 +7,7 @@
 #include "cli/convert_command.h"
 #include "cli/decode_ac3_command.h"
 #include "cli/encode_mp2_command.h"
+#include "cli/entry_point.h"
 #include "cli/exit_status.h"
 #include "cli/scan_command.h"
 #include "cli/transcode_eac3_command.h"
@@ -40,18 +41,11 @@ constexpr const char* kUsage =
 
 }  // namespace
 
-int main(int argc, char** argv) {
-  using namespace kelvor::cli;
+int kelvor::cli::RunCli(int argc, char** argv) {
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
-  // A file-size limit makes write() fail with EFBIG instead of ending the
-  // program, so the output is closed and the failure reported like any other.
-  std::signal(SIGXFSZ, SIG_IGN);
-  // Likewise a pipe whose reader has gone: write() fails with EPIPE and the
-  // command reports a write error.
-  std::signal(SIGPIPE, SIG_IGN);
   const std::string command = argv[1];
   if (command == "-h" || command == "--help" || command == "help") {
     std::fputs(kUsage, stdout);

@@ -12,6 +12,7 @@
 #include "ac3dec/syncframe.h"
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
+#include "io/file_names.h"
 #include "transcode/eac3_transcoder.h"
 
 namespace kelvor::cli {
@@ -54,7 +55,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
   if (const auto status = OpenAudioCommandInput(argc, argv, kUsage, wanted, in)) return *status;
   const std::span<const std::uint8_t> es = in.stream;
 
-  std::FILE* out = std::fopen(in.outputPath.c_str(), "wb");
+  std::FILE* out = OpenFile(in.outputPath, "wb");
   if (!out) {
     std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
     return kExitInputError;

@@ -10,6 +10,7 @@
 #include "common/ui_port.h"
 #include "io/file_identity.h"
 #include "io/mapping_guard.h"
+#include "io/read_only_file.h"
 
 namespace kelvor {
 
@@ -75,7 +76,7 @@ class InputView {
   }
 
  private:
-  bool mapWindow(std::uint64_t offset);
+  bool mapWindow(std::uint64_t offset, int& error);
   void unmapWindow();
   // False (after telling the user) when the file is now shorter than at open().
   bool checkNotCutShort();
@@ -83,7 +84,7 @@ class InputView {
   UiPort& ui_;
   std::string path_;
   std::uint32_t nameOffset_ = 0;
-  int fd_ = -1;
+  ReadOnlyFile file_;
   const std::uint8_t* view_ = nullptr;
   std::uint32_t viewSize_ = 0;
   std::uint64_t fileSize_ = 0;

@@ -1,47 +1,38 @@
 #include "io/mapped_file.h"
 
-#include <sys/mman.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cerrno>
+#include <cstdint>
 
 #include "io/file_identity.h"
+#include "io/read_only_file.h"
 
 namespace kelvor {
 
 int MappedFile::open(const std::string& path) {
   close();
-  int error = 0;
-  const int fd = OpenRegularFileForReading(path, error);
-  if (fd < 0) return error;
-  struct stat st {};
-  if (::fstat(fd, &st) != 0) {
-    error = errno;
-    ::close(fd);
-    return error;
-  }
-  const auto size = static_cast<std::size_t>(st.st_size);
+  ReadOnlyFile file;
+  if (const int error = file.open(path); error != 0) return error;
+  FileStatus st;
+  if (const int error = file.status(st); error != 0) return error;
+  if (!st.regular) return kNotRegularFile;
+  if (st.size > SIZE_MAX) return EFBIG;
+  const auto size = static_cast<std::size_t>(st.size);
   if (size > 0) {
-    void* p = ::mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
-    if (p == MAP_FAILED) {
-      error = errno;
-      ::close(fd);
-      return error;
-    }
-    data_ = static_cast<const std::uint8_t*>(p);
+    int error = 0;
+    const std::uint8_t* p = file.map(0, size, error);
+    if (p == nullptr) return error;
+    data_ = p;
     size_ = size;
     guard_.clearFault();
     guard_.guard(p, size);
   }
-  ::close(fd);  // the mapping stays valid without the descriptor
-  return 0;
+  return 0;  // the mapping stays valid after the file is closed
 }
 
 void MappedFile::close() {
   if (data_ == nullptr) return;
   guard_.release();
-  ::munmap(const_cast<std::uint8_t*>(data_), size_);
+  ReadOnlyFile::unmap(data_, size_);
   data_ = nullptr;
   size_ = 0;
 }

@@ -5,7 +5,8 @@
 // the file length is a multiple of 512, unless the output asks to end at its
 // last byte (a transport stream must end with a whole packet): then the
 // padding is cut off again. The file is opened for direct (unbuffered) I/O
-// where the file system accepts it.
+// where the file system accepts it. The calls on the file itself are the
+// system's (output_writer_posix.cpp, output_writer_win.cpp).
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -54,10 +55,10 @@ class OutputWriter final : public PacketSink {
   // output had failed (already reported) or the close failed.
   bool CloseOutput();
 
-  bool isOpen() const { return fd_ >= 0; }
+  bool isOpen() const { return file_ != kNoFile; }
   // The open output has failed (the failure is already reported); the
   // conversion ends with an output error, not as if the user had stopped.
-  bool HasFailed() const { return fd_ >= 0 && outputFailed_.load(); }
+  bool HasFailed() const { return isOpen() && outputFailed_.load(); }
   // The file is written with direct I/O (false after a fallback).
   bool usesDirectIo() const { return direct_.load(); }
 
@@ -71,6 +72,21 @@ class OutputWriter final : public PacketSink {
   static constexpr std::uint32_t kFull[2] = {1u, 2u};
   static constexpr std::uint32_t kStop = 4u;
 
+  static constexpr std::intptr_t kNoFile = -1;
+
+  // The system's side: allocation of a buffer aligned for direct I/O,
+  // creating the file (sets file_ and direct_, or lastError_; `regular` is
+  // false for a pipe or a device) and closing it (false when the close
+  // failed).
+  static std::uint8_t* AllocateBuffer(std::size_t size);
+  bool CreateOutputFile(const std::string& path, const OutputOptions& options, bool& regular);
+  bool CloseFile();
+
+  // Sleeps until handoff_ may differ from `seen` (it may wake early), and
+  // wakes every thread sleeping so: the system's wait on an address.
+  void WaitForHandoff(std::uint32_t seen);
+  void AnnounceHandoff();
+
   void WriterThread();
   void RaiseWriterPriority();
   // Writes n bytes of `data`; false on any failure or short write.
@@ -83,7 +99,9 @@ class OutputWriter final : public PacketSink {
 
   UiPort& ui_;
   Buffer buffers_[2];
-  int fd_ = -1;
+  // A descriptor, or a Windows HANDLE; the writer thread may swap it for
+  // one without direct I/O.
+  std::atomic<std::intptr_t> file_{kNoFile};
   std::atomic<bool> direct_{false};
   std::atomic<int> lastError_{0};
   bool exactLength_ = false;

@@ -3,7 +3,6 @@
 #include "io/output_writer.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 
 #include <csignal>
 #include <filesystem>
@@ -12,10 +11,15 @@
 #include "common/flags.h"
 #include "support/test_support.h"
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 namespace kelvor {
 namespace {
 
 namespace fs = std::filesystem;
+using test::PathText;
 using test::ReadFile;
 using test::RecordingUiPort;
 using test::TempDir;
@@ -54,7 +58,7 @@ struct WriterRig : ::testing::Test {
 
 TEST_F(WriterRig, ShortOutputIsPaddedWithZerosToA512ByteMultiple) {
   const auto path = dir / "five.ts";
-  ASSERT_TRUE(writer.OpenOutput(path));
+  ASSERT_TRUE(writer.OpenOutput(PathText(path)));
   auto expected = WritePackets(188, 5);
   ASSERT_TRUE(writer.CloseOutput());
   expected.resize(1024, 0x00);
@@ -63,7 +67,7 @@ TEST_F(WriterRig, ShortOutputIsPaddedWithZerosToA512ByteMultiple) {
   EXPECT_FALSE(writer.AppendPacket(Packet(188, 0))) << "closed output refuses packets";
 
   // An empty run makes an empty file.
-  ASSERT_TRUE(writer.OpenOutput(dir / "empty.ts"));
+  ASSERT_TRUE(writer.OpenOutput(PathText(dir / "empty.ts")));
   ASSERT_TRUE(writer.CloseOutput());
   EXPECT_EQ(fs::file_size(dir / "empty.ts"), 0u);
 }
@@ -73,7 +77,7 @@ TEST_F(WriterRig, ShortOutputIsPaddedWithZerosToA512ByteMultiple) {
 TEST_F(WriterRig, ExactLengthOutputEndsAtItsLastByte) {
   for (const std::uint32_t count : {5u, kMiB / 188 + 7}) {
     const auto path = dir / "exact.ts";
-    ASSERT_TRUE(writer.OpenOutput(path, {.exactLength = true, .keep = {}}));
+    ASSERT_TRUE(writer.OpenOutput(PathText(path), {.exactLength = true, .keep = {}}));
     const auto expected = WritePackets(188, count);
     ASSERT_TRUE(writer.CloseOutput());
     EXPECT_EQ(ReadFile(path), expected) << count;
@@ -87,24 +91,24 @@ TEST_F(WriterRig, RefusesToOverwriteTheFileToKeep) {
   const auto input = dir / "input.ts";
   const auto original = Packet(4096, 3);
   {
-    ASSERT_TRUE(writer.OpenOutput(input));
+    ASSERT_TRUE(writer.OpenOutput(PathText(input)));
     ASSERT_TRUE(writer.AppendPacket(original));
     ASSERT_TRUE(writer.CloseOutput());
   }
   fs::create_hard_link(input, dir / "hard.ts");
-  const OutputOptions keep{.keep = IdentityOfPath(input.string())};
+  const OutputOptions keep{.keep = IdentityOfPath(PathText(input))};
   for (const auto& name : {input, dir / "hard.ts", dir / "." / "input.ts"}) {
-    EXPECT_FALSE(writer.OpenOutput(name, keep)) << name;
+    EXPECT_FALSE(writer.OpenOutput(PathText(name), keep)) << name;
     EXPECT_EQ(writer.lastError(), EEXIST);
     EXPECT_EQ(ReadFile(input), original) << name;
   }
-  EXPECT_TRUE(writer.OpenOutput(dir / "other.ts", keep));
+  EXPECT_TRUE(writer.OpenOutput(PathText(dir / "other.ts"), keep));
   EXPECT_TRUE(writer.CloseOutput());
 }
 
 TEST_F(WriterRig, ExactlyOneBufferMakesAFileOfExactlyOneMiB) {
   const auto path = dir / "one.mpg";
-  ASSERT_TRUE(writer.OpenOutput(path));
+  ASSERT_TRUE(writer.OpenOutput(PathText(path)));
   const auto expected = WritePackets(2048, kMiB / 2048);
   ASSERT_TRUE(writer.CloseOutput());
   EXPECT_EQ(ReadFile(path), expected);
@@ -115,7 +119,7 @@ TEST_F(WriterRig, PacketsStraddlingBufferBoundariesArriveInOrder) {
   // bytes and begins buffer B with its last 88. Five buffers alternate A, B.
   for (std::size_t size : {188u, 192u}) {
     const auto path = dir / ("straddle" + std::to_string(size));
-    ASSERT_TRUE(writer.OpenOutput(path));
+    ASSERT_TRUE(writer.OpenOutput(PathText(path)));
     const std::uint32_t count = 5 * kMiB / static_cast<std::uint32_t>(size) + 3;
     auto expected = WritePackets(size, count);
     ASSERT_TRUE(writer.CloseOutput());
@@ -137,7 +141,7 @@ TEST_F(WriterRig, WorksOnFileSystemsWithAndWithoutDirectIo) {
   for (const fs::path& base : {dir, fs::path("/dev/shm")}) {
     if (!fs::is_directory(base)) continue;
     const auto path = base / ("kelvor-writer-" + std::to_string(::getpid()) + ".m2ts");
-    ASSERT_TRUE(writer.OpenOutput(path)) << base;
+    ASSERT_TRUE(writer.OpenOutput(PathText(path))) << base;
     auto expected = WritePackets(192, 2 * kMiB / 192 + 11);
     ASSERT_TRUE(writer.CloseOutput());
     expected.resize((expected.size() + 511) / 512 * 512, 0);
@@ -147,7 +151,7 @@ TEST_F(WriterRig, WorksOnFileSystemsWithAndWithoutDirectIo) {
 }
 
 TEST_F(WriterRig, UncreatableFileIsRefusedWithoutAMessage) {
-  EXPECT_FALSE(writer.OpenOutput(dir / "no-such-dir" / "out.ts"));
+  EXPECT_FALSE(writer.OpenOutput(PathText(dir / "no-such-dir" / "out.ts")));
   EXPECT_FALSE(writer.AppendPacket(Packet(188, 0)));
   EXPECT_FALSE(writer.CloseOutput());
   EXPECT_TRUE(ui.messages().empty());
@@ -172,6 +176,7 @@ TEST_F(WriterRig, DeviceFullReportsOnceAndReleasesTheConversionThread) {
   EXPECT_EQ(ui.messages(), std::vector<std::string>{"Output file write error"});
 }
 
+#ifndef _WIN32  // file size limits are POSIX
 // Sets a file size limit for one test and restores it.
 class FileSizeLimit {
  public:
@@ -196,7 +201,7 @@ TEST_F(WriterRig, FileTooLargeInTheWriterThreadOrInTheLastWrite) {
   const auto path = dir / "limited.ts";
   {
     FileSizeLimit limit(kMiB + kMiB / 2);
-    ASSERT_TRUE(writer.OpenOutput(path));
+    ASSERT_TRUE(writer.OpenOutput(PathText(path)));
     AppendUntilRefused(writer, 8 * kMiB / 2048);
     EXPECT_FALSE(writer.CloseOutput());
   }
@@ -212,7 +217,7 @@ TEST_F(WriterRig, FileTooLargeInTheWriterThreadOrInTheLastWrite) {
   OutputWriter writer2(ui2);
   {
     FileSizeLimit limit(kMiB + 100);
-    ASSERT_TRUE(writer2.OpenOutput(dir / "tail.ts"));
+    ASSERT_TRUE(writer2.OpenOutput(PathText(dir / "tail.ts")));
     EXPECT_EQ(AppendUntilRefused(writer2, kMiB / 2048 + 3), kMiB / 2048 + 3);
     EXPECT_FALSE(writer2.CloseOutput());
   }
@@ -220,11 +225,13 @@ TEST_F(WriterRig, FileTooLargeInTheWriterThreadOrInTheLastWrite) {
   EXPECT_FALSE(abortRequested);
 }
 
+#endif
+
 TEST_F(WriterRig, AbandonedOutputIsClosedByTheDestructor) {
   RecordingUiPort ui2;
   {
     OutputWriter temporary(ui2);
-    ASSERT_TRUE(temporary.OpenOutput(dir / "abandoned.ts"));
+    ASSERT_TRUE(temporary.OpenOutput(PathText(dir / "abandoned.ts")));
     for (std::uint32_t n = 0; n < 3 * kMiB / 2048; ++n)
       ASSERT_TRUE(temporary.AppendPacket(Packet(2048, n)));
   }

@@ -85,7 +85,7 @@ Counts WriteFile(const PeerStreams& in, OutputFormat format, const fs::path& pat
   NullUiPort ui;
   OutputWriter writer(ui);
   Multiplexer mux(writer, run);
-  EXPECT_TRUE(writer.OpenOutput(path));
+  EXPECT_TRUE(writer.OpenOutput(test::PathText(path)));
   mux.ResetTiming();
   mux.BuildStreamHeaders(format);
   mux.StartTrack(0, 9000);

@@ -33,6 +33,13 @@ fs::path TempDir() {
   return dir;
 }
 
+std::string PathText(const fs::path& path) {
+  const std::u8string text = path.u8string();
+  return {text.begin(), text.end()};
+}
+
+fs::path PathOfText(const std::string& text) { return fs::path(std::u8string(text.begin(), text.end())); }
+
 std::vector<std::uint8_t> ReadFile(const fs::path& path) {
   std::ifstream in(path, std::ios::binary);
   return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
@@ -43,6 +50,10 @@ void WriteFile(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
   out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
+#ifdef _WIN32
+// The Windows build's tests run no commands of the host.
+int RunCommand(const std::string&, std::string*) { return -1; }
+#else
 int RunCommand(const std::string& command, std::string* out) {
   FILE* pipe = ::popen(command.c_str(), "r");
   if (pipe == nullptr) return -1;
@@ -54,6 +65,7 @@ int RunCommand(const std::string& command, std::string* out) {
   const int status = ::pclose(pipe);
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+#endif
 
 void RecordingUiPort::showMessage(std::string_view text, MessageKind kind) {
   std::lock_guard lock(mutex_);

@@ -17,6 +17,10 @@ std::filesystem::path PublicSample(const std::string& name);
 // A fresh, empty directory for one test's files.
 std::filesystem::path TempDir();
 
+// The path as the program takes paths: UTF-8 on every system.
+std::string PathText(const std::filesystem::path& path);
+std::filesystem::path PathOfText(const std::string& text);
+
 std::vector<std::uint8_t> ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes);
 

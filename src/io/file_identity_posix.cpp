@@ -1,0 +1,13 @@
+#include <sys/stat.h>
+
+#include "io/file_identity.h"
+
+namespace kelvor {
+
+std::optional<FileIdentity> IdentityOfPath(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
+  return FileIdentity{static_cast<std::uint64_t>(st.st_dev), static_cast<std::uint64_t>(st.st_ino)};
+}
+
+}  // namespace kelvor
