@@ -1,0 +1,82 @@
+#include "ac3dec/decode_pipeline.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace kelvor {
+
+Ac3DecodePipeline::Ac3DecodePipeline(Ac3Decoder& decoder, unsigned stream, Sink sink)
+    : decoder_(decoder),
+      stream_(stream),
+      sink_(std::move(sink)),
+      slots_(std::make_unique<std::array<Slot, kRing>>()),
+      left_(Ac3Decoder::kMaxSamples),
+      right_(Ac3Decoder::kMaxSamples),
+      worker_([this] { run(); }) {}
+
+Ac3DecodePipeline::~Ac3DecodePipeline() { finish(); }
+
+unsigned Ac3DecodePipeline::decode(std::span<const std::uint8_t> frame, std::uint8_t eac3) {
+  if (pending_) send(0);
+  {
+    // The slot after the last one sent is ours once the worker has left it.
+    std::unique_lock lock(mutex_);
+    space_.wait(lock, [this] { return sent_ - finished_ < kRing; });
+  }
+  Slot& slot = (*slots_)[sent_ % kRing];
+  slot.decoded = decoder_.ac3_decode_coefficients(frame, eac3, slot.blocks, slot.ready);
+  pending_ = true;
+  return slot.decoded;
+}
+
+void Ac3DecodePipeline::send(unsigned silent_blocks) {
+  if (!pending_) return;
+  (*slots_)[sent_ % kRing].silent = std::min<unsigned>(silent_blocks, ac3::kMaxBlocks);
+  pending_ = false;
+  {
+    std::lock_guard lock(mutex_);
+    ++sent_;
+  }
+  work_.notify_one();
+}
+
+void Ac3DecodePipeline::finish() {
+  if (!worker_.joinable()) return;
+  {
+    std::lock_guard lock(mutex_);
+    closing_ = true;
+  }
+  work_.notify_one();
+  worker_.join();
+}
+
+void Ac3DecodePipeline::run() {
+  std::uint64_t next = 0;
+  for (;;) {
+    {
+      std::unique_lock lock(mutex_);
+      work_.wait(lock, [&] { return next < sent_ || closing_; });
+      if (next == sent_) return;
+    }
+    Slot& slot = (*slots_)[next % kRing];
+    for (unsigned b = 0; b < slot.ready; ++b) {
+      const std::size_t at = b * Ac3Decoder::kSamplesPerBlock;
+      decoder_.ac3_synthesize_block(stream_, slot.blocks[b], std::span(left_).subspan(at).first<256>(),
+                                    std::span(right_).subspan(at).first<256>());
+    }
+    std::size_t samples = slot.decoded * Ac3Decoder::kSamplesPerBlock;
+    if (slot.decoded == 0 && slot.silent != 0) {
+      samples = slot.silent * Ac3Decoder::kSamplesPerBlock;
+      std::fill_n(left_.begin(), samples, 0);
+      std::fill_n(right_.begin(), samples, 0);
+    }
+    if (samples != 0) sink_(std::span<const Q24>(left_).first(samples), std::span<const Q24>(right_).first(samples));
+    {
+      std::lock_guard lock(mutex_);
+      finished_ = ++next;
+    }
+    space_.notify_one();
+  }
+}
+
+}  // namespace kelvor
