@@ -20,8 +20,13 @@ unsigned Ac3DecodePipeline::decode(std::span<const std::uint8_t> frame, std::uin
   if (pending_) send(0);
   {
     // The slot after the last one sent is ours once the worker has left it.
+    // A full ring waits for several free slots, not one: fewer wake-ups.
     std::unique_lock lock(mutex_);
-    space_.wait(lock, [this] { return sent_ - finished_ < kRing; });
+    if (sent_ - finished_ == kRing) {
+      producer_waits_ = true;
+      space_.wait(lock, [this] { return kRing - (sent_ - finished_) >= kBatch; });
+      producer_waits_ = false;
+    }
   }
   Slot& slot = (*slots_)[sent_ % kRing];
   slot.decoded = decoder_.ac3_decode_coefficients(frame, eac3, slot.blocks, slot.ready);
@@ -33,11 +38,13 @@ void Ac3DecodePipeline::send(unsigned silent_blocks) {
   if (!pending_) return;
   (*slots_)[sent_ % kRing].silent = std::min<unsigned>(silent_blocks, ac3::kMaxBlocks);
   pending_ = false;
+  bool wake = false;
   {
     std::lock_guard lock(mutex_);
     ++sent_;
+    wake = worker_waits_ && sent_ - finished_ >= kBatch;
   }
-  work_.notify_one();
+  if (wake) work_.notify_one();
 }
 
 void Ac3DecodePipeline::finish() {
@@ -54,9 +61,14 @@ void Ac3DecodePipeline::run() {
   std::uint64_t next = 0;
   for (;;) {
     {
+      // An empty ring waits for a batch of frames (or the end).
       std::unique_lock lock(mutex_);
-      work_.wait(lock, [&] { return next < sent_ || closing_; });
-      if (next == sent_) return;
+      if (next == sent_) {
+        worker_waits_ = true;
+        work_.wait(lock, [&] { return sent_ - next >= kBatch || closing_; });
+        worker_waits_ = false;
+        if (next == sent_) return;
+      }
     }
     Slot& slot = (*slots_)[next % kRing];
     for (unsigned b = 0; b < slot.ready; ++b) {
@@ -71,11 +83,13 @@ void Ac3DecodePipeline::run() {
       std::fill_n(right_.begin(), samples, 0);
     }
     if (samples != 0) sink_(std::span<const Q24>(left_).first(samples), std::span<const Q24>(right_).first(samples));
+    bool wake = false;
     {
       std::lock_guard lock(mutex_);
       finished_ = ++next;
+      wake = producer_waits_ && kRing - (sent_ - finished_) >= kBatch;
     }
-    space_.notify_one();
+    if (wake) space_.notify_one();
   }
 }
 

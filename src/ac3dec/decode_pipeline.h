@@ -46,7 +46,8 @@ class Ac3DecodePipeline {
   void finish();
 
  private:
-  static constexpr std::size_t kRing = 8;  // frames in flight: rides out the sink's large writes
+  static constexpr std::size_t kRing = 16;  // frames in flight: rides out the sink's large writes
+  static constexpr std::size_t kBatch = kRing / 2;  // a waiting thread wakes for this many frames or slots
 
   struct Slot {
     std::array<Ac3BlockSpectrum, ac3::kMaxBlocks> blocks;
@@ -71,6 +72,8 @@ class Ac3DecodePipeline {
   std::uint64_t sent_ = 0;      // frames handed to the worker
   std::uint64_t finished_ = 0;  // frames the worker is done with
   bool closing_ = false;
+  bool producer_waits_ = false;
+  bool worker_waits_ = false;
   std::thread worker_;
 };
 
