@@ -1,6 +1,7 @@
 #include "ac3dec/decode_pipeline.h"
 
 #include <algorithm>
+#include <system_error>
 #include <utility>
 
 namespace kelvor {
@@ -11,8 +12,13 @@ Ac3DecodePipeline::Ac3DecodePipeline(Ac3Decoder& decoder, unsigned stream, Sink 
       sink_(std::move(sink)),
       slots_(std::make_unique<std::array<Slot, kRing>>()),
       left_(Ac3Decoder::kMaxSamples),
-      right_(Ac3Decoder::kMaxSamples),
-      worker_([this] { run(); }) {}
+      right_(Ac3Decoder::kMaxSamples) {
+  try {
+    worker_ = std::thread([this] { run(); });
+  } catch (const std::system_error&) {
+    // No second thread to be had: send() does the second half itself.
+  }
+}
 
 Ac3DecodePipeline::~Ac3DecodePipeline() { finish(); }
 
@@ -36,8 +42,13 @@ unsigned Ac3DecodePipeline::decode(std::span<const std::uint8_t> frame, std::uin
 
 void Ac3DecodePipeline::send(unsigned silent_blocks) {
   if (!pending_) return;
-  (*slots_)[sent_ % kRing].silent = std::min<unsigned>(silent_blocks, ac3::kMaxBlocks);
+  Slot& slot = (*slots_)[sent_ % kRing];
+  slot.silent = std::min<unsigned>(silent_blocks, ac3::kMaxBlocks);
   pending_ = false;
+  if (!worker_.joinable()) {
+    deliver(slot);
+    return;
+  }
   bool wake = false;
   {
     std::lock_guard lock(mutex_);
@@ -48,6 +59,7 @@ void Ac3DecodePipeline::send(unsigned silent_blocks) {
 }
 
 void Ac3DecodePipeline::finish() {
+  if (pending_) send(0);
   if (!worker_.joinable()) return;
   {
     std::lock_guard lock(mutex_);
@@ -70,19 +82,7 @@ void Ac3DecodePipeline::run() {
         if (next == sent_) return;
       }
     }
-    Slot& slot = (*slots_)[next % kRing];
-    for (unsigned b = 0; b < slot.ready; ++b) {
-      const std::size_t at = b * Ac3Decoder::kSamplesPerBlock;
-      decoder_.ac3_synthesize_block(stream_, slot.blocks[b], std::span(left_).subspan(at).first<256>(),
-                                    std::span(right_).subspan(at).first<256>());
-    }
-    std::size_t samples = slot.decoded * Ac3Decoder::kSamplesPerBlock;
-    if (slot.decoded == 0 && slot.silent != 0) {
-      samples = slot.silent * Ac3Decoder::kSamplesPerBlock;
-      std::fill_n(left_.begin(), samples, 0);
-      std::fill_n(right_.begin(), samples, 0);
-    }
-    if (samples != 0) sink_(std::span<const Q24>(left_).first(samples), std::span<const Q24>(right_).first(samples));
+    deliver((*slots_)[next % kRing]);
     bool wake = false;
     {
       std::lock_guard lock(mutex_);
@@ -91,6 +91,21 @@ void Ac3DecodePipeline::run() {
     }
     if (wake) space_.notify_one();
   }
+}
+
+void Ac3DecodePipeline::deliver(Slot& slot) {
+  for (unsigned b = 0; b < slot.ready; ++b) {
+    const std::size_t at = b * Ac3Decoder::kSamplesPerBlock;
+    decoder_.ac3_synthesize_block(stream_, slot.blocks[b], std::span(left_).subspan(at).first<256>(),
+                                  std::span(right_).subspan(at).first<256>());
+  }
+  std::size_t samples = slot.decoded * Ac3Decoder::kSamplesPerBlock;
+  if (slot.decoded == 0 && slot.silent != 0) {
+    samples = slot.silent * Ac3Decoder::kSamplesPerBlock;
+    std::fill_n(left_.begin(), samples, 0);
+    std::fill_n(right_.begin(), samples, 0);
+  }
+  if (samples != 0) sink_(std::span<const Q24>(left_).first(samples), std::span<const Q24>(right_).first(samples));
 }
 
 }  // namespace kelvor

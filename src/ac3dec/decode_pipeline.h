@@ -42,7 +42,8 @@ class Ac3DecodePipeline {
   // decoded before a fault go through the delay lines.
   void send(unsigned silent_blocks);
 
-  // Waits until the sink has had every frame sent, and stops the worker.
+  // Sends a frame still waiting, waits until the sink has had every frame,
+  // and stops the worker (later frames are decoded on the calling thread).
   void finish();
 
  private:
@@ -57,6 +58,8 @@ class Ac3DecodePipeline {
   };
 
   void run();
+  // The second half of one frame and its samples to the sink.
+  void deliver(Slot& slot);
 
   Ac3Decoder& decoder_;
   const unsigned stream_;
