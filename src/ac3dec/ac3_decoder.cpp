@@ -46,15 +46,20 @@ unsigned Ac3Decoder::ac3_decode_coefficients(std::span<const std::uint8_t> frame
   ready = 0;
   if (!begin_frame(frame, eac3 != 0)) return 0;
   const FrameState& fs = fs_;
+  bool ok = true;
   for (int blk = 0; blk < fs.num_blocks; ++blk) {
-    if (!decode_block(blk)) return 0;
+    // The block's coefficients go straight into its spectrum.
     Ac3BlockSpectrum& out = blocks[idx(blk)];
+    block_.set_output(&out.coeffs);
+    if (!decode_block(blk)) {
+      ok = false;
+      break;
+    }
     out.layout = Ac3BlockLayout{fs.acmod, fs.nfchans, fs.lfeon, fs.blksw};
-    const auto& coeffs = block_.coeffs();
-    for (int ch = 0; ch < fs.nfchans; ++ch) out.coeffs[idx(ch)] = coeffs[idx(ch)];
-    if (fs.lfeon) out.coeffs[kLfe] = coeffs[kLfe];
     ++ready;
   }
+  block_.set_output(nullptr);
+  if (!ok) return 0;
   count_frame_tools();
   return static_cast<unsigned>(fs.num_blocks);
 }
