@@ -28,8 +28,50 @@ void Ac3Decoder::ac3_decoder_init() {
 unsigned Ac3Decoder::ac3_decode_frame(unsigned stream, std::span<const std::uint8_t> frame, std::uint8_t eac3,
                                       std::span<Q24> left, std::span<Q24> right) {
   if (stream >= kStreams || left.size() < kMaxSamples || right.size() < kMaxSamples) return 0;
-  const bool is_eac3 = eac3 != 0;
-  if (!check_syncframe(frame, is_eac3)) return 0;
+  if (!begin_frame(frame, eac3 != 0)) return 0;
+  const FrameState& fs = fs_;
+  for (int blk = 0; blk < fs.num_blocks; ++blk) {
+    if (!decode_block(blk)) return 0;
+    // Transformed in place: no copy of the coefficients on this path.
+    const Ac3BlockLayout layout{fs.acmod, fs.nfchans, fs.lfeon, fs.blksw};
+    const std::size_t at = idx(blk) * kSamplesPerBlock;
+    synthesize(layout, block_.coeffs(), delay_[stream], left.subspan(at).first<256>(), right.subspan(at).first<256>());
+  }
+  count_frame_tools();
+  return static_cast<unsigned>(fs.num_blocks);
+}
+
+unsigned Ac3Decoder::ac3_decode_coefficients(std::span<const std::uint8_t> frame, std::uint8_t eac3,
+                                             std::span<Ac3BlockSpectrum, kMaxBlocks> blocks, unsigned& ready) {
+  ready = 0;
+  if (!begin_frame(frame, eac3 != 0)) return 0;
+  const FrameState& fs = fs_;
+  bool ok = true;
+  for (int blk = 0; blk < fs.num_blocks; ++blk) {
+    // The block's coefficients go straight into its spectrum.
+    Ac3BlockSpectrum& out = blocks[idx(blk)];
+    block_.set_output(&out.coeffs);
+    if (!decode_block(blk)) {
+      ok = false;
+      break;
+    }
+    out.layout = Ac3BlockLayout{fs.acmod, fs.nfchans, fs.lfeon, fs.blksw};
+    ++ready;
+  }
+  block_.set_output(nullptr);
+  if (!ok) return 0;
+  count_frame_tools();
+  return static_cast<unsigned>(fs.num_blocks);
+}
+
+void Ac3Decoder::ac3_synthesize_block(unsigned stream, Ac3BlockSpectrum& block, std::span<Q24, 256> left,
+                                      std::span<Q24, 256> right) {
+  if (stream >= kStreams) return;
+  synthesize(block.layout, block.coeffs, delay_[stream], left, right);
+}
+
+bool Ac3Decoder::begin_frame(std::span<const std::uint8_t> frame, bool is_eac3) {
+  if (!check_syncframe(frame, is_eac3)) return false;
   FrameState& fs = fs_;
   reset_frame_state(fs);
   if (is_eac3) {
@@ -38,19 +80,23 @@ unsigned Ac3Decoder::ac3_decode_frame(unsigned stream, std::span<const std::uint
     parse_ac3_bsi(br_, frame, fs);
   }
   start_frame(fs);
-  if (is_eac3 && !parse_audfrm(br_, fs)) return 0;
+  return !is_eac3 || parse_audfrm(br_, fs);
+}
 
-  for (int blk = 0; blk < fs.num_blocks; ++blk) {
-    BlockChanges changes;
-    if (!parse_audio_block(br_, fs, blk, changes)) return 0;
-    if (changes.any()) block_.allocate_bits(fs, changes);
-    if (!block_.read_mantissas(br_, fs, blk, dither_)) return 0;
-    const std::size_t at = idx(blk) * kSamplesPerBlock;
-    reconstruct_block(blk, delay_[stream], left.subspan(at).first<256>(), right.subspan(at).first<256>());
-    count_block_tools();
-  }
+bool Ac3Decoder::decode_block(int blk) {
+  FrameState& fs = fs_;
+  BlockChanges changes;
+  if (!parse_audio_block(br_, fs, blk, changes)) return false;
+  if (changes.any()) block_.allocate_bits(fs, changes);
+  if (!block_.read_mantissas(br_, fs, blk, dither_)) return false;
+  block_.resolve_channels(fs, dither_);
+  count_block_tools();
+  return true;
+}
 
-  if (is_eac3) {
+void Ac3Decoder::count_frame_tools() {
+  const FrameState& fs = fs_;
+  if (fs.eac3) {
     ++usage_.eac3_frames;
     ++usage_.eac3_frames_by_blocks[idx(fs.num_blocks)];
     usage_.frame_exp_strategy_frames += fs.expstre ? 0 : 1;
@@ -61,19 +107,14 @@ unsigned Ac3Decoder::ac3_decode_frame(unsigned stream, std::span<const std::uint
     ++usage_.ac3_frames;
   }
   ++usage_.acmod_frames[idx(fs.acmod)];
-  return static_cast<unsigned>(fs.num_blocks);
 }
 
-void Ac3Decoder::reconstruct_block(int /*blk*/, StreamDelayLines& delay, std::span<Q24, 256> left,
-                                   std::span<Q24, 256> right) {
-  FrameState& fs = fs_;
-  block_.resolve_channels(fs, dither_);
-  auto& coeffs = block_.coeffs();
-
+void Ac3Decoder::synthesize(const Ac3BlockLayout& layout, std::array<Coefficients, kSlots>& coeffs,
+                            StreamDelayLines& delay, std::span<Q24, 256> left, std::span<Q24, 256> right) {
   std::array<const Q24*, kMaxFbw> channels{};
-  for (int ch = 0; ch < fs.nfchans; ++ch) {
+  for (int ch = 0; ch < layout.nfchans; ++ch) {
     const auto c = idx(ch);
-    if (fs.blksw[c]) {
+    if (layout.blksw[c]) {
       inverse_transform_256(coeffs[c], delay.fbw[c]);
     } else {
       inverse_transform_512(coeffs[c], delay.fbw[c]);
@@ -81,11 +122,11 @@ void Ac3Decoder::reconstruct_block(int /*blk*/, StreamDelayLines& delay, std::sp
     channels[c] = coeffs[c].data();
   }
   const Q24* lfe = nullptr;
-  if (fs.lfeon) {
+  if (layout.lfeon) {
     inverse_transform_512(coeffs[kLfe], delay.lfe);
     lfe = coeffs[kLfe].data();
   }
-  fold_to_stereo(fs.acmod, std::span<const Q24* const>(channels.data(), idx(fs.nfchans)), lfe, left, right);
+  fold_to_stereo(layout.acmod, std::span<const Q24* const>(channels.data(), idx(layout.nfchans)), lfe, left, right);
 }
 
 void Ac3Decoder::count_block_tools() {

@@ -36,6 +36,22 @@ struct Ac3ToolUsage {
   std::array<std::uint64_t, 8> acmod_frames{};
 };
 
+// What the transforms and the fold-down need to know of a block.
+struct Ac3BlockLayout {
+  int acmod = 0;
+  int nfchans = 0;
+  bool lfeon = false;
+  std::array<bool, ac3::kMaxFbw> blksw{};  // 256-sample transforms
+};
+
+// One audio block between the two halves of the decoder: its channels'
+// coefficients after coupling, rematrixing and spectral extension, in the
+// parse's slots (channels 0..4, the unused coupling slot, the LFE).
+struct Ac3BlockSpectrum {
+  Ac3BlockLayout layout;
+  alignas(64) std::array<ac3::Coefficients, ac3::kSlots> coeffs{};
+};
+
 class Ac3Decoder {
  public:
   static constexpr unsigned kStreams = 4;
@@ -57,6 +73,23 @@ class Ac3Decoder {
   unsigned ac3_decode_frame(unsigned stream, std::span<const std::uint8_t> frame, std::uint8_t eac3,
                             std::span<Q24> left, std::span<Q24> right);
 
+  // The first half of ac3_decode_frame: parsing, bit allocation, mantissas
+  // and the coefficient tools of every block, into blocks[0 ..]. Returns
+  // what ac3_decode_frame returns. `ready` counts the blocks written: all of
+  // them, or on a rejection those before the fault, which must still go
+  // through the second half to leave the delay lines as ac3_decode_frame
+  // leaves them.
+  unsigned ac3_decode_coefficients(std::span<const std::uint8_t> frame, std::uint8_t eac3,
+                                   std::span<Ac3BlockSpectrum, ac3::kMaxBlocks> blocks, unsigned& ready);
+
+  // The second half, one block: the transforms through the delay lines of
+  // stream 0..3 and the fold-down to 256 stereo samples (block's
+  // coefficients are overwritten). It touches nothing but the delay lines,
+  // so it may run on one thread while the first half of later frames runs on
+  // another.
+  void ac3_synthesize_block(unsigned stream, Ac3BlockSpectrum& block, std::span<Q24, 256> left,
+                            std::span<Q24, 256> right);
+
   const Ac3ToolUsage& tool_usage() const { return usage_; }
 
  private:
@@ -65,8 +98,13 @@ class Ac3Decoder {
     std::array<Q24, 256> lfe;
   };
 
-  void reconstruct_block(int blk, StreamDelayLines& delay, std::span<Q24, 256> left, std::span<Q24, 256> right);
+  bool begin_frame(std::span<const std::uint8_t> frame, bool is_eac3);
+  // Leaves block blk's coefficients in block_.
+  bool decode_block(int blk);
+  void count_frame_tools();
   void count_block_tools();
+  static void synthesize(const Ac3BlockLayout& layout, std::array<ac3::Coefficients, ac3::kSlots>& coeffs,
+                         StreamDelayLines& delay, std::span<Q24, 256> left, std::span<Q24, 256> right);
 
   BitReader br_;
   Ac3Dither dither_;

@@ -46,10 +46,11 @@ void BlockCoefficients::allocate_bits(FrameState& fs, const BlockChanges& change
 
 bool BlockCoefficients::read_mantissas(BitReader& br, FrameState& fs, int blk, Ac3Dither& dither) {
   mantissas_.start_block();
+  auto& store = coeffs();
   // A channel's bins 0..end-1: from the hybrid transform store (read whole
   // in block 0) or from the bit stream.
   const auto read_channel = [&](std::size_t slot, int end, bool dith) {
-    Coefficients& co = coeffs_[slot];
+    Coefficients& co = store[slot];
     if (fs.ahtinu[slot]) {
       if (blk == 0 && !read_aht_channel(br, fs.bap[slot], 0, end, dither, true, aht_[slot])) return false;
       for (int bin = 0; bin < end; ++bin)
@@ -66,7 +67,7 @@ bool BlockCoefficients::read_mantissas(BitReader& br, FrameState& fs, int blk, A
     const bool coupled = fs.cplinu && fs.chincpl[c];
     if (coupled && !coupling_read) {
       coupling_read = true;
-      Coefficients& cpl = coeffs_[kCpl];
+      Coefficients& cpl = store[kCpl];
       if (fs.ahtinu[kCpl]) {
         // Without dither, like the coupling channel's ordinary mantissas:
         // decoupling dithers its empty bins per channel, as dithflag says.
@@ -79,24 +80,25 @@ bool BlockCoefficients::read_mantissas(BitReader& br, FrameState& fs, int blk, A
       }
     }
     const int zero_from = coupled ? fs.cpl_end : fs.endmant[c];
-    std::fill(coeffs_[c].begin() + zero_from, coeffs_[c].end(), 0);
+    std::fill(store[c].begin() + zero_from, store[c].end(), 0);
   }
   if (fs.lfeon) {
     if (!read_channel(kLfe, 7, true)) return false;
-    std::fill(coeffs_[kLfe].begin() + 7, coeffs_[kLfe].end(), 0);
+    std::fill(store[kLfe].begin() + 7, store[kLfe].end(), 0);
   }
   return true;
 }
 
 void BlockCoefficients::resolve_channels(const FrameState& fs, Ac3Dither& dither) {
+  auto& store = coeffs();
   if (fs.cplinu) {
     for (int ch = 0; ch < fs.nfchans; ++ch) {
-      if (fs.chincpl[idx(ch)]) decouple_channel(fs, ch, coeffs_[kCpl], dither, coeffs_[idx(ch)]);
+      if (fs.chincpl[idx(ch)]) decouple_channel(fs, ch, store[kCpl], dither, store[idx(ch)]);
     }
   }
-  if (fs.acmod == 2) rematrix(fs, coeffs_[0], coeffs_[1]);
+  if (fs.acmod == 2) rematrix(fs, store[0], store[1]);
   if (fs.eac3 && fs.spxinu) {
-    apply_spectral_extension(fs, std::span<Coefficients, kMaxFbw>(coeffs_.data(), kMaxFbw), dither);
+    apply_spectral_extension(fs, std::span<Coefficients, kMaxFbw>(store.data(), kMaxFbw), dither);
   }
 }
 

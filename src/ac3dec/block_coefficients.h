@@ -31,12 +31,18 @@ class BlockCoefficients {
   // full-bandwidth slot holds its channel's complete coefficients.
   void resolve_channels(const FrameState& fs, Ac3Dither& dither);
 
-  std::array<Coefficients, kSlots>& coeffs() { return coeffs_; }
+  std::array<Coefficients, kSlots>& coeffs() { return out_ != nullptr ? *out_ : coeffs_; }
+
+  // Where the blocks that follow put their coefficients (every slot a block
+  // uses is written whole): storage of the caller's, which then needs no
+  // copy, or null for the built-in store.
+  void set_output(std::array<Coefficients, kSlots>* out) { out_ = out; }
 
  private:
   MantissaReader mantissas_;
   MaskResult mask_;
   std::array<Coefficients, kSlots> coeffs_{};  // the coupling slot holds unscaled mantissas
+  std::array<Coefficients, kSlots>* out_ = nullptr;
   std::array<std::array<AhtBin, 256>, kSlots> aht_{};
   bool all_zero_ = false;  // the last allocation took the all-zero short cut
 };

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ac3dec/ac3_decoder.h"
+#include "ac3dec/decode_pipeline.h"
 #include "ac3dec/syncframe.h"
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
@@ -182,8 +183,11 @@ int RunDecodeAc3Command(int argc, char** argv) {
     return kExitOutputError;
   }
   auto decoder = std::make_unique<Ac3Decoder>();
-  std::vector<Q24> left(Ac3Decoder::kMaxSamples);
-  std::vector<Q24> right(Ac3Decoder::kMaxSamples);
+  // This thread finds and parses the frames; the pipeline's worker runs the
+  // transforms and writes the WAV.
+  Ac3DecodePipeline pipeline(*decoder, 0, [&wav](std::span<const Q24> left, std::span<const Q24> right) {
+    wav.Write(left, right);
+  });
   DecodeCounts counts;
   const std::span<const std::uint8_t> all = in.stream;
   std::size_t pos = 0;
@@ -198,9 +202,10 @@ int RunDecodeAc3Command(int argc, char** argv) {
       pos += info.length;
       continue;
     }
-    const unsigned blocks = decoder->ac3_decode_frame(0, all.subspan(pos, info.length), info.eac3 ? 1 : 0, left, right);
+    const unsigned blocks = pipeline.decode(all.subspan(pos, info.length), info.eac3 ? 1 : 0);
     if (blocks != 0) {
       ++counts.decoded;
+      pipeline.send(0);
     } else {
       // A damaged frame is followed by the next sync word (or the end);
       // anything else was a false sync inside data.
@@ -208,17 +213,16 @@ int RunDecodeAc3Command(int argc, char** argv) {
       const bool at_end = next == all.size();
       const bool next_sync = next + 2 <= all.size() && all[next] == 0x0B && all[next + 1] == 0x77;
       if (!next_sync && !at_end) {
+        pipeline.send(0);
         ++pos;
         continue;
       }
       ++counts.rejected;
-      std::fill(left.begin(), left.end(), 0);
-      std::fill(right.begin(), right.end(), 0);
+      pipeline.send(info.num_blocks);
     }
-    const std::size_t samples = (blocks != 0 ? blocks : info.num_blocks) * Ac3Decoder::kSamplesPerBlock;
-    wav.Write(std::span<const Q24>(left).first(samples), std::span<const Q24>(right).first(samples));
     pos += info.length;
   }
+  pipeline.finish();
   if (!wav.Finish()) {
     PrintFileError("decode-ac3", in.outputPath, wav.error());
     return kExitOutputError;
