@@ -33,7 +33,8 @@ endfunction()
 kelvor_windows_suite(io DEPS kelvor_io)
 kelvor_windows_suite(scan DEPS kelvor_scan)
 kelvor_windows_suite(ac3dec DEPS kelvor_ac3dec kelvor_io
-  EXTRA ${PROJECT_SOURCE_DIR}/src/cli/private_track.cpp ${PROJECT_SOURCE_DIR}/src/cli/file_checks.cpp)
+  EXTRA ${PROJECT_SOURCE_DIR}/src/cli/private_track.cpp ${PROJECT_SOURCE_DIR}/src/cli/file_checks.cpp
+  ${PROJECT_SOURCE_DIR}/src/cli/audio_command_input.cpp ${PROJECT_SOURCE_DIR}/src/cli/interrupt_win.cpp)
 kelvor_windows_suite(mux DEPS kelvor_mux kelvor_convert)
 kelvor_windows_suite(convert DEPS kelvor_convert)
 add_custom_target(kelvor_windows_tests DEPENDS io_tests scan_tests ac3dec_tests mux_tests convert_tests)

@@ -17,6 +17,8 @@
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
+#include "cli/interrupt.h"
+#include "common/flags.h"
 #include "io/file_names.h"
 
 namespace kelvor::cli {
@@ -35,8 +37,9 @@ constexpr const char* kUsage =
     "  -h, --help\n"
     "\n"
     "Exit status: 0 decoded, 1 the input could not be read (or is not a regular\n"
-    "file) or held no frames, 2 bad command line or OUTPUT names INPUT, 4 the\n"
-    "output could not be written.\n";
+    "file) or held no frames, 2 bad command line or OUTPUT names INPUT, 3 stopped\n"
+    "by Ctrl-C, SIGTERM or SIGHUP (the WAV holds what was decoded), 4 the output\n"
+    "could not be written.\n";
 
 // The samples go out in whole blocks of 1 MiB from one buffer, written with
 // no stdio buffering in between: a few hundred large writes for an hour of
@@ -191,7 +194,11 @@ int RunDecodeAc3Command(int argc, char** argv) {
   DecodeCounts counts;
   const std::span<const std::uint8_t> all = in.stream;
   std::size_t pos = 0;
-  while (pos + 6 <= all.size()) {
+  // A stop still finishes the WAV: its header then gives the length of what
+  // was written, so players take the sound decoded so far.
+  abortRequested = false;
+  InstallInterruptHandler();
+  while (pos + 6 <= all.size() && !abortRequested) {
     const SyncframeInfo info = read_syncinfo(all.subspan(pos));
     if (info.length == 0 || pos + info.length > all.size()) {
       ++pos;
@@ -233,6 +240,10 @@ int RunDecodeAc3Command(int argc, char** argv) {
     return kExitInputError;
   }
   if (in.stats) PrintStats(counts, decoder->tool_usage());
+  if (abortRequested) {
+    std::fprintf(stderr, "decode-ac3: stopped by the user\n");
+    return kExitCutShort;
+  }
   if (counts.decoded == 0) {
     std::fprintf(stderr, "decode-ac3: no AC-3 or E-AC-3 frames in '%s'\n", in.inputPath.c_str());
     return kExitInputError;

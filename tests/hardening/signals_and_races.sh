@@ -88,5 +88,24 @@ status=${PIPESTATUS[0]}
 grep -q "Output file write error" "$work/err.txt" || fail "closed pipe: $(cat "$work/err.txt")"
 grep -q "Convertion done" "$work/err.txt" && fail "closed pipe: reported as done"
 
+# decode-ac3 stopped halfway: exit 3 and a WAV whose header gives the length
+# of the samples written, not a header of an empty file.
+ac3=$fixtures/ac3_51_pink_640k.ac3
+if [ -f "$ac3" ]; then
+  for _ in $(seq 400); do cat "$ac3"; done >"$work/long.ac3"
+  "$cli" decode-ac3 "$work/long.ac3" "$work/out.wav" 2>"$work/err.txt" &
+  pid=$!
+  sleep 0.3
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 3 ] || fail "decode-ac3 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  python3 -c 'import os, struct, sys
+b = open(sys.argv[1], "rb").read(58)
+size = os.path.getsize(sys.argv[1])
+data = struct.unpack("<I", b[54:58])[0]
+sys.exit(0 if 0 < data == size - 58 else 1)' "$work/out.wav" || fail "decode-ac3 SIGTERM: WAV header does not give the samples written"
+fi
+
 [ "$failures" -eq 0 ] && echo ok
 exit $((failures != 0))
