@@ -1,7 +1,7 @@
 #!/bin/sh
 # Shared by the .ci/fuzz_*.sh scripts. Builds one libFuzzer target (preset
 # "fuzz", clang with ASan/UBSan), runs each kept crashing input in
-# fuzz/regressions/<target>/ once, then fuzzes for FUZZ_SECONDS (default 30)
+# fuzz/regressions/<target>/ once, then fuzzes for FUZZ_SECONDS (default 20)
 # from the committed seeds in fuzz/corpus/<target>/ and any seed folders
 # given. FUZZ_OPTIONS adds libFuzzer options. Exits non-zero on a crash; the
 # crashing input is kept as build/fuzz/artifacts/<target>-crash-... (the
@@ -11,7 +11,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=$1
 shift
-seconds=${FUZZ_SECONDS:-30}
+seconds=${FUZZ_SECONDS:-20}
 build="$root/build/fuzz"
 
 cd "$root"
