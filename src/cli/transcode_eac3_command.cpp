@@ -14,6 +14,7 @@
 #include "cli/exit_status.h"
 #include "io/file_names.h"
 #include "transcode/eac3_transcoder.h"
+#include "transcode/transcode_pipeline.h"
 
 namespace kelvor::cli {
 namespace {
@@ -64,6 +65,31 @@ int RunTranscodeEac3Command(int argc, char** argv) {
   std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> frame{};
   Counts counts;
   bool write_ok = true;
+  // Stores, encodes and writes on the pipeline's worker, frame by frame in
+  // stream order; `num_blocks` is the frame's block count.
+  const auto store = [&](const transcode::DecodedFrame& decoded, unsigned num_blocks) {
+    std::size_t out_bytes = 0;
+    const unsigned before = transcoder->stored_blocks(0);
+    if (transcoder->store_decoded_frame(0, decoded, frame, out_bytes)) {
+      ++counts.written;
+      write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
+      return;
+    }
+    // Blocks that came to nothing: the frame's own when it was rejected
+    // (the store is as before), six when a completed set did not fit.
+    const unsigned after = transcoder->stored_blocks(0);
+    const bool stored = !(before + num_blocks >= 6) && after == before + num_blocks;
+    unsigned lost = 0;
+    if (!stored) lost = after == before ? num_blocks : 6;
+    if (lost == num_blocks) ++counts.rejected;
+    // Silence in their place keeps the time line of the output.
+    counts.silent_blocks += lost;
+    if (lost != 0 && transcoder->transcode_silent_blocks(0, lost, frame, out_bytes)) {
+      ++counts.written;
+      write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
+    }
+  };
+  Eac3TranscodePipeline pipeline(*transcoder, store);
   std::size_t pos = 0;
   while (pos + 6 <= es.size()) {
     const SyncframeInfo info = read_syncinfo(es.subspan(pos));
@@ -86,28 +112,10 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     }
     ++counts.frames;
     counts.blocks_in += info.num_blocks;
-    std::size_t out_bytes = 0;
-    const unsigned before = transcoder->stored_blocks(0);
-    if (transcoder->transcode_eac3_frame(0, es.subspan(pos, info.length), frame, out_bytes)) {
-      ++counts.written;
-      write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
-    } else {
-      // Blocks that came to nothing: the frame's own when it was rejected
-      // (the store is as before), six when a completed set did not fit.
-      const unsigned after = transcoder->stored_blocks(0);
-      const bool stored = !(before + info.num_blocks >= 6) && after == before + info.num_blocks;
-      unsigned lost = 0;
-      if (!stored) lost = after == before ? info.num_blocks : 6;
-      if (lost == info.num_blocks) ++counts.rejected;
-      // Silence in their place keeps the time line of the output.
-      counts.silent_blocks += lost;
-      if (lost != 0 && transcoder->transcode_silent_blocks(0, lost, frame, out_bytes)) {
-        ++counts.written;
-        write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
-      }
-    }
+    pipeline.push(es.subspan(pos, info.length), info.num_blocks);
     pos = next;
   }
+  pipeline.finish();
   const bool closed = std::fclose(out) == 0;
   if (!write_ok || !closed) {
     std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());

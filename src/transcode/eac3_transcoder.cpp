@@ -64,6 +64,66 @@ bool Eac3Transcoder::transcode_eac3_frame(unsigned stream, std::span<const std::
   return result;
 }
 
+void Eac3Transcoder::decode_eac3_frame(std::span<const std::uint8_t> frame, DecodedFrame& decoded) {
+  decoded.decoded = 0;
+  decoded.reached_blocks = false;
+  decoded.whole = false;
+  if (frame.size() < 8 || ac3_crc16(frame.subspan(2)) != 0) return;
+
+  ac3::reset_frame_state(fs_);
+  decoded.meta = ac3::parse_eac3_bsi(br_, frame, fs_);
+  ac3::start_frame(fs_);
+  if (!ac3::parse_audfrm(br_, fs_)) return;
+
+  decoded.reached_blocks = true;
+  const auto per_six = static_cast<std::uint32_t>(frame.size() * 6 / static_cast<std::size_t>(fs_.num_blocks));
+  for (int blk = 0; blk < fs_.num_blocks; ++blk) {
+    BlockSlot& slot = decoded.slot[idx(decoded.decoded)];
+    slot.acmod = static_cast<std::uint32_t>(fs_.acmod);
+    slot.lfeon = fs_.lfeon ? 1 : 0;
+    slot.frame_bytes = per_six;
+    if (!blocks_.decode_block(br_, fs_, blk, dither_, slot, decoded.coef[idx(decoded.decoded)],
+                              decoded.lfe_coef[idx(decoded.decoded)]))
+      return;
+    ++decoded.decoded;
+  }
+  decoded.whole = true;
+}
+
+bool Eac3Transcoder::store_decoded_frame(unsigned stream, const DecodedFrame& decoded, std::span<std::uint8_t> out,
+                                         std::size_t& out_bytes) {
+  if (stream >= kStreams || out.size() < kMaxOutputBytes || !decoded.reached_blocks) return false;
+  TranscoderStream& s = streams_[stream];
+  const unsigned first_count = s.block_count;
+  bool result = false;
+  unsigned count = first_count;
+  for (unsigned blk = 0; blk < decoded.decoded; ++blk) {
+    s.slot[idx(count)] = decoded.slot[idx(blk)];
+    s.coef[idx(count)] = decoded.coef[idx(blk)];
+    s.lfe_coef[idx(count)] = decoded.lfe_coef[idx(blk)];
+    if (++count == kBlocksPerFrame) {
+      lead_blocks_ = first_count;
+      result = output_frame(s, decoded.meta, out, out_bytes);
+      count = 0;
+    }
+  }
+  if (!decoded.whole) {
+    // As transcode_eac3_frame leaves it: the failed block's position holds
+    // that frame's layout, and the store keeps whole frames only.
+    BlockSlot& slot = s.slot[idx(count)];
+    const BlockSlot& failed = decoded.slot[idx(decoded.decoded)];
+    slot.acmod = failed.acmod;
+    slot.lfeon = failed.lfeon;
+    slot.frame_bytes = failed.frame_bytes;
+    s.block_count = result ? 0 : first_count;
+    return result;
+  }
+  s.block_count = count;
+  s.has_frame = true;
+  s.meta = decoded.meta;
+  return result;
+}
+
 bool Eac3Transcoder::transcode_silent_blocks(unsigned stream, unsigned count, std::span<std::uint8_t> out,
                                              std::size_t& out_bytes) {
   if (stream >= kStreams || count == 0 || count > kBlocksPerFrame || out.size() < kMaxOutputBytes) return false;

@@ -21,6 +21,7 @@
 #include "transcode/ac3_reencoder.h"
 #include "transcode/block_decoder.h"
 #include "transcode/block_store.h"
+#include "transcode/decoded_frame.h"
 
 namespace kelvor {
 
@@ -42,6 +43,16 @@ class Eac3Transcoder {
   // are stored yet, or when the six blocks could not be fitted.
   bool transcode_eac3_frame(unsigned stream, std::span<const std::uint8_t> frame, std::span<std::uint8_t> out,
                             std::size_t& out_bytes);
+
+  // transcode_eac3_frame in two halves that may run on two threads: the
+  // first reads the frame into `decoded` (it uses only the decoding state:
+  // the dither generator and the block decoder), the second stores those
+  // blocks and encodes (only the stores and the re-encoder). Frames must
+  // reach store_decoded_frame in the order they were decoded, and the two
+  // halves must not be mixed with transcode_eac3_frame between a reset.
+  void decode_eac3_frame(std::span<const std::uint8_t> frame, transcode::DecodedFrame& decoded);
+  bool store_decoded_frame(unsigned stream, const transcode::DecodedFrame& decoded, std::span<std::uint8_t> out,
+                           std::size_t& out_bytes);
 
   // Stores `count` (1..6) silent blocks in place of a frame that could not
   // be used, so that an output without time stamps keeps its time line;

@@ -11,6 +11,7 @@
 #include "ac3dec/frame_header.h"
 #include "ac3dec/tables.h"
 #include "transcode/ac3_frame_writer.h"
+#include "transcode/transcode_pipeline.h"
 #include "frame_builder.h"
 #include "support/test_support.h"
 
@@ -277,6 +278,90 @@ TEST(Transcoder, MixedBlocksTakeTheSmallestLayout) {
     if (acmod == 2) br.read_bits(2);
     EXPECT_EQ(br.read_bits(1) != 0, c.lfe);
   }
+}
+
+// The two-thread pipeline gives the one-call transcoder's frames, store and
+// lead blocks, also where a set completes inside a frame that is then
+// rejected, or a frame fails its CRC or its mantissas.
+TEST(Transcoder, PipelineMatchesTheOneCallTranscoder) {
+  std::vector<Bytes> frames;
+  const unsigned counts[] = {3, 2, 2, 1, 6, 2, 2, 3, 2, 1};
+  for (std::uint32_t i = 0; i < 60; ++i) {
+    SyntheticRecipe r;
+    r.num_blocks = static_cast<int>(counts[i % 10]);
+    r.csnroffst = 8;
+    const bool damaged = counts[i % 10] == 2 && i % 3 == 2;
+    Bytes f = Build(r, damaged ? 1 : i + 1);
+    if (damaged) {
+      // A byte changed under a repaired CRC so that the frame, read after
+      // five stored blocks, completes a set in its first block and is
+      // rejected in its second.
+      SyntheticRecipe lead = r;
+      lead.num_blocks = 3;
+      const Bytes three = Build(lead, 101);
+      const Bytes two = Build(r, 102);
+      bool found = false;
+      for (std::size_t at = 8; at + 2 < f.size() && !found; ++at) {
+        for (const std::uint8_t x : {std::uint8_t{0xFF}, std::uint8_t{0x5A}, std::uint8_t{0x81}}) {
+          Bytes bad = f;
+          bad[at] ^= x;
+          test::RepairCrc(bad, true);
+          auto probe = std::make_unique<Eac3Transcoder>();
+          std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> out{};
+          std::size_t n = 0;
+          probe->transcode_eac3_frame(0, three, out, n);
+          probe->transcode_eac3_frame(0, two, out, n);
+          if (probe->transcode_eac3_frame(0, bad, out, n) && probe->stored_blocks(0) == 0) {
+            f = std::move(bad);
+            found = true;
+            break;
+          }
+        }
+      }
+      ASSERT_TRUE(found);
+    } else if (i % 11 == 5) {
+      f[f.size() / 2] ^= 0x10;  // fails the CRC
+    }
+    frames.push_back(std::move(f));
+  }
+  struct Step {
+    bool done = false;
+    Bytes out;
+    unsigned stored = 0;
+    unsigned lead = 0;
+    bool operator==(const Step&) const = default;
+  };
+  std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> out{};
+  const auto step = [&](Eac3Transcoder& tc, bool done, std::size_t n) {
+    Step s{done, {}, tc.stored_blocks(0), done ? tc.lead_blocks() : 0};
+    if (done) s.out.assign(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+    return s;
+  };
+  auto one = std::make_unique<Eac3Transcoder>();
+  std::vector<Step> expected;
+  for (const Bytes& f : frames) {
+    std::size_t n = 0;
+    const bool done = one->transcode_eac3_frame(0, f, out, n);
+    expected.push_back(step(*one, done, n));
+  }
+  auto two = std::make_unique<Eac3Transcoder>();
+  std::vector<Step> got;
+  {
+    Eac3TranscodePipeline pipeline(*two, [&](const transcode::DecodedFrame& d, unsigned) {
+      std::size_t n = 0;
+      const bool done = two->store_decoded_frame(0, d, out, n);
+      got.push_back(step(*two, done, n));
+    });
+    for (const Bytes& f : frames) pipeline.push(f, 0);
+  }
+  ASSERT_EQ(got.size(), expected.size());
+  int rejected = 0;
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    EXPECT_TRUE(got[i] == expected[i]) << i;
+    const unsigned before = i == 0 ? 0 : expected[i - 1].stored;
+    rejected += !expected[i].done && expected[i].stored == before && counts[i % 10] != 6 ? 1 : 0;
+  }
+  EXPECT_GT(rejected, 3);
 }
 
 }  // namespace
