@@ -17,6 +17,7 @@ import os
 import random
 import re
 import select
+import shutil
 import signal
 import subprocess
 import sys
@@ -102,12 +103,17 @@ def check_stop(cli, source, work, fmt, name, sig, stop_after, reference):
     with open(path, "wb") as f:
         f.write(out)
     streams, errors, rc = decode_errors(path)
-    os.unlink(path)
     if streams != reference["streams"]:
         problems.append(f"streams {streams}, the whole output has {reference['streams']}")
     new = errors - reference["errors"]
     if rc != 0 or new:
         problems.append("decoding: " + "; ".join(sorted(new)[:3]))
+    if problems:
+        # Kept for a look at where the stop cut.
+        kept = os.path.join(tempfile.gettempdir(), "kelvor-stop-failures")
+        os.makedirs(kept, exist_ok=True)
+        shutil.copy(path, kept)
+    os.unlink(path)
     return what, problems, len(out)
 
 
