@@ -11,7 +11,7 @@ bool Multiplexer::StartVideoUnit() {
   StreamPacketState& s = video_;
   if (s.remaining < s.contSize) {
     // Zero bytes before the next start code are stuffing a video decoder skips.
-    if (!ClosePack(s, 0x00)) return false;
+    if (!ClosePack(s, ShortRoom::ZeroBytes)) return false;
     s.packetTemplate[18] = static_cast<std::uint8_t>(kFullPesLength >> 8);
     s.packetTemplate[19] = static_cast<std::uint8_t>(kFullPesLength);
     ClearPts(s);

@@ -158,9 +158,14 @@ class Multiplexer {
   bool MoveClockTo(std::uint32_t time);
   bool WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
                        std::span<const std::uint8_t> frame);
+  // What fills free room too small for a padding packet (1 to 6 bytes).
+  enum class ShortRoom : std::uint8_t {
+    HeaderStuffing,  // stuffing bytes in the PES header: the payload is intact
+    ZeroBytes,       // zero bytes after the payload (DVD video: before a start code)
+  };
   // Writes the partly filled pack of `s`, its free room as a padding packet
-  // (or, if too small for one, `shortFill` bytes of payload).
-  bool ClosePack(StreamPacketState& s, std::uint8_t shortFill = 0xFF);
+  // (or, if too small for one, as `shortRoom` says).
+  bool ClosePack(StreamPacketState& s, ShortRoom shortRoom = ShortRoom::HeaderStuffing);
   // DVD AC-3: counts a frame that starts at the cursor, and writes the
   // counts into the pack about to go out.
   void NoteFrameStart(StreamPacketState& s);

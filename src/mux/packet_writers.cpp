@@ -167,9 +167,26 @@ bool Multiplexer::StartTrack(std::uint32_t track, std::uint32_t time) {
   return true;
 }
 
-bool Multiplexer::ClosePack(StreamPacketState& s, std::uint8_t shortFill) {
+bool Multiplexer::ClosePack(StreamPacketState& s, ShortRoom shortRoom) {
   const std::uint32_t r = s.remaining;
   std::uint8_t* pack = s.packetTemplate;
+  WriteSubStreamCounts(s);
+  if (r > 0 && r <= kPaddingHeaderSize && shortRoom == ShortRoom::HeaderStuffing) {
+    // No room for a padding packet: the PES header takes the free bytes as
+    // stuffing bytes, and the payload moves up behind them. Bytes added to
+    // the payload would end up in the stream: after a picture's last slice
+    // a decoder reads them as part of it.
+    std::uint8_t* headerLength = pack + layout_.ptsFlagsOffset + 1;
+    const std::uint8_t length = *headerLength;
+    std::uint8_t* payload = headerLength + 1 + length;
+    std::memmove(payload + r, payload, static_cast<std::size_t>(s.cursor - payload));
+    std::fill_n(payload, r, std::uint8_t{0xFF});
+    *headerLength = static_cast<std::uint8_t>(length + r);
+    StampPacket(pack);
+    const bool appended = Append(pack);
+    *headerLength = length;  // the template's header, for the next pack
+    return appended;
+  }
   if (r > kPaddingHeaderSize) {
     const std::uint32_t pesLength = kFullPesLength - r;
     pack[18] = static_cast<std::uint8_t>(pesLength >> 8);
@@ -184,9 +201,9 @@ bool Multiplexer::ClosePack(StreamPacketState& s, std::uint8_t shortFill) {
     std::memcpy(s.cursor, header, sizeof header);
     std::fill_n(s.cursor + kPaddingHeaderSize, padding, std::uint8_t{0xFF});
   } else {
-    std::fill_n(s.cursor, r, shortFill);
+    // Zero bytes before the next start code: stuffing a video decoder skips.
+    std::fill_n(s.cursor, r, std::uint8_t{0x00});
   }
-  WriteSubStreamCounts(s);
   StampPacket(pack);
   return Append(pack);
 }

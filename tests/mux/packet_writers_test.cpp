@@ -263,13 +263,17 @@ TEST(PsAudioWriter, EndOfRunClosesTheLastPackWithPadding) {
     for (std::size_t n = 28 + 1926; n < 2048; ++n) EXPECT_EQ(pack[n], 0xFF);
   }
   {
-    // Three free bytes are stuffed inside the PES payload.
+    // Three free bytes, too few for a padding packet, become stuffing bytes
+    // of the PES header: the payload is the frame and nothing after it.
     OneMpegTrack rig(OutputFormat::ProgramStream);
     ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(2017)));
     ASSERT_TRUE(rig.mux.FinishOutput(false));
     ASSERT_EQ(rig.sink.packets.size(), 2u);
-    EXPECT_EQ(Slice(rig.sink.packets[1], 18, 2), Bytes({0x07, 0xEC}));
-    EXPECT_EQ(Slice(rig.sink.packets[1], 2045, 3), Bytes({0xFF, 0xFF, 0xFF}));
+    const auto& pack = rig.sink.packets[1];
+    EXPECT_EQ(Slice(pack, 18, 2), Bytes({0x07, 0xEC}));
+    EXPECT_EQ(pack[22], 5 + 3);  // PES_header_data_length
+    EXPECT_EQ(Slice(pack, 28, 3), Bytes({0xFF, 0xFF, 0xFF}));
+    EXPECT_EQ(test::DemuxPs(rig.sink.packets, pack[17]).bytes, Frame(2017));
   }
   {
     // A track that never wrote, or an empty pack, writes nothing.
@@ -307,6 +311,34 @@ TEST(PsAudioWriter, Ac3PacksKeepTheirSubStreamHeader) {
   const auto d = test::DemuxPs(rig.sink.packets, 0xBD, 0x81);
   EXPECT_EQ(d.bytes.size(), 2u * 2016);
   EXPECT_EQ(Slice(d.bytes, 1536, 480), Slice(frame, 0, 480));
+}
+
+TEST(PsWriters, TheLastPackOfEveryStreamAddsNothingToItsPayload) {
+  // Room of 1 to 6 bytes is too small for a padding packet; 7 takes one.
+  for (OutputFormat format : {OutputFormat::ProgramStream, OutputFormat::Dvd}) {
+    for (std::uint32_t room = 1; room <= 7; ++room) {
+      SCOPED_TRACE(testing::Message() << "format " << static_cast<int>(format) << ", room " << room);
+      MuxRig rig;
+      test::AddMpegTrack(rig.tracks, 0x44);
+      test::AddPrivateTrack(rig.tracks, 0x45);
+      rig.tracks.videoBitRate = 15000;
+      rig.build(format);
+      rig.mux.StartTrack(0, 9000);
+      rig.mux.StartTrack(1, 9000);
+      const auto video = Frame(2020 - room, 3);
+      const auto mpeg = Frame(2020 - room, 5);
+      const auto ac3 = Frame(2016 - room, 7);
+      ASSERT_TRUE(rig.mux.PlaceVideoPts(9000));
+      ASSERT_TRUE(rig.mux.WriteVideoBytes(video));
+      ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, mpeg));
+      ASSERT_TRUE(rig.mux.WriteAc3Frame(0, ac3));
+      ASSERT_TRUE(rig.mux.FinishOutput(true));
+      for (const auto& p : rig.sink.packets) ASSERT_EQ(p.size(), 2048u);
+      EXPECT_EQ(test::DemuxPs(rig.sink.packets, 0xE0).bytes, video);
+      EXPECT_EQ(test::DemuxPs(rig.sink.packets, 0xC0).bytes, mpeg);
+      EXPECT_EQ(test::DemuxPs(rig.sink.packets, 0xBD, 0x80).bytes, ac3);
+    }
+  }
 }
 
 TEST(VideoWriter, PesPacketsAndTheFinalFlushInEveryFormat) {
