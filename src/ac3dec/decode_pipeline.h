@@ -6,16 +6,13 @@
 // pass through a small ring of slots allocated once. The samples and the
 // decoder's state come out exactly as with ac3_decode_frame.
 #include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <span>
-#include <thread>
 #include <vector>
 
 #include "ac3dec/ac3_decoder.h"
+#include "common/ordered_handoff.h"
 #include "common/q24.h"
 
 namespace kelvor {
@@ -47,9 +44,6 @@ class Ac3DecodePipeline {
   void finish();
 
  private:
-  static constexpr std::size_t kRing = 16;  // frames in flight: rides out the sink's large writes
-  static constexpr std::size_t kBatch = kRing / 2;  // a waiting thread wakes for this many frames or slots
-
   struct Slot {
     std::array<Ac3BlockSpectrum, ac3::kMaxBlocks> blocks;
     unsigned ready = 0;    // blocks with coefficients
@@ -57,27 +51,16 @@ class Ac3DecodePipeline {
     unsigned silent = 0;
   };
 
-  void run();
   // The second half of one frame and its samples to the sink.
   void deliver(Slot& slot);
 
   Ac3Decoder& decoder_;
   const unsigned stream_;
   Sink sink_;
-  std::unique_ptr<std::array<Slot, kRing>> slots_;
   std::vector<Q24> left_;
   std::vector<Q24> right_;
-  bool pending_ = false;  // decode() called, send() not yet
-
-  std::mutex mutex_;
-  std::condition_variable space_;  // a slot became free
-  std::condition_variable work_;   // a frame was sent, or closing_ set
-  std::uint64_t sent_ = 0;      // frames handed to the worker
-  std::uint64_t finished_ = 0;  // frames the worker is done with
-  bool closing_ = false;
-  bool producer_waits_ = false;
-  bool worker_waits_ = false;
-  std::thread worker_;
+  Slot* pending_ = nullptr;  // decode() called, send() not yet
+  OrderedHandoff<Slot> handoff_;  // last: its worker uses all of the above
 };
 
 }  // namespace kelvor

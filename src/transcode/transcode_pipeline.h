@@ -5,15 +5,11 @@
 // re-encodes them (Eac3Transcoder::store_decoded_frame). The frames pass
 // through a small ring of slots allocated once, so the output is exactly
 // that of one thread.
-#include <array>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
-#include <memory>
-#include <mutex>
 #include <span>
-#include <thread>
 
+#include "common/ordered_handoff.h"
 #include "transcode/decoded_frame.h"
 #include "transcode/eac3_transcoder.h"
 
@@ -39,29 +35,14 @@ class Eac3TranscodePipeline {
   void finish();
 
  private:
-  static constexpr std::size_t kRing = 16;
-  static constexpr std::size_t kBatch = kRing / 2;  // a waiting thread wakes for this many frames or slots
-
   struct Slot {
     transcode::DecodedFrame frame;
     unsigned tag = 0;
   };
 
-  void run();
-
   Eac3Transcoder& transcoder_;
   Consumer consumer_;
-  std::unique_ptr<std::array<Slot, kRing>> slots_;
-
-  std::mutex mutex_;
-  std::condition_variable space_;  // slots became free
-  std::condition_variable work_;   // frames were sent, or closing_ set
-  std::uint64_t sent_ = 0;         // frames handed to the worker
-  std::uint64_t finished_ = 0;     // frames the worker is done with
-  bool closing_ = false;
-  bool producer_waits_ = false;
-  bool worker_waits_ = false;
-  std::thread worker_;
+  OrderedHandoff<Slot> handoff_;  // last: its worker calls the consumer
 };
 
 }  // namespace kelvor
