@@ -1,6 +1,7 @@
 #include "cli/transcode_eac3_command.h"
 
 #include <array>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <memory>
@@ -12,6 +13,9 @@
 #include "ac3dec/syncframe.h"
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
+#include "cli/file_checks.h"
+#include "cli/interrupt.h"
+#include "common/flags.h"
 #include "io/file_names.h"
 #include "transcode/eac3_transcoder.h"
 #include "transcode/transcode_pipeline.h"
@@ -33,8 +37,9 @@ constexpr const char* kUsage =
     "  -h, --help\n"
     "\n"
     "Exit status: 0 written, 1 the input could not be read or held no E-AC-3\n"
-    "frames, or the output could not be written, 2 bad command line or OUTPUT\n"
-    "names INPUT.\n";
+    "frames, 2 bad command line or OUTPUT names INPUT, 3 stopped by Ctrl-C,\n"
+    "SIGTERM or SIGHUP (the output holds the frames transcoded so far), 4 the\n"
+    "output could not be written.\n";
 
 struct Counts {
   std::uint64_t frames = 0;     // independent E-AC-3 frames handed to the transcoder
@@ -58,13 +63,16 @@ int RunTranscodeEac3Command(int argc, char** argv) {
 
   std::FILE* out = OpenFile(in.outputPath, "wb");
   if (!out) {
-    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
-    return kExitInputError;
+    PrintFileError("transcode-eac3", in.outputPath, errno);
+    return kExitOutputError;
   }
   auto transcoder = std::make_unique<Eac3Transcoder>();
   std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> frame{};
   Counts counts;
-  bool write_ok = true;
+  int write_error = 0;  // errno of the first failed write (on the worker)
+  const auto write = [&](std::size_t n) {
+    if (write_error == 0 && std::fwrite(frame.data(), 1, n, out) != n) write_error = errno != 0 ? errno : EIO;
+  };
   // Stores, encodes and writes on the pipeline's worker, frame by frame in
   // stream order; `num_blocks` is the frame's block count.
   const auto store = [&](const transcode::DecodedFrame& decoded, unsigned num_blocks) {
@@ -72,7 +80,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     const unsigned before = transcoder->stored_blocks(0);
     if (transcoder->store_decoded_frame(0, decoded, frame, out_bytes)) {
       ++counts.written;
-      write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
+      write(out_bytes);
       return;
     }
     // Blocks that came to nothing: the frame's own when it was rejected
@@ -86,12 +94,16 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     counts.silent_blocks += lost;
     if (lost != 0 && transcoder->transcode_silent_blocks(0, lost, frame, out_bytes)) {
       ++counts.written;
-      write_ok = write_ok && std::fwrite(frame.data(), 1, out_bytes, out) == out_bytes;
+      write(out_bytes);
     }
   };
   Eac3TranscodePipeline pipeline(*transcoder, store);
   std::size_t pos = 0;
-  while (pos + 6 <= es.size()) {
+  // A stop ends the output after the frames handed over so far: whole AC-3
+  // frames, flushed and closed.
+  abortRequested = false;
+  InstallInterruptHandler();
+  while (pos + 6 <= es.size() && !abortRequested) {
     const SyncframeInfo info = read_syncinfo(es.subspan(pos));
     if (info.length == 0 || pos + info.length > es.size()) {
       ++pos;
@@ -116,10 +128,10 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     pos = next;
   }
   pipeline.finish();
-  const bool closed = std::fclose(out) == 0;
-  if (!write_ok || !closed) {
-    std::fprintf(stderr, "transcode-eac3: cannot write '%s'\n", in.outputPath.c_str());
-    return kExitInputError;
+  if (std::fclose(out) != 0 && write_error == 0) write_error = errno;
+  if (write_error != 0) {
+    PrintFileError("transcode-eac3", in.outputPath, write_error);
+    return kExitOutputError;
   }
   // Zeros read past a new end are not the input: say so, as decode-ac3 does.
   if (in.file.cutShort()) {
@@ -137,6 +149,10 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     line("input blocks", counts.blocks_in);
     line("silent blocks", counts.silent_blocks);
     line("AC-3 frames written", counts.written);
+  }
+  if (abortRequested) {
+    std::fprintf(stderr, "transcode-eac3: stopped by the user\n");
+    return kExitCutShort;
   }
   if (counts.frames == 0) {
     std::fprintf(stderr, "transcode-eac3: no E-AC-3 frames in '%s'\n", in.inputPath.c_str());

@@ -77,6 +77,8 @@ TEST(CliHardening, FailuresNameThePathAndTheReason) {
       {"convert -q " + Quoted(source) + " /dev/full", 4,
        {"Output file write error", "'/dev/full': No space left on device"}},
       {"decode-ac3 " + Quoted(test::Fixture("ac3_in_ts.ts")) + " /dev/full", 4, {"'/dev/full': No space left"}},
+      {"transcode-eac3 " + Quoted(test::Fixture("eac3_stereo_pink_1m.eac3")) + " /dev/full", 4,
+       {"'/dev/full': No space left"}},
       // A leading zero is not octal (0402 would be 0x102, a listed track).
       {"convert -q --audio 0402 " + Quoted(source) + " " + Quoted(dir / "o.ts"), 2, {"PID 0x0192 is not a listed"}},
       {"convert -q --audio 0x1G " + Quoted(source) + " " + Quoted(dir / "o.ts"), 2, {"is not a PID"}},

@@ -107,5 +107,22 @@ data = struct.unpack("<I", b[54:58])[0]
 sys.exit(0 if 0 < data == size - 58 else 1)' "$work/out.wav" || fail "decode-ac3 SIGTERM: WAV header does not give the samples written"
 fi
 
+# transcode-eac3 stopped halfway: exit 3 and whole AC-3 frames that ffmpeg
+# decodes without an error.
+eac3=$fixtures/eac3_stereo_pink_1m.eac3
+if [ -f "$eac3" ]; then
+  for _ in $(seq 200); do cat "$eac3"; done >"$work/long.eac3"
+  "$cli" transcode-eac3 "$work/long.eac3" "$work/out.ac3" 2>"$work/err.txt" &
+  pid=$!
+  sleep 0.3
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 3 ] || fail "transcode-eac3 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  [ -s "$work/out.ac3" ] || fail "transcode-eac3 SIGTERM: empty output"
+  said=$(ffmpeg -nostdin -v error -i "$work/out.ac3" -f null - 2>&1)
+  [ -z "$said" ] || fail "transcode-eac3 SIGTERM: ffmpeg: $said"
+fi
+
 [ "$failures" -eq 0 ] && echo ok
 exit $((failures != 0))
