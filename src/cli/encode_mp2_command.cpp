@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
+#include "common/flags.h"
 #include "mpegenc/mpeg_audio_encoder.h"
 
 namespace kelvor::cli {
@@ -25,7 +27,9 @@ constexpr const char* kUsage =
     "  -h, --help\n"
     "\n"
     "Exit status: 0 encoded, 1 the input could not be read or is not 48 kHz\n"
-    "stereo WAV, or the output could not be written, 2 bad command line.\n";
+    "stereo WAV, 2 bad command line, 3 stopped by Ctrl-C, SIGTERM or SIGHUP\n"
+    "(the output holds the frames encoded so far, the last completed with\n"
+    "silence), 4 the output could not be written.\n";
 
 using mpegenc::MpegAudioEncoder;
 using mpegenc::MpegFrameSink;
@@ -81,6 +85,10 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
   std::vector<Q24> left(kChunk);
   std::vector<Q24> right(kChunk);
   for (;;) {
+    if (abortRequested.load(std::memory_order_relaxed)) {
+      result.stopped = true;  // what was read is encoded and completed below
+      break;
+    }
     const sf_count_t got = sf_readf_int(file, interleaved.data(), static_cast<sf_count_t>(kChunk));
     if (got <= 0) break;
     const auto n = static_cast<std::size_t>(got);
@@ -98,7 +106,7 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
     result.error = "cannot read '" + name + "': " + sf_strerror(file);
     return result;
   }
-  if (result.samples == 0) {
+  if (result.samples == 0 && !result.stopped) {
     result.error = "'" + name + "' holds no audio samples";
     return result;
   }
@@ -222,18 +230,24 @@ int RunEncodeMp2Command(int argc, char** argv) {
   FileSink sink(paths[1]);
   if (!sink.open()) {
     std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
-    return kExitInputError;
+    return kExitOutputError;
   }
+  abortRequested = false;
+  InstallInterruptHandler();
   const WavEncodeResult result = Encode(file.get(), info, paths[0], sink);
   const bool closed = sink.Close();
   if (!result.ok || !closed) {
     std::remove(paths[1].c_str());
     if (!result.ok && result.error != "the output refused a frame") {
       std::fprintf(stderr, "encode-mp2: %s\n", result.error.c_str());
-    } else {
-      std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
+      return kExitInputError;
     }
-    return kExitInputError;
+    std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
+    return kExitOutputError;
+  }
+  if (result.stopped) {
+    std::fprintf(stderr, "encode-mp2: stopped by the user\n");
+    return kExitCutShort;
   }
   return kExitOk;
 }

@@ -10,8 +10,8 @@ class MpegFrameSink;
 namespace kelvor::cli {
 
 // kelvor-cli encode-mp2 INPUT.wav OUTPUT.mp2
-// argv[0] is "encode-mp2". Returns 0 on success, 1 on an input or output
-// error, 2 on a bad command line.
+// argv[0] is "encode-mp2". Returns 0 on success, 1 on an input error, 2 on
+// a bad command line, 3 when stopped by the user, 4 on an output error.
 int RunEncodeMp2Command(int argc, char** argv);
 
 struct WavEncodeResult {
@@ -19,6 +19,7 @@ struct WavEncodeResult {
   std::string error;           // why not, for the user
   std::uint64_t samples = 0;   // input samples per channel
   std::uint64_t frames = 0;    // frames written
+  bool stopped = false;        // a stop ended the input early (ok: the frames are whole)
 };
 
 // Encodes a WAV file held in memory (48 kHz stereo, 16/24/32-bit integer or

@@ -124,5 +124,25 @@ if [ -f "$eac3" ]; then
   [ -z "$said" ] || fail "transcode-eac3 SIGTERM: ffmpeg: $said"
 fi
 
+# encode-mp2 stopped halfway (once its output has begun): exit 3 and whole
+# frames that ffmpeg decodes without an error.
+if ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=r=48000:a=0.2" -ac 2 -t 600 -c:a pcm_s16le "$work/long.wav"; then
+  "$cli" encode-mp2 "$work/long.wav" "$work/out.mp2" 2>"$work/err.txt" &
+  pid=$!
+  for _ in $(seq 500); do [ -s "$work/out.mp2" ] && break; sleep 0.01; done
+  kill -TERM "$pid"
+  wait "$pid"
+  status=$?
+  [ "$status" -eq 3 ] || fail "encode-mp2 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  size=$(stat -c %s "$work/out.mp2")
+  [ "$size" -gt 0 ] && [ $((size % 1152)) -eq 0 ] || fail "encode-mp2 SIGTERM: $size bytes are not whole frames"
+  said=$(ffmpeg -nostdin -v error -i "$work/out.mp2" -f null - 2>&1)
+  [ -z "$said" ] || fail "encode-mp2 SIGTERM: ffmpeg: $said"
+  "$cli" encode-mp2 "$work/long.wav" /dev/full 2>/dev/null
+  status=$?
+  [ "$status" -eq 4 ] || fail "encode-mp2 to a full device: exit $status, expected 4"
+  rm -f "$work/long.wav"
+fi
+
 [ "$failures" -eq 0 ] && echo ok
 exit $((failures != 0))
