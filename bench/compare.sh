@@ -1,6 +1,10 @@
 #!/bin/sh
 # Each of kelvor-cli's tasks beside its peers, in one run, with the ratios:
 #   TS -> MPG / TS / M2TS   beside cp and ffmpeg -c copy (one >= 400 MiB TS)
+#   TS -> M2TS on the disk  beside cp, each followed by an fsync of its output
+#                           ("todisk"): without it, cp ends with its copy still
+#                           in the page cache, while our direct writes have
+#                           reached the disk
 #   AC-3 5.1 -> WAV         beside ffmpeg's AC-3 decoder
 #   WAV -> MP2 384k         beside twolame and ffmpeg's mp2 encoder
 #   E-AC-3 -> AC-3          beside ffmpeg (its E-AC-3 decoder + AC-3 encoder)
@@ -71,6 +75,8 @@ o=$work/out
   best ffmpeg-ts $ffq -i "$work/big.ts" -map 0:v -map 0:a -c copy -f mpegts "$o.ts"
   best kelvor-m2ts "$cli" convert -q --format m2ts "$work/big.ts" "$o.m2ts"
   best ffmpeg-m2ts $ffq -i "$work/big.ts" -map 0:v -map 0:a -c copy -f mpegts -mpegts_m2ts_mode 1 "$o.m2ts"
+  best kelvor-todisk sh -c "\"$cli\" convert -q --format m2ts \"$work/big.ts\" \"$o.m2ts\" && sync \"$o.m2ts\""
+  best cp-todisk sh -c "cp \"$work/big.ts\" \"$work/copy.ts\" && sync \"$work/copy.ts\""
   best kelvor-ac3dec "$cli" decode-ac3 "$work/in.ac3" "$o.wav"
   best ffmpeg-ac3dec $ffq -i "$work/in.ac3" -ac 2 -c:a pcm_f32le "$o.wav"
   best kelvor-mp2enc "$cli" encode-mp2 "$work/in.wav" "$o.mp2"
