@@ -1,19 +1,6 @@
 #!/bin/sh
 # Fuzzes the E-AC-3 to AC-3 transcoder (transcode_frame_fuzzer) for a bounded
-# time on seeds of real E-AC-3 frames cut at run time from the public samples
-# and the generated test streams; every AC-3 frame that comes out must
-# verify (see run_fuzzer.sh for the build, the time and the kept crashing
-# inputs).
+# time on seeds of real E-AC-3 frames (see run_syncframe_fuzzer.sh); every
+# AC-3 frame that comes out must verify.
 set -eu
-root=$(cd "$(dirname "$0")/.." && pwd)
-build="$root/build/fuzz"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-sh "$root/tests/fixtures/gen_ac3.sh" "$build/fixtures"
-set --
-for f in "$root"/tests/samples/public/*.eac3 "$root"/tests/samples/public/*.ec3 \
-         "$build"/fixtures/*.eac3; do
-  [ -e "$f" ] && set -- "$@" "$f"
-done
-python3 "$root/fuzz/ac3_seed_corpus.py" "$work/corpus" "$@"
-sh "$root/.ci/run_fuzzer.sh" transcode_frame_fuzzer "$work/corpus"
+exec sh "$(dirname "$0")/run_syncframe_fuzzer.sh" transcode_frame_fuzzer eac3 ec3

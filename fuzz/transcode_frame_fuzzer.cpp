@@ -15,40 +15,32 @@
 #include <span>
 #include <vector>
 
-#include "ac3dec/crc16.h"
 #include "ac3dec/frame_header.h"
-#include "ac3dec/syncframe.h"
+#include "syncframe_input.h"
 #include "transcode/eac3_transcoder.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   static const auto transcoder = std::make_unique<kelvor::Eac3Transcoder>();
   static std::array<std::uint8_t, kelvor::Eac3Transcoder::kMaxOutputBytes> out{};
   if (size < 1) return 0;
-  const std::uint8_t control = data[0];
-  const std::span<const std::uint8_t> bytes(data + 1, size - 1);
-  const unsigned stream = (control >> 1) & 3u;
+  const kelvor::fuzz::SyncframeInput in = kelvor::fuzz::SplitInput(data, size);
   transcoder->transcoder_reset();  // every input starts from the same state
   std::size_t out_bytes = 0;
 
-  if (control & 8u) {
-    transcoder->transcode_eac3_frame(stream, bytes, out, out_bytes);
+  if (in.as_is) {
+    transcoder->transcode_eac3_frame(in.stream, in.bytes, out, out_bytes);
     return 0;
   }
-  std::vector<std::uint8_t> frame(bytes.begin(), bytes.end());
-  if (frame.size() < 6) frame.resize(6, 0);
-  frame[0] = 0x0B;
-  frame[1] = 0x77;
-  const kelvor::SyncframeInfo info = kelvor::read_syncinfo(frame);
+  std::vector<std::uint8_t> frame;
+  const kelvor::SyncframeInfo info = kelvor::fuzz::MakeCheckedFrame(in.bytes, frame);
   if (info.length < 8 || !info.eac3 || !info.independent) return 0;
-  frame.resize(info.length, 0);
-  kelvor::ac3_set_frame_crcs(frame, true);
   const auto check = [&] {
     if (out_bytes > out.size() || !kelvor::ac3::check_syncframe(std::span<const std::uint8_t>(out).first(out_bytes), false))
       __builtin_trap();
   };
   for (int call = 0; call < 6; ++call) {
-    if (transcoder->transcode_eac3_frame(stream, frame, out, out_bytes)) check();
-    if ((control & 16u) && transcoder->transcode_silent_blocks(stream, 1, out, out_bytes)) check();
+    if (transcoder->transcode_eac3_frame(in.stream, frame, out, out_bytes)) check();
+    if ((in.control & 16u) && transcoder->transcode_silent_blocks(in.stream, 1, out, out_bytes)) check();
   }
   return 0;
 }

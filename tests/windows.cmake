@@ -7,25 +7,13 @@ set(INSTALL_GTEST OFF CACHE BOOL "" FORCE)
 set(BUILD_GMOCK OFF CACHE BOOL "" FORCE)
 add_subdirectory(${KELVOR_GTEST_SOURCE} ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 
-set(KELVOR_FIXTURE_DIR ${PROJECT_SOURCE_DIR}/build/fixtures CACHE PATH "Generated test streams")
-set(KELVOR_PUBLIC_SAMPLES ${CMAKE_CURRENT_SOURCE_DIR}/samples/public)
-
 # Tests that start ffmpeg, ffprobe or other host programs cannot do so from
 # inside wine; they run in the Linux build.
 set(KELVOR_HOST_TOOL_TESTS "*PeerComparison*:*DecodeLikeFfmpeg*:FoldToStereo.LfeEntersTenDecibelsBelowItsChannel:\
 SyntheticSpectralExtension.NoiseKeepsTheBandEnergy:DecodeAc3Command.*:MuxPeer.*")
 
 function(kelvor_windows_suite name)
-  cmake_parse_arguments(ARG "" "" "DEPS;EXTRA" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${name}/*.cpp)
-  add_executable(${name}_tests ${sources} ${ARG_EXTRA} ${CMAKE_CURRENT_SOURCE_DIR}/support/test_support.cpp)
-  target_include_directories(${name}_tests PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-  target_link_libraries(${name}_tests PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main kelvor_warnings)
-  target_compile_definitions(${name}_tests PRIVATE
-    KELVOR_FIXTURE_DIR="${KELVOR_FIXTURE_DIR}"
-    KELVOR_PUBLIC_SAMPLES="${KELVOR_PUBLIC_SAMPLES}"
-    KELVOR_SOURCE_DIR="${PROJECT_SOURCE_DIR}"
-    KELVOR_CLI="$<TARGET_FILE:kelvor-cli>")
+  kelvor_test_program(${name} ${ARGN})
   add_test(NAME ${name}_tests COMMAND ${name}_tests --gtest_brief=1 --gtest_filter=-${KELVOR_HOST_TOOL_TESTS})
   set_tests_properties(${name}_tests PROPERTIES TIMEOUT 600)
 endfunction()

@@ -134,12 +134,7 @@ struct Scan {
   std::int64_t belowCost;  // the cost of their next steps together
 };
 
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 __attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t remaining) {
   const __m512i closed = _mm512_set1_epi64(kClosed);
   const __m512i budget = _mm512_set1_epi64(remaining);

@@ -163,12 +163,7 @@ __attribute__((target("avx2"))) void FftStagesAvx2(Q24* re, Q24* im) {
     }
   }
 }
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 // The same with sixteen butterflies at a time from half-size 16 on.
 __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
   using namespace simd;
@@ -210,12 +205,7 @@ __attribute__((target("avx512f"))) void FftStagesAvx512(Q24* re, Q24* im) {
 #endif
 
 #if KELVOR_MPEGENC_AVX2
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 // The window products in natural order, sixteen at a time.
 __attribute__((target("avx512f"))) void WindowAvx512(const Q24* samples, Q24* out) {
   for (std::size_t i = 0; i < kFftSize; i += 16) {

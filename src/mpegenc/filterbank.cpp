@@ -202,12 +202,7 @@ __attribute__((target("avx2"))) void AnalyseFrameAvx2(const Q24* pcm, SubbandFra
   for (std::size_t t = 0; t < kSlots; ++t) SlotAvx2(pcm + 32 * t, out[t]);
 }
 
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 // RoundSum in eight lanes: round, shift, narrow with saturation.
 __attribute__((target("avx512f"))) __m256i RoundSum8(__m512i v) {
   return _mm512_cvtsepi64_epi32(_mm512_srai_epi64(_mm512_add_epi64(v, _mm512_set1_epi64(std::int64_t{1} << 23)), 24));

@@ -85,12 +85,7 @@ void QuantisePlain(const Q24* first, std::size_t stride, std::span<const Q24, 3>
 }
 
 #if KELVOR_MPEGENC_AVX2
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 // The same in eight lanes of doubles, five times for the 36 samples, each
 // lane with the scale factor of its part, and without a division: the
 // quotient s * 2^24 / f comes from a product with the rounded reciprocal,

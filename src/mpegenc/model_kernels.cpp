@@ -64,12 +64,7 @@ NoiseBand SumNoiseBandPlain(const Q24* level, int lo, int hi) {
 }
 
 #if KELVOR_MPEGENC_AVX2
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 // The peak sixteen lines at a time, then levelToLinear of eight lines at a
 // time in 64-bit lanes. Relative to the peak every level is at most 0, so
 // its power takes the shift to the right, and a shift of 63 or more gives 0
@@ -192,12 +187,7 @@ __attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q2
     simd::Store8(global + i0, g);
   }
 }
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
-#endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 
 __attribute__((target("avx512f"))) __m512i AddSat16(__m512i a, __m512i b) {
   const __m512i r = _mm512_add_epi32(a, b);

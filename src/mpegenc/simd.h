@@ -4,12 +4,19 @@
 // lane. Only for functions compiled for that target and reached when
 // UsableSimd() allows it.
 #if defined(__x86_64__) && (defined(__GNUC__) || defined(__clang__))
-// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose (its bug 105593).
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wuninitialized"
-#if !defined(__clang__)
-#pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+// GCC 12 warns of the unset operand its own AVX-512 headers use on purpose
+// (its bug 105593), in those headers and wherever their intrinsics are
+// inlined. Each stretch of vector code opens with this and closes with
+// `#pragma GCC diagnostic pop`; a macro, as a pragma cannot come from a
+// function.
+#if defined(__clang__)
+#define KELVOR_SIMD_DIAGNOSTIC_PUSH _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wuninitialized\"")
+#else
+#define KELVOR_SIMD_DIAGNOSTIC_PUSH                                                      \
+  _Pragma("GCC diagnostic push") _Pragma("GCC diagnostic ignored \"-Wuninitialized\"") \
+  _Pragma("GCC diagnostic ignored \"-Wmaybe-uninitialized\"")
 #endif
+KELVOR_SIMD_DIAGNOSTIC_PUSH
 #include <immintrin.h>
 #pragma GCC diagnostic pop
 

@@ -232,22 +232,6 @@ TEST(ConversionPass, RepeatedPesStartIsTakenOnceButANewPesIsNot) {
   EXPECT_EQ(picturesOut(-1, true), plain) << "a new PES whose counter did not move is still taken";
 }
 
-// Sets abortRequested at the first progress report of the conversion.
-class StopAtFirstProgress : public RecordingUiPort {
- public:
-  void setStatusText(std::string_view text) override {
-    converting_ = text.rfind("Converting", 0) == 0;
-    RecordingUiPort::setStatusText(text);
-  }
-  void setProgress(unsigned percent) override {
-    if (converting_) abortRequested = true;
-    RecordingUiPort::setProgress(percent);
-  }
-
- private:
-  bool converting_ = false;
-};
-
 TEST(ConversionPass, StopIsSeenInsideJunkWithoutSyncBytes) {
   // 8 MiB without a sync byte between two stretches of content: the stop
   // asked for after the first MiB must end the run there, not after the junk.

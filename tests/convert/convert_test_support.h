@@ -1,10 +1,13 @@
 #pragma once
 // Builders shared by the conversion tests: one run's objects wired together
-// over a recording sink, and transport stream packets made from PES data.
+// over a recording sink, transport stream packets made from PES data, and a
+// UI port that stops the run.
 #include <cstdint>
 #include <span>
+#include <string_view>
 #include <vector>
 
+#include "common/flags.h"
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
@@ -15,8 +18,26 @@
 #include "convert/stream_timing.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
+#include "support/test_support.h"
 
 namespace kelvor::test {
+
+// Sets abortRequested at the first progress report of the conversion (after
+// the first MiB of input), as a user's stop would.
+class StopAtFirstProgress : public RecordingUiPort {
+ public:
+  void setStatusText(std::string_view text) override {
+    converting_ = text.rfind("Converting", 0) == 0;
+    RecordingUiPort::setStatusText(text);
+  }
+  void setProgress(unsigned percent) override {
+    if (converting_) abortRequested = true;
+    RecordingUiPort::setProgress(percent);
+  }
+
+ private:
+  bool converting_ = false;
+};
 
 // An AudioConverter that records what it is given.
 class RecordingConverter : public AudioConverter {

@@ -14,23 +14,6 @@
 namespace kelvor::test {
 namespace {
 
-// Sets abortRequested at the first progress report of the conversion (after
-// the first MiB of input).
-class StopAfterFirstMiB : public RecordingUiPort {
- public:
-  void setStatusText(std::string_view text) override {
-    converting_ = text.rfind("Converting", 0) == 0;
-    RecordingUiPort::setStatusText(text);
-  }
-  void setProgress(unsigned percent) override {
-    if (converting_) abortRequested = true;
-    RecordingUiPort::setProgress(percent);
-  }
-
- private:
-  bool converting_ = false;
-};
-
 TEST(UserStop, OutputEndsWithAWholePicture) {
   const auto dir = TempDir();
   for (const char* name : {"mpeg2_mp2_ac3.ts", "h264_eac3_mp2.ts"}) {
@@ -38,7 +21,7 @@ TEST(UserStop, OutputEndsWithAWholePicture) {
     if (!std::filesystem::exists(input)) GTEST_SKIP() << "generated streams are missing";
     for (const OutputFormat format : {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts}) {
       SCOPED_TRACE(std::string(name) + " format " + std::to_string(static_cast<int>(format)));
-      StopAfterFirstMiB ui;
+      StopAtFirstProgress ui;
       Engine engine(ui);
       engine.setInputPath(input.string());
       abortRequested = false;
