@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/exit_status.h"
+#include "cli/file_checks.h"
 #include "cli/interrupt.h"
 #include "common/flags.h"
 #include "mpegenc/mpeg_audio_encoder.h"
@@ -27,9 +28,9 @@ constexpr const char* kUsage =
     "  -h, --help\n"
     "\n"
     "Exit status: 0 encoded, 1 the input could not be read or is not 48 kHz\n"
-    "stereo WAV, 2 bad command line, 3 stopped by Ctrl-C, SIGTERM or SIGHUP\n"
-    "(the output holds the frames encoded so far, the last completed with\n"
-    "silence), 4 the output could not be written.\n";
+    "stereo WAV, 2 bad command line or OUTPUT names INPUT, 3 stopped by\n"
+    "Ctrl-C, SIGTERM or SIGHUP (the output holds the frames encoded so far,\n"
+    "the last completed with silence), 4 the output could not be written.\n";
 
 using mpegenc::MpegAudioEncoder;
 using mpegenc::MpegFrameSink;
@@ -216,6 +217,8 @@ int RunEncodeMp2Command(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
+  // Before the output is opened (and emptied): it must not be the input.
+  if (OutputIsInput("encode-mp2", paths[0], paths[1])) return kExitUsage;
   SF_INFO info{};
   const SndFile file(sf_open(paths[0].c_str(), SFM_READ, &info));
   if (!file) {
@@ -236,8 +239,9 @@ int RunEncodeMp2Command(int argc, char** argv) {
   InstallInterruptHandler();
   const WavEncodeResult result = Encode(file.get(), info, paths[0], sink);
   const bool closed = sink.Close();
+  // What was written stays: whole frames, and the output may be a device or
+  // a file the user keeps (it is never removed).
   if (!result.ok || !closed) {
-    std::remove(paths[1].c_str());
     if (!result.ok && result.error != "the output refused a frame") {
       std::fprintf(stderr, "encode-mp2: %s\n", result.error.c_str());
       return kExitInputError;

@@ -7,6 +7,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "support/test_support.h"
 
@@ -21,26 +22,45 @@ int RunCli(const std::string& args, std::string* out = nullptr) {
 
 std::string Quoted(const fs::path& p) { return "'" + p.string() + "'"; }
 
+// A WAV of 1152 silent 16-bit stereo samples at 48 kHz.
+std::vector<std::uint8_t> SilentWav() {
+  std::vector<std::uint8_t> w = {'R', 'I', 'F', 'F', 0x24, 0x12, 0, 0, 'W', 'A', 'V', 'E',  // 36 + 4608
+                                 'f', 'm', 't', ' ', 16, 0, 0, 0, 1, 0, 2, 0,              // PCM, 2 channels
+                                 0x80, 0xBB, 0, 0, 0x00, 0xEE, 0x02, 0,                    // 48000, 192000 B/s
+                                 4, 0, 16, 0, 'd', 'a', 't', 'a', 0x00, 0x12, 0, 0};       // 4608 bytes
+  w.resize(w.size() + 4608);
+  return w;
+}
+
 TEST(CliHardening, OutputNamingTheInputIsRefusedByEveryRoute) {
   const auto source = test::Fixture("ac3_in_ts.ts");
   if (!fs::exists(source)) GTEST_SKIP() << "generated streams are missing";
   const fs::path dir = test::TempDir();
-  const fs::path input = dir / "in.ts";
-  fs::copy_file(source, input);
-  const auto original = test::ReadFile(input);
-  fs::create_symlink(input, dir / "sym.ts");
-  fs::create_hard_link(input, dir / "hard.ts");
-  const std::string routes[] = {Quoted(input), "./in.ts", Quoted(dir / "sym.ts"), Quoted(dir / "hard.ts")};
-  for (const char* command : {"convert -q", "decode-ac3", "transcode-eac3"}) {
-    for (const std::string& output : routes) {
-      std::string said;
-      EXPECT_EQ(test::RunCommand("cd " + Quoted(dir) + " && " + KELVOR_CLI + " " + command + " " + Quoted(input) +
-                                     " " + output + " 2>&1",
-                                 &said),
-                2)
-          << command << " " << output << ": " << said;
-      EXPECT_NE(said.find("is the input file"), std::string::npos) << said;
-      ASSERT_EQ(test::ReadFile(input), original) << command << " " << output;
+  struct Input {
+    std::string name;
+    std::vector<std::uint8_t> bytes;
+    std::vector<const char*> commands;
+  };
+  const Input inputs[] = {{"in.ts", test::ReadFile(source), {"convert -q", "decode-ac3", "transcode-eac3"}},
+                          {"in.wav", SilentWav(), {"encode-mp2"}}};
+  for (const Input& in : inputs) {
+    const fs::path input = dir / in.name;
+    test::WriteFile(input, in.bytes);
+    fs::create_symlink(input, dir / ("sym-" + in.name));
+    fs::create_hard_link(input, dir / ("hard-" + in.name));
+    const std::string routes[] = {Quoted(input), "./" + in.name, Quoted(dir / ("sym-" + in.name)),
+                                  Quoted(dir / ("hard-" + in.name))};
+    for (const char* command : in.commands) {
+      for (const std::string& output : routes) {
+        std::string said;
+        EXPECT_EQ(test::RunCommand("cd " + Quoted(dir) + " && " + KELVOR_CLI + " " + command + " " + Quoted(input) +
+                                       " " + output + " 2>&1",
+                                   &said),
+                  2)
+            << command << " " << output << ": " << said;
+        EXPECT_NE(said.find("is the input file"), std::string::npos) << said;
+        ASSERT_EQ(test::ReadFile(input), in.bytes) << command << " " << output;
+      }
     }
   }
 }

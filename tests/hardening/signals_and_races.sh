@@ -141,6 +141,7 @@ if ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=r=48000:a=0.2" -ac 2 -t 600 -
   "$cli" encode-mp2 "$work/long.wav" /dev/full 2>/dev/null
   status=$?
   [ "$status" -eq 4 ] || fail "encode-mp2 to a full device: exit $status, expected 4"
+  [ -c /dev/full ] || fail "encode-mp2 removed the device it could not write to"
   rm -f "$work/long.wav"
 fi
 
