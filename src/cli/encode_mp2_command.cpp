@@ -230,6 +230,11 @@ int RunEncodeMp2Command(int argc, char** argv) {
     std::fprintf(stderr, "encode-mp2: %s\n", format.c_str());
     return kExitInputError;
   }
+  // Known before the output is created: no file is left for nothing.
+  if (info.frames == 0) {
+    std::fprintf(stderr, "encode-mp2: '%s' holds no audio samples\n", paths[0].c_str());
+    return kExitInputError;
+  }
   FileSink sink(paths[1]);
   if (!sink.open()) {
     std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
