@@ -88,18 +88,38 @@ status=${PIPESTATUS[0]}
 grep -q "Output file write error" "$work/err.txt" || fail "closed pipe: $(cat "$work/err.txt")"
 grep -q "Convertion done" "$work/err.txt" && fail "closed pipe: reported as done"
 
-# decode-ac3 stopped halfway: exit 3 and a WAV whose header gives the length
-# of the samples written, not a header of an empty file.
-ac3=$fixtures/ac3_51_pink_640k.ac3
-if [ -f "$ac3" ]; then
-  for _ in $(seq 400); do cat "$ac3"; done >"$work/long.ac3"
-  "$cli" decode-ac3 "$work/long.ac3" "$work/out.wav" 2>"$work/err.txt" &
+# Runs a command of kelvor-cli in the background and stops it with SIGTERM:
+# after 0.3 s, or (WAIT "output") once OUTPUT has its first bytes. It must
+# exit 3.  usage: stop_halfway NAME WAIT OUTPUT ARGS...
+stop_halfway() {
+  local name=$1 wait=$2 output=$3 pid status
+  shift 3
+  "$cli" "$@" 2>"$work/err.txt" &
   pid=$!
-  sleep 0.3
+  if [ "$wait" = output ]; then
+    for _ in $(seq 500); do [ -s "$output" ] && break; sleep 0.01; done
+  else
+    sleep 0.3
+  fi
   kill -TERM "$pid"
   wait "$pid"
   status=$?
-  [ "$status" -eq 3 ] || fail "decode-ac3 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  [ "$status" -eq 3 ] || fail "$name SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+}
+
+# What a stopped audio command left decodes without an error.
+decodes_cleanly() {
+  local said
+  said=$(ffmpeg -nostdin -v error -i "$2" -f null - 2>&1)
+  [ -z "$said" ] || fail "$1 SIGTERM: ffmpeg: $said"
+}
+
+# decode-ac3 stopped halfway: a WAV whose header gives the length of the
+# samples written, not a header of an empty file.
+ac3=$fixtures/ac3_51_pink_640k.ac3
+if [ -f "$ac3" ]; then
+  for _ in $(seq 400); do cat "$ac3"; done >"$work/long.ac3"
+  stop_halfway decode-ac3 sleep "$work/out.wav" decode-ac3 "$work/long.ac3" "$work/out.wav"
   python3 -c 'import os, struct, sys
 b = open(sys.argv[1], "rb").read(58)
 size = os.path.getsize(sys.argv[1])
@@ -107,37 +127,22 @@ data = struct.unpack("<I", b[54:58])[0]
 sys.exit(0 if 0 < data == size - 58 else 1)' "$work/out.wav" || fail "decode-ac3 SIGTERM: WAV header does not give the samples written"
 fi
 
-# transcode-eac3 stopped halfway: exit 3 and whole AC-3 frames that ffmpeg
-# decodes without an error.
+# transcode-eac3 stopped halfway: whole AC-3 frames.
 eac3=$fixtures/eac3_stereo_pink_1m.eac3
 if [ -f "$eac3" ]; then
   for _ in $(seq 200); do cat "$eac3"; done >"$work/long.eac3"
-  "$cli" transcode-eac3 "$work/long.eac3" "$work/out.ac3" 2>"$work/err.txt" &
-  pid=$!
-  sleep 0.3
-  kill -TERM "$pid"
-  wait "$pid"
-  status=$?
-  [ "$status" -eq 3 ] || fail "transcode-eac3 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  stop_halfway transcode-eac3 sleep "$work/out.ac3" transcode-eac3 "$work/long.eac3" "$work/out.ac3"
   [ -s "$work/out.ac3" ] || fail "transcode-eac3 SIGTERM: empty output"
-  said=$(ffmpeg -nostdin -v error -i "$work/out.ac3" -f null - 2>&1)
-  [ -z "$said" ] || fail "transcode-eac3 SIGTERM: ffmpeg: $said"
+  decodes_cleanly transcode-eac3 "$work/out.ac3"
 fi
 
-# encode-mp2 stopped halfway (once its output has begun): exit 3 and whole
-# frames that ffmpeg decodes without an error.
+# encode-mp2 stopped halfway (once its output has begun): whole frames. To a
+# full device: exit 4, and the device is left where it is.
 if ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=r=48000:a=0.2" -ac 2 -t 600 -c:a pcm_s16le "$work/long.wav"; then
-  "$cli" encode-mp2 "$work/long.wav" "$work/out.mp2" 2>"$work/err.txt" &
-  pid=$!
-  for _ in $(seq 500); do [ -s "$work/out.mp2" ] && break; sleep 0.01; done
-  kill -TERM "$pid"
-  wait "$pid"
-  status=$?
-  [ "$status" -eq 3 ] || fail "encode-mp2 SIGTERM: exit $status, expected 3: $(cat "$work/err.txt")"
+  stop_halfway encode-mp2 output "$work/out.mp2" encode-mp2 "$work/long.wav" "$work/out.mp2"
   size=$(stat -c %s "$work/out.mp2")
   [ "$size" -gt 0 ] && [ $((size % 1152)) -eq 0 ] || fail "encode-mp2 SIGTERM: $size bytes are not whole frames"
-  said=$(ffmpeg -nostdin -v error -i "$work/out.mp2" -f null - 2>&1)
-  [ -z "$said" ] || fail "encode-mp2 SIGTERM: ffmpeg: $said"
+  decodes_cleanly encode-mp2 "$work/out.mp2"
   "$cli" encode-mp2 "$work/long.wav" /dev/full 2>/dev/null
   status=$?
   [ "$status" -eq 4 ] || fail "encode-mp2 to a full device: exit $status, expected 4"
