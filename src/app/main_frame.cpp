@@ -1,9 +1,12 @@
 #include "app/main_frame.h"
 
 #include <filesystem>
+#include <optional>
+#include <vector>
 
 #include <wx/button.h>
 #include <wx/checkbox.h>
+#include <wx/dnd.h>
 #include <wx/filedlg.h>
 #include <wx/listbox.h>
 #include <wx/menu.h>
@@ -15,6 +18,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
 #include "app/info_dialogs.h"
+#include "app/logic/dropped_input.h"
 #include "app/logic/message_text.h"
 #include "app/logic/same_file.h"
 #include "app/logic/track_selection.h"
@@ -65,6 +69,27 @@ DialogPath SplitForDialog(const std::string& path) {
   return {FromBytes(path.substr(0, offset)), FromBytes(path.substr(offset))};
 }
 
+// Files dropped onto the window open the first recording among them, as
+// File/Input does.
+class InputDropTarget final : public wxFileDropTarget {
+ public:
+  explicit InputDropTarget(MainFrame& frame) : frame_(frame) {}
+
+  bool OnDropFiles(wxCoord, wxCoord, const wxArrayString& names) override {
+    std::vector<std::string> paths;
+    paths.reserve(names.size());
+    for (const wxString& name : names) paths.push_back(ToBytes(name));
+    const std::optional<std::string> input = InputFromDrop(paths);
+    if (!input) return false;
+    // After the drop has finished: the scan dialog is modal.
+    frame_.CallAfter([frame = &frame_, path = *input] { frame->openInput(path); });
+    return true;
+  }
+
+ private:
+  MainFrame& frame_;
+};
+
 }  // namespace
 
 MainFrame::MainFrame()
@@ -75,6 +100,7 @@ MainFrame::MainFrame()
   SetIcon(KelvorIcon());
   buildMenu();
   buildControls();
+  SetDropTarget(new InputDropTarget(*this));
 
   // Escape quits, as the cancel command of the window; the commands of the
   // modal dialogs never reach here.
@@ -166,7 +192,7 @@ void MainFrame::chooseOutputAndConvert() {
   if (!start_->IsEnabled()) return;
   const OutputFormat initialFormat = output_.dialogFormat(engine_.tracks().videoIsH264);
   const std::string& inputPath = engine_.input().path();
-  const DialogPath proposed = SplitForDialog(output_.proposeName(inputPath));
+  const DialogPath proposed = SplitForDialog(output_.proposeName(inputPath, initialFormat));
   wxFileDialog dialog(this, Text(StringId::SaveOutputTitle), proposed.dir, proposed.name,
                       OutputWildcardText(), wxFD_SAVE | wxFD_OVERWRITE_PROMPT);
   dialog.SetFilterIndex(FilterIndexOf(initialFormat));

@@ -27,10 +27,10 @@ TEST(ProposedOutputName, LaterConversionsKeepThePreviousDirectory) {
 
 TEST(OutputChoice, SequenceOfConversionsProposesAndRemembers) {
   OutputChoice choice;
-  EXPECT_EQ(choice.proposeName(R"(D:\rec\film.ts)"), R"(D:\rec\film)");
   EXPECT_EQ(choice.dialogFormat(false), OutputFormat::ProgramStream);
+  EXPECT_EQ(choice.proposeName(R"(D:\rec\film.ts)", OutputFormat::ProgramStream), R"(D:\rec\film.MPG)");
   EXPECT_EQ(choice.accept(R"(D:\rec\film)", OutputFormat::ProgramStream), R"(D:\rec\film.MPG)");
-  EXPECT_EQ(choice.proposeName(R"(E:\tv\news.part1.ts)"), R"(D:\rec\news)");
+  EXPECT_EQ(choice.proposeName(R"(E:\tv\news.part1.ts)", OutputFormat::Ts), R"(D:\rec\news.TS)");
 }
 
 TEST(OutputChoice, FilterDefaultsToM2tsForH264UntilTheUserChooses) {
@@ -47,14 +47,44 @@ TEST(OutputChoice, FilterDefaultsToM2tsForH264UntilTheUserChooses) {
   EXPECT_EQ(mpeg2First.dialogFormat(true), OutputFormat::ProgramStream);
 }
 
-TEST(OutputChoice, NameWithoutExtensionGetsTheChosenFiltersOne) {
-  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::ProgramStream), "/o/film.MPG");
-  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::Ts), "/o/film.TS");
-  EXPECT_EQ(WithDefaultExtension("/o/film", OutputFormat::M2ts), "/o/film.MTS");
-  EXPECT_EQ(WithDefaultExtension("/o/film.mpg", OutputFormat::Ts), "/o/film.mpg");
-  EXPECT_EQ(WithDefaultExtension("/o.d/film", OutputFormat::Ts), "/o.d/film.TS");
-  EXPECT_EQ(WithDefaultExtension(R"(D:\o.d\film)", OutputFormat::Ts), R"(D:\o.d\film.TS)");
-  EXPECT_EQ(WithDefaultExtension("/o/", OutputFormat::Ts), "/o/");  // no name: left alone
+// The file written must carry the extension of the container the filter
+// says, whatever the dialog returned: an H.264 input once got "NAME.MPG"
+// holding an M2TS.
+TEST(OutputChoice, ExtensionFollowsTheChosenFilter) {
+  // No extension, or one that is no output format's: the filter's is added.
+  EXPECT_EQ(WithFilterExtension("/o/film", OutputFormat::ProgramStream), "/o/film.MPG");
+  EXPECT_EQ(WithFilterExtension("/o/film", OutputFormat::Ts), "/o/film.TS");
+  EXPECT_EQ(WithFilterExtension("/o/film", OutputFormat::M2ts), "/o/film.MTS");
+  EXPECT_EQ(WithFilterExtension("/o/film", OutputFormat::Dvd), "/o/film.MPG");
+  EXPECT_EQ(WithFilterExtension("/o/news.part1", OutputFormat::Ts), "/o/news.part1.TS");
+  EXPECT_EQ(WithFilterExtension("/o.d/film", OutputFormat::Ts), "/o.d/film.TS");
+  EXPECT_EQ(WithFilterExtension(R"(D:\o.d\film)", OutputFormat::Ts), R"(D:\o.d\film.TS)");
+  EXPECT_EQ(WithFilterExtension("/o/.hidden", OutputFormat::Ts), "/o/.hidden.TS");
+  // Another format's extension is replaced, keeping lower case lower.
+  EXPECT_EQ(WithFilterExtension("/o/film.MPG", OutputFormat::M2ts), "/o/film.MTS");
+  EXPECT_EQ(WithFilterExtension("/o/film.mpg", OutputFormat::Ts), "/o/film.ts");
+  EXPECT_EQ(WithFilterExtension("/o/film.Ts", OutputFormat::ProgramStream), "/o/film.MPG");
+  EXPECT_EQ(WithFilterExtension("/o/film.vob", OutputFormat::M2ts), "/o/film.mts");
+  EXPECT_EQ(WithFilterExtension("/o/film.m2ts", OutputFormat::ProgramStream), "/o/film.mpg");
+  // Any of the filter's own patterns is kept as typed.
+  EXPECT_EQ(WithFilterExtension("/o/film.mpeg", OutputFormat::ProgramStream), "/o/film.mpeg");
+  EXPECT_EQ(WithFilterExtension("/o/film.m2ts", OutputFormat::M2ts), "/o/film.m2ts");
+  EXPECT_EQ(WithFilterExtension("/o/film.mts", OutputFormat::M2ts), "/o/film.mts");
+  EXPECT_EQ(WithFilterExtension("/o/film.VOB", OutputFormat::Dvd), "/o/film.VOB");
+  EXPECT_EQ(WithFilterExtension("/o/film.mpg", OutputFormat::Dvd), "/o/film.mpg");
+  EXPECT_EQ(WithFilterExtension("/o/", OutputFormat::Ts), "/o/");  // no name: left alone
+}
+
+TEST(OutputChoice, ProposalAndAcceptanceFollowTheFilter) {
+  OutputChoice choice;
+  const OutputFormat opened = choice.dialogFormat(true);
+  EXPECT_EQ(choice.proposeName("/rec/h264.ts", opened), "/rec/h264.MTS");
+  // The user switches the dialog to MPG: the name shown follows.
+  EXPECT_EQ(WithFilterExtension(choice.proposeName("/rec/h264.ts", opened), OutputFormat::ProgramStream),
+            "/rec/h264.MPG");
+  // OK with the proposed name but the TS filter: a TS file is written, named so.
+  EXPECT_EQ(choice.accept("/rec/h264.MTS", OutputFormat::Ts), "/rec/h264.TS");
+  EXPECT_EQ(choice.proposeName("/rec/next.ts", *choice.format()), "/rec/next.TS");
 }
 
 TEST(OutputChoice, FilterIndexMapsToFormat) {

@@ -1,5 +1,10 @@
 #include "app/logic/output_choice.h"
 
+#include <algorithm>
+#include <cctype>
+#include <iterator>
+
+#include "app/logic/filter_patterns.h"
 #include "common/string_table.h"
 
 namespace kelvor {
@@ -32,11 +37,38 @@ std::string_view DefaultExtension(OutputFormat format) {
   }
 }
 
-std::string WithDefaultExtension(std::string path, OutputFormat format) {
-  const std::string_view name = std::string_view(path).substr(FileNameOffset(path));
-  if (!name.empty() && name.find('.') == std::string_view::npos) {
+namespace {
+
+constexpr OutputFormat kAllFormats[] = {OutputFormat::ProgramStream, OutputFormat::Ts, OutputFormat::M2ts,
+                                        OutputFormat::Dvd};
+
+}  // namespace
+
+bool IsExtensionOf(std::string_view extension, OutputFormat format) {
+  if (format == OutputFormat::Dvd) return FilterEntryHasExtension(LoadString(StringId::DvdOutputFilter), 0, extension);
+  return FilterEntryHasExtension(LoadString(StringId::OutputFilter), FilterIndexOf(format), extension);
+}
+
+std::string WithFilterExtension(std::string path, OutputFormat format) {
+  const std::size_t nameOffset = FileNameOffset(path);
+  if (nameOffset == path.size()) return path;
+  const std::string_view extension = ExtensionOf(path);
+  const bool hasExtension = !extension.empty();
+  const std::size_t dot = path.size() - extension.size() - 1;
+  if (hasExtension && IsExtensionOf(extension, format)) return path;
+  const bool ofAnotherFormat =
+      hasExtension && std::any_of(std::begin(kAllFormats), std::end(kAllFormats),
+                                  [extension](OutputFormat f) { return IsExtensionOf(extension, f); });
+  const bool lowerCase = ofAnotherFormat && std::none_of(extension.begin(), extension.end(), [](char c) {
+                           return std::isupper(static_cast<unsigned char>(c)) != 0;
+                         });
+  if (ofAnotherFormat) {
+    path.resize(dot + 1);
+  } else {
     path += '.';
-    path += DefaultExtension(format);
+  }
+  for (const char c : DefaultExtension(format)) {
+    path += lowerCase ? static_cast<char>(std::tolower(static_cast<unsigned char>(c))) : c;
   }
   return path;
 }
@@ -71,7 +103,7 @@ OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {
 
 std::string OutputChoice::accept(std::string_view dialogPath, OutputFormat chosen) {
   format_ = chosen;
-  outputPath_ = WithDefaultExtension(std::string(dialogPath), chosen);
+  outputPath_ = WithFilterExtension(std::string(dialogPath), chosen);
   return outputPath_;
 }
 

@@ -20,12 +20,19 @@ std::size_t FileNameOffset(std::string_view path);
 // Windows-style and POSIX separators are both understood.
 std::string ProposeOutputName(std::string_view inputPath, std::string_view previousOutput);
 
-// The extension the save dialog adds to a name that has none: the first
-// pattern of the chosen filter ("MPG", "TS", "MTS").
+// The first pattern of a format's save filter ("MPG", "TS", "MTS"; DVD: "MPG").
 std::string_view DefaultExtension(OutputFormat format);
 
-// `path` with ".<DefaultExtension>" appended when its file-name part has no '.'.
-std::string WithDefaultExtension(std::string path, OutputFormat format);
+// True when `extension` (without the '.', any case) is one of the patterns
+// of the format's save filter: MPG/MPEG, TS, MTS/M2TS, and MPG/VOB for DVD.
+bool IsExtensionOf(std::string_view extension, OutputFormat format);
+
+// The name's extension follows the chosen filter: `path` is kept when its
+// extension is one of the format's; an extension of another output format is
+// replaced by DefaultExtension(format), in lower case when it was written in
+// lower case; any other name gets ".<DefaultExtension>" appended. A path
+// without a file-name part is left alone.
+std::string WithFilterExtension(std::string path, OutputFormat format);
 
 // The save dialog's filters are MPG, TS, M2TS in this order (0..2): the
 // format of a filter index (anything else is the program stream), and back.
@@ -42,12 +49,15 @@ class OutputChoice {
   // first such default is kept.
   OutputFormat dialogFormat(bool videoIsH264);
 
-  std::string proposeName(std::string_view inputPath) const {
-    return ProposeOutputName(inputPath, outputPath_);
+  // The name the save dialog opens with, its extension that of the filter
+  // it opens on (dialogFormat). When the user picks another filter, the
+  // front end shows WithFilterExtension(name, new format).
+  std::string proposeName(std::string_view inputPath, OutputFormat format) const {
+    return WithFilterExtension(ProposeOutputName(inputPath, outputPath_), format);
   }
 
   // The user pressed OK: remembers the format and returns the path to
-  // write (with the filter's extension when the name had none).
+  // write, WithFilterExtension of what the dialog returned.
   std::string accept(std::string_view dialogPath, OutputFormat chosen);
 
   std::optional<OutputFormat> format() const { return format_; }
