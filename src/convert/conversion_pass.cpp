@@ -131,7 +131,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       }
       synced = true;
     }
-    const bool lastPacket = input_.position() + kTsPacketBytes == input_.fileSize();
+    // A packet is confirmed by the next one's sync byte; the last packet of
+    // the data is followed by the end of the file or by zero padding.
+    const bool lastPacket = input_.position() + kTsPacketBytes == input_.fileSize() ||
+                            input_.isZeroRunAt(kTsPacketBytes, kTsPacketBytes);
     if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
       if (tail) {
         outcome.reachedEndOfInput = true;

@@ -3,6 +3,7 @@
 // that slides forward over the file. After every advance that does not end
 // the input, at least 565 bytes from readPtr() are mapped and inside the
 // file, so a packet loop can look three packets ahead without checks.
+#include <algorithm>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -63,6 +64,19 @@ class InputView {
   bool isSyncByteAt(std::uint32_t offset) const {
     if (position() + offset >= fileSize_) return false;
     return readPtr_[offset] == 0x47;
+  }
+
+  // True when the bytes from `offset` after readPtr() on, up to `count` of
+  // them but not beyond the end of the file, are all zero and at least one
+  // lies inside the file: padding, where no packet follows. `offset + count`
+  // must stay within kEndMargin.
+  bool isZeroRunAt(std::uint32_t offset, std::uint32_t count) const {
+    if (position() + offset >= fileSize_) return false;
+    const auto inside = static_cast<std::uint32_t>(std::min<std::uint64_t>(count, fileSize_ - position() - offset));
+    for (std::uint32_t k = 0; k < inside; ++k) {
+      if (readPtr_[offset + k] != 0) return false;
+    }
+    return true;
   }
 
   // The packet size that four sync bytes in a row show at the current
