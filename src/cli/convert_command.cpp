@@ -366,13 +366,15 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     if (outputFailure != 0) PrintFileError("convert", output, outputFailure);
     return kExitOutputError;
   }
-  ui.printReport();
-  if (!result.videoWritten) {
+  // A stop is a stop whenever it comes, even before the first picture; a
+  // run without one whole picture did not convert anything.
+  if (!result.videoWritten && !result.stoppedByUser) {
     std::fputs("kelvor-cli convert: no video was written: the input has no audio time stamp to "
-               "start from, or its video never starts\n",
+               "start from, or its video never starts or ends before its first whole picture\n",
                stderr);
     return kExitInputError;
   }
+  ui.printReport();
   if (!result.reachedEndOfInput) {
     const std::uint64_t size = engine->input().fileSize();
     const double percent = size == 0 ? 0.0 : 100.0 * static_cast<double>(result.inputOffset) /

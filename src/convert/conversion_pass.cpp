@@ -191,7 +191,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ui_.setStopEnabled(false);
   if (!output_.CloseOutput()) outcome.outputError = true;
   input_.close();
-  outcome.videoWritten = video_.outputOn();
+  outcome.videoWritten = video_.wholePictureWritten();
   outcome.videoSeconds = lastSeconds_;
   outcome.timeRemoved = video_.timeRemoved();
   ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)), MessageKind::Report);

@@ -41,7 +41,7 @@ struct ConversionOutcome {
   bool inputError = false;
   bool outputError = false;
   bool refused = false;             // the request cannot be converted (nothing written)
-  bool videoWritten = false;        // video output began
+  bool videoWritten = false;        // at least one whole picture was written
   std::uint64_t inputOffset = 0;    // where the conversion stopped reading
   std::uint32_t videoSeconds = 0;   // the video time reached
   std::int64_t timeRemoved = 0;     // ticks of input time closed up after drops

@@ -38,6 +38,7 @@ void VideoHandler::Reset() {
   scanner_.Reset();
   videoOutputOn_ = videoTimeSet_ = false;
   endAtPicture_ = false;
+  picturesBegun_ = 0;
   h264_.Reset();
   auPending_ = auPtsValid_ = fillerActive_ = false;
   spsLength_ = 0;
@@ -459,12 +460,14 @@ bool VideoHandler::Mpeg2Picture(Piece& p) {
       skipping_ = true;
       return true;
     case Mpeg2Timeline::Fate::Hold:
+      CountPicture();
       holding_ = true;
       holdLength_ = 0;
       closeAfterRelease_ = false;
       return WriteBytes(startCodeTemplate_);
     default:
       if (!mux_.VideoPtsPlaced() && !mux_.PlaceVideoPts(placed.pts)) return false;
+      CountPicture();
       return WriteBytes(startCodeTemplate_);
   }
 }
@@ -602,6 +605,7 @@ bool VideoHandler::H264Delimiter(Piece& p, std::uint32_t withheld) {
     }
   }
   if (auPtsValid_ && timing_.startFound) videoOutputOn_ = videoTimeSet_;
+  if (videoOutputOn_) CountPicture();
   // Before output begins, a timed access unit is held until its first slice
   // (before the start is found: an IDR one, and those after it).
   if (!captureIdr_) {
@@ -625,6 +629,7 @@ bool VideoHandler::StartOutputAtSlice() {
   // Writing from the anchoring access unit keeps its parameter sets and
   // picture, which every later picture may depend on.
   videoOutputOn_ = true;
+  CountPicture();
   if (!mux_.PlaceVideoPts(auPts_ - timing_.startBase)) return false;
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
 }
@@ -667,6 +672,7 @@ bool VideoHandler::StartOutputAtCapturedIdr() {
       if (unit.ptsValid && !mux_.PlaceVideoPts(unit.pts - timing_.startBase)) return false;
       mux_.KeepVideoPesUntimed();
     }
+    CountPicture();
     const std::uint32_t end = k + 1 < capturedCount_ ? capturedUnits_[k + 1].offset : captureLength_;
     if (!mux_.WriteVideoBytes(std::span(capture_).subspan(unit.offset, end - unit.offset))) return false;
   }

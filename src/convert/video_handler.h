@@ -9,6 +9,7 @@
 // is known what they begin; when they were withheld from an earlier piece
 // they are written from constant patterns. Bytes of a piece are written in
 // runs, at decision points and at the end of the piece.
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <span>
@@ -86,6 +87,10 @@ class VideoHandler {
   // it may lean on what was lost.
   void Interrupted();
   bool outputOn() const { return videoOutputOn_; }
+  // A picture (H.264: access unit) was written and the next one began, so
+  // at least one is whole: a single picture cut off by the end of the input
+  // is not video a player can show.
+  bool wholePictureWritten() const { return picturesBegun_ >= 2; }
   bool timeSet() const { return videoTimeSet_; }
   // MPEG-2: a picture that restarted the time line waits for the next one;
   // the time origin may still move back by a few pictures.
@@ -114,6 +119,7 @@ class VideoHandler {
   bool WriteRun(Piece& p, std::uint32_t end);
   bool WriteBytes(std::span<const std::uint8_t> bytes);
   bool WritePrefix();
+  void CountPicture() { picturesBegun_ = std::min(picturesBegun_ + 1, 2u); }
   // A stop was asked for and a picture ends here: true when the handler stopped.
   bool EndHere();
 
@@ -158,6 +164,7 @@ class VideoHandler {
   bool videoOutputOn_ = false;
   bool videoTimeSet_ = false;
   bool endAtPicture_ = false;
+  std::uint32_t picturesBegun_ = 0;  // written since output began (to 2)
   std::array<std::uint8_t, 6> startCodeTemplate_{0x00, 0x00, 0x01, 0x00, 0x00, 0x00};
 
   // H.264
