@@ -3,6 +3,7 @@
 #include "common/flags.h"
 #include "common/show_message.h"
 #include "mux/dvd_limits.h"
+#include "scan/mpeg_audio_tables.h"
 
 namespace kelvor {
 
@@ -34,6 +35,17 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
     if (!refusal.empty()) {
       ui_.showMessage(refusal, MessageKind::Error);
       return false;
+    }
+    // Each MPEG audio track that goes into the output, by the rate the scan
+    // found (AC-3 at other rates than 48 kHz is never carried).
+    for (std::uint32_t i = 0; i < tracks_.mpegAudioCount && i < kMaxMpegAudioTracks; ++i) {
+      const std::uint32_t pid = tracks_.mpegAudioPid[i];
+      if (tracks_.selectedAudioPid != kAllTracks && tracks_.selectedAudioPid != pid) continue;
+      const std::string audio = DvdAudioRefusal(pid, kMpeg1SamplingHz[scan_.summary().mpegAudio[i].samplingIndex & 3]);
+      if (!audio.empty()) {
+        ui_.showMessage(audio, MessageKind::Error);
+        return false;
+      }
     }
   }
   // Video alone converts; without video there is nothing to convert.

@@ -1,8 +1,9 @@
 #pragma once
 // What a DVD-Video title set accepts from the program stream it is authored
 // from: the fixed mux rate, the clock step that keeps packs within it, and
-// the picture sizes of MPEG-2 video.
+// the picture sizes of MPEG-2 video, and the one audio sampling rate.
 #include <cstdint>
+#include <cstdio>
 #include <string>
 
 namespace kelvor {
@@ -46,6 +47,20 @@ inline std::string DvdVideoRefusal(bool h264, std::uint32_t width, std::uint32_t
            std::string(frameRateCode < 9 ? kRates[frameRateCode] : "?") + " frames/s";
   }
   return {};
+}
+
+// Why an audio track cannot go on a DVD, or empty when it can: DVD-Video
+// audio is sampled at 48 kHz only (players and authoring tools take other
+// rates for gaps in the stream).
+inline std::string DvdAudioRefusal(std::uint32_t pid, std::uint32_t samplingHz) {
+  if (samplingHz == 48000) return {};
+  const std::string rate = samplingHz % 1000 == 0 ? std::to_string(samplingHz / 1000)
+                                                  : std::to_string(samplingHz / 1000) + "." +
+                                                        std::to_string(samplingHz % 1000 / 100);
+  char track[16];
+  std::snprintf(track, sizeof track, "0x%04X", static_cast<unsigned>(pid));
+  return "DVD output needs audio sampled at 48 kHz; audio track " + std::string(track) + " is sampled at " +
+         rate + " kHz (choose another track with --audio)";
 }
 
 }  // namespace kelvor
