@@ -116,8 +116,9 @@ std::optional<OutputFormat> FormatByExtension(const std::string& path) {
   return std::nullopt;
 }
 
-// Decimal, or hex after "0x": a leading zero does not make octal.
-bool ParsePid(const std::string& text, std::uint32_t& pid) {
+// Decimal, or hex after "0x": a leading zero does not make octal. At most
+// five digits, so that no number is cut to its low bits.
+bool ParseNumber(const std::string& text, unsigned long& value) {
   const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
   const std::string digits = hex ? text.substr(2) : text;
   if (digits.empty() || digits.size() > 5) return false;
@@ -126,9 +127,21 @@ bool ParsePid(const std::string& text, std::uint32_t& pid) {
       return false;
     }
   }
-  const unsigned long value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
-  if (value > 0x1FFF) return false;
+  value = std::strtoul(digits.c_str(), nullptr, hex ? 16 : 10);
+  return true;
+}
+
+bool ParsePid(const std::string& text, std::uint32_t& pid) {
+  unsigned long value = 0;
+  if (!ParseNumber(text, value) || value > 0x1FFF) return false;
   pid = static_cast<std::uint32_t>(value);
+  return true;
+}
+
+bool ParseProgramme(const std::string& text, std::uint32_t& programme) {
+  unsigned long value = 0;
+  if (!ParseNumber(text, value) || value == 0 || value > 0xFFFF) return false;
+  programme = static_cast<std::uint32_t>(value);
   return true;
 }
 
@@ -174,10 +187,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
       }
     } else if (arg == "--program") {
       std::string number;
-      char* end = nullptr;
-      if (!value(number) || number.empty() ||
-          (o.programme = static_cast<std::uint32_t>(std::strtoul(number.c_str(), &end, 0)), *end != '\0') ||
-          o.programme == 0 || o.programme > 0xFFFF) {
+      if (!value(number) || !ParseProgramme(number, o.programme)) {
         return UsageError("--program needs a program_number (1 to 65535)");
       }
     } else if (arg.size() > 1 && arg[0] == '-') {

@@ -79,9 +79,17 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
     EXPECT_EQ(Cli("--audio 0x101 '" + h264.string() + "' " + out), 0);  // the E-AC-3 track alone
   }
   EXPECT_EQ(Cli("'" + (dir / "missing.ts").string() + "' " + out), 1);
-  // Video a DVD cannot hold is refused before anything is written.
+  // A programme number that does not fit is refused, not cut to its low bits
+  // (4294967297 would be programme 1).
+  for (const char* number : {"4294967297", "65536", "-1", "0", "0x10000", "1e3"}) {
+    EXPECT_EQ(Cli("--program " + std::string(number) + " '" + mpeg2.string() + "' " + out), 2) << number;
+  }
+  // Video and audio a DVD cannot hold are refused before anything is
+  // written; audio by the track, which --audio can leave out.
   for (const auto& [name, reason] : {std::pair{"h264_eac3_mp2.ts", "needs MPEG-2 video"},
-                                     std::pair{"mpeg2_50_mp2.ts", "has 50 frames/s"}}) {
+                                     std::pair{"mpeg2_50_mp2.ts", "has 50 frames/s"},
+                                     std::pair{"mpeg2_mp2_44k.ts", "track 0x0101 is sampled at 44.1 kHz"},
+                                     std::pair{"mpeg2_mp2_32k.ts", "is sampled at 32 kHz"}}) {
     if (!fs::exists(Fixture(name))) continue;
     said.clear();
     EXPECT_EQ(Cli("--format dvd '" + Fixture(name).string() + "' '" + (dir / "d.mpg").string() + "'", &said), 2);
