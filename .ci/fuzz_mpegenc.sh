@@ -16,6 +16,7 @@ for format in "-b 16 -e signed" "-b 24 -e signed" "-b 32 -e signed" "-b 32 -e fl
 done
 sox -n -r 48000 -c 1 -b 16 "$work/corpus/mono.wav" synth 300s sine 440
 sox -n -r 44100 -c 2 -b 16 "$work/corpus/cd.wav" synth 300s sine 440
+sox -n -r 32000 -c 1 -b 16 "$work/corpus/mono32.wav" synth 300s sine 440
 sox -n -r 48000 -c 2 -b 16 -t wavpcm "$work/corpus/loud.wav" synth 1200s square 50 vol 1
 # The fuzzer reads at most 16 KiB of an input: the seeds keep their first
 # 16 KiB (headers that declare the whole length, then samples).

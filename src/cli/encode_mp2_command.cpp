@@ -13,22 +13,28 @@
 #include "cli/interrupt.h"
 #include "common/flags.h"
 #include "mpegenc/mpeg_audio_encoder.h"
+#include "mpegenc/stream_format.h"
 
 namespace kelvor::cli {
 namespace {
 
 constexpr const char* kUsage =
-    "Usage: kelvor-cli encode-mp2 INPUT.wav OUTPUT.mp2\n"
+    "Usage: kelvor-cli encode-mp2 [-b KBPS] INPUT.wav OUTPUT.mp2\n"
     "\n"
-    "Encodes 48 kHz stereo WAV (16-, 24- or 32-bit integer or 32-bit float)\n"
-    "as MPEG-1 Layer II at 384 kbit/s with the encoder that converts AC-3\n"
-    "audio to MPEG. The last frame is completed with silence. Float samples\n"
-    "beyond full scale are clipped.\n"
+    "Encodes 32, 44.1 or 48 kHz mono or stereo WAV (16-, 24- or 32-bit\n"
+    "integer or 32-bit float) as MPEG-1 Layer II at the input's sample rate\n"
+    "and channels, with the encoder that converts AC-3 audio to MPEG. The\n"
+    "last frame is completed with silence. Float samples beyond full scale\n"
+    "are clipped.\n"
     "\n"
+    "  -b KBPS     bit rate in kbit/s: 64, 96, 112, 128, 160, 192, 224, 256,\n"
+    "              320 or 384 for stereo (default 384); 32, 48, 56, 64, 80,\n"
+    "              96, 112, 128, 160 or 192 for mono (default 192)\n"
     "  -h, --help\n"
     "\n"
-    "Exit status: 0 encoded, 1 the input could not be read or is not 48 kHz\n"
-    "stereo WAV, 2 bad command line or OUTPUT names INPUT, 3 stopped by\n"
+    "Exit status: 0 encoded, 1 the input could not be read or is not WAV of\n"
+    "those rates and channels, 2 bad command line (a bit rate the channels do\n"
+    "not take included) or OUTPUT names INPUT, 3 stopped by\n"
     "Ctrl-C, SIGTERM or SIGHUP (the output holds the frames encoded so far,\n"
     "the last completed with silence), 4 the output could not be written.\n";
 
@@ -54,21 +60,29 @@ std::string CheckFormat(const SF_INFO& info, const std::string& name) {
   if (!wav || !samples) {
     return "'" + name + "' is not WAV audio of 16-, 24- or 32-bit integer or 32-bit float samples";
   }
-  if (info.samplerate != 48000) {
+  if (info.samplerate != 32000 && info.samplerate != 44100 && info.samplerate != 48000) {
     return "'" + name + "' has a sample rate of " + std::to_string(info.samplerate) +
-           " Hz; only 48000 Hz can be encoded";
+           " Hz; only 32000, 44100 and 48000 Hz can be encoded";
   }
-  if (info.channels != 2) {
-    return "'" + name + "' has " + std::to_string(info.channels) + (info.channels == 1 ? " channel" : " channels") +
-           "; only stereo can be encoded";
+  if (info.channels != 1 && info.channels != 2) {
+    return "'" + name + "' has " + std::to_string(info.channels) + " channels; only mono and stereo can be encoded";
   }
   return {};
 }
 
-WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& name, MpegFrameSink& sink) {
+// The stream for the input; kbps 0 takes the highest rate of its channels.
+mpegenc::StreamFormat FormatOf(const SF_INFO& info, int kbps) {
+  return {info.samplerate, kbps != 0 ? kbps : info.channels == 1 ? 192 : 384, info.channels};
+}
+
+WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& name, int kbps, MpegFrameSink& sink) {
   WavEncodeResult result;
   result.error = CheckFormat(info, name);
   if (!result.error.empty()) return result;
+  const mpegenc::StreamFormat format = FormatOf(info, kbps);
+  result.error = mpegenc::CheckStreamFormat(format);
+  if (!result.error.empty()) return result;
+  const bool mono = format.channels == 1;
 
   struct CountingSink final : MpegFrameSink {
     explicit CountingSink(MpegFrameSink& s) : inner(s) {}
@@ -80,7 +94,7 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
     std::uint64_t frames = 0;
   } counting(sink);
 
-  auto encoder = std::make_unique<MpegAudioEncoder>(counting);
+  auto encoder = std::make_unique<MpegAudioEncoder>(counting, 0, format);
   sf_command(file, SFC_SET_CLIPPING, nullptr, SF_TRUE);
   std::vector<std::int32_t> interleaved(kChunk * 2);
   std::vector<Q24> left(kChunk);
@@ -93,9 +107,13 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
     const sf_count_t got = sf_readf_int(file, interleaved.data(), static_cast<sf_count_t>(kChunk));
     if (got <= 0) break;
     const auto n = static_cast<std::size_t>(got);
-    for (std::size_t i = 0; i < n; ++i) {
-      left[i] = ToQ24(interleaved[2 * i]);
-      right[i] = ToQ24(interleaved[2 * i + 1]);
+    if (mono) {
+      for (std::size_t i = 0; i < n; ++i) left[i] = ToQ24(interleaved[i]);
+    } else {
+      for (std::size_t i = 0; i < n; ++i) {
+        left[i] = ToQ24(interleaved[2 * i]);
+        right[i] = ToQ24(interleaved[2 * i + 1]);
+      }
     }
     result.samples += n;
     if (!encoder->EncodeSamples(0, left, right, n)) {
@@ -186,7 +204,7 @@ class FileSink final : public MpegFrameSink {
 
 }  // namespace
 
-WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, MpegFrameSink& sink) {
+WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, MpegFrameSink& sink, int kbps) {
   MemoryFile memory{wav};
   SF_VIRTUAL_IO io{&MemoryFile::Length, &MemoryFile::Seek, &MemoryFile::Read, &MemoryFile::Write, &MemoryFile::Tell};
   SF_INFO info{};
@@ -196,16 +214,28 @@ WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::str
     result.error = "cannot read '" + name + "': " + sf_strerror(nullptr);
     return result;
   }
-  return Encode(file.get(), info, name, sink);
+  return Encode(file.get(), info, name, kbps, sink);
 }
 
 int RunEncodeMp2Command(int argc, char** argv) {
   std::vector<std::string> paths;
+  int kbps = 0;
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
+    }
+    if (arg == "-b") {
+      const std::string value = i + 1 < argc ? argv[++i] : "";
+      const auto* rate = std::find_if(mpegenc::kLayer2Kbps.begin(), mpegenc::kLayer2Kbps.end(),
+                                      [&](int r) { return std::to_string(r) == value; });
+      if (rate == mpegenc::kLayer2Kbps.end()) {
+        std::fprintf(stderr, "encode-mp2: '%s' is not a Layer II bit rate\n%s", value.c_str(), kUsage);
+        return kExitUsage;
+      }
+      kbps = *rate;
+      continue;
     }
     if (!arg.empty() && arg[0] == '-' && arg != "-") {
       std::fprintf(stderr, "encode-mp2: unknown option '%s'\n%s", arg.c_str(), kUsage);
@@ -230,6 +260,12 @@ int RunEncodeMp2Command(int argc, char** argv) {
     std::fprintf(stderr, "encode-mp2: %s\n", format.c_str());
     return kExitInputError;
   }
+  // A rate the input's channels do not take is the command line's fault.
+  const std::string stream = mpegenc::CheckStreamFormat(FormatOf(info, kbps));
+  if (!stream.empty()) {
+    std::fprintf(stderr, "encode-mp2: %s\n", stream.c_str());
+    return kExitUsage;
+  }
   // Known before the output is created: no file is left for nothing.
   if (info.frames == 0) {
     std::fprintf(stderr, "encode-mp2: '%s' holds no audio samples\n", paths[0].c_str());
@@ -242,7 +278,7 @@ int RunEncodeMp2Command(int argc, char** argv) {
   }
   abortRequested = false;
   InstallInterruptHandler();
-  const WavEncodeResult result = Encode(file.get(), info, paths[0], sink);
+  const WavEncodeResult result = Encode(file.get(), info, paths[0], kbps, sink);
   const bool closed = sink.Close();
   // What was written stays: whole frames, and the output may be a device or
   // a file the user keeps (it is never removed).

@@ -9,7 +9,7 @@ class MpegFrameSink;
 
 namespace kelvor::cli {
 
-// kelvor-cli encode-mp2 INPUT.wav OUTPUT.mp2
+// kelvor-cli encode-mp2 [-b KBPS] INPUT.wav OUTPUT.mp2
 // argv[0] is "encode-mp2". Returns 0 on success, 1 on an input error, 2 on
 // a bad command line, 3 when stopped by the user, 4 on an output error.
 int RunEncodeMp2Command(int argc, char** argv);
@@ -22,9 +22,11 @@ struct WavEncodeResult {
   bool stopped = false;        // a stop ended the input early (ok: the frames are whole)
 };
 
-// Encodes a WAV file held in memory (48 kHz stereo, 16/24/32-bit integer or
-// 32-bit float) to MPEG audio frames, padding the end with silence so that
-// every input sample reaches the output. `name` is used in messages.
-WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, mpegenc::MpegFrameSink& sink);
+// Encodes a WAV file held in memory (32, 44.1 or 48 kHz mono or stereo,
+// 16/24/32-bit integer or 32-bit float) to MPEG audio frames at kbps kbit/s
+// (0: the highest rate of its channels), padding the end with silence so
+// that every input sample reaches the output. `name` is used in messages.
+WavEncodeResult EncodeWavBytes(std::span<const std::uint8_t> wav, const std::string& name, mpegenc::MpegFrameSink& sink,
+                               int kbps = 0);
 
 }  // namespace kelvor::cli

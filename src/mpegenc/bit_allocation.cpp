@@ -20,26 +20,41 @@ struct SubbandSteps {
   int highest;
 };
 
-constexpr std::array<SubbandSteps, kCodedSubbands> kSteps = [] {
-  std::array<SubbandSteps, kCodedSubbands> t{};
-  for (int sb = 0; sb < kCodedSubbands; ++sb) {
-    const AllocationRow& row = AllocationRowOf(sb);
-    auto& steps = t[static_cast<std::size_t>(sb)];
-    steps.highest = row.highest;
-    for (int a = 1; a <= row.highest; ++a) {
-      const QuantClass& q = kQuantClass[static_cast<std::size_t>(row.classOf[static_cast<std::size_t>(a)])];
-      steps.bits[static_cast<std::size_t>(a)] = static_cast<std::int16_t>(q.frameBits);
-      steps.snr[static_cast<std::size_t>(a)] = q.snr;
+// Per table (in the order of AllocationTableId) and subband.
+using TableSteps = std::array<SubbandSteps, kMaxSubbands>;
+constexpr std::array<TableSteps, 4> kSteps = [] {
+  std::array<TableSteps, 4> all{};
+  for (std::size_t id = 0; id < all.size(); ++id) {
+    const AllocationTable& table = *kAllocationTables[id];
+    for (int sb = 0; sb < table.sblimit; ++sb) {
+      const AllocationRow& row = table.rowOf(sb);
+      auto& steps = all[id][static_cast<std::size_t>(sb)];
+      steps.highest = row.highest;
+      for (int a = 1; a <= row.highest; ++a) {
+        const QuantClass& q = kQuantClass[static_cast<std::size_t>(row.classOf[static_cast<std::size_t>(a)])];
+        steps.bits[static_cast<std::size_t>(a)] = static_cast<std::int16_t>(q.frameBits);
+        steps.snr[static_cast<std::size_t>(a)] = q.snr;
+      }
     }
   }
-  return t;
+  return all;
 }();
 
 constexpr std::int64_t kClosed = std::numeric_limits<std::int64_t>::max();
-constexpr std::size_t kCandidates = kChannels * kCodedSubbands;
 constexpr std::size_t kSlotsPadded = 64;
+static_assert(kChannels * kMaxSubbands <= kSlotsPadded);
 
-// A key is the MNR with the candidate's scan position (27 ch + sb) below it,
+// Candidate `order` is subband order % kMaxSubbands of channel order / kMaxSubbands.
+// The problem as the procedures see it.
+struct Problem {
+  const ChannelValues& smr;
+  const ChannelIndices& scfsi;
+  const TableSteps& steps;
+  int sblimit;
+  int channels;
+};
+
+// A key is the MNR with the candidate's scan position (30 ch + sb) below it,
 // so the smallest key is the candidate a scan in that order would pick, ties
 // included; a closed candidate holds the largest key.
 constexpr std::int64_t KeyOf(Q24 mnr, std::size_t order) {
@@ -48,15 +63,17 @@ constexpr std::int64_t KeyOf(Q24 mnr, std::size_t order) {
 
 // The steps one at a time, the candidates in a tournament tree: what the
 // processors without AVX-512 run fastest.
-Allocation AllocateByTree(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+Allocation AllocateByTree(const Problem& p, int budget) {
+  const ChannelValues& smr = p.smr;
+  const ChannelIndices& scfsi = p.scfsi;
   Allocation result;
   // Candidates that may still grow, in a tournament tree over 64 leaves.
   constexpr std::size_t kLeaves = 64;
   std::array<std::int64_t, 2 * kLeaves> tree;
   tree.fill(kClosed);
-  for (std::size_t ch = 0; ch < kChannels; ++ch) {
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-      const std::size_t order = kCodedSubbands * ch + sb;
+  for (std::size_t ch = 0; ch < static_cast<std::size_t>(p.channels); ++ch) {
+    for (std::size_t sb = 0; sb < static_cast<std::size_t>(p.sblimit); ++sb) {
+      const std::size_t order = kMaxSubbands * ch + sb;
       tree[kLeaves + order] = KeyOf(SubSat(0, smr[ch][sb]), order);
     }
   }
@@ -74,9 +91,9 @@ Allocation AllocateByTree(const ChannelValues& smr, const ChannelIndices& scfsi,
   int remaining = budget;
   while (tree[1] != kClosed) {
     const auto order = static_cast<std::size_t>(tree[1] & 255);
-    const std::size_t ch = order / kCodedSubbands;
-    const std::size_t sb = order % kCodedSubbands;
-    const SubbandSteps& steps = kSteps[sb];
+    const std::size_t ch = order / kMaxSubbands;
+    const std::size_t sb = order % kMaxSubbands;
+    const SubbandSteps& steps = p.steps[sb];
     // The smallest key of all other candidates: this one keeps the bits
     // coming while its key stays below it (keys are unique).
     std::int64_t others = kClosed;
@@ -116,10 +133,12 @@ struct Candidates {
   std::array<std::int64_t, kSlotsPadded> cost;
 };
 
-inline void Prepare(Candidates& c, std::size_t order, int alloc, const ChannelValues& smr, const ChannelIndices& scfsi) {
-  const std::size_t ch = order / kCodedSubbands;
-  const std::size_t sb = order % kCodedSubbands;
-  const SubbandSteps& steps = kSteps[sb];
+inline void Prepare(Candidates& c, std::size_t order, int alloc, const Problem& p) {
+  const ChannelValues& smr = p.smr;
+  const ChannelIndices& scfsi = p.scfsi;
+  const std::size_t ch = order / kMaxSubbands;
+  const std::size_t sb = order % kMaxSubbands;
+  const SubbandSteps& steps = p.steps[sb];
   const auto next = static_cast<std::size_t>(alloc + 1);
   // The first step also pays for scfsi and the scale factors (bits[0] is 0).
   c.cost[order] = steps.bits[next] - steps.bits[next - 1] + (alloc == 0 ? 2 + 6 * kScaleFactorsSent[scfsi[ch][sb]] : 0);
@@ -173,15 +192,18 @@ __attribute__((target("avx512f"))) Scan ScanAvx512(Candidates& c, std::int64_t r
 //   each is accepted whatever the order.
 // Far fewer rounds than steps, each a look over all candidates in whole
 // registers: the AVX-512 path.
-Allocation AllocateInBatches(const ChannelValues& smr, const ChannelIndices& scfsi, int budget) {
+Allocation AllocateInBatches(const Problem& p, int budget) {
   Allocation result;
   Candidates c;
   c.key.fill(kClosed);
   c.nextKey.fill(kClosed);
   c.cost.fill(0);
-  for (std::size_t order = 0; order < kCandidates; ++order) {
-    c.key[order] = KeyOf(SubSat(0, smr[order / kCodedSubbands][order % kCodedSubbands]), order);
-    Prepare(c, order, 0, smr, scfsi);
+  for (std::size_t ch = 0; ch < static_cast<std::size_t>(p.channels); ++ch) {
+    for (std::size_t sb = 0; sb < static_cast<std::size_t>(p.sblimit); ++sb) {
+      const std::size_t order = kMaxSubbands * ch + sb;
+      c.key[order] = KeyOf(SubSat(0, p.smr[ch][sb]), order);
+      Prepare(c, order, 0, p);
+    }
   }
   std::int64_t remaining = budget;
   for (;;) {
@@ -195,9 +217,9 @@ Allocation AllocateInBatches(const ChannelValues& smr, const ChannelIndices& scf
     for (; steps != 0; steps &= steps - 1) {
       const auto order = static_cast<std::size_t>(std::countr_zero(steps));
       remaining -= c.cost[order];
-      const int alloc = ++result.alloc[order / kCodedSubbands][order % kCodedSubbands];
+      const int alloc = ++result.alloc[order / kMaxSubbands][order % kMaxSubbands];
       c.key[order] = c.nextKey[order];
-      if (c.key[order] != kClosed) Prepare(c, order, alloc, smr, scfsi);
+      if (c.key[order] != kClosed) Prepare(c, order, alloc, p);
     }
   }
   result.bitsLeft = static_cast<int>(remaining);
@@ -207,13 +229,15 @@ Allocation AllocateInBatches(const ChannelValues& smr, const ChannelIndices& scf
 
 }  // namespace
 
-Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget, SimdLevel simd) {
+Allocation AllocateBits(const ChannelValues& smr, const ChannelIndices& scfsi, int budget, SimdLevel simd,
+                        const AllocationTable& table, int channels) {
+  const Problem p{smr, scfsi, kSteps[static_cast<std::size_t>(table.id)], table.sblimit, std::clamp(channels, 1, kChannels)};
 #if KELVOR_MPEGENC_AVX2
-  if (UsableSimd(simd) == SimdLevel::kAvx512) return AllocateInBatches(smr, scfsi, budget);
+  if (UsableSimd(simd) == SimdLevel::kAvx512) return AllocateInBatches(p, budget);
 #else
   (void)simd;
 #endif
-  return AllocateByTree(smr, scfsi, budget);
+  return AllocateByTree(p, budget);
 }
 
 }  // namespace kelvor::mpegenc

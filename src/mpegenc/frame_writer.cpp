@@ -13,7 +13,7 @@ namespace {
 // Most significant bit first into a fixed buffer.
 class BitWriter {
  public:
-  explicit BitWriter(std::span<std::uint8_t, kFrameBytes> out) : out_(out) {}
+  explicit BitWriter(std::span<std::uint8_t> out) : out_(out) {}
 
   // value < 2^bits, bits <= 32
   void put(std::uint32_t value, int bits) {
@@ -39,7 +39,7 @@ class BitWriter {
   }
 
  private:
-  std::span<std::uint8_t, kFrameBytes> out_;
+  std::span<std::uint8_t> out_;
   std::uint64_t acc_ = 0;
   int pending_ = 0;
   std::size_t pos_ = 0;
@@ -163,20 +163,23 @@ std::uint32_t QuantiseSample(Q24 s, Q24 f, int c) {
 }
 
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
-                const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out) {
+                const Allocation& allocation, const FrameLayout& layout, std::span<std::uint8_t> out) {
   BitWriter bits(out);
-  for (const std::uint8_t byte : kFrameHeader) bits.put(byte, 8);
+  for (const std::uint8_t byte : layout.header) bits.put(byte, 8);
   const auto& alloc = allocation.alloc;
-  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-    for (std::size_t ch = 0; ch < kChannels; ++ch) bits.put(alloc[ch][sb], AllocationRowOf(static_cast<int>(sb)).nbal);
+  const auto sblimit = static_cast<std::size_t>(layout.table->sblimit);
+  const auto channels = static_cast<std::size_t>(layout.channels);
+  for (std::size_t sb = 0; sb < sblimit; ++sb) {
+    const int nbal = layout.table->rowOf(static_cast<int>(sb)).nbal;
+    for (std::size_t ch = 0; ch < channels; ++ch) bits.put(alloc[ch][sb], nbal);
   }
-  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-    for (std::size_t ch = 0; ch < kChannels; ++ch) {
+  for (std::size_t sb = 0; sb < sblimit; ++sb) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
       if (alloc[ch][sb] != 0) bits.put(scale[ch][sb].scfsi, 2);
     }
   }
-  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-    for (std::size_t ch = 0; ch < kChannels; ++ch) {
+  for (std::size_t sb = 0; sb < sblimit; ++sb) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
       if (alloc[ch][sb] == 0) continue;
       const SentScaleFactors sent = SentOf(scale[ch][sb]);
       for (int i = 0; i < sent.count; ++i) bits.put(sent.index[static_cast<std::size_t>(i)], 6);
@@ -190,13 +193,13 @@ void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const Scale
     int bits;              // of a codeword, or of one code
     bool grouped;
   };
-  std::array<Coded, kChannels * kCodedSubbands> coded;
+  std::array<Coded, kChannels * kMaxSubbands> coded;
   std::size_t count = 0;
-  std::array<std::array<std::uint16_t, kSlots>, kChannels * kCodedSubbands> codes;
-  for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
-    for (std::size_t ch = 0; ch < kChannels; ++ch) {
+  std::array<std::array<std::uint16_t, kSlots>, kChannels * kMaxSubbands> codes;
+  for (std::size_t sb = 0; sb < sblimit; ++sb) {
+    for (std::size_t ch = 0; ch < channels; ++ch) {
       if (alloc[ch][sb] == 0) continue;
-      const QuantClass& q = kQuantClass[static_cast<std::size_t>(AllocationRowOf(static_cast<int>(sb)).classOf[alloc[ch][sb]])];
+      const QuantClass& q = kQuantClass[static_cast<std::size_t>(layout.table->rowOf(static_cast<int>(sb)).classOf[alloc[ch][sb]])];
       const auto& used = scale[ch][sb].used;
       const std::array<Q24, 3> f = {kScaleFactor[used[0]], kScaleFactor[used[1]], kScaleFactor[used[2]]};
       QuantiseSubband(&subbands[ch][0][sb], kSubbands, f, q, codes[count].data());

@@ -1,5 +1,5 @@
 #pragma once
-// Quantisation and the Layer II bitstream of one 1152-byte frame.
+// Quantisation and the Layer II bitstream of one frame.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -13,10 +13,17 @@
 
 namespace kelvor::mpegenc {
 
-// 48 kHz, 384 kbit/s, stereo, no CRC, no padding.
+// The conversion's header: 48 kHz, 384 kbit/s, stereo, no CRC, no padding.
 inline constexpr std::array<std::uint8_t, 4> kFrameHeader = {0xFF, 0xFD, 0xE4, 0x00};
 
-using ScaleChoices = std::array<std::array<ScaleChoice, kCodedSubbands>, kChannels>;
+using ScaleChoices = std::array<std::array<ScaleChoice, kMaxSubbands>, kChannels>;
+
+// What a frame's bitstream depends on besides its content.
+struct FrameLayout {
+  const AllocationTable* table = &kTableA;
+  int channels = kChannels;
+  std::array<std::uint8_t, 4> header = kFrameHeader;
+};
 
 // The code of subband sample s quantised with scale factor value f (f > |s|)
 // in quantisation class c: floor(A (s/f + 1) 2^(N-1)), within 0 .. levels - 1.
@@ -29,7 +36,8 @@ std::uint32_t QuantiseSample(Q24 s, Q24 f, int c);
 void QuantiseSubband(const Q24* first, std::size_t stride, std::span<const Q24, 3> f, const QuantClass& q,
                      std::uint16_t* code, SimdLevel simd = SimdLevel::kAvx512);
 
+// Fills all of `out` (the frame's length): what the allocation leaves is zero.
 void WriteFrame(const std::array<SubbandFrame, kChannels>& subbands, const ScaleChoices& scale,
-                const Allocation& allocation, std::span<std::uint8_t, kFrameBytes> out);
+                const Allocation& allocation, const FrameLayout& layout, std::span<std::uint8_t> out);
 
 }  // namespace kelvor::mpegenc

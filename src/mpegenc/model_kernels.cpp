@@ -37,17 +37,8 @@ __attribute__((target("avx512f"))) void TonalCandidatesAvx512(const Q24* x, Line
 }
 #endif
 
-// The absolute threshold lowered by 12 dB per reduced index, padded to 128.
-constexpr std::array<Q24, 128> kQuietLevel = [] {
-  std::array<Q24, 128> t{};
-  for (std::size_t i = 0; i < t.size(); ++i) {
-    t[i] = i < kReducedIndices ? saturate_i32(static_cast<std::int64_t>(kReducedIndex[i].threshold) + kQuietLowering) : kLevelFloor;
-  }
-  return t;
-}();
-
-void AddQuietPlain(Q24* global) {
-  for (std::size_t i = 0; i < kReducedIndices; ++i) global[i] = levelAddScaled(global[i], kQuietLevel[i], 3);
+void AddQuietPlain(Q24* global, const Q24* quiet) {
+  for (std::size_t i = 0; i < kReducedIndices; ++i) global[i] = levelAddScaled(global[i], quiet[i], 3);
 }
 
 NoiseBand SumNoiseBandPlain(const Q24* level, int lo, int hi) {
@@ -151,21 +142,13 @@ __attribute__((target("avx2"))) __m256i LevelAddAmplitudes8(__m256i a, __m256i b
   return _mm256_blendv_epi8(sum, hi, atFloor);
 }
 
-// Critical band rates of the reduced indices, padded to 128 with rates no
-// masker reaches.
-constexpr std::array<Q24, 128> kBarkPadded = [] {
-  std::array<Q24, 128> t{};
-  for (std::size_t i = 0; i < t.size(); ++i) t[i] = i < kReducedIndices ? kReducedIndex[i].bark : 100 * kBark;
-  return t;
-}();
-
 // Eight indices at a time, every masker that reaches any of them in order.
-__attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* bark, const Q24* base, const Q24* below,
+__attribute__((target("avx2"))) void SpreadMaskersAvx2(const Q24* indexBark, const Q24* bark, const Q24* base, const Q24* below,
                                                        const Q24* farSlope, const std::uint16_t* first,
                                                        const std::uint16_t* end, Q24* global) {
   const __m256i one = _mm256_set1_epi32(kBark);
   for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 8) {
-    const __m256i zi = simd::Load8(kBarkPadded.data() + i0);
+    const __m256i zi = simd::Load8(indexBark + i0);
     __m256i g = _mm256_set1_epi32(kLevelFloor);
     const std::size_t last = std::min<std::size_t>(i0 + 7, kReducedIndices - 1);
     for (std::size_t m = first[i0]; m < end[last]; ++m) {
@@ -236,17 +219,17 @@ __attribute__((target("avx512f"))) __m512i LevelAddCubeRoots16(__m512i a, __m512
   return _mm512_mask_blend_epi32(atFloor, _mm512_mask_blend_epi32(over, sum, _mm512_set1_epi32(0x7FFFFFFF)), hi);
 }
 
-__attribute__((target("avx512f"))) void AddQuietAvx512(Q24* global) {
+__attribute__((target("avx512f"))) void AddQuietAvx512(Q24* global, const Q24* quiet) {
   for (std::size_t i = 0; i < 128; i += 16) {
-    simd::Store16(global + i, LevelAddCubeRoots16(simd::Load16(global + i), simd::Load16(kQuietLevel.data() + i)));
+    simd::Store16(global + i, LevelAddCubeRoots16(simd::Load16(global + i), simd::Load16(quiet + i)));
   }
 }
 
-__attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
+__attribute__((target("avx512f"))) void SpreadMaskersAvx512(const Q24* indexBark, const Q24* bark, const Q24* base, const Q24* below, const Q24* farSlope,
                                            const std::uint16_t* first, const std::uint16_t* end, Q24* global) {
   const __m512i one = _mm512_set1_epi32(kBark);
   for (std::size_t i0 = 0; i0 < kReducedIndices; i0 += 16) {
-    const __m512i zi = simd::Load16(kBarkPadded.data() + i0);
+    const __m512i zi = simd::Load16(indexBark + i0);
     __m512i g = _mm512_set1_epi32(kLevelFloor);
     const std::size_t last = std::min<std::size_t>(i0 + 15, kReducedIndices - 1);
     for (std::size_t m = first[i0]; m < end[last]; ++m) {
@@ -299,34 +282,34 @@ NoiseBand SumNoiseBand(const Q24* level, int lo, int hi, SimdLevel simd) {
   return SumNoiseBandPlain(level, lo, hi);
 }
 
-void AddQuietThreshold(Q24* global, SimdLevel simd) {
+void AddQuietThreshold(Q24* global, const Q24* quiet, SimdLevel simd) {
 #if KELVOR_MPEGENC_AVX2
   if (UsableSimd(simd) == SimdLevel::kAvx512) {
-    AddQuietAvx512(global);
+    AddQuietAvx512(global, quiet);
     return;
   }
 #else
   (void)simd;
 #endif
-  AddQuietPlain(global);
+  AddQuietPlain(global, quiet);
 }
 
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd) {
   simd = UsableSimd(simd);
 #if KELVOR_MPEGENC_AVX2
   if (simd == SimdLevel::kAvx512) {
-    SpreadMaskersAvx512(in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
+    SpreadMaskersAvx512(in.indexBark, in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
     return;
   }
   if (simd == SimdLevel::kAvx2) {
-    SpreadMaskersAvx2(in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
+    SpreadMaskersAvx2(in.indexBark, in.bark, in.base, in.below, in.farSlope, in.first, in.end, global);
     return;
   }
 #endif
   for (std::size_t i = 0; i < kReducedIndices; ++i) {
     Q24 g = kLevelFloor;
     for (std::size_t m = in.first[i]; m < in.end[i]; ++m) {
-      const Q24 vf = SpreadAt(SubSat(kReducedIndex[i].bark, in.bark[m]), in.below[m], in.farSlope[m]);
+      const Q24 vf = SpreadAt(SubSat(in.indexBark[i], in.bark[m]), in.below[m], in.farSlope[m]);
       g = levelAddScaled(g, add_sat_q24(in.base[m], vf), 2);
     }
     global[i] = g;

@@ -50,6 +50,7 @@ NoiseBand SumNoiseBand(const Q24* level, int lo, int hi, SimdLevel simd);
 // The remaining maskers in order of frequency, and for each reduced index
 // the range first .. end - 1 of maskers that reach it.
 struct Spreading {
+  const Q24* indexBark;  // per reduced index, 128 values (ModelGrid::bark)
   const Q24* bark;
   const Q24* base;      // X + masking index
   const Q24* below;     // s = max(0.4 X + 13.993, 5.647)
@@ -62,8 +63,8 @@ struct Spreading {
 // reduced index, from the floor; writes 128 values (the last two unused).
 void SpreadMaskers(const Spreading& in, Q24* global, SimdLevel simd);
 
-// Adds the lowered absolute threshold to each of the 126 global thresholds
-// (powers with exponent 1/3); `global` holds 128 values.
-void AddQuietThreshold(Q24* global, SimdLevel simd);
+// Adds the lowered absolute threshold `quiet` (ModelGrid::quiet) to each of
+// the 126 global thresholds (powers with exponent 1/3); both hold 128 values.
+void AddQuietThreshold(Q24* global, const Q24* quiet, SimdLevel simd);
 
 }  // namespace kelvor::mpegenc::model

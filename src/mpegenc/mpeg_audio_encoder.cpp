@@ -36,13 +36,20 @@ __attribute__((target("avx512f"))) void PeaksAvx512(const SubbandFrame& s, PartP
 
 }  // namespace
 
-MpegAudioEncoder::MpegAudioEncoder(MpegFrameSink& sink, std::uint32_t outputTrackBase)
-    : sink_(sink), outputTrackBase_(outputTrackBase) {}
+MpegAudioEncoder::MpegAudioEncoder(MpegFrameSink& sink, std::uint32_t outputTrackBase, const StreamFormat& format)
+    : sink_(sink),
+      outputTrackBase_(outputTrackBase),
+      format_(format),
+      table_(AllocationTableOf(format)),
+      tracks_{TrackState{0, FrameLengths(format)}, TrackState{0, FrameLengths(format)}, TrackState{0, FrameLengths(format)},
+              TrackState{0, FrameLengths(format)}},
+      model_(SimdLevel::kAvx512, format.sampleRate) {}
 
 void MpegAudioEncoder::reset(std::uint32_t outputTrackBase) {
   outputTrackBase_ = outputTrackBase;
   for (TrackState& t : tracks_) {
     t.samplesWaiting = 0;
+    t.lengths.reset();
     for (auto& channel : t.pcm) channel.fill(0);
   }
 }
@@ -50,28 +57,30 @@ void MpegAudioEncoder::reset(std::uint32_t outputTrackBase) {
 bool MpegAudioEncoder::EncodeSamples(unsigned j, std::span<const Q24> left, std::span<const Q24> right,
                                      std::size_t count) {
   if (j >= kTracks) return false;
-  count = std::min({count, left.size(), right.size()});
+  const bool mono = format_.channels == 1;
+  count = std::min({count, left.size(), mono ? left.size() : right.size()});
   TrackState& t = tracks_[j];
   std::size_t taken = 0;
   while (taken < count) {
     const std::size_t d = std::min<std::size_t>(count - taken, kFrameSamples - t.samplesWaiting);
     const std::size_t at = kFilterHistory + t.samplesWaiting;
     std::memcpy(&t.pcm[0][at], left.data() + taken, d * sizeof(Q24));
-    std::memcpy(&t.pcm[1][at], right.data() + taken, d * sizeof(Q24));
+    if (!mono) std::memcpy(&t.pcm[1][at], right.data() + taken, d * sizeof(Q24));
     t.samplesWaiting += static_cast<std::uint32_t>(d);
     taken += d;
     if (t.samplesWaiting == kFrameSamples) {
-      EncodeFrame(j, frame_);
-      if (!sink_.WriteMpegAudioFrame(outputTrackBase_ + j, frame_)) return false;
+      if (!sink_.WriteMpegAudioFrame(outputTrackBase_ + j, EncodeFrame(j))) return false;
     }
   }
   return true;
 }
 
-void MpegAudioEncoder::EncodeFrame(unsigned j, std::span<std::uint8_t, kFrameBytes> out) {
+std::span<const std::uint8_t> MpegAudioEncoder::EncodeFrame(unsigned j) {
   TrackState& t = tracks_[j];
+  const auto channels = static_cast<std::size_t>(format_.channels);
+  const auto sblimit = static_cast<std::size_t>(table_.sblimit);
   ChannelIndices scfsi{};
-  for (std::size_t ch = 0; ch < kChannels; ++ch) {
+  for (std::size_t ch = 0; ch < channels; ++ch) {
     const auto& pcm = t.pcm[ch];
     SubbandFrame& s = subbands_[ch];
     AnalyseFrame(pcm, s);
@@ -87,8 +96,8 @@ void MpegAudioEncoder::EncodeFrame(unsigned j, std::span<std::uint8_t, kFrameByt
 #else
     PeaksPlain(s, peak);
 #endif
-    std::array<std::uint8_t, kCodedSubbands> largest{};
-    for (std::size_t sb = 0; sb < kCodedSubbands; ++sb) {
+    std::array<std::uint8_t, kMaxSubbands> largest{};
+    for (std::size_t sb = 0; sb < sblimit; ++sb) {
       auto& idx = details_.scaleIndex[ch][sb];
       for (std::size_t part = 0; part < 3; ++part) {
         const std::uint32_t m = std::min<std::uint32_t>(peak[part][sb], 0x7FFFFFFF);
@@ -100,14 +109,18 @@ void MpegAudioEncoder::EncodeFrame(unsigned j, std::span<std::uint8_t, kFrameByt
     }
 
     const std::span<const Q24, kFftSize> modelInput(pcm.data() + kFilterHistory - kModelLookBack, kFftSize);
-    model_.Compute(modelInput, largest, details_.smr[ch]);
+    model_.Compute(modelInput, std::span(largest).first(sblimit), std::span(details_.smr[ch]).first(sblimit));
   }
-  details_.allocation = AllocateBits(details_.smr, scfsi);
-  WriteFrame(subbands_, details_.scale, details_.allocation, out);
+  const FrameLengths::Frame length = t.lengths.next();
+  details_.allocation = AllocateBits(details_.smr, scfsi, AllocationBudget(length.bytes, table_, format_.channels),
+                                     SimdLevel::kAvx512, table_, format_.channels);
+  const std::span<std::uint8_t> out(frame_.data(), length.bytes);
+  WriteFrame(subbands_, details_.scale, details_.allocation, {&table_, format_.channels, FrameHeader(format_, length.padded)}, out);
 
   // The frame's tail becomes the next frame's history.
   for (auto& channel : t.pcm) std::memmove(channel.data(), channel.data() + kFrameSamples, kFilterHistory * sizeof(Q24));
   t.samplesWaiting = 0;
+  return out;
 }
 
 }  // namespace kelvor::mpegenc

@@ -100,7 +100,7 @@ void PsychoModel::FindNonTonal() {
                                                           tonalLevel_[static_cast<std::size_t>(t)]};
   }
   int lo = 1;
-  for (const int hi : kCriticalBandEdges) {
+  for (const int hi : grid_->bandEdges) {
     const NoiseBand band = SumNoiseBand(remaining_.data(), lo, hi, simd_);
     Q24 level = kLevelFloor;
     int line = (lo + hi - 1) / 2;
@@ -120,12 +120,12 @@ void PsychoModel::Decimate() {
   int lastTonal = -1;  // position in maskers_ of the last tonal masker kept
   for (int m = 0; m < maskerCount_; ++m) {
     const Masker cur = maskers_[static_cast<std::size_t>(m)];
-    const auto& index = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(cur.line)]];
-    if (cur.level < index.threshold) continue;
+    const std::size_t index = kReducedOfLine[static_cast<std::size_t>(cur.line)];
+    if (cur.level < grid_->threshold[index]) continue;
     if (cur.tonal && lastTonal >= 0) {
       Masker& prev = maskers_[static_cast<std::size_t>(lastTonal)];
-      const Q24 prevBark = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(prev.line)]].bark;
-      if (SubSat(index.bark, prevBark) < kTonalMinSpacing) {
+      const Q24 prevBark = grid_->bark[kReducedOfLine[static_cast<std::size_t>(prev.line)]];
+      if (SubSat(grid_->bark[index], prevBark) < kTonalMinSpacing) {
         if (cur.level > prev.level) prev = cur;  // the weaker one goes
         continue;
       }
@@ -149,7 +149,7 @@ void PsychoModel::GlobalThreshold() {
     const bool takeTonal = a < tonalEnd && (b >= maskerCount_ || maskers_[static_cast<std::size_t>(a)].line <=
                                                                      maskers_[static_cast<std::size_t>(b)].line);
     const Masker& k = maskers_[static_cast<std::size_t>(takeTonal ? a++ : b++)];
-    const Q24 z = kReducedIndex[kReducedOfLine[static_cast<std::size_t>(k.line)]].bark;
+    const Q24 z = grid_->bark[kReducedOfLine[static_cast<std::size_t>(k.line)]];
     const Q24 index = add_sat_q24(mul_q24(kMaskingSlope, z), k.tonal ? kTonalIndexOffset : kNoiseIndexOffset);
     const auto at = static_cast<std::size_t>(m);
     spread_.bark[at] = z;
@@ -161,29 +161,34 @@ void PsychoModel::GlobalThreshold() {
   int first = 0;
   int end = 0;
   for (std::size_t i = 0; i < kReducedIndices; ++i) {
-    const Q24 zi = kReducedIndex[i].bark;
+    const Q24 zi = grid_->bark[i];
     while (first < maskerCount_ && SubSat(zi, spread_.bark[static_cast<std::size_t>(first)]) >= 8 * kBark) ++first;
     while (end < maskerCount_ && SubSat(zi, spread_.bark[static_cast<std::size_t>(end)]) >= -3 * kBark) ++end;
     spreadFirst_[i] = static_cast<std::uint16_t>(first);
     spreadEnd_[i] = static_cast<std::uint16_t>(end);
   }
-  SpreadMaskers({spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
+  SpreadMaskers({grid_->bark.data(), spread_.bark.data(), spread_.base.data(), spread_.below.data(), spread_.farSlope.data(),
                  spreadFirst_.data(), spreadEnd_.data()},
                 global_.data(), simd_);
-  AddQuietThreshold(global_.data(), simd_);
+  AddQuietThreshold(global_.data(), grid_->quiet.data(), simd_);
 }
 
-void PsychoModel::Compute(std::span<const Q24, kFftSize> samples,
-                          std::span<const std::uint8_t, kCodedSubbands> largestScaleFactor, std::span<Q24, kCodedSubbands> smr) {
+void PsychoModel::Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t> largestScaleFactor,
+                          std::span<Q24> smr) {
   Transform(samples);
   FindTonal();
   FindNonTonal();
   Decimate();
   GlobalThreshold();
-  for (std::size_t n = 0; n < kCodedSubbands; ++n) {
+  const std::size_t subbands = std::min({smr.size(), largestScaleFactor.size(), std::size_t{kMaxSubbands}});
+  for (std::size_t n = 0; n < subbands; ++n) {
+    const Q24 scaleLevel = kScaleFactorLevel[std::min<std::uint8_t>(largestScaleFactor[n], 63)];
+    if (n >= kCodedSubbands) {
+      smr[n] = SubSat(scaleLevel, grid_->subbandQuiet[n]);
+      continue;
+    }
     Q24 peak = kLevelFloor;
     for (std::size_t k = 16 * n; k < 16 * n + 16; ++k) peak = std::max(peak, spectrum_[k]);
-    const Q24 scaleLevel = kScaleFactorLevel[std::min<std::uint8_t>(largestScaleFactor[n], 63)];
     Q24 minimum = global_[kSubbandIndices[n].first];
     for (std::size_t i = kSubbandIndices[n].first; i < kSubbandIndices[n].end; ++i) minimum = std::min(minimum, global_[i]);
     smr[n] = SubSat(std::max(peak, scaleLevel), minimum);

@@ -1,5 +1,5 @@
 #pragma once
-// Psychoacoustic model 1 for Layer II at 48 kHz, in fixed point on levels:
+// Psychoacoustic model 1 for Layer II, in fixed point on levels:
 // a 1024-point FFT, tonal and non-tonal maskers, spreading over the Bark
 // scale, a global threshold and its minimum per subband give the
 // signal-to-mask ratio of each coded subband.
@@ -9,6 +9,7 @@
 
 #include "common/q24.h"
 #include "mpegenc/fft.h"
+#include "mpegenc/model_grid.h"
 #include "mpegenc/simd_level.h"
 #include "mpegenc/tables.h"
 
@@ -19,12 +20,15 @@ inline constexpr int kSpectrumLines = 445;  // lines 0..444 cover the coded subb
 class PsychoModel {
  public:
   // `simd` limits the vector code used (all give the same numbers).
-  explicit PsychoModel(SimdLevel simd = SimdLevel::kAvx512) : simd_(UsableSimd(simd)) {}
+  explicit PsychoModel(SimdLevel simd = SimdLevel::kAvx512, int sampleRate = 48000)
+      : grid_(&ModelGridFor(sampleRate)), simd_(UsableSimd(simd)) {}
 
   // `samples`: 1024 time-ordered PCM samples; `largestScaleFactor`: per coded
-  // subband, the smallest scale factor index of its three parts.
-  void Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t, kCodedSubbands> largestScaleFactor,
-               std::span<Q24, kCodedSubbands> smr);
+  // subband, the smallest scale factor index of its three parts. The SMR of
+  // as many subbands as `smr` holds (up to kMaxSubbands) is written; those
+  // above the spectrum's lines are masked by the threshold in quiet alone.
+  void Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t> largestScaleFactor,
+               std::span<Q24> smr);
 
   // Levels of the last spectrum, for tests.
   std::span<const Q24, kSpectrumLines> spectrum() const { return spectrum_; }
@@ -67,6 +71,7 @@ class PsychoModel {
   SpreadTable spread_{};
   std::array<std::uint16_t, 128> spreadFirst_{};  // per reduced index: maskers first .. end - 1 reach it
   std::array<std::uint16_t, 128> spreadEnd_{};
+  const ModelGrid* grid_;
   SimdLevel simd_;
 };
 

@@ -1,23 +1,25 @@
 #pragma once
-// Layer II facts for 48 kHz, 384 kbit/s stereo (ISO/IEC 11172-3): scale
-// factors (Table 3-B.1), the allocation table (3-B.2a), the quantisation
-// classes with their coefficients (3-C.5) and the scale factor transmission
-// patterns (3-C.4); plus this encoder's own SNR per class.
+// Layer II facts (ISO/IEC 11172-3): scale factors (Table 3-B.1), the
+// quantisation classes with their coefficients (3-C.5) and the scale factor
+// transmission patterns (3-C.4); plus this encoder's own SNR per class and
+// the sizes of the conversion's stream (48 kHz, 384 kbit/s stereo).
 #include <array>
 #include <cstddef>
 #include <cstdint>
 
 #include "common/q24.h"
+#include "mpegenc/allocation_tables.h"
 #include "mpegenc/analysis_window.h"
 
 namespace kelvor::mpegenc {
 
 inline constexpr int kSubbands = 32;
-inline constexpr int kCodedSubbands = 27;  // sblimit of the allocation table
+inline constexpr int kCodedSubbands = 27;  // sblimit of the conversion's allocation table
 inline constexpr int kChannels = 2;
 inline constexpr int kSlots = 36;          // subband samples per subband per frame
 inline constexpr int kFrameSamples = 1152;
-inline constexpr std::size_t kFrameBytes = 1152;
+inline constexpr std::size_t kFrameBytes = 1152;      // the conversion's frames
+inline constexpr std::size_t kMaxFrameBytes = 1728;   // 384 kbit/s at 32 kHz
 inline constexpr int kScaleFactorSilent = 62;  // the smallest non-zero scale factor
 
 // 2.0 * 2^(-i/3) for i = 0..62, then 0 to end the table.
@@ -62,32 +64,8 @@ inline constexpr std::array<QuantClass, 17> kQuantClass = {{
     {65535, false, 16, 576, 16776960, 9, 536873149},
 }};
 
-// One row of the allocation table: the width of the allocation field and the
-// quantisation class of allocation 1, 2, ... (index 0 unused).
-struct AllocationRow {
-  int nbal;
-  int highest;  // highest allocation index
-  std::array<std::int8_t, 16> classOf;
-};
-
-inline constexpr AllocationRow kRowLow = {4, 15, {-1, 0, 2, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}};
-inline constexpr AllocationRow kRowMid = {4, 15, {-1, 0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 16}};
-inline constexpr AllocationRow kRowHigh = {3, 7, {-1, 0, 1, 2, 3, 4, 5, 16}};
-inline constexpr AllocationRow kRowTop = {2, 3, {-1, 0, 1, 16}};
-
-constexpr const AllocationRow& AllocationRowOf(int sb) {
-  if (sb < 3) return kRowLow;
-  if (sb < 11) return kRowMid;
-  if (sb < 23) return kRowHigh;
-  return kRowTop;
-}
-
-// Bits of all allocation fields of a stereo frame.
-inline constexpr int kAllocationFieldBits = [] {
-  int bits = 0;
-  for (int sb = 0; sb < kCodedSubbands; ++sb) bits += 2 * AllocationRowOf(sb).nbal;
-  return bits;
-}();
+// Bits of all allocation fields of a stereo frame of the conversion's table.
+inline constexpr int kAllocationFieldBits = kTableA.fieldBits(kChannels);
 
 // Scale factor transmission patterns: which part's index each part uses.
 struct TransmissionPattern {

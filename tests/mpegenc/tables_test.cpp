@@ -4,10 +4,13 @@
 
 #include <cmath>
 #include <cstddef>
+#include <iterator>
+#include <utility>
 
 #include "mpegenc/analysis_window.h"
 #include "mpegenc/bit_allocation.h"
 #include "mpegenc/filterbank.h"
+#include "mpegenc/model_grid.h"
 #include "mpegenc/model_tables.h"
 #include "mpegenc/psycho_model.h"
 #include "mpegenc/tables.h"
@@ -66,6 +69,83 @@ TEST(MpegTables, AllocationRowsFitTheirFields) {
   }
   EXPECT_EQ(fieldBits, 176);
   EXPECT_EQ(kAllocationBudget, 9008);
+}
+
+// The four allocation tables: their sizes, the classes their rows reach, and
+// which one each sample rate and bit rate per channel takes.
+TEST(MpegTables, AllocationTablesForEveryRate) {
+  struct Expected {
+    const AllocationTable* table;
+    int sblimit;
+    int stereoFieldBits;
+    int topClass;  // of the first subband's highest allocation
+    int lastRowTopClass;
+  };
+  const Expected expected[] = {{&kTableA, 27, 176, 16, 16}, {&kTableB, 30, 188, 16, 16},
+                               {&kTableC, 8, 52, 15, 7}, {&kTableD, 12, 76, 15, 7}};
+  for (const Expected& e : expected) {
+    const AllocationTable& t = *e.table;
+    SCOPED_TRACE(t.sblimit);
+    EXPECT_EQ(t.sblimit, e.sblimit);
+    EXPECT_EQ(t.fieldBits(2), e.stereoFieldBits);
+    EXPECT_EQ(t.fieldBits(1), e.stereoFieldBits / 2);
+    EXPECT_EQ(kAllocationTables[static_cast<std::size_t>(t.id)], &t);
+    for (int sb = 0; sb < t.sblimit; ++sb) {
+      const AllocationRow& row = t.rowOf(sb);
+      EXPECT_EQ(row.highest, (1 << row.nbal) - 1) << sb;
+      EXPECT_EQ(row.classOf[1], 0) << sb;  // every row starts at 3 levels
+      for (int a = 2; a <= row.highest; ++a) {
+        EXPECT_GT(row.classOf[static_cast<std::size_t>(a)], row.classOf[static_cast<std::size_t>(a - 1)]) << sb;
+      }
+    }
+    EXPECT_EQ(t.rowOf(0).classOf[static_cast<std::size_t>(t.rowOf(0).highest)], e.topClass);
+    const AllocationRow& last = t.rowOf(t.sblimit - 1);
+    EXPECT_EQ(last.classOf[static_cast<std::size_t>(last.highest)], e.lastRowTopClass);
+  }
+  // The low-rate tables skip 7 levels.
+  EXPECT_EQ(kTableC.rowOf(0).classOf[2], 1);
+  EXPECT_EQ(kTableC.rowOf(0).classOf[3], 3);
+  EXPECT_EQ(&kTableC.rowOf(7), &kTableD.rowOf(11));
+
+  // Sample rate, then the table of 32, 48, 56, 64, 80, 96 ... 192 kbit/s per channel.
+  const int perChannel[] = {32, 48, 56, 64, 80, 96, 112, 128, 160, 192};
+  const std::pair<int, const char*> rules[] = {{48000, "CCAAAAAAAA"}, {44100, "CCAAABBBBB"}, {32000, "DDAAABBBBB"}};
+  for (const auto& [rate, tables] : rules) {
+    for (std::size_t i = 0; i < std::size(perChannel); ++i) {
+      EXPECT_EQ(static_cast<char>('A' + static_cast<int>(AllocationTableFor(rate, perChannel[i]).id)), tables[i])
+          << rate << " Hz, " << perChannel[i] << " kbit/s";
+    }
+  }
+}
+
+// The model's grid at 48 kHz is the printed table, and the formulas the 32
+// and 44.1 kHz grids come from give that table back within its rounding.
+TEST(MpegTables, ModelGridsComeFromThePrintedTablesFormulas) {
+  for (std::size_t i = 0; i < kReducedIndices; ++i) {
+    const double hz = kReducedIndex[i].line * 48000.0 / 1024.0;
+    EXPECT_NEAR(CriticalBandRate(hz), kReducedIndexPrinted[i].bark, 0.001) << i;
+    EXPECT_NEAR(ThresholdInQuietDb(hz), kReducedIndexPrinted[i].threshold, 0.01) << i;
+    EXPECT_EQ(ModelGridFor(48000).bark[i], kReducedIndex[i].bark) << i;
+    EXPECT_EQ(ModelGridFor(48000).threshold[i], kReducedIndex[i].threshold) << i;
+  }
+  for (std::size_t b = 0; b < kCriticalBandEdges.size(); ++b) EXPECT_EQ(ModelGridFor(48000).bandEdges[b], kCriticalBandEdges[b]);
+  for (const int rate : {32000, 44100}) {
+    SCOPED_TRACE(rate);
+    const ModelGrid& g = ModelGridFor(rate);
+    // A line sits lower in frequency than at 48 kHz: a lower critical band rate.
+    for (std::size_t i = 1; i < kReducedIndices; ++i) {
+      EXPECT_GT(g.bark[i], g.bark[i - 1]) << i;
+      EXPECT_LT(g.bark[i], kReducedIndex[i].bark) << i;
+    }
+    EXPECT_NEAR(g.bark[kReducedIndices - 1] / 16777216.0, CriticalBandRate(432.0 * rate / 1024.0), 1e-6);
+    // Bands above the grid's last line are empty (at 32 kHz the last one).
+    for (std::size_t b = 1; b < g.bandEdges.size(); ++b) {
+      EXPECT_TRUE(g.bandEdges[b] > g.bandEdges[b - 1] || g.bandEdges[b] == kCriticalBandEdges.back()) << b;
+    }
+    EXPECT_EQ(g.bandEdges.back(), kCriticalBandEdges.back());
+  }
+  // 1 kHz at 32 kHz is line 32: the same critical band as line 21 1/3 at 48 kHz.
+  EXPECT_NEAR(ModelGridFor(32000).bark[31] / 16777216.0, 8.51, 0.01);
 }
 
 TEST(MpegTables, ModelTablesFor48kHz) {
