@@ -1,6 +1,7 @@
 #include "cli/cli_ui_port.h"
 
 #include <cstdio>
+#include <utility>
 
 namespace kelvor::cli {
 
@@ -10,17 +11,39 @@ void CliUiPort::showMessage(std::string_view text, MessageKind kind) {
     report_ = text;
     return;
   }
-  if (barShown_) {
-    std::fputc('\n', stderr);
-    barShown_ = false;
-  }
   std::string line(text);
   // Message boxes break lines at '\r'; a terminal wants '\n'.
   for (char& c : line) {
     if (c == '\r') c = '\n';
   }
   messages_.push_back(line);
+  if (holding_) {
+    held_.push_back(std::move(line));
+    return;
+  }
+  print(line);
+}
+
+void CliUiPort::print(const std::string& line) {
+  if (barShown_) {
+    std::fputc('\n', stderr);
+    barShown_ = false;
+  }
   std::fprintf(stderr, "kelvor: %s\n", line.c_str());
+}
+
+void CliUiPort::holdMessages() {
+  std::lock_guard lock(mutex_);
+  holding_ = true;
+}
+
+void CliUiPort::releaseMessages(bool print) {
+  std::lock_guard lock(mutex_);
+  holding_ = false;
+  if (print) {
+    for (const std::string& line : held_) this->print(line);
+  }
+  held_.clear();
 }
 
 void CliUiPort::printReport() {

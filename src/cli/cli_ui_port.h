@@ -32,18 +32,27 @@ class CliUiPort : public UiPort {
   // Prints the final report held back, if any.
   void printReport();
 
+  // Messages are kept from now on (during a scan, so that an input that
+  // cannot be opened gets one line of the command's own, not the desktop
+  // program's texts) until releaseMessages prints them, or drops them.
+  void holdMessages();
+  void releaseMessages(bool print);
+
   std::vector<std::string> rows() const;
   std::vector<std::string> messages() const;
   std::string timeText() const;
 
  private:
   void drawBar();
+  void print(const std::string& line);  // with the mutex held
 
   mutable std::mutex mutex_;
   std::vector<std::string> rows_;
   std::vector<std::string> messages_;
   std::string status_;
   std::string report_;
+  std::vector<std::string> held_;
+  bool holding_ = false;
   std::string time_ = "00:00:00";
   unsigned percent_ = 0;
   bool progressBar_ = false;

@@ -11,11 +11,11 @@
 #include <optional>
 #include <string>
 #include <thread>
-#include <set>
 #include <filesystem>
 #include <system_error>
 #include <vector>
 
+#include "cli/batch_plan.h"
 #include "cli/cli_ui_port.h"
 #include "cli/drop_report.h"
 #include "cli/json_writer.h"
@@ -42,16 +42,20 @@ constexpr const char* kUsage =
     "\n"
     "  --format mpg|ts|m2ts|dvd\n"
     "                        output container; by default from OUTPUT's extension\n"
-    "                        (.mpg/.mpeg, .ts, .m2ts/.mts, .vob), else M2TS for\n"
-    "                        H.264 video and MPG otherwise. dvd is MPG ready for\n"
-    "                        DVD authoring (MPEG-2 video of a DVD picture size)\n"
+    "                        (.mpg/.mpeg, .ts, .m2ts/.mts, .vob; another is\n"
+    "                        refused), else M2TS for H.264 video and MPG\n"
+    "                        otherwise. dvd is MPG ready for DVD authoring\n"
+    "                        (MPEG-2 video of a DVD picture size)\n"
     "  --audio all|PID       all audio tracks (default) or the track with this PID,\n"
     "                        hex (0x1100) or decimal, as 'kelvor-cli scan' prints it\n"
     "  --program N           the programme with this program_number (as 'kelvor-cli\n"
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
-    "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob)\n"
+    "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob);\n"
+    "                        DIR is made if it does not exist. A file named\n"
+    "                        twice is converted once; inputs whose names differ\n"
+    "                        only in the extension or in case are refused\n"
     "  --overwrite           replace outputs that exist (by default they are kept\n"
     "                        and the file is not converted)\n"
     "  --report FILE.json    write every discontinuity met and what was done\n"
@@ -104,11 +108,17 @@ std::optional<OutputFormat> FormatByName(const std::string& name) {
   return std::nullopt;
 }
 
+// The extension of the file-name part, without its '.'; empty for none
+// (".name" has none).
+std::string ExtensionOf(const std::string& path) {
+  const std::string ext = Utf8OfPath(PathOfUtf8(path).extension());
+  return ext.size() > 1 ? ext.substr(1) : std::string();
+}
+
+bool HasExtension(const std::string& path) { return !ExtensionOf(path).empty(); }
+
 std::optional<OutputFormat> FormatByExtension(const std::string& path) {
-  const auto slash = path.find_last_of('/');
-  const auto dot = path.find_last_of('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return std::nullopt;
-  const std::string ext = Lower(path.substr(dot + 1));
+  const std::string ext = Lower(ExtensionOf(path));
   if (ext == "mpg" || ext == "mpeg") return OutputFormat::ProgramStream;
   if (ext == "ts") return OutputFormat::Ts;
   if (ext == "m2ts" || ext == "mts") return OutputFormat::M2ts;
@@ -257,22 +267,6 @@ struct FileResult {
   std::size_t eventsLeftOut = 0;
 };
 
-const char* ExtensionOf(OutputFormat f) {
-  switch (f) {
-    case OutputFormat::Ts: return "ts";
-    case OutputFormat::M2ts: return "m2ts";
-    case OutputFormat::Dvd: return "vob";
-    default: return "mpg";
-  }
-}
-
-// OUTDIR/<name of INPUT without its extension>.<ext>
-std::string BatchOutputPath(const std::string& dir, const std::string& input, OutputFormat f) {
-  std::string name = Utf8OfPath(PathOfUtf8(input).filename());
-  if (const auto dot = name.find_last_of('.'); dot != std::string::npos && dot > 0) name.resize(dot);
-  return Utf8OfPath(PathOfUtf8(dir) / PathOfUtf8(name + "." + ExtensionOf(f)));
-}
-
 // Before anything is opened for writing: an existing output is kept unless
 // --overwrite says otherwise. Only a file with something in it is kept: an
 // empty one (made by the shell's redirection) loses nothing, and a pipe or a
@@ -293,18 +287,21 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   r.output = output;
   if (!output.empty() && OutputIsInput("convert", input, output)) return kExitUsage;
 
+  if (!heading.empty()) std::fprintf(stderr, "%s %s\n", heading.c_str(), input.c_str());
   CliUiPort ui;
   auto engine = std::make_unique<Engine>(ui);
   engine->setInputPath(input);
   engine->tracks().requestedProgramme = o.programme;
+  ui.holdMessages();
   {
     std::thread worker([&engine] { engine->runScan(); });
     worker.join();
   }
   const ScanSummary& scan = engine->scanSummary();
-  if (!scan.inputOpened && engine->input().openError() != 0) {
-    PrintFileError("convert", input, engine->input().openError());
-  }
+  // An input that cannot be opened: one line that says which and why.
+  const bool openFailed = !scan.inputOpened && engine->input().openError() != 0;
+  ui.releaseMessages(!openFailed);
+  if (openFailed) PrintFileError("convert", input, engine->input().openError());
   if (!scan.inputOpened || scan.inputError) return kExitInputError;
   if (abortRequested) {
     std::fputs("kelvor-cli convert: interrupted during the scan; no output written\n", stderr);
@@ -336,12 +333,25 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   }
   if (output.empty()) {
     output = r.output = BatchOutputPath(o.outputDir, input, request.format);
+    if (!heading.empty()) std::fprintf(stderr, "%*s -> %s\n", static_cast<int>(heading.size()), "", output.c_str());
+    if (const int error = MakeOutputFolder(o.outputDir); error != 0) {
+      PrintFileError("convert", o.outputDir, error);
+      return kExitOutputError;
+    }
     if (OutputIsInput("convert", input, output)) return kExitUsage;
   }
   // After the scan, so that an input that cannot be read says so first.
+  if (!o.format && HasExtension(output) && !FormatByExtension(output)) {
+    // A name without an extension (a pipe, /dev/stdout) takes the format
+    // from the video; an extension no format has would get a misnamed file.
+    std::fprintf(stderr,
+                 "kelvor-cli convert: '%s': unknown output extension (.mpg, .mpeg, .ts, .m2ts, .mts or "
+                 ".vob), or say what to write with --format mpg|ts|m2ts|dvd\n",
+                 output.c_str());
+    return kExitUsage;
+  }
   if (RefuseExisting(o, output)) return kExitUsage;
   request.outputPath = output;
-  if (!heading.empty()) std::fprintf(stderr, "%s %s -> %s\n", heading.c_str(), input.c_str(), output.c_str());
 
   report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);
   engine->setEvents(&report);
@@ -466,24 +476,29 @@ int RunConvertCommand(int argc, char** argv) {
   if (const int status = ParseOptions(argc, argv, o); status >= 0) return status;
   abortRequested = false;
   InstallInterruptHandler();
+  const bool batch = o.outputDir != nullptr;
+  const std::vector<std::string> inputs =
+      batch ? UniqueInputs(o.paths) : std::vector<std::string>{o.paths[0]};
+  // Outputs that would overwrite each other refuse the run before anything
+  // is written: converting them would keep only the last one.
+  if (batch && OutputNamesCollide(inputs)) {
+    std::fputs("kelvor-cli convert: nothing was written; convert these files into different folders\n", stderr);
+    return kExitUsage;
+  }
   DropReport report;
   std::vector<FileResult> results;
   int worst = kExitOk;
-  const bool batch = o.outputDir != nullptr;
-  const std::size_t count = batch ? o.paths.size() : 1;
-  std::set<std::string> written;
+  const std::size_t count = inputs.size();
   for (std::size_t k = 0; k < count; ++k) {
     FileResult& r = results.emplace_back();
-    r.input = o.paths[k];
+    r.input = inputs[k];
     if (abortRequested) {
       r.status = kExitCutShort;  // a stop skips the files after the one it ended
       r.skipped = true;
     } else {
       const std::string heading =
           batch && !o.quiet ? "[" + std::to_string(k + 1) + "/" + std::to_string(count) + "]" : std::string();
-      r.status = ConvertFile(o, o.paths[k], batch ? std::string() : std::string(o.paths[1]), r, report, heading);
-      // Two inputs of one name would write one output: the second is refused.
-      if (batch && r.status != kExitUsage && !written.insert(r.output).second) r.status = kExitUsage;
+      r.status = ConvertFile(o, inputs[k], batch ? std::string() : std::string(o.paths[1]), r, report, heading);
     }
     if (Severity(r.status) > Severity(worst)) worst = r.status;
   }

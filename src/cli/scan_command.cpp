@@ -202,9 +202,16 @@ int RunScanCommand(int argc, char** argv) {
   input.setPath(path);
   abortRequested = false;
   InstallInterruptHandler();
+  ui.holdMessages();
   std::thread worker([&scan] { scan.run(); });
   worker.join();
-  if (input.openError() != 0) PrintFileError("scan", path, input.openError());
+  // An input that cannot be opened: one line that says which and why, and
+  // no rows.
+  ui.releaseMessages(input.openError() == 0);
+  if (input.openError() != 0) {
+    PrintFileError("scan", path, input.openError());
+    return kExitInputError;
+  }
 
   const auto rows = ui.rows();
   if (json) {

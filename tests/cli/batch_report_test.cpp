@@ -2,6 +2,7 @@
 // (--report), end to end on generated streams.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <filesystem>
@@ -69,6 +70,79 @@ TEST(BatchConvert, ConvertsEachInputKeepsExistingOutputsAndEndsWithTheWorstStatu
   EXPECT_EQ(fs::last_write_time(first), before);
   EXPECT_EQ(Convert("--overwrite " + Quoted(dropped) + " " + Quoted(first)), 0);
   EXPECT_NE(fs::file_size(first), size);
+}
+
+// Two recordings of one name in one batch would write one output, the
+// second over the first, while the table and the report claimed both:
+// the run is refused before anything is written. The same file named twice
+// is converted once; an output folder that does not exist is made.
+TEST(BatchConvert, OutputsNeverOverwriteEachOther) {
+  const fs::path mpeg2 = Fixture("mpeg2_mp2_ac3.ts");
+  const fs::path h264 = Fixture("h264_eac3_mp2.ts");
+  if (!fs::exists(mpeg2) || !fs::exists(h264)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  fs::create_directories(dir / "b1");
+  fs::create_directories(dir / "b2");
+  fs::copy_file(mpeg2, dir / "b1" / "rec.ts");
+  fs::copy_file(h264, dir / "b2" / "Rec.TS");
+  const fs::path out = dir / "out";
+  fs::create_directory(out);
+  const std::string pair = Quoted(dir / "b1" / "rec.ts") + " " + Quoted(dir / "b2" / "Rec.TS");
+  std::string table;
+  for (const char* options : {"--format ts", "--overwrite --format ts", ""}) {
+    SCOPED_TRACE(options);
+    EXPECT_EQ(Convert(std::string(options) + " --report " + Quoted(dir / "r.json") + " -o " + Quoted(out) + " " +
+                      pair, &table),
+              2);
+    EXPECT_TRUE(fs::is_empty(out));
+    EXPECT_EQ(table, "");
+  }
+
+  // The same file three times, by three routes: one conversion, one row,
+  // into a folder that did not exist.
+  fs::create_symlink(dir / "b1" / "rec.ts", dir / "link.ts");
+  fs::rename(dir / "b2" / "Rec.TS", dir / "b2" / "other.ts");
+  const fs::path made = dir / "made";
+  ASSERT_EQ(Convert("--report " + Quoted(dir / "r.json") + " -o " + Quoted(made) + " " +
+                    Quoted(dir / "b1" / "rec.ts") + " " + Quoted(dir / "b1" / ".." / "b1" / "rec.ts") + " " +
+                    Quoted(dir / "link.ts") + " " + Quoted(dir / "b2" / "other.ts"),
+                    &table),
+            0) << table;
+  EXPECT_TRUE(fs::exists(made / "rec.mpg"));
+  EXPECT_TRUE(fs::exists(made / "other.m2ts"));
+  EXPECT_FALSE(fs::exists(made / "link.mpg"));
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 3) << table;  // the heading and two files
+  const std::string json = Slurp(dir / "r.json");
+  std::size_t files = 0;
+  for (auto at = json.find("\"input\""); at != std::string::npos; at = json.find("\"input\"", at + 1)) ++files;
+  EXPECT_EQ(files, 2u) << json;
+  // One level is made, as mkdir does; a file in the way is no folder.
+  EXPECT_EQ(Convert("-o " + Quoted(dir / "no" / "such") + " " + Quoted(dir / "b1" / "rec.ts")), 4);
+  EXPECT_FALSE(fs::exists(dir / "no"));
+  EXPECT_EQ(Convert("-o " + Quoted(made / "rec.mpg") + " " + Quoted(dir / "b2" / "other.ts")), 4);
+}
+
+// A file that cannot be read is an input error (1) in a batch as it is
+// alone, whatever kind of file it is.
+TEST(BatchConvert, EachCauseHasOneStatusAloneAndInABatch) {
+  const fs::path dir = TempDir();
+  ASSERT_EQ(RunCommand("mkfifo " + Quoted(dir / "fifo")), 0);
+  fs::create_directory(dir / "folder");
+  const std::vector<std::string> unreadable = {Quoted(dir / "missing.ts"), Quoted(dir / "fifo"), "/dev/zero",
+                                               Quoted(dir / "folder")};
+  std::string all;
+  for (const std::string& input : unreadable) {
+    EXPECT_EQ(Convert(input + " " + Quoted(dir / "o.mpg")), 1) << input;
+    all += input + " ";
+  }
+  std::string table;
+  EXPECT_EQ(Convert("-o " + Quoted(dir / "out") + " " + all, &table), 1) << table;
+  EXPECT_EQ(std::count(table.begin(), table.end(), '\n'), 5) << table;
+  std::size_t inputErrors = 0;
+  for (auto at = table.find(" 1 input error"); at != std::string::npos; at = table.find(" 1 input error", at + 1)) {
+    ++inputErrors;
+  }
+  EXPECT_EQ(inputErrors, 4u) << table;
 }
 
 // Each planted drop is reported once, near where it left its gap in the

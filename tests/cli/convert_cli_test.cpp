@@ -110,6 +110,27 @@ TEST(ConvertCommand, ExitStatusesSayWhatHappened) {
   DecodesCleanly(dir / "x.mpg");
 }
 
+// An extension no format has got a program stream under that name: it is
+// refused with the ones known, unless --format says what to write. A name
+// without an extension (a pipe, /dev/stdout) keeps the format of the video.
+TEST(ConvertCommand, UnknownOutputExtensionIsRefusedUnlessTheFormatIsGiven) {
+  const fs::path mpeg2 = Fixture("mpeg2_mp2_ac3.ts");
+  if (!fs::exists(mpeg2)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const std::string in = "'" + mpeg2.string() + "' ";
+  std::string said;
+  EXPECT_EQ(Cli(in + "'" + (dir / "film.avi").string() + "'", &said), 2);
+  EXPECT_FALSE(fs::exists(dir / "film.avi"));
+  EXPECT_NE(said.find(".mpg, .mpeg, .ts, .m2ts, .mts or .vob"), std::string::npos) << said;
+  EXPECT_EQ(Cli("--format ts " + in + "'" + (dir / "film.avi").string() + "'"), 0);
+  EXPECT_NE(Probe(dir / "film.avi").find("mpeg2video"), std::string::npos);
+  EXPECT_EQ(Cli(in + "'" + (dir / "film.MPEG").string() + "'"), 0);
+  EXPECT_EQ(Cli(in + "'" + (dir / "film").string() + "'"), 0);
+  said.clear();
+  EXPECT_EQ(RunCommand("head -c 1 '" + (dir / "film").string() + "' | od -An -tx1", &said), 0);
+  EXPECT_EQ(said, " 00\n");  // a pack start code: the program stream
+}
+
 // An output that cannot be written is exit 4 with the writer's one message,
 // never a stop by the user (3): a full device, and a file-size limit.
 TEST(ConvertCommand, UnwritableOutputIsExitFour) {
