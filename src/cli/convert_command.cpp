@@ -15,6 +15,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/audio_choice.h"
 #include "cli/batch_plan.h"
 #include "cli/cli_ui_port.h"
 #include "cli/drop_report.h"
@@ -46,8 +47,9 @@ constexpr const char* kUsage =
     "                        refused), else M2TS for H.264 video and MPG\n"
     "                        otherwise. dvd is MPG ready for DVD authoring\n"
     "                        (MPEG-2 video of a DVD picture size)\n"
-    "  --audio all|PID       all audio tracks (default) or the track with this PID,\n"
-    "                        hex (0x1100) or decimal, as 'kelvor-cli scan' prints it\n"
+    "  --audio all|PID       all audio tracks (default) or the track with this PID\n"
+    "                        as the track list shows it: 0102, [0102] or 0x0102;\n"
+    "                        a decimal PID (258) is understood too\n"
     "  --program N           the programme with this program_number (as 'kelvor-cli\n"
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
@@ -81,8 +83,7 @@ struct Options {
   bool overwrite = false;
   bool verbose = false;
   std::optional<OutputFormat> format;
-  bool allAudio = true;
-  std::uint32_t audioPid = 0;
+  std::string audio = "all";  // as typed: read against the track list
   bool toMpegAudio = false;
   bool quiet = false;
   std::uint32_t programme = 0;  // 0: the one with the first video
@@ -141,13 +142,6 @@ bool ParseNumber(const std::string& text, unsigned long& value) {
   return true;
 }
 
-bool ParsePid(const std::string& text, std::uint32_t& pid) {
-  unsigned long value = 0;
-  if (!ParseNumber(text, value) || value > 0x1FFF) return false;
-  pid = static_cast<std::uint32_t>(value);
-  return true;
-}
-
 bool ParseProgramme(const std::string& text, std::uint32_t& programme) {
   unsigned long value = 0;
   if (!ParseNumber(text, value) || value == 0 || value > 0xFFFF) return false;
@@ -189,12 +183,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.format = FormatByName(name);
       if (!o.format) return UsageError("unknown format '" + name + "' (mpg, ts, m2ts or dvd)");
     } else if (arg == "--audio") {
-      std::string which;
-      if (!value(which)) return UsageError("--audio needs 'all' or a PID");
-      o.allAudio = Lower(which) == "all";
-      if (!o.allAudio && !ParsePid(which, o.audioPid)) {
-        return UsageError("'" + which + "' is not a PID (hex 0x1100 or decimal)");
-      }
+      if (!value(o.audio)) return UsageError("--audio needs 'all' or a PID");
     } else if (arg == "--program") {
       std::string number;
       if (!value(number) || !ParseProgramme(number, o.programme)) {
@@ -213,37 +202,6 @@ int ParseOptions(int argc, char** argv, Options& o) {
                                           : "more than one input and one output given (-o DIR converts several)");
   }
   return -1;
-}
-
-// Sets the selection as the track list would: false when the PID asked for
-// is not one of the listed tracks.
-bool SelectAudio(const Options& o, TrackTable& t) {
-  const TrackChoice* found = nullptr;
-  for (std::uint32_t k = 0; k < t.trackChoiceCount && k < kMaxTrackChoices; ++k) {
-    const TrackChoice& c = t.trackChoices[k];
-    if (o.allAudio ? c.pid == kAllTracks : c.pid == o.audioPid) found = &c;
-  }
-  // A single listed track has no "All audio tracks" row: it is the choice.
-  if (o.allAudio && found == nullptr && t.trackChoiceCount == 1) found = &t.trackChoices[0];
-  if (found == nullptr) return false;
-  t.selectedAudioPid = found->pid;
-  t.selectedIsPrivate = false;
-  for (std::uint32_t j = 0; j < t.privateAudioCount && j < kMaxPrivateAudioTracks; ++j) {
-    if (t.privateAudioPid[j] == found->pid) t.selectedIsPrivate = true;
-  }
-  return true;
-}
-
-void PrintChoices(const TrackTable& t, const std::vector<std::string>& rows) {
-  for (std::uint32_t k = 0; k < t.trackChoiceCount && k < kMaxTrackChoices; ++k) {
-    const TrackChoice& c = t.trackChoices[k];
-    const std::string label = c.listIndex < rows.size() ? rows[c.listIndex] : std::string();
-    if (c.pid == kAllTracks) {
-      std::fprintf(stderr, "  all\t%s\n", label.c_str());
-    } else {
-      std::fprintf(stderr, "  0x%04X\t%s\n", c.pid, label.c_str());
-    }
-  }
 }
 
 const char* StopReason(const ConversionOutcome& r, const InputView& input) {
@@ -312,12 +270,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     std::fputs("kelvor-cli convert: nothing to convert (the scan lists no usable track)\n", stderr);
     return kExitInputError;
   }
-  if (!SelectAudio(o, tracks)) {
-    std::fprintf(stderr, "kelvor-cli convert: PID 0x%04X is not a listed audio track; the tracks are:\n",
-                 o.audioPid);
-    PrintChoices(tracks, ui.rows());
-    return kExitUsage;
-  }
+  if (!SelectAudio(o.audio, tracks, ui.rows())) return kExitUsage;
   if (tracks.mpegAudioCount + tracks.privateAudioCount == 0 && !o.quiet) {
     std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
   }

@@ -131,6 +131,28 @@ TEST(ConvertCommand, UnknownOutputExtensionIsRefusedUnlessTheFormatIsGiven) {
   EXPECT_EQ(said, " 00\n");  // a pack start code: the program stream
 }
 
+// The track list labels a track "[0102]": typed so, or as 0102 or 0x0102,
+// it is that track (0102 was read as decimal 102). A PID that is no listed
+// track, or no PID at all, gets the tracks, not the whole help.
+TEST(ConvertCommand, AudioTrackIsTypedAsTheListShowsIt) {
+  const fs::path mpeg2 = Fixture("mpeg2_mp2_ac3.ts");
+  if (!fs::exists(mpeg2)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const std::string args = " '" + mpeg2.string() + "' '" + (dir / "a.mpg").string() + "' --overwrite";
+  for (const char* typed : {"0102", "'[0102]'", "0x0102", "258"}) {
+    SCOPED_TRACE(typed);
+    ASSERT_EQ(Cli(std::string("--audio ") + typed + args), 0);
+    EXPECT_EQ(Probe(dir / "a.mpg"), "ac3\nmpeg2video\n");  // the AC-3 track alone
+  }
+  for (const char* typed : {"0103", "x12", "all1"}) {
+    SCOPED_TRACE(typed);
+    std::string said;
+    EXPECT_EQ(Cli(std::string("--audio ") + typed + args, &said), 2);
+    EXPECT_NE(said.find("  0x0101\t[0101] MPEG L2"), std::string::npos) << said;
+    EXPECT_EQ(said.find("Usage:"), std::string::npos) << said;
+  }
+}
+
 // An output that cannot be written is exit 4 with the writer's one message,
 // never a stop by the user (3): a full device, and a file-size limit.
 TEST(ConvertCommand, UnwritableOutputIsExitFour) {

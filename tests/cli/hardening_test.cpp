@@ -100,7 +100,7 @@ TEST(CliHardening, FailuresNameThePathAndTheReason) {
       {"transcode-eac3 " + Quoted(test::Fixture("eac3_stereo_pink_1m.eac3")) + " /dev/full", 4,
        {"'/dev/full': No space left"}},
       // A leading zero is not octal (0402 would be 0x102, a listed track).
-      {"convert -q --audio 0402 " + Quoted(source) + " " + Quoted(dir / "o.ts"), 2, {"PID 0x0192 is not a listed"}},
+      {"convert -q --audio 0402 " + Quoted(source) + " " + Quoted(dir / "o.ts"), 2, {"0x0192) is not a listed"}},
       {"convert -q --audio 0x1G " + Quoted(source) + " " + Quoted(dir / "o.ts"), 2, {"is not a PID"}},
   };
   if (::geteuid() != 0) {
