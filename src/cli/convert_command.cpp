@@ -18,6 +18,7 @@
 #include "cli/audio_choice.h"
 #include "cli/batch_plan.h"
 #include "cli/cli_ui_port.h"
+#include "cli/cut_options.h"
 #include "cli/drop_report.h"
 #include "cli/json_writer.h"
 #include "cli/exit_status.h"
@@ -54,6 +55,19 @@ constexpr const char* kUsage =
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
+    "  --cut START-END       leave out this span (repeatable); times H:MM:SS[.fff]\n"
+    "                        or seconds of the video as a player shows it\n"
+    "  --keep START-END      keep this span, leave out what no --keep span holds\n"
+    "                        (repeatable)\n"
+    "  --cuts FILE|auto      the spans of a cut file: an EDL ('START END TYPE' in\n"
+    "                        seconds; types 0 and 3 are cut), a marks file\n"
+    "                        (H:MM:SS.FF lines, pairs around the parts kept) or\n"
+    "                        START-END lines; auto: NAME.edl or NAME.marks\n"
+    "                        beside each INPUT, when there is one\n"
+    "  --cut-round out|in|nearest\n"
+    "                        a cut begins and ends at random-access pictures:\n"
+    "                        outward (default: nothing of the span remains),\n"
+    "                        inward, or the nearer one\n"
     "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob);\n"
     "                        DIR is made if it does not exist. A file named\n"
     "                        twice is converted once; inputs whose names differ\n"
@@ -87,6 +101,7 @@ struct Options {
   bool toMpegAudio = false;
   bool quiet = false;
   std::uint32_t programme = 0;  // 0: the one with the first video
+  CutOptions cuts;
 };
 
 int UsageError(const std::string& what) {
@@ -158,6 +173,11 @@ int ParseOptions(int argc, char** argv, Options& o) {
       out = argv[++i];
       return true;
     };
+    std::string cutError;
+    if (const auto take = o.cuts.Parse(argc, argv, i, cutError); take != CutOptions::Take::NotMine) {
+      if (take == CutOptions::Take::Bad) return UsageError(cutError);
+      continue;
+    }
     if (arg == "-h" || arg == "--help") {
       std::fputs(kUsage, stdout);
       return kExitOk;
@@ -195,6 +215,7 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.paths.push_back(argv[i]);
     }
   }
+  if (std::string cutError; !o.cuts.Check(cutError)) return UsageError(cutError);
   if (o.outputDir != nullptr) {
     if (o.paths.empty()) return UsageError("no INPUT given");
   } else if (o.paths.size() != 2) {
@@ -273,6 +294,22 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   if (!SelectAudio(o.audio, tracks, ui.rows())) return kExitUsage;
   if (tracks.mpegAudioCount + tracks.privateAudioCount == 0 && !o.quiet) {
     std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
+  }
+
+  CutList cuts;
+  if (o.cuts.given()) {
+    // Marks count frames; H.264 recordings of this kind run at 25 Hz.
+    const double fps = tracks.videoIsH264 ? 25.0 : Mpeg2FramesPerSecond(tracks.videoFrameRateCode);
+    std::string file;
+    std::string error;
+    if (!o.cuts.ListFor(input, fps > 0 ? fps : 25.0, cuts, file, error)) {
+      std::fprintf(stderr, "kelvor-cli convert: %s; nothing was written\n", error.c_str());
+      return kExitUsage;
+    }
+    if (!cuts.empty()) {
+      std::fputs("kelvor-cli convert: cut lists are refused by this version; nothing was written\n", stderr);
+      return kExitUsage;
+    }
   }
 
   ConversionRequest request;

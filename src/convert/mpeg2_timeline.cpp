@@ -22,6 +22,11 @@ constexpr std::uint32_t kRates[9][2] = {{0, 0},        {24000, 1001}, {24, 1}, {
 
 }  // namespace
 
+double Mpeg2FramesPerSecond(std::uint32_t code) {
+  if (code == 0 || code > 8) return 0;
+  return static_cast<double>(kRates[code][0]) / kRates[code][1];
+}
+
 void Mpeg2Timeline::SetFrameRate(std::uint32_t code, std::uint32_t extN, std::uint32_t extD) {
   if (code == 0 || code > 8) return;
   const std::uint64_t num = std::uint64_t{kRates[code][0]} * (extN + 1);

@@ -15,6 +15,9 @@
 
 namespace kelvor {
 
+// Frames per second of an MPEG-2 frame_rate_code (0 for a code not defined).
+double Mpeg2FramesPerSecond(std::uint32_t code);
+
 class Mpeg2Timeline {
  public:
   static constexpr std::int32_t kMaxTimeJump = 900000;  // 10 seconds
