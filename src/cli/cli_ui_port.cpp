@@ -1,5 +1,6 @@
 #include "cli/cli_ui_port.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <utility>
 
@@ -28,6 +29,7 @@ void CliUiPort::print(const std::string& line) {
   if (barShown_) {
     std::fputc('\n', stderr);
     barShown_ = false;
+    barLength_ = 0;
   }
   std::fprintf(stderr, "kelvor: %s\n", line.c_str());
 }
@@ -82,13 +84,44 @@ void CliUiPort::setProgress(unsigned percent) {
   drawBar();
 }
 
+void CliUiPort::enableProgressBar(bool enabled, std::uint64_t inputBytes) {
+  std::lock_guard lock(mutex_);
+  progressBar_ = enabled;
+  inputBytes_ = inputBytes;
+  percent_ = 0;
+  start_ = std::chrono::steady_clock::now();
+}
+
+void CliUiPort::completeProgress() {
+  std::lock_guard lock(mutex_);
+  percent_ = 100;
+  drawBar();
+}
+
 void CliUiPort::drawBar() {
   if (!progressBar_) return;
   constexpr unsigned kWidth = 30;
   const unsigned filled = percent_ * kWidth / 100;
-  std::fprintf(stderr, "\r[%.*s%*s] %3u%%  video %s", static_cast<int>(filled),
-               "##############################", static_cast<int>(kWidth - filled), "", percent_,
-               time_.c_str());
+  // Speed and time left once there is a second and a step to go by.
+  char rate[48] = "";
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+  if (percent_ > 0 && seconds >= 1.0 && inputBytes_ > 0) {
+    const double done = static_cast<double>(inputBytes_) * percent_ / 100.0;
+    const double bytesPerSecond = done / seconds;
+    if (percent_ < 100) {
+      const auto left = static_cast<unsigned>((static_cast<double>(inputBytes_) - done) / bytesPerSecond + 0.5);
+      std::snprintf(rate, sizeof rate, "  %.1f MB/s  %u:%02u:%02u left", bytesPerSecond / 1e6, left / 3600,
+                    left / 60 % 60, left % 60);
+    } else {
+      std::snprintf(rate, sizeof rate, "  %.1f MB/s", bytesPerSecond / 1e6);
+    }
+  }
+  // Blanks over the end of a longer line drawn before.
+  const int length = std::fprintf(stderr, "\r[%.*s%*s] %3u%%  video %s%s", static_cast<int>(filled),
+                                  "##############################", static_cast<int>(kWidth - filled), "",
+                                  percent_, time_.c_str(), rate);
+  if (length < barLength_) std::fprintf(stderr, "%*s", barLength_ - length, "");
+  barLength_ = std::max(length, barLength_);
   std::fflush(stderr);
   barShown_ = true;
 }
@@ -98,6 +131,7 @@ void CliUiPort::endProgressLine() {
   if (barShown_) {
     std::fputc('\n', stderr);
     barShown_ = false;
+    barLength_ = 0;
   }
 }
 

@@ -4,6 +4,8 @@
 // report of a conversion is kept until the command knows the outcome: it is
 // printed only when the output is good.
 #include <atomic>
+#include <chrono>
+#include <cstdint>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -24,8 +26,12 @@ class CliUiPort : public UiPort {
   void setStopEnabled(bool) override {}
   void finished() override {}
 
-  // The bar is drawn only when stderr is a terminal and quiet is off.
-  void enableProgressBar(bool enabled) { progressBar_ = enabled; }
+  // The bar is drawn only when stderr is a terminal and quiet is off; with
+  // the input's size it shows the speed and the time left.
+  void enableProgressBar(bool enabled, std::uint64_t inputBytes);
+  // The whole input was converted: the bar shows 100 %, whatever the last
+  // step reported (steps are whole MiB).
+  void completeProgress();
   // Ends the bar's line so that what follows starts on a fresh one.
   void endProgressLine();
 
@@ -56,7 +62,11 @@ class CliUiPort : public UiPort {
   std::string time_ = "00:00:00";
   unsigned percent_ = 0;
   bool progressBar_ = false;
+  std::uint64_t inputBytes_ = 0;
+  std::chrono::steady_clock::time_point start_;
   bool barShown_ = false;
+  int barLength_ = 0;  // the longest bar line drawn, with its '\r'
+
 };
 
 }  // namespace kelvor::cli

@@ -345,12 +345,13 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
 
   report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);
   engine->setEvents(&report);
-  ui.enableProgressBar(!o.quiet && ::isatty(STDERR_FILENO) != 0);
+  ui.enableProgressBar(!o.quiet && ::isatty(STDERR_FILENO) != 0, engine->input().fileSize());
   ConversionOutcome result;
   {
     std::thread worker([&] { result = engine->runConversion(request); });
     worker.join();
   }
+  if (result.reachedEndOfInput && !result.outputError) ui.completeProgress();
   ui.endProgressLine();
   r.converted = result.outputOpened;
   r.videoSeconds = result.videoSeconds;

@@ -38,7 +38,11 @@ constexpr const char* kUsage =
     "  --version               show the version and exit\n"
     "\n"
     "Run 'kelvor-cli COMMAND --help' for a command's options.\n"
-    "Exit status: 0 success, 1 input error, 2 bad command line.\n";
+    "Exit status: 0 success; 1 the input could not be read or holds nothing to\n"
+    "convert; 2 bad command line, or a request refused before anything was\n"
+    "written; 3 the output is valid but ends before the end of the input (a\n"
+    "stop, an input error, a time-stamp jump); 4 the output could not be\n"
+    "written. Each command's --help tells which of these it gives.\n";
 
 }  // namespace
 

@@ -159,6 +159,7 @@ TEST(DropReport, ListsEachPlantedDropOnceWithTheTimeItRemoved) {
               0);
     const std::string json = Slurp(dir / "r.json");
     ASSERT_EQ(RunCommand("python3 -m json.tool " + Quoted(dir / "r.json") + " >/dev/null"), 0) << json;
+    EXPECT_EQ(json.substr(json.size() - 3), "\n}\n");  // a text file: its last line ends
 
     struct Planted {
       long long offset;

@@ -153,6 +153,25 @@ TEST(ConvertCommand, AudioTrackIsTypedAsTheListShowsIt) {
   }
 }
 
+// On a terminal the bar steps by whole MiB and stopped at 91 % for a 12 MB
+// input: a whole conversion ends it at 100 %.
+TEST(ConvertCommand, ProgressBarEndsAtOneHundredPercent) {
+  const fs::path input = Fixture("mpeg2_mp2_long.ts");
+  if (!fs::exists(input)) GTEST_SKIP() << "generated streams are missing";
+  if (RunCommand("command -v script >/dev/null") != 0) GTEST_SKIP() << "script(1) is missing";
+  const fs::path dir = TempDir();
+  std::string screen;
+  ASSERT_EQ(RunCommand("script -qec \"" KELVOR_CLI " convert '" + input.string() + "' '" +
+                           (dir / "p.mpg").string() + "'\" /dev/null",
+                       &screen),
+            0);
+  const auto end = screen.find("\n");
+  ASSERT_NE(end, std::string::npos) << screen;
+  const std::string bar = screen.substr(0, end);
+  const std::string last = bar.substr(bar.rfind("\r[", bar.size() - 3) + 1);
+  EXPECT_EQ(last.rfind("[##############################] 100%  video 00:01:00", 0), 0u) << last;
+}
+
 // An output that cannot be written is exit 4 with the writer's one message,
 // never a stop by the user (3): a full device, and a file-size limit.
 TEST(ConvertCommand, UnwritableOutputIsExitFour) {

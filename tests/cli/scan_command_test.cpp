@@ -68,5 +68,16 @@ TEST(ScanCommand, VerbosePrintsWarningsAndGoesOn) {
   EXPECT_NE(out.find("5\t All audio tracks\tall"), std::string::npos) << out;
 }
 
+// The program's help names every exit status its commands give (it
+// stopped at 2 while convert gives 3 and 4), and exits 0.
+TEST(ScanCommand, ProgramHelpNamesEveryExitStatus) {
+  int status = -1;
+  const std::string help = Cli("--help", &status);
+  EXPECT_EQ(status, 0);
+  for (const char* code : {"0 success", "1 the input", "2 bad command line", "3 the output is valid", "4 the output"}) {
+    EXPECT_NE(help.find(code), std::string::npos) << code << " missing in:\n" << help;
+  }
+}
+
 }  // namespace
 }  // namespace kelvor
