@@ -32,6 +32,9 @@ bool OutputWriter::OpenOutput(const std::string& path, const OutputOptions& opti
   if (!CreateOutputFile(path, options, regular)) return false;
 
   exactLength_ = options.exactLength || !regular;
+  regular_ = regular;
+  bufferHandedOver_ = false;
+  headSize_ = 0;
   lastError_ = 0;
   handoff_ = 0;
   currentBuffer_ = 0;
@@ -61,6 +64,7 @@ bool OutputWriter::AppendPacket(std::span<const std::uint8_t> packet) {
     // free. A failed writer frees buffers at once, so this never hangs.
     handoff_.fetch_or(kFull[currentBuffer_]);
     AnnounceHandoff();
+    bufferHandedOver_ = true;
     currentBuffer_ ^= 1;
     WaitWhileFull(kFull[currentBuffer_]);
     fillCount_ = 0;
@@ -69,8 +73,21 @@ bool OutputWriter::AppendPacket(std::span<const std::uint8_t> packet) {
   return true;
 }
 
+bool OutputWriter::RewriteHead(std::span<const std::uint8_t> head) {
+  if (!isOpen() || !regular_ || outputFailed_.load() || head.size() > head_.size()) return false;
+  std::memcpy(head_.data(), head.data(), head.size());
+  headSize_ = static_cast<std::uint32_t>(head.size());
+  return true;
+}
+
 bool OutputWriter::CloseOutput() {
   if (!isOpen()) return false;
+  // A head still in the buffer is changed there; one already written goes
+  // back to the file's start last.
+  if (headSize_ > 0 && !bufferHandedOver_) {
+    std::memcpy(buffers_[currentBuffer_].get(), head_.data(), std::min(headSize_, fillCount_));
+    headSize_ = 0;
+  }
   const std::uint32_t padded = (fillCount_ + kTailAlignment - 1) & ~(kTailAlignment - 1);
   std::uint8_t* tail = buffers_[currentBuffer_].get();
   std::memset(tail + fillCount_, 0, padded - fillCount_);
@@ -85,6 +102,8 @@ bool OutputWriter::CloseOutput() {
     if (n > 0 && !WriteFully(tail, n)) {
       ReportWriteFailure();
     } else if (exactLength_ && n != fillCount_ && !CutPadding(padded - fillCount_)) {
+      ReportWriteFailure();
+    } else if (headSize_ > 0 && !WriteHeadAtStart()) {
       ReportWriteFailure();
     }
   }

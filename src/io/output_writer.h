@@ -7,6 +7,7 @@
 // padding is cut off again. The file is opened for direct (unbuffered) I/O
 // where the file system accepts it. The calls on the file itself are the
 // system's (output_writer_posix.cpp, output_writer_win.cpp).
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -50,6 +51,9 @@ class OutputWriter final : public PacketSink {
   // Copies one packet (at most kBufferSize bytes). False once the output has
   // failed or is closed; nothing is copied then.
   bool AppendPacket(std::span<const std::uint8_t> packet) override;
+  // Kept until CloseOutput, which writes it over the file's first bytes
+  // after everything else. False for an output that is not a regular file.
+  bool RewriteHead(std::span<const std::uint8_t> head) override;
 
   // Writes the rest, stops the thread and closes the file. False when the
   // output had failed (already reported) or the close failed.
@@ -94,6 +98,9 @@ class OutputWriter final : public PacketSink {
   void ReportWriteFailure();
   // Cuts the zeros written after the last byte; false on failure.
   bool CutPadding(std::uint32_t padding);
+  // Writes the kept head at the start of the file (ordinary, not direct,
+  // I/O); false on failure.
+  bool WriteHeadAtStart();
   void WaitWhileFull(std::uint32_t bit);
   void StopThread();
 
@@ -105,6 +112,7 @@ class OutputWriter final : public PacketSink {
   std::atomic<bool> direct_{false};
   std::atomic<int> lastError_{0};
   bool exactLength_ = false;
+  bool regular_ = false;
   std::thread writer_;
 
   std::atomic<std::uint32_t> handoff_{0};
@@ -113,6 +121,9 @@ class OutputWriter final : public PacketSink {
   // Conversion thread only.
   std::uint32_t currentBuffer_ = 0;
   std::uint32_t fillCount_ = 0;
+  bool bufferHandedOver_ = false;  // the file's first bytes have left the buffers
+  std::array<std::uint8_t, kMaxHeadRewrite> head_{};
+  std::uint32_t headSize_ = 0;
 };
 
 }  // namespace kelvor

@@ -85,6 +85,28 @@ bool OutputWriter::CutPadding(std::uint32_t padding) {
   return true;
 }
 
+bool OutputWriter::WriteHeadAtStart() {
+  const int fd = static_cast<int>(file_);
+  // A few hundred bytes at offset 0 are no whole sector: ordinary I/O.
+  const int flags = ::fcntl(fd, F_GETFL);
+  if (flags < 0 || ((flags & O_DIRECT) != 0 && ::fcntl(fd, F_SETFL, flags & ~O_DIRECT) != 0)) {
+    lastError_ = errno;
+    return false;
+  }
+  direct_ = false;
+  std::uint32_t done = 0;
+  while (done < headSize_) {
+    const ssize_t n = ::pwrite(fd, head_.data() + done, headSize_ - done, static_cast<off_t>(done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      lastError_ = n < 0 ? errno : ENOSPC;
+      return false;
+    }
+    done += static_cast<std::uint32_t>(n);
+  }
+  return true;
+}
+
 void OutputWriter::WaitForHandoff(std::uint32_t seen) { handoff_.wait(seen); }
 
 void OutputWriter::AnnounceHandoff() { handoff_.notify_all(); }

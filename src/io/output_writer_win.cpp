@@ -126,6 +126,25 @@ HANDLE ReopenBuffered(HANDLE h) {
 
 }  // namespace
 
+bool OutputWriter::WriteHeadAtStart() {
+  // A few hundred bytes at offset 0 are no whole sector: a buffered handle.
+  if (direct_.load()) {
+    const HANDLE again = ReopenBuffered(AsHandle(file_));
+    if (again == nullptr) {
+      lastError_ = LastError();
+      return false;
+    }
+    file_ = reinterpret_cast<std::intptr_t>(again);
+    direct_ = false;
+  }
+  const LARGE_INTEGER zero{};
+  if (::SetFilePointerEx(AsHandle(file_), zero, nullptr, FILE_BEGIN) == 0) {
+    lastError_ = LastError();
+    return false;
+  }
+  return WriteFully(head_.data(), headSize_);
+}
+
 bool OutputWriter::WriteFully(const std::uint8_t* data, std::uint32_t n) {
   while (n > 0) {
     DWORD written = 0;
