@@ -1,0 +1,306 @@
+// Whole files written from the access units of streams ffmpeg made, read
+// back by the peers: mkvinfo (structure, no warnings), mkvmerge -J (tracks,
+// languages, flags, sizes), ffmpeg (decoding, seeking, chapters). Also the
+// files a stopped run and a pipe leave, and units larger than a cluster.
+#include "matroska/matroska_muxer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "io/output_writer.h"
+#include "matroska/matroska_test_support.h"
+
+namespace kelvor::mkv {
+namespace {
+
+namespace fs = std::filesystem;
+using test::ByteSink;
+using test::DecodeErrors;
+using test::Ffmpeg;
+using test::MkvInfo;
+using test::MkvMergeSummary;
+using test::Quoted;
+using test::ReadUnits;
+using test::Unit;
+
+// The streams, made once for the whole suite (about two seconds).
+class MatroskaFiles : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    dir_ = new fs::path(kelvor::test::TempDir());
+    const std::string ts = " -f mpegts -pes_payload_size 0 ";
+    made_ = Ffmpeg("-f lavfi -i testsrc=size=720x576:rate=25 -f lavfi -i sine=f=440:r=48000 -f lavfi "
+                   "-i sine=f=660:r=48000 -t 4 -map 0:v -map 1:a -map 2:a -c:v mpeg2video -g 12 -bf 2 -b:v 2M "
+                   "-aspect 16:9 -flags +ilme+ildct -c:a:0 mp2 -ac:a:0 2 -c:a:1 ac3 -ac:a:1 6 "
+                   "-metadata:s:a:0 language=ger -metadata:s:a:1 language=eng" + ts + Quoted(*dir_ / "mpeg2.ts")) &&
+            Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i sine=f=440:r=48000 -t 4 -c:v libx264 "
+                   "-preset veryfast -g 25 -bf 2 -pix_fmt yuv420p -x264-params aud=1 -c:a aac -ac 2" + ts +
+                   Quoted(*dir_ / "h264.ts")) &&
+            Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx265 -preset ultrafast -g 25 "
+                   "-pix_fmt yuv420p -x265-params log-level=error" + ts + Quoted(*dir_ / "hevc.ts"));
+  }
+  static void TearDownTestSuite() {
+    fs::remove_all(*dir_);
+    delete dir_;
+  }
+  void SetUp() override {
+    if (!made_) GTEST_SKIP() << "ffmpeg with libx264/libx265 made no streams";
+  }
+
+  // Feeds every unit of `ts` whose PID has a track in `tracks` (PID ->
+  // track spec, tracks added in PID order) and finishes unless told not to.
+  // Returns the number of units per track.
+  std::map<std::uint32_t, int> Mux(MatroskaMuxer& mux, const fs::path& ts,
+                                   const std::map<std::uint32_t, TrackSpec>& specs, bool finish = true) {
+    mux.Reset();
+    std::map<std::uint32_t, std::uint32_t> trackOf;
+    for (const auto& [pid, spec] : specs) trackOf[pid] = mux.AddTrack(spec);
+    std::map<std::uint32_t, int> counts;
+    for (const Unit& u : ReadUnits(ts)) {
+      const auto it = trackOf.find(u.pid);
+      if (it == trackOf.end()) continue;
+      EXPECT_TRUE(mux.WriteUnit(it->second, u.pts, u.key || it->second != 0, u.bytes));
+      ++counts[it->second];
+    }
+    if (finish) {
+      EXPECT_TRUE(mux.Finish());
+    }
+    return counts;
+  }
+
+  static TrackSpec Spec(TrackCodec codec, const char* language = "und", bool isDefault = false) {
+    TrackSpec s;
+    s.codec = codec;
+    for (int i = 0; i < 3; ++i) s.language[i] = language[i];
+    s.isDefault = isDefault;
+    return s;
+  }
+
+  // mkvinfo reads every block and names no fault; `finished` files have
+  // their index and, where the head could be written back, their duration.
+  static test::MkvInfoReading ExpectReadable(const fs::path& file, int blocks, bool cues, bool duration) {
+    test::MkvInfoReading r = MkvInfo(file);
+    EXPECT_EQ(r.problems, "") << file;
+    EXPECT_EQ(r.blocks, blocks) << file;
+    EXPECT_EQ(r.cues, cues) << file;
+    EXPECT_EQ(r.duration, duration) << file;
+    return r;
+  }
+  static int Sum(const std::map<std::uint32_t, int>& counts) {
+    int n = 0;
+    for (const auto& [track, count] : counts) n += count;
+    return n;
+  }
+
+  static int Packets(const fs::path& file, const char* stream) {
+    std::string out;
+    test::RunCommand("ffprobe -v quiet -count_packets -select_streams " + std::string(stream) +
+                         " -show_entries stream=nb_read_packets -of csv=p=0 " + Quoted(file),
+                     &out);
+    return std::atoi(out.c_str());
+  }
+
+  kelvor::test::RecordingUiPort ui_;
+  OutputWriter writer_{ui_};
+  MatroskaMuxer mux_{writer_};
+  static fs::path* dir_;
+  static bool made_;
+};
+
+fs::path* MatroskaFiles::dir_ = nullptr;
+bool MatroskaFiles::made_ = false;
+
+// MPEG-2 video with MPEG audio and 5.1 AC-3: every unit arrives, the peers
+// read the tracks as described and decode without a message.
+TEST_F(MatroskaFiles, Mpeg2WithMpegAudioAndAc3) {
+  const fs::path out = *dir_ / "mpeg2.mkv";
+  ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
+  TrackSpec ad = Spec(TrackCodec::Ac3, "eng");
+  ad.visualImpaired = true;
+  const auto counts = Mux(mux_, *dir_ / "mpeg2.ts",
+                          {{0x100, Spec(TrackCodec::Mpeg2Video)}, {0x101, Spec(TrackCodec::MpegL2, "ger", true)},
+                           {0x102, ad}});
+  ASSERT_TRUE(writer_.CloseOutput());
+
+  const std::string info = ExpectReadable(out, Sum(counts), true, true).text;
+  const auto summary = MkvMergeSummary(out);
+  ASSERT_EQ(summary.size(), 4u);
+  EXPECT_NEAR(std::stod(summary[0]), 4.0e9, 0.05e9);
+  EXPECT_EQ(summary[1], "V_MPEG2 und 0 0 720x576 1024x576 0 0");
+  EXPECT_EQ(summary[2], "A_MPEG/L2 ger 1 0 - - 0 0");
+  EXPECT_EQ(summary[3], "A_AC3 eng 0 0 - - 1 0");
+  EXPECT_EQ(DecodeErrors(out), "");
+  EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
+  EXPECT_EQ(Packets(out, "a:0"), counts.at(1));
+  EXPECT_EQ(Packets(out, "a:1"), counts.at(2));
+  EXPECT_EQ(mux_.droppedUnits(), 0u);
+  EXPECT_NE(info.find("Interlaced: 1"), std::string::npos) << info;
+  // One cue per key frame (a GOP of 12 over 4 s), each pointing at it.
+  const test::CueCheck cues = test::FollowCues(kelvor::test::ReadFile(out));
+  EXPECT_EQ(cues.bad, 0);
+  EXPECT_EQ(cues.good, (counts.at(0) + 11) / 12);
+  EXPECT_NE(info.find("Default duration: 00:00:00.040000000"), std::string::npos) << info;
+}
+
+// H.264 and ADTS AAC: the decoder configuration and the AudioSpecificConfig
+// come from the stream, start codes become lengths, ADTS headers go.
+TEST_F(MatroskaFiles, H264AndAacFromTheirOwnHeaders) {
+  const fs::path out = *dir_ / "h264.mkv";
+  ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
+  const auto counts =
+      Mux(mux_, *dir_ / "h264.ts", {{0x100, Spec(TrackCodec::Avc)}, {0x101, Spec(TrackCodec::Aac, "spa", true)}});
+  ASSERT_TRUE(writer_.CloseOutput());
+
+  ExpectReadable(out, Sum(counts), true, true);
+  const auto summary = MkvMergeSummary(out);
+  ASSERT_EQ(summary.size(), 3u);
+  EXPECT_EQ(summary[1], "V_MPEG4/ISO/AVC und 0 0 320x240 320x240 0 0");
+  EXPECT_EQ(summary[2], "A_AAC spa 1 0 - - 0 0");
+  EXPECT_EQ(DecodeErrors(out), "");
+  EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
+  EXPECT_EQ(Packets(out, "a:0"), counts.at(1));
+
+  // Seeking to 2.5 s starts at the key frame before it, within a GOP (1 s).
+  std::string first;
+  test::RunCommand("ffprobe -v error -read_intervals 2.5%+#1 -select_streams v:0 -show_entries "
+                   "packet=pts_time,flags -of csv=p=0 " + Quoted(out),
+                   &first);
+  ASSERT_GE(first.size(), 3u) << first;
+  const double at = std::stod(first);
+  EXPECT_LE(at, 2.5);
+  EXPECT_GE(at, 1.5);
+  EXPECT_NE(first.find('K'), std::string::npos) << first;
+  const test::CueCheck cues = test::FollowCues(kelvor::test::ReadFile(out));
+  EXPECT_EQ(cues.bad, 0);
+  EXPECT_EQ(cues.good, 4);
+}
+
+TEST_F(MatroskaFiles, HevcFromItsOwnParameterSets) {
+  const fs::path out = *dir_ / "hevc.mkv";
+  ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
+  const auto counts = Mux(mux_, *dir_ / "hevc.ts", {{0x100, Spec(TrackCodec::Hevc)}});
+  ASSERT_TRUE(writer_.CloseOutput());
+  ExpectReadable(out, Sum(counts), true, true);
+  const auto summary = MkvMergeSummary(out);
+  ASSERT_EQ(summary.size(), 2u);
+  EXPECT_EQ(summary[1], "V_MPEGH/ISO/HEVC und 0 0 320x240 320x240 0 0");
+  EXPECT_EQ(DecodeErrors(out), "");
+  EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
+}
+
+// Chapters at the start and at a cut, named by their time.
+TEST_F(MatroskaFiles, ChaptersAtTheStartAndAtCuts) {
+  const fs::path out = *dir_ / "chapters.mkv";
+  ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
+  mux_.Reset();
+  const std::uint32_t t = mux_.AddTrack(Spec(TrackCodec::MpegL2));
+  mux_.AddChapter(2 * 90000 + 4500);
+  mux_.AddChapter(0);
+  int frames = 0;
+  for (const Unit& u : ReadUnits(*dir_ / "mpeg2.ts")) {
+    if (u.pid == 0x101) {
+      ASSERT_TRUE(mux_.WriteUnit(t, u.pts, true, u.bytes));
+      ++frames;
+    }
+  }
+  ASSERT_TRUE(mux_.Finish());
+  ASSERT_TRUE(writer_.CloseOutput());
+  std::string chapters;
+  test::RunCommand("ffprobe -v error -show_entries chapter=start_time:chapter_tags=title -of csv=p=0 " + Quoted(out),
+                   &chapters);
+  EXPECT_EQ(chapters, "0.000000,00:00:00.000\n2.050000,00:00:02.050\n");
+  ExpectReadable(out, frames, true, true);
+}
+
+// A run that stops without finishing (the process killed), and a pipe that
+// cannot go back: what was written is a valid file that decodes.
+TEST_F(MatroskaFiles, UnfinishedAndUnseekableOutputsStayValid) {
+  const auto units = ReadUnits(*dir_ / "mpeg2.ts");
+  for (const bool finish : {false, true}) {
+    ByteSink sink;
+    sink.seekable = false;
+    MatroskaMuxer mux(sink);
+    mux.Reset();
+    const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
+    const std::uint32_t a = mux.AddTrack(Spec(TrackCodec::MpegL2));
+    int written = 0;
+    for (const Unit& u : units) {
+      if (u.pid == 0x100 || u.pid == 0x101) {
+        ASSERT_TRUE(mux.WriteUnit(u.pid == 0x100 ? v : a, u.pts, u.key || u.pid != 0x100, u.bytes));
+        ++written;
+      }
+    }
+    if (finish) {
+      ASSERT_TRUE(mux.Finish());
+    }
+    EXPECT_EQ(sink.rewrites, 0);
+    ASSERT_FALSE(sink.bytes.empty());
+    const fs::path out = *dir_ / (finish ? "pipe.mkv" : "stopped.mkv");
+    kelvor::test::WriteFile(out, sink.bytes);
+    const test::MkvInfoReading r = MkvInfo(out);
+    EXPECT_EQ(r.problems, "");
+    EXPECT_FALSE(r.duration);
+    EXPECT_EQ(r.cues, finish);
+    if (finish) {
+      EXPECT_EQ(r.blocks, written);
+    }
+    EXPECT_EQ(DecodeErrors(out), "") << finish;
+    // Without its last cluster (still in memory) the stopped file ends at a
+    // whole cluster: about 2 s of the 4.
+    const int frames = Packets(out, "v:0");
+    EXPECT_GE(frames, finish ? 100 : 40);
+  }
+}
+
+// A refused write ends the run at once and is reported as such.
+TEST_F(MatroskaFiles, RefusedOutputEndsTheRun) {
+  ByteSink sink;
+  sink.refuseAfterBytes = 200000;
+  MatroskaMuxer mux(sink);
+  mux.Reset();
+  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
+  bool refused = false;
+  for (const Unit& u : ReadUnits(*dir_ / "mpeg2.ts")) {
+    if (u.pid != 0x100) continue;
+    if (!mux.WriteUnit(v, u.pts, u.key, u.bytes)) {
+      refused = true;
+      break;
+    }
+  }
+  EXPECT_TRUE(refused);
+  EXPECT_FALSE(mux.Finish());
+  EXPECT_LE(sink.bytes.size(), 200000u);
+}
+
+// Units of several megabytes fill clusters early; a unit larger than a
+// whole cluster is left out and counted, and the file stays whole.
+TEST_F(MatroskaFiles, LargeUnitsSplitClustersAndOversizedOnesAreLeftOut) {
+  ByteSink sink;
+  MatroskaMuxer mux(sink);
+  mux.Reset();
+  const std::uint32_t s = mux.AddTrack(Spec(TrackCodec::Pgs));
+  std::vector<std::uint8_t> big(5u << 20);
+  for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
+  for (int k = 0; k < 8; ++k) {
+    ASSERT_TRUE(mux.WriteUnit(s, k * 9000, true, big));
+  }
+  // Written in two pieces, and too large once whole.
+  std::vector<std::uint8_t> huge(MatroskaMuxer::kClusterBytes / 2 + 1);
+  ASSERT_TRUE(mux.BeginUnit(s, 8 * 9000, true));
+  ASSERT_TRUE(mux.WriteUnitBytes(huge));
+  ASSERT_TRUE(mux.WriteUnitBytes(huge));
+  ASSERT_TRUE(mux.EndUnit());
+  ASSERT_TRUE(mux.WriteUnit(s, 9 * 9000, true, big));
+  ASSERT_TRUE(mux.Finish());
+  EXPECT_EQ(mux.droppedUnits(), 1u);
+  const fs::path out = *dir_ / "large.mkv";
+  kelvor::test::WriteFile(out, sink.bytes);
+  ExpectReadable(out, 9, true, true);
+  EXPECT_EQ(Packets(out, "s:0"), 9);
+  EXPECT_NEAR(mux.durationMs(), 1000.0, 1.0);
+}
+
+}  // namespace
+}  // namespace kelvor::mkv
