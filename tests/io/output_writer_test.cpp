@@ -150,6 +150,33 @@ TEST_F(WriterRig, WorksOnFileSystemsWithAndWithoutDirectIo) {
   }
 }
 
+// A head written back at the close lands on the file's first bytes whether
+// they are still in the buffer or long written (direct I/O and not), and
+// the length stays exact; a device cannot go back and says so.
+TEST_F(WriterRig, HeadIsWrittenBackAtTheClose) {
+  const std::vector<std::uint8_t> head(300, 0xA5);
+  for (const fs::path& base : {dir, fs::path("/dev/shm")}) {
+    if (!fs::is_directory(base)) continue;
+    for (const std::uint32_t count : {3u, 3 * kMiB / 1000 + 1}) {
+      const auto path = base / ("kelvor-head-" + std::to_string(::getpid()) + ".mkv");
+      ASSERT_TRUE(writer.OpenOutput(PathText(path), {.exactLength = true, .keep = {}}));
+      auto expected = WritePackets(1000, count);
+      ASSERT_TRUE(writer.RewriteHead(head));
+      ASSERT_TRUE(writer.CloseOutput());
+      std::copy(head.begin(), head.end(), expected.begin());
+      EXPECT_EQ(ReadFile(path), expected) << base << " " << count;
+      fs::remove(path);
+    }
+  }
+  EXPECT_TRUE(ui.messages().empty());
+  if (fs::exists("/dev/null")) {
+    ASSERT_TRUE(writer.OpenOutput("/dev/null"));
+    EXPECT_FALSE(writer.RewriteHead(head));
+    EXPECT_TRUE(writer.CloseOutput());
+  }
+  EXPECT_FALSE(writer.RewriteHead(head)) << "closed";
+}
+
 TEST_F(WriterRig, UncreatableFileIsRefusedWithoutAMessage) {
   EXPECT_FALSE(writer.OpenOutput(PathText(dir / "no-such-dir" / "out.ts")));
   EXPECT_FALSE(writer.AppendPacket(Packet(188, 0)));
