@@ -11,6 +11,7 @@ namespace kelvor::transcode {
 namespace {
 
 constexpr int kNewExponentThreshold = 1024;     // summed |difference| over a channel's 256 bins
+constexpr int kNarrowExponentThreshold = 256;   // the same for ExponentSharing::kNarrow
 constexpr int kNewLfeExponentThreshold = 28;    // over the LFE's 7 bins
 
 // The dB-per-bit knee goes out at its highest code whatever the input
@@ -103,15 +104,16 @@ bool same_allocation_codes(const BlockSlot& a, const BlockSlot& b) {
 
 }  // namespace
 
-void Ac3Reencoder::analyse(const TranscoderStream& stream, int acmod, bool lfeon) {
+void Ac3Reencoder::analyse(const TranscoderStream& stream, int acmod, bool lfeon, ExponentSharing sharing) {
   stream_ = &stream;
+  narrow_differs_ = false;
   acmod_ = acmod;
   nfchans_ = ac3::kNfchans[idx(acmod)];
   lfeon_ = lfeon;
   for (auto& flags : remat_) flags.fill(false);
   if (acmod == 2) choose_rematrixing();
   for (int ch = 0; ch < kChannels; ++ch) {
-    if (in_use(ch)) choose_exponents(ch);
+    if (in_use(ch)) choose_exponents(ch, sharing);
   }
   compute_masks();
 }
@@ -162,7 +164,7 @@ void Ac3Reencoder::choose_rematrixing() {
   }
 }
 
-void Ac3Reencoder::choose_exponents(int ch) {
+void Ac3Reencoder::choose_exponents(int ch, ExponentSharing sharing) {
   static const ExponentLoops loops = loops_256();
   const bool lfe = ch == kLfe;
   for (int blk = 0; blk < kBlocksPerFrame; ++blk) {
@@ -176,11 +178,17 @@ void Ac3Reencoder::choose_exponents(int ch) {
   // enough from the one before it.
   std::array<bool, kBlocksPerFrame> fresh{};
   fresh[0] = true;
+  const int threshold = sharing == ExponentSharing::kNarrow ? kNarrowExponentThreshold : kNewExponentThreshold;
   for (int blk = 1; blk < kBlocksPerFrame; ++blk) {
     const Exponents& a = exps_[idx(blk)][idx(ch)];
     const Exponents& b = exps_[idx(blk - 1)][idx(ch)];
-    fresh[idx(blk)] = lfe ? exponent_distance<kLfeBins>(a, b) >= kNewLfeExponentThreshold
-                          : loops.distance(a, b) >= kNewExponentThreshold;
+    if (lfe) {
+      fresh[idx(blk)] = exponent_distance<kLfeBins>(a, b) >= kNewLfeExponentThreshold;
+      continue;
+    }
+    const int distance = loops.distance(a, b);
+    fresh[idx(blk)] = distance >= threshold;
+    narrow_differs_ = narrow_differs_ || (distance >= kNarrowExponentThreshold && !fresh[idx(blk)]);
   }
   // Each run of a fresh block and the reuse blocks after it shares one set:
   // per bin the smallest exponent (largest magnitude) of the run, over the

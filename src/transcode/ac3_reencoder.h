@@ -1,7 +1,7 @@
 #pragma once
 // Encodes six stored blocks as the audio blocks of an AC-3 frame: exponents
 // taken afresh from the coefficients and shared over runs of similar
-// blocks, the bit allocation with the input's parameter codes (the
+// blocks (how similar, the caller chooses), the bit allocation with the input's parameter codes (the
 // dB-per-bit knee excepted), one SNR offset for the frame found by halving
 // so that the frame fits, and the mantissas quantised and packed. Stereo bands whose sum or difference is
 // much quieter than either channel are sent rematrixed (as sum and
@@ -20,6 +20,15 @@
 
 namespace kelvor::transcode {
 
+// When a block stops sharing the exponents of the blocks before it. Wide
+// runs save exponent bits; but a run that spans a transient shares the
+// loudest block's exponents, and its quieter blocks then spend mantissa bits
+// on bins that hold little (a tone's last blocks, noisier input frames).
+enum class ExponentSharing : std::uint8_t {
+  kWide,    // new exponents where a block differs much from the one before
+  kNarrow,  // and where it differs a quarter as much
+};
+
 class Ac3Reencoder {
  public:
   static constexpr int kLfe = kMaxChannels;  // channel index of the LFE in the work arrays
@@ -27,7 +36,11 @@ class Ac3Reencoder {
 
   // Exponents, strategies and masks of channels 0..nfchans-1 (and the LFE
   // with lfeon) of the stream's six slots.
-  void analyse(const TranscoderStream& stream, int acmod, bool lfeon);
+  void analyse(const TranscoderStream& stream, int acmod, bool lfeon, ExponentSharing sharing = ExponentSharing::kWide);
+
+  // After analyse with kWide: kNarrow would start a run where this did not
+  // (otherwise it gives the same frame).
+  bool narrow_differs() const { return narrow_differs_; }
 
   // Bits of the six blocks that are not mantissas.
   std::uint32_t side_information_bits() const;
@@ -59,13 +72,14 @@ class Ac3Reencoder {
   std::uint32_t band_code(int blk, int ch) const;
   void choose_rematrixing();
   bool new_rematrixing(int blk) const { return blk == 0 || remat_[idx(blk)] != remat_[idx(blk - 1)]; }
-  void choose_exponents(int ch);
+  void choose_exponents(int ch, ExponentSharing sharing);
   void compute_masks();
 
   const TranscoderStream* stream_ = nullptr;
   int acmod_ = 0;
   int nfchans_ = 0;
   bool lfeon_ = false;
+  bool narrow_differs_ = false;
   std::array<std::array<ChannelCoefs, 2>, kBlocksPerFrame> stereo_{};  // a stereo pair after rematrixing
   std::array<std::array<bool, 4>, kBlocksPerFrame> remat_{};
   std::array<std::array<Exponents, kChannels>, kBlocksPerFrame> exps_{};

@@ -174,12 +174,25 @@ bool Eac3Transcoder::output_frame(TranscoderStream& s, const FrameMetadata& meta
   const std::size_t n = 2u * ac3::kFrameSizeWords48[k];
   const auto frame = out.first(n);
 
-  reencoder_.analyse(s, static_cast<int>(acmod), lfeon);
   BitWriter bw(frame);
   write_ac3_header({k, acmod, lfeon ? 1u : 0u}, meta, bw);
-  const auto fixed = static_cast<std::int64_t>(bw.bits_written() + reencoder_.side_information_bits() + 18);
-  if (!reencoder_.choose_snr_offset(static_cast<std::int64_t>(8 * n) - fixed, static_cast<int>(s.last_snr_offset)))
-    return false;
+  const auto header_bits = static_cast<std::int64_t>(bw.bits_written());
+  // Wide exponent runs unless narrow ones, where they differ, allow a
+  // higher SNR offset (see ExponentSharing).
+  const auto offset_with = [&](ExponentSharing sharing) {
+    reencoder_.analyse(s, static_cast<int>(acmod), lfeon, sharing);
+    const std::int64_t budget = static_cast<std::int64_t>(8 * n) - header_bits - reencoder_.side_information_bits() - 18;
+    return reencoder_.choose_snr_offset(budget, static_cast<int>(s.last_snr_offset))
+               ? 16 * reencoder_.csnroffst() + reencoder_.fsnroffst()
+               : 0;
+  };
+  int offset = offset_with(ExponentSharing::kWide);
+  if (reencoder_.narrow_differs()) {
+    const int narrow = offset_with(ExponentSharing::kNarrow);
+    offset = narrow > offset ? narrow : offset_with(ExponentSharing::kWide);
+  }
+  if (offset == 0) return false;
+  const auto fixed = header_bits + static_cast<std::int64_t>(reencoder_.side_information_bits()) + 18;
   s.last_snr_offset = static_cast<std::uint32_t>(16 * reencoder_.csnroffst() + reencoder_.fsnroffst());
   reencoder_.write_blocks(bw);
   // The count that chose the offset must be what was written; a frame that

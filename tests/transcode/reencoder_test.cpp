@@ -69,6 +69,43 @@ TEST(Reencoder, ExponentStrategiesFollowHowMuchBlocksDiffer) {
   }
 }
 
+// Narrow sharing starts a run where a block differs moderately from the one
+// before; wide sharing keeps one run there, and says that narrow would not.
+TEST(Reencoder, NarrowSharingStartsRunsAtSmallerChanges) {
+  struct Case {
+    const char* name;
+    int (*exponent)(int blk, int bin);
+    bool differs;
+    std::array<Strategy, 6> narrow;
+  };
+  const Case cases[] = {
+      {"stationary", [](int, int bin) { return 3 + bin / 40; }, false, {kD15, kReuse, kReuse, kReuse, kReuse, kReuse}},
+      {"moderate change in block 3", [](int blk, int bin) { return 6 + (blk >= 3 && bin < 200 ? 2 : 0); }, true,
+       {kD25, kReuse, kReuse, kD25, kReuse, kReuse}},
+      {"large change in block 2", [](int blk, int bin) { return blk < 2 ? 4 : 14 + bin % 2; }, false,
+       {kD25, kReuse, kD15, kReuse, kReuse, kReuse}},
+  };
+  for (const Case& c : cases) {
+    auto s = StereoBlocks([&](int blk, int bin) { return Q24{1 << (23 - c.exponent(blk, bin))}; });
+    auto re = std::make_unique<Ac3Reencoder>();
+    re->analyse(*s, 2, false, ExponentSharing::kWide);
+    EXPECT_EQ(re->narrow_differs(), c.differs) << c.name;
+    std::array<Strategy, 6> wide{};
+    for (int blk = 0; blk < 6; ++blk) wide[static_cast<std::size_t>(blk)] = re->strategy(blk, 0);
+    re->analyse(*s, 2, false, ExponentSharing::kNarrow);
+    for (int blk = 0; blk < 6; ++blk) {
+      EXPECT_EQ(int{re->strategy(blk, 0)}, int{c.narrow[static_cast<std::size_t>(blk)]}) << c.name << " block " << blk;
+      if (!c.differs) {
+        EXPECT_EQ(int{re->strategy(blk, 0)}, int{wide[static_cast<std::size_t>(blk)]}) << c.name;
+      }
+    }
+    // A narrow run's blocks take their own exponents, not the louder ones before.
+    if (c.differs) {
+      EXPECT_EQ(re->exponents(4, 0)[100], 8) << c.name;
+    }
+  }
+}
+
 TEST(Reencoder, ExponentOfACoefficient) {
   struct Case {
     Q24 v;
