@@ -111,6 +111,52 @@ std::size_t AscFromLatm(std::span<const std::uint8_t> loasFrame, std::span<std::
   return size;
 }
 
+std::size_t LatmRawFrame(std::span<const std::uint8_t> loasFrame, LatmState& state, std::span<std::uint8_t> out) {
+  RbspReader r(loasFrame);
+  if (r.Bits(11) != 0x2B7) return 0;
+  const std::uint32_t length = r.Bits(13);
+  if (3 + std::size_t{length} > loasFrame.size()) return 0;
+  if (!r.Flag()) {  // a stream mux configuration
+    LatmState next;
+    next.version1 = r.Flag();
+    if (next.version1) {
+      if (r.Flag()) return 0;
+      (void)LatmValue(r);
+    }
+    if (!r.Flag()) return 0;  // allStreamsSameTimeFraming
+    if (r.Bits(6) != 0 || r.Bits(4) != 0 || r.Bits(3) != 0) return 0;  // one subframe, programme, layer
+    if (next.version1) {
+      r.Skip(LatmValue(r));
+    } else if (!SkipAsc(r)) {
+      return 0;
+    }
+    next.frameLengthType = r.Bits(3);
+    if (next.frameLengthType != 0) return 0;
+    r.Skip(8);  // latmBufferFullness
+    next.otherData = r.Flag();
+    if (next.otherData) {
+      if (next.version1) {
+        (void)LatmValue(r);
+      } else {
+        while (r.Flag() && !r.exhausted()) r.Skip(8);
+        r.Skip(8);
+      }
+    }
+    if (r.Flag()) r.Skip(8);  // crcCheckSum
+    next.known = true;
+    state = next;
+  }
+  if (!state.known) return 0;
+  std::size_t size = 0;
+  for (std::uint32_t b = 255; b == 255 && !r.exhausted();) {
+    b = r.Bits(8);
+    size += b;
+  }
+  if (r.exhausted() || size == 0 || size > out.size() || r.used() + 8 * size > 8ull * (3 + length)) return 0;
+  for (std::size_t i = 0; i < size; ++i) out[i] = static_cast<std::uint8_t>(r.Bits(8));
+  return size;
+}
+
 AscSummary SummariseAsc(std::span<const std::uint8_t> asc) {
   RbspReader r(asc);
   AscSummary s;

@@ -33,6 +33,20 @@ std::size_t AscFromAdts(const AdtsHeader& header, std::span<std::uint8_t> out);
 // programme config element, error-resilient object types).
 std::size_t AscFromLatm(std::span<const std::uint8_t> loasFrame, std::span<std::uint8_t> out);
 
+// What a LATM stream keeps from one frame's stream mux configuration to the
+// next (frames may refer to the last one).
+struct LatmState {
+  bool known = false;
+  bool version1 = false;
+  std::uint32_t frameLengthType = 0;
+  bool otherData = false;
+};
+
+// The raw AAC frame inside a LOAS frame with one programme, one layer and one
+// subframe of variable length: written to `out`, its size returned. 0 when
+// the frame is of another kind or refers to a configuration not seen yet.
+std::size_t LatmRawFrame(std::span<const std::uint8_t> loasFrame, LatmState& state, std::span<std::uint8_t> out);
+
 // Sampling rate and channels from an AudioSpecificConfig (0 when unknown).
 struct AscSummary {
   std::uint32_t sampleRate = 0;

@@ -289,12 +289,16 @@ bool MatroskaMuxer::EndUnit() {
     std::span<const std::uint8_t> data(cluster + blockStart_ + kBlockHeader, clusterUsed_ - blockStart_ - kBlockHeader);
     if (!headWritten_) LearnFromUnit(t, data);
     if (t.spec.codec == TrackCodec::Aac) {
-      // Matroska holds the raw frame; the ADTS header is the codec private
-      // data's business.
+      // Matroska holds the raw frame; the ADTS header and the LATM
+      // configuration are the codec private data's business.
+      std::uint8_t* raw = cluster + blockStart_ + kBlockHeader;
       if (const auto adts = ReadAdtsHeader(data); adts && adts->headerSize < data.size()) {
-        std::memmove(cluster + blockStart_ + kBlockHeader, data.data() + adts->headerSize,
-                     data.size() - adts->headerSize);
+        std::memmove(raw, data.data() + adts->headerSize, data.size() - adts->headerSize);
         clusterUsed_ -= adts->headerSize;
+      } else if (data.size() > 3 && data[0] == 0x56 && (data[1] & 0xE0) == 0xE0) {
+        const std::size_t n = LatmRawFrame(data, t.latm, {buffers_->stage.get(), kMaxNalUnitBytes});
+        std::memcpy(raw, buffers_->stage.get(), n);
+        clusterUsed_ = blockStart_ + kBlockHeader + n;  // a frame that cannot be read leaves no block
       }
     }
   }
@@ -365,6 +369,8 @@ void MatroskaMuxer::LearnFromUnit(TrackState& t, std::span<const std::uint8_t> u
       if (s.codecPrivateSize == 0) {
         if (const auto adts = ReadAdtsHeader(unit)) {
           s.codecPrivateSize = static_cast<std::uint16_t>(AscFromAdts(*adts, s.codecPrivate));
+        } else {
+          s.codecPrivateSize = static_cast<std::uint16_t>(AscFromLatm(unit, s.codecPrivate));
         }
       }
       if (s.sampleRate == 0 && s.codecPrivateSize != 0) {

@@ -13,7 +13,7 @@
 //
 // Codec private data and the picture format come from the stream when the
 // track's description leaves them out: AVC and HEVC parameter sets, the ADTS
-// header of AAC, the MPEG-2 sequence header, the first audio frame's header.
+// header or LATM configuration of AAC, the MPEG-2 sequence header, the first audio frame's header.
 // The head (up to Tracks) is therefore written with the first cluster.
 //
 // Memory is taken once, when the object is made; nothing is allocated per
@@ -25,6 +25,7 @@
 #include <span>
 
 #include "io/packet_sink.h"
+#include "matroska/aac_config.h"
 #include "matroska/video_format.h"
 
 namespace kelvor::mkv {
@@ -67,7 +68,8 @@ struct TrackSpec {
   // Video; read from the stream when the width is 0.
   VideoFormat video;
   // Codec private data given by the caller (DVB subtitles, LATM AAC); AVC,
-  // HEVC and ADTS AAC build theirs from the stream when this is empty.
+  // HEVC and AAC (ADTS or LATM) build theirs from the stream when this is
+  // empty.
   std::array<std::uint8_t, kMaxCodecPrivate> codecPrivate{};
   std::uint16_t codecPrivateSize = 0;
 
@@ -129,6 +131,7 @@ class MatroskaMuxer {
     std::int64_t maxMs = -1;
     std::int64_t stepMs = 0;  // the last positive distance between units
     bool privateFromStream = false;
+    LatmState latm;
   };
   struct Cue {
     std::uint64_t timeMs = 0;

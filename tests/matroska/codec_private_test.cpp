@@ -94,10 +94,25 @@ TEST(AacConfig, AdtsAndLatmGiveTheSameConfiguration) {
   EXPECT_EQ(s.sampleRate, 48000u);
   EXPECT_EQ(s.channels, 2u);
 
+  // The raw frame after the configuration: a second frame that refers to it
+  // reads the same way.
+  LatmState state;
+  std::array<std::uint8_t, 32> raw{};
+  const auto whole = Hex("56e00a200011901fe01d55de60");  // configuration, frame aa bb cc
+  ASSERT_EQ(LatmRawFrame(whole, state, raw), 3u);
+  EXPECT_EQ(std::vector<std::uint8_t>(raw.begin(), raw.begin() + 3), Hex("aabbcc"));
+  EXPECT_TRUE(state.known);
+  const auto same = Hex("56e00581eef77f80");  // useSameStreamMux, frame dd ee ff
+  ASSERT_EQ(LatmRawFrame(same, state, raw), 3u);
+  EXPECT_EQ(std::vector<std::uint8_t>(raw.begin(), raw.begin() + 3), Hex("ddeeff"));
+  LatmState fresh;
+  EXPECT_EQ(LatmRawFrame(same, fresh, raw), 0u) << "no configuration seen yet";
+  EXPECT_EQ(LatmRawFrame(std::span(whole).first(10), fresh, raw), 0u) << "cut short";
+
   // A frame that refers to an earlier configuration, or no LOAS at all.
-  auto same = loas;
-  same[3] |= 0x80;  // useSameStreamMux
-  EXPECT_EQ(AscFromLatm(same, fromLatm), 0u);
+  auto sameMux = loas;
+  sameMux[3] |= 0x80;  // useSameStreamMux
+  EXPECT_EQ(AscFromLatm(sameMux, fromLatm), 0u);
   EXPECT_EQ(AscFromLatm(adts, fromLatm), 0u);
   EXPECT_FALSE(ReadAdtsHeader(loas));
 }

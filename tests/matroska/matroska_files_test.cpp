@@ -39,14 +39,15 @@ class MatroskaFiles : public ::testing::Test {
                    "-preset veryfast -g 25 -bf 2 -pix_fmt yuv420p -x264-params aud=1 -c:a aac -ac 2" + ts +
                    Quoted(*dir_ / "h264.ts")) &&
             Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx265 -preset ultrafast -g 25 "
-                   "-pix_fmt yuv420p -x265-params log-level=error" + ts + Quoted(*dir_ / "hevc.ts"));
+                   "-pix_fmt yuv420p -x265-params log-level=error" + ts + Quoted(*dir_ / "hevc.ts")) &&
+            Ffmpeg("-f lavfi -i sine=f=440:r=44100 -t 2 -c:a aac -ac 1 -mpegts_flags latm" + ts + Quoted(*dir_ / "latm.ts"));
   }
   static void TearDownTestSuite() {
     fs::remove_all(*dir_);
     delete dir_;
   }
   void SetUp() override {
-    if (!made_) GTEST_SKIP() << "ffmpeg with libx264/libx265 made no streams";
+    ASSERT_TRUE(made_) << "ffmpeg (with libx264 and libx265) made no streams";
   }
 
   // Feeds every unit of `ts` whose PID has a track in `tracks` (PID ->
@@ -188,6 +189,21 @@ TEST_F(MatroskaFiles, HevcFromItsOwnParameterSets) {
   EXPECT_EQ(summary[1], "V_MPEGH/ISO/HEVC und 0 0 320x240 320x240 0 0");
   EXPECT_EQ(DecodeErrors(out), "");
   EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
+}
+
+// AAC in LATM (DVB's framing): the configuration from the first frame that
+// carries one, the raw frames out of their LOAS framing.
+TEST_F(MatroskaFiles, AacFromLatm) {
+  const fs::path out = *dir_ / "latm.mkv";
+  ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
+  const auto counts = Mux(mux_, *dir_ / "latm.ts", {{0x100, Spec(TrackCodec::Aac, "pol", true)}});
+  ASSERT_TRUE(writer_.CloseOutput());
+  ExpectReadable(out, Sum(counts), true, true);
+  EXPECT_EQ(DecodeErrors(out), "");
+  EXPECT_EQ(Packets(out, "a:0"), counts.at(0));
+  std::string audio;
+  test::RunCommand("ffprobe -v error -show_entries stream=sample_rate,channels -of csv=p=0 " + Quoted(out), &audio);
+  EXPECT_EQ(audio, "44100,1\n");
 }
 
 // Chapters at the start and at a cut, named by their time.
