@@ -15,6 +15,7 @@
 #include "matroska/hevc_config.h"
 #include "matroska/mpeg2_sequence.h"
 #include "matroska/nal_units.h"
+#include "matroska/track_descriptors.h"
 
 namespace kelvor::mkv {
 namespace {
@@ -131,6 +132,35 @@ TEST(DvbSubtitleConfig, TakesPagesAndTypeFromTheSubtitlingDescriptor) {
   auto cut = descriptors;
   cut[7] = 12;
   EXPECT_FALSE(ReadDvbSubtitleEntry(cut, e));
+}
+
+// Languages and the accessibility flags from the PMT's descriptors, as a
+// broadcaster signals an audio description track, clean audio and
+// subtitles for the hard of hearing.
+TEST(TrackDescriptors, LanguageAndAccessibilityFromThePmt) {
+  const TrackDescription plain = DescribeTrack(std::vector<std::uint8_t>{0x0A, 4, 'd', 'e', 'u', 0x00});
+  EXPECT_STREQ(plain.language.data(), "deu");
+  EXPECT_FALSE(plain.visualImpaired || plain.hearingImpaired);
+
+  EXPECT_TRUE(DescribeTrack(std::vector<std::uint8_t>{0x0A, 4, 'e', 'n', 'g', 0x03}).visualImpaired);
+  EXPECT_TRUE(DescribeTrack(std::vector<std::uint8_t>{0x0A, 4, 'e', 'n', 'g', 0x02}).hearingImpaired);
+
+  // Supplementary audio: audio description (classification 1) in French
+  // after a language descriptor that says "qad"; clean audio (2).
+  const TrackDescription ad = DescribeTrack(
+      std::vector<std::uint8_t>{0x0A, 4, 'q', 'a', 'd', 0x00, 0x7F, 5, 0x06, 0x85, 'f', 'r', 'a'});
+  EXPECT_TRUE(ad.visualImpaired);
+  EXPECT_FALSE(ad.hearingImpaired);
+  EXPECT_STREQ(ad.language.data(), "fra");
+  EXPECT_TRUE(DescribeTrack(std::vector<std::uint8_t>{0x7F, 2, 0x06, 0x88}).hearingImpaired);
+
+  // Subtitles for the hard of hearing; a descriptor past the loop's end is
+  // not read.
+  const TrackDescription sub =
+      DescribeTrack(std::vector<std::uint8_t>{0x59, 8, 'n', 'l', 'd', 0x24, 0x00, 0x01, 0x00, 0x01});
+  EXPECT_STREQ(sub.language.data(), "nld");
+  EXPECT_TRUE(sub.hearingImpaired);
+  EXPECT_EQ(DescribeTrack(std::vector<std::uint8_t>{0x0A, 9, 'd', 'e', 'u', 0x03}).language[0], '\0');
 }
 
 TEST(NalUnits, StartCodesBecomeLengthsWithoutDelimitersOrPadding) {
