@@ -145,9 +145,10 @@ std::int64_t MatroskaMuxer::ToMs(std::uint32_t track, std::int64_t pts) const {
     const std::uint64_t frameNs = t.spec.video.frameDurationNs;
     return t.lastMs + (frameNs != 0 ? static_cast<std::int64_t>((frameNs + 500000) / 1000000) : t.stepMs);
   }
-  // Each stamp on its own, so no rounding adds up over hours.
-  const std::int64_t ms = pts >= 0 ? (pts + 45) / 90 : -((-pts + 45) / 90);
-  return std::max<std::int64_t>(ms, 0);
+  // Each stamp on its own, so no rounding adds up over hours. Times before
+  // the start are the start.
+  if (pts <= 0) return 0;
+  return pts / 90 + (pts % 90 >= 45 ? 1 : 0);
 }
 
 bool MatroskaMuxer::StartsCluster(std::uint32_t track, std::int64_t ms, bool key) const {

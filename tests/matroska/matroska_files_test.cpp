@@ -290,6 +290,30 @@ TEST_F(MatroskaFiles, RefusedOutputEndsTheRun) {
   EXPECT_LE(sink.bytes.size(), 200000u);
 }
 
+// Every stamp is rounded to the millisecond on its own: ten hours of 29.97
+// frames a second end where the 90 kHz clock says, not a sum of rounded
+// frame durations away; a stamp before the start is the start.
+TEST_F(MatroskaFiles, TimesAreRoundedStampByStamp) {
+  ByteSink sink;
+  MatroskaMuxer mux(sink);
+  mux.Reset();
+  const std::uint32_t s = mux.AddTrack(Spec(TrackCodec::Pgs));
+  const std::vector<std::uint8_t> unit(16, 0x16);
+  const std::int64_t tenHours = std::int64_t{10} * 3600 * 90000;
+  for (const std::int64_t pts : {std::int64_t{-900}, std::int64_t{44}, std::int64_t{45}, tenHours + 3003 * 1000,
+                                 tenHours + 3003 * 1001}) {
+    ASSERT_TRUE(mux.WriteUnit(s, pts, true, unit));
+  }
+  ASSERT_TRUE(mux.Finish());
+  const fs::path out = *dir_ / "times.mkv";
+  kelvor::test::WriteFile(out, sink.bytes);
+  const std::string text = ExpectReadable(out, 5, true, true).text;
+  for (const char* stamp : {"timestamp 00:00:00.000000000", "timestamp 00:00:00.001000000",
+                            "timestamp 10:00:33.367000000", "timestamp 10:00:33.400000000"}) {
+    EXPECT_NE(text.find(stamp), std::string::npos) << stamp << "\n" << text;
+  }
+}
+
 // Units of several megabytes fill clusters early; a unit larger than a
 // whole cluster is left out and counted, and the file stays whole.
 TEST_F(MatroskaFiles, LargeUnitsSplitClustersAndOversizedOnesAreLeftOut) {
