@@ -184,7 +184,9 @@ void PsychoModel::Compute(std::span<const Q24, kFftSize> samples, std::span<cons
   for (std::size_t n = 0; n < subbands; ++n) {
     const Q24 scaleLevel = kScaleFactorLevel[std::min<std::uint8_t>(largestScaleFactor[n], 63)];
     if (n >= kCodedSubbands) {
-      smr[n] = SubSat(scaleLevel, grid_->subbandQuiet[n]);
+      // Above the grid: the threshold in quiet, or the mask at the grid's
+      // top if higher (without it, these subbands took bits first).
+      smr[n] = SubSat(scaleLevel, std::max(grid_->subbandQuiet[n], global_[kReducedIndices - 1]));
       continue;
     }
     Q24 peak = kLevelFloor;

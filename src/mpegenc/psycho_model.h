@@ -26,7 +26,8 @@ class PsychoModel {
   // `samples`: 1024 time-ordered PCM samples; `largestScaleFactor`: per coded
   // subband, the smallest scale factor index of its three parts. The SMR of
   // as many subbands as `smr` holds (up to kMaxSubbands) is written; those
-  // above the spectrum's lines are masked by the threshold in quiet alone.
+  // above the spectrum's lines are masked by the threshold in quiet or the
+  // global threshold at the last reduced index, whichever is higher.
   void Compute(std::span<const Q24, kFftSize> samples, std::span<const std::uint8_t> largestScaleFactor,
                std::span<Q24> smr);
 
