@@ -54,11 +54,11 @@ std::uint64_t MuxOnce(OutputFormat format, const fs::path& path) {
   // All tracks: MPEG audio PID 0x44 in slot 0, AC-3 PID 0x45 in slot 1.
   kelvor::RunSettings run;
   run.videoBitRate = 15000;
-  run.mpegAudioCount = run.privateAudioCount = 1;
+  run.firstPrivateTrack = 1;
   run.audioTrackTotal = 2;
   run.mpegOutCount = run.ac3OutCount = 1;
-  run.outputs[0] = {0, 0, 0x44, false, false};
-  run.outputs[1] = {1, 1, 0x45, true, true};
+  run.outputs[0] = {0, 0, 0x44, kelvor::Codec::MpegAudio, false};
+  run.outputs[1] = {1, 1, 0x45, kelvor::Codec::Ac3, true};
   run.outputCount = 2;
   static kelvor::NullUiPort ui;
   static kelvor::OutputWriter* writer = new kelvor::OutputWriter(ui);  // buffers allocated once

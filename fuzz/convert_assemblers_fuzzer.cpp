@@ -60,7 +60,7 @@ struct Rig {
   kelvor::Multiplexer mux{sink, run};
   AcceptingConverter converter;
   kelvor::MpegAudioAssembler mpeg{timing, mux};
-  kelvor::Ac3Assembler ac3{tracks, run, timing, mux, converter};
+  kelvor::Ac3Assembler ac3{run, timing, mux, converter};
 };
 
 }  // namespace
@@ -77,13 +77,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const auto rig = std::make_unique<Rig>();
   for (std::uint32_t k = 0; k < 4; ++k) {
     if (useAc3) {
-      rig->tracks.privateAudioPid[k] = 0x200 + k;
-      rig->tracks.privateAudioIsEac3[k] = (k & 1u) != 0;
+      rig->tracks.addAudio({0x200 + k, 0xBD, (k & 1u) != 0 ? kelvor::Codec::Eac3 : kelvor::Codec::Ac3});
     } else {
-      rig->tracks.mpegAudioPid[k] = 0x100 + k;
+      rig->tracks.addAudio({0x100 + k, static_cast<std::uint8_t>(0xC0 + k), kelvor::Codec::MpegAudio});
     }
   }
-  (useAc3 ? rig->tracks.privateAudioCount : rig->tracks.mpegAudioCount) = 4;
   kelvor::ConfigureRun(rig->run, rig->tracks, useAc3 && (control & 16u) != 0);
   rig->timing.Reset();
   rig->mux.ResetTiming();

@@ -70,10 +70,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::uint32_t row = (control & 4u) ? tracks.trackChoiceCount - 1 : 0;
   const std::uint32_t pid = tracks.trackChoices[std::min<std::uint32_t>(row, kelvor::kMaxTrackChoices - 1)].pid;
   tracks.selectedAudioPid = pid;
-  tracks.selectedIsPrivate = false;
-  for (std::uint32_t j = 0; j < tracks.privateAudioCount && j < kelvor::kMaxPrivateAudioTracks; ++j) {
-    if (tracks.privateAudioPid[j] == pid) tracks.selectedIsPrivate = true;
-  }
+  const kelvor::Track* track = tracks.audioTrack(pid);
+  tracks.selectedIsPrivate = track != nullptr && kelvor::IsAc3Family(track->codec);
   kelvor::ConversionRequest request;
   request.outputPath = "/dev/null";
   request.convertAc3ToMpeg = (control & 8u) != 0;

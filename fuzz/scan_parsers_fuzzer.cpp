@@ -15,16 +15,27 @@
 #include "common/crc32_mpeg.h"
 #include "scan/ac3_probe.h"
 #include "scan/mpeg_audio_probe.h"
-#include "scan/pmt_parser.h"
+#include "scan/pmt.h"
 #include "scan/track_table.h"
 #include "scan/video_probe.h"
 
 namespace {
 
+// Every stream entry of an accepted (or half-read) PMT is read back.
+void ReadBack(const kelvor::Pmt& pmt) {
+  volatile std::size_t sum = 0;
+  for (std::uint32_t k = 0; k < pmt.streamCount; ++k) {
+    for (const std::uint8_t b : pmt.descriptors(pmt.streams[k])) sum = sum + b;
+    if (const char* code = pmt.languageOf(pmt.streams[k].pid)) sum = sum + static_cast<std::size_t>(code[0]);
+  }
+  sum = sum + static_cast<std::size_t>(pmt.videoCodec());
+}
+
 void FuzzPmt(std::span<const std::uint8_t> bytes, bool repair) {
-  kelvor::TrackTable tracks;
+  kelvor::Pmt pmt;
   if (!repair || bytes.size() < 16 || bytes.size() > 1024) {
-    kelvor::parsePmt(bytes, tracks);
+    kelvor::ParsePmt(bytes, pmt);
+    ReadBack(pmt);
     return;
   }
   std::vector<std::uint8_t> s(bytes.begin(), bytes.end());
@@ -33,7 +44,8 @@ void FuzzPmt(std::span<const std::uint8_t> bytes, bool repair) {
   s[2] = static_cast<std::uint8_t>(length);
   const std::uint32_t crc = kelvor::Crc32Mpeg(std::span(s).first(s.size() - 4));
   for (std::size_t k = 0; k < 4; ++k) s[s.size() - 4 + k] = static_cast<std::uint8_t>(crc >> (24 - 8 * k));
-  kelvor::parsePmt(s, tracks);
+  kelvor::ParsePmt(s, pmt);
+  ReadBack(pmt);
 }
 
 template <typename Probe>
@@ -74,7 +86,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       probe.Reset();
       std::uint32_t bitRate = 0;
       // The scan keeps probing after a find; so does this.
-      FeedInPieces(bytes, piece, [&](auto p) { probe.probe(p, option, bitRate); return false; });
+      const kelvor::Codec codec = option ? kelvor::Codec::H264 : kelvor::Codec::Mpeg2Video;
+      FeedInPieces(bytes, piece, [&](auto p) { probe.probe(p, codec, bitRate); return false; });
       break;
     }
   }

@@ -190,7 +190,7 @@ void MainFrame::openInput(const std::string& path) {
 
 void MainFrame::chooseOutputAndConvert() {
   if (!start_->IsEnabled()) return;
-  const OutputFormat initialFormat = output_.dialogFormat(engine_.tracks().videoIsH264);
+  const OutputFormat initialFormat = output_.dialogFormat(engine_.tracks().video.codec);
   const std::string& inputPath = engine_.input().path();
   const DialogPath proposed = SplitForDialog(output_.proposeName(inputPath, initialFormat));
   wxFileDialog dialog(this, Text(StringId::SaveOutputTitle), proposed.dir, proposed.name,

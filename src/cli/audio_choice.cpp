@@ -94,10 +94,8 @@ bool SelectAudio(const std::string& text, TrackTable& t, const std::vector<std::
     return false;
   }
   t.selectedAudioPid = found->pid;
-  t.selectedIsPrivate = false;
-  for (std::uint32_t j = 0; j < t.privateAudioCount && j < kMaxPrivateAudioTracks; ++j) {
-    if (t.privateAudioPid[j] == found->pid) t.selectedIsPrivate = true;
-  }
+  const Track* track = t.audioTrack(found->pid);
+  t.selectedIsPrivate = track != nullptr && IsAc3Family(track->codec);
   return true;
 }
 

@@ -292,14 +292,14 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitInputError;
   }
   if (!SelectAudio(o.audio, tracks, ui.rows())) return kExitUsage;
-  if (tracks.mpegAudioCount + tracks.privateAudioCount == 0 && !o.quiet) {
+  if (tracks.audioCount == 0 && !o.quiet) {
     std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
   }
 
   CutList cuts;
   if (o.cuts.given()) {
     // Marks count frames; H.264 recordings of this kind run at 25 Hz.
-    const double fps = tracks.videoIsH264 ? 25.0 : Mpeg2FramesPerSecond(tracks.videoFrameRateCode);
+    const double fps = tracks.video.codec == Codec::H264 ? 25.0 : Mpeg2FramesPerSecond(tracks.videoFrameRateCode);
     std::string file;
     std::string error;
     if (!o.cuts.ListFor(input, fps > 0 ? fps : 25.0, cuts, file, error)) {
@@ -319,7 +319,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   } else if (auto byExtension = output.empty() ? std::nullopt : FormatByExtension(output)) {
     request.format = *byExtension;
   } else {
-    request.format = tracks.videoIsH264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+    request.format = tracks.video.codec == Codec::H264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
   }
   if (output.empty()) {
     output = r.output = BatchOutputPath(o.outputDir, input, request.format);

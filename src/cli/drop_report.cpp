@@ -16,13 +16,12 @@ struct TrackFrames {
 // The audio tracks that dropped or repeated frames in `e`.
 template <typename Visit>
 void ForEachTrack(const DropEvent& e, const TrackTable* t, Visit visit) {
-  for (std::size_t i = 0; i < e.mpegDropped.size(); ++i) {
-    if (e.mpegDropped[i] + e.mpegRepeated[i] == 0) continue;
-    visit(TrackFrames{"mpeg_audio", t != nullptr ? t->mpegAudioPid[i] : 0, e.mpegDropped[i], e.mpegRepeated[i]});
-  }
-  for (std::size_t j = 0; j < e.ac3Dropped.size(); ++j) {
-    if (e.ac3Dropped[j] + e.ac3Repeated[j] == 0) continue;
-    visit(TrackFrames{"ac3", t != nullptr ? t->privateAudioPid[j] : 0, e.ac3Dropped[j], e.ac3Repeated[j]});
+  for (std::size_t k = 0; k < e.audioDropped.size(); ++k) {
+    if (e.audioDropped[k] + e.audioRepeated[k] == 0) continue;
+    const Track* track = t != nullptr && k < t->audioCount ? &t->audio[k] : nullptr;
+    const bool mpeg = track != nullptr && track->codec == Codec::MpegAudio;
+    visit(TrackFrames{mpeg ? "mpeg_audio" : "ac3", track != nullptr ? track->pid : 0, e.audioDropped[k],
+                      e.audioRepeated[k]});
   }
 }
 

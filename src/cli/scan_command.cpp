@@ -63,8 +63,8 @@ void PrintRows(const std::vector<std::string>& rows, const TrackTable& tracks) {
   }
 }
 
-std::string JsonLanguage(const TrackTable& tracks, std::uint32_t pid) {
-  const char* code = tracks.languageFor(pid);
+std::string JsonLanguage(const Track& track) {
+  const char* code = track.languageOrNull();
   return code != nullptr ? JsonString(code) : "null";
 }
 
@@ -83,27 +83,27 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
               static_cast<unsigned long long>(summary.bytesScanned));
   if (summary.videoFound) {
     std::printf("  \"video\": {\"pid\": %u, \"stream_id\": %u, \"codec\": \"%s\", \"bit_rate\": %llu},\n",
-                tracks.videoPid, tracks.videoStreamId, tracks.videoIsH264 ? "h264" : "mpeg2video",
+                tracks.video.pid, tracks.video.streamId, tracks.video.codec == Codec::H264 ? "h264" : "mpeg2video",
                 static_cast<unsigned long long>(tracks.videoBitRate) * 400);
   } else {
     std::printf("  \"video\": null,\n");
   }
   std::printf("  \"tracks\": [");
   bool first = true;
-  for (std::uint32_t i = 0; summary.videoFound && i < tracks.mpegAudioCount; ++i) {
-    const AudioProbeResult& h = summary.mpegAudio[i];
-    std::printf("%s\n    {\"pid\": %u, \"kind\": \"mpeg_audio\", \"language\": %s, \"layer\": %u, "
-                "\"bit_rate_kbps\": %u, \"sampling_khz\": %u, \"mode\": %s}",
-                first ? "" : ",", tracks.mpegAudioPid[i], JsonLanguage(tracks, tracks.mpegAudioPid[i]).c_str(),
-                h.layer, MpegAudioBitrateKbps(h.layer, h.bitrateIndex), MpegAudioSamplingKHz(h.samplingIndex),
-                JsonString(kModeNames[h.mode & 3]).c_str());
-    first = false;
-  }
-  for (std::uint32_t j = 0; summary.videoFound && j < tracks.privateAudioCount; ++j) {
-    const Ac3ProbeResult& a = summary.privateAudio[j];
-    std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"channels\": %u, \"lfe\": %u}",
-                first ? "" : ",", tracks.privateAudioPid[j], a.isEac3 ? "eac3" : "ac3",
-                JsonLanguage(tracks, tracks.privateAudioPid[j]).c_str(), a.channels, a.lfe);
+  for (std::uint32_t k = 0; summary.videoFound && k < tracks.audioCount && k < kMaxAudioTracks; ++k) {
+    const Track& t = tracks.audio[k];
+    if (t.codec == Codec::MpegAudio) {
+      const AudioProbeResult& h = summary.mpegAudio[k];
+      std::printf("%s\n    {\"pid\": %u, \"kind\": \"mpeg_audio\", \"language\": %s, \"layer\": %u, "
+                  "\"bit_rate_kbps\": %u, \"sampling_khz\": %u, \"mode\": %s}",
+                  first ? "" : ",", t.pid, JsonLanguage(t).c_str(), h.layer,
+                  MpegAudioBitrateKbps(h.layer, h.bitrateIndex), MpegAudioSamplingKHz(h.samplingIndex),
+                  JsonString(kModeNames[h.mode & 3]).c_str());
+    } else {
+      const Ac3ProbeResult& a = summary.privateAudio[k];
+      std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"channels\": %u, \"lfe\": %u}",
+                  first ? "" : ",", t.pid, a.isEac3 ? "eac3" : "ac3", JsonLanguage(t).c_str(), a.channels, a.lfe);
+    }
     first = false;
   }
   std::printf("\n  ],\n  \"not_supported\": [");
@@ -118,9 +118,10 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
     const Programme& p = pt[k];
     std::printf("%s\n    {\"number\": %u, \"pmt_pid\": %u, \"taken\": %s, \"streams\": [", k ? "," : "",
                 p.number, p.pmtPid, p.number == tracks.programme ? "true" : "false");
-    for (std::uint32_t e = 0; e < p.streamCount; ++e) {
-      std::printf("%s{\"pid\": %u, \"stream_type\": %u}", e ? ", " : "", p.streams[e].pid,
-                  p.streams[e].streamType);
+    bool firstStream = true;
+    for (const PmtEntry& e : p.streams()) {
+      std::printf("%s{\"pid\": %u, \"stream_type\": %u}", firstStream ? "" : ", ", e.pid, e.streamType);
+      firstStream = false;
     }
     std::printf("]}");
   }
@@ -134,9 +135,9 @@ void PrintProgrammes(const ScanSummary& summary, const TrackTable& tracks) {
   for (std::uint32_t k = 0; k < pt.count(); ++k) {
     const Programme& p = pt[k];
     std::string streams;
-    for (std::uint32_t e = 0; e < p.streamCount; ++e) {
+    for (const PmtEntry& e : p.streams()) {
       char item[32];
-      std::snprintf(item, sizeof item, " 0x%04X(type 0x%02X)", p.streams[e].pid, p.streams[e].streamType);
+      std::snprintf(item, sizeof item, " 0x%04X(type 0x%02X)", e.pid, e.streamType);
       streams += item;
     }
     std::printf("# programme %u: PMT 0x%04X,%s%s\n", p.number, p.pmtPid,

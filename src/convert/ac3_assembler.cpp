@@ -10,9 +10,9 @@
 
 namespace kelvor {
 
-Ac3Assembler::Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTiming& timing,
-                           Multiplexer& mux, AudioConverter& converter)
-    : table_(tracks), run_(run), timing_(timing), mux_(mux), converter_(converter) {
+Ac3Assembler::Ac3Assembler(const RunSettings& run, StreamTiming& timing, Multiplexer& mux,
+                           AudioConverter& converter)
+    : run_(run), timing_(timing), mux_(mux), converter_(converter) {
   for (Track& t : tracks_) {
     t.frame[0] = 0x0B;  // the sync word, never overwritten
     t.frame[1] = 0x77;
@@ -24,7 +24,7 @@ void Ac3Assembler::Reset() {
     t.phase = 0;
     t.toCollect = 0;
     t.expectedTime = 0;
-    t.framePtsValid = t.frameTimed = t.chained = false;
+    t.framePtsValid = t.frameTimed = t.chained = t.eac3 = false;
     t.lastLength = 0;
     t.held.clear();
     t.stamp.Reset();
@@ -36,7 +36,7 @@ void Ac3Assembler::takePts(Track& t, std::uint32_t) {
   t.framePtsValid = t.stamp.open();
 }
 
-std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
+std::uint32_t Ac3Assembler::checkHeader(Track& t) {
   const std::uint8_t* f = t.frame.data();
   const std::uint32_t bsid = f[5] >> 3;
   const std::uint32_t fscod = f[4] >> 6;
@@ -59,7 +59,7 @@ std::uint32_t Ac3Assembler::checkHeader(Track& t, std::uint32_t j) {
   if (fscod != 0) return 0;
   // A frame shorter than its own header cannot be collected.
   if (length < 6) return 0;
-  table_.privateAudioIsEac3[j] = eac3;
+  t.eac3 = eac3;
   return length;
 }
 
@@ -72,7 +72,7 @@ void Ac3Assembler::setTiming(Track& t, std::uint32_t j) {
     t.framePts = t.nextPts;
     t.frameTimed = true;
   }
-  t.chained = t.frameTimed && !table_.privateAudioIsEac3[j];
+  t.chained = t.frameTimed && !t.eac3;
   t.nextPts = t.framePts + kAc3FrameTicks;
   if (!t.framePtsValid) return;
   t.stamp.Take();
@@ -93,7 +93,7 @@ std::int32_t Ac3Assembler::lateThreshold(std::uint32_t j, std::span<const std::u
   // Decoded frames are timed by their own length; frames written as AC-3
   // (passed through or transcoded) by the AC-3 frame's.
   if (!run_.convertAc3ToMpeg) return kHalfFrame;
-  return static_cast<std::int32_t>(SyncframeBlocks(frame, table_.privateAudioIsEac3[j]) * kBlockTicks / 2);
+  return static_cast<std::int32_t>(SyncframeBlocks(frame, tracks_[j].eac3) * kBlockTicks / 2);
 }
 
 bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
@@ -110,17 +110,17 @@ bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
 bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts,
                          bool timed) {
   const std::int32_t delta = delayOf(t, j, pts, timed);
-  const bool eac3 = table_.privateAudioIsEac3[j];
+  const bool eac3 = t.eac3;
   if (run_.convertAc3ToMpeg || eac3) {
     return converter_.convertFrame({j, frame, eac3, timed, delta}, t.expectedTime);
   }
-  if (delta < -kHalfFrame && timing_.drops != nullptr) timing_.drops->Ac3Frames(j, 1, 0);
+  if (delta < -kHalfFrame && timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 1, 0);
   if (delta < -kHalfFrame) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
   // The frame's own time is where the output would be had nothing been lost.
   const std::uint32_t writes =
       LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
-  if (timing_.drops != nullptr) timing_.drops->Ac3Frames(j, 0, writes - 1);
+  if (timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 0, writes - 1);
   const std::span<const std::uint8_t> filler =
       t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 0; w < writes; ++w) {
@@ -182,7 +182,7 @@ bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_
         ++t.phase;
         continue;
       }
-      t.frameLength = checkHeader(t, j);
+      t.frameLength = checkHeader(t);
       if (t.frameLength == 0) {
         t.phase = 0;  // rejected header bytes are not scanned again
         continue;

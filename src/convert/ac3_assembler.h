@@ -28,13 +28,13 @@ class Ac3Assembler {
   static constexpr std::uint32_t kFrameBufferSize = 4096;
   static constexpr std::int32_t kHalfFrame = 1440;  // half of 1536 samples at 48 kHz
 
-  Ac3Assembler(TrackTable& tracks, const RunSettings& run, StreamTiming& timing, Multiplexer& mux,
-               AudioConverter& converter);
+  Ac3Assembler(const RunSettings& run, StreamTiming& timing, Multiplexer& mux, AudioConverter& converter);
 
   // Start of a run: every track hunts for a sync word.
   void Reset();
 
-  // The first piece of a PES packet of private track j, with the packet's
+  // The first piece of a PES packet of AC-3 track j (audio track
+  // run.privateTrack(j)), with the packet's
   // stamp. False only when the output refused a packet.
   bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp);
   // A later piece of the same PES packet.
@@ -52,6 +52,7 @@ class Ac3Assembler {
  private:
   struct Track {
     std::uint32_t phase = 0;  // 0 hunt, 1 sync, 2..5 header bytes, 6 body
+    bool eac3 = false;        // the last header read was E-AC-3
     std::array<std::uint8_t, kFrameBufferSize> frame{};
     std::uint32_t frameLength = 0;
     std::uint32_t toCollect = 0;
@@ -70,7 +71,7 @@ class Ac3Assembler {
   };
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.
-  std::uint32_t checkHeader(Track& t, std::uint32_t j);
+  static std::uint32_t checkHeader(Track& t);
   void takePts(Track& t, std::uint32_t j);
   void setTiming(Track& t, std::uint32_t j);
   bool dispatch(Track& t, std::uint32_t j);
@@ -81,7 +82,6 @@ class Ac3Assembler {
   bool place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
   bool placeHeld(Track& t, std::uint32_t j);
 
-  TrackTable& table_;
   const RunSettings& run_;
   StreamTiming& timing_;
   Multiplexer& mux_;

@@ -35,7 +35,7 @@ void AudioPaths::reset() {
   Codecs& c = *codecs_;
   c.decoder.ac3_decoder_init();
   c.transcoder.transcoder_reset();
-  c.encoder.reset(run_.mpegAudioCount);
+  c.encoder.reset(run_.firstPrivateTrack);
   c.lastLength.fill(0);
   pending_.fill({});
 }
@@ -49,7 +49,7 @@ bool AudioPaths::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::u
 }
 
 bool AudioPaths::NoteFrames(std::uint32_t j, std::uint32_t dropped, std::uint32_t repeated) {
-  if (timing_.drops != nullptr) timing_.drops->Ac3Frames(j, dropped, repeated);
+  if (timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), dropped, repeated);
   return true;
 }
 

@@ -3,7 +3,7 @@
 //
 // - to MPEG audio (the run converts AC-3 to MPEG audio): the frame is decoded
 //   to stereo and its samples fed to the MPEG audio encoder, whose frames go
-//   out as MPEG audio stream mpegAudioCount + j;
+//   out as the MPEG audio of audio track j of the AC-3 chain;
 // - E-AC-3 to AC-3 (no conversion asked for): the frame is rewritten as AC-3
 //   and written like an AC-3 frame.
 //

@@ -28,11 +28,9 @@ struct DropEvent {
   std::int64_t timeCut = 0;       // ticks of input time taken out of the output
   std::uint32_t picturesSkipped = 0;
   std::uint32_t packetsRepeated = 0;
-  // Audio frames per track, in the order of the run's track table.
-  std::array<std::uint32_t, kMaxMpegAudioTracks> mpegDropped{};
-  std::array<std::uint32_t, kMaxMpegAudioTracks> mpegRepeated{};
-  std::array<std::uint32_t, kMaxPrivateAudioTracks> ac3Dropped{};
-  std::array<std::uint32_t, kMaxPrivateAudioTracks> ac3Repeated{};
+  // Audio frames per track, by the run's track table index.
+  std::array<std::uint32_t, kMaxAudioTracks> audioDropped{};
+  std::array<std::uint32_t, kMaxAudioTracks> audioRepeated{};
 };
 
 class ConversionEvents {
@@ -67,17 +65,11 @@ class DropTracker {
     totalCut_ += ticks;
   }
   void PictureSkipped() { ++Open(DropKind::VideoLoss).picturesSkipped; }
-  void MpegAudioFrames(std::uint32_t i, std::uint32_t dropped, std::uint32_t repeated) {
-    if (i >= kMaxMpegAudioTracks || (dropped | repeated) == 0) return;
+  void AudioFrames(std::uint32_t track, std::uint32_t dropped, std::uint32_t repeated) {
+    if (track >= kMaxAudioTracks || (dropped | repeated) == 0) return;
     DropEvent& e = Open(DropKind::AudioLoss);
-    e.mpegDropped[i] += dropped;
-    e.mpegRepeated[i] += repeated;
-  }
-  void Ac3Frames(std::uint32_t j, std::uint32_t dropped, std::uint32_t repeated) {
-    if (j >= kMaxPrivateAudioTracks || (dropped | repeated) == 0) return;
-    DropEvent& e = Open(DropKind::AudioLoss);
-    e.ac3Dropped[j] += dropped;
-    e.ac3Repeated[j] += repeated;
+    e.audioDropped[track] += dropped;
+    e.audioRepeated[track] += repeated;
   }
   // The end of the run: the open event goes out.
   void Finish() {

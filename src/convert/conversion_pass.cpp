@@ -61,15 +61,14 @@ void ConversionPass::ResetRun() {
   video_.Reset();
   mux_.ResetTiming();
   mpegAudio_.Reset();
-  for (std::uint32_t i = 0; i < kMaxMpegAudioTracks; ++i) mpegAudio_.SetLayer(i, tracks_.mpegAudioLayer[i]);
+  for (std::uint32_t k = 0; k < run_.firstPrivateTrack; ++k) mpegAudio_.SetLayer(k, tracks_.audio[k].mpegLayer);
   ac3_.Reset();
-  mpegCont_ = {};
-  privateCont_ = {};
+  audioCont_ = {};
   videoCont_ = {};
   videoStampOpen_ = videoStampPlaced_ = false;
   // Late audio waits for the picture only where there is one to wait for.
-  mpegAudio_.FollowVideo(tracks_.videoPid != 0);
-  ac3_.FollowVideo(tracks_.videoPid != 0);
+  mpegAudio_.FollowVideo(tracks_.video.pid != 0);
+  ac3_.FollowVideo(tracks_.video.pid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
   if (timing_.drops != nullptr) timing_.drops->Reset();
@@ -238,6 +237,14 @@ bool ConversionPass::RoutePacket(const std::uint8_t* p) {
   return RouteContinuation(p, h);
 }
 
+std::uint32_t ConversionPass::FindAudioTrack(std::uint32_t pid, bool (*kind)(Codec), bool activeOnly) const {
+  for (std::uint32_t k = 0; k < run_.audioTrackTotal; ++k) {
+    const Track& t = tracks_.audio[k];
+    if (t.pid == pid && kind(t.codec) && (!activeOnly || audioCont_[k].active)) return k;
+  }
+  return kNoTrack;
+}
+
 bool ConversionPass::StartAudio(bool& started, const PesStart& pes) {
   if (!timing_.startFound && pes.ptsValid) {
     timing_.startBase = pes.pts - 9000;
@@ -273,33 +280,31 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
 
   // MPEG audio comes with its own stream ids, or as private_stream_1 on a
   // PID that the scan took for MPEG audio (its PMT says so).
-  std::uint32_t i = 0;
-  const std::uint32_t mpegCount = run_.mpegAudioCount;
-  while (i < mpegCount && tracks_.mpegAudioPid[i] != h.pid) ++i;
+  const std::uint32_t i = FindAudioTrack(h.pid, IsMpegAudio);
   if (IsMpegAudioStreamId(pes.streamId) ||
-      (i < mpegCount && pes.streamId == kPrivateStream1Id && tracks_.mpegAudioStreamId[i] == kPrivateStream1Id)) {
-    if (i == mpegCount) {
+      (i != kNoTrack && pes.streamId == kPrivateStream1Id && tracks_.audio[i].streamId == kPrivateStream1Id)) {
+    if (i == kNoTrack) {
       if (allTracks) WarnOnce(StringId::TooManyAudioChannels);
       return true;
     }
-    if (IsRepeat(mpegCont_[i], p, h)) return NoteRepeat(timing_);
-    if (pes.streamId != tracks_.mpegAudioStreamId[i]) WarnOnce(StringId::InvalidAudioStreamCode);
+    if (IsRepeat(audioCont_[i], p, h)) return NoteRepeat(timing_);
+    if (pes.streamId != tracks_.audio[i].streamId) WarnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-    if (!StartAudio(timing_.mpegAudioStarted[i], pes)) return true;
+    if (!StartAudio(timing_.audioStarted[i], pes)) return true;
     if (!mpegAudio_.HandleMpegAudio(payload, i, PesStamp::Of(pes))) return false;
-    mpegCont_[i].active = true;
-    mpegCont_[i].expected = next;
-    NoteStart(mpegCont_[i], p, h);
+    audioCont_[i].active = true;
+    audioCont_[i].expected = next;
+    NoteStart(audioCont_[i], p, h);
     return true;
   }
 
   if (IsVideoStreamId(pes.streamId)) {
-    if (h.pid != tracks_.videoPid) {
+    if (h.pid != tracks_.video.pid) {
       WarnOnce(StringId::TooManyVideoChannels);
       return true;
     }
     if (IsRepeat(videoCont_, p, h)) return NoteRepeat(timing_);
-    if (pes.streamId != tracks_.videoStreamId) WarnOnce(StringId::InvalidVideoStreamCode);
+    if (pes.streamId != tracks_.video.streamId) WarnOnce(StringId::InvalidVideoStreamCode);
     // Packets lost just before this PES start cut the access unit before it.
     if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
     if (videoCont_.active && h.cc != videoCont_.expected && timing_.drops != nullptr) timing_.drops->VideoLoss();
@@ -323,20 +328,18 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
   // AC-3/E-AC-3: private_stream_1 in 188-byte input, extended_stream_id in
   // 192-byte input.
   if (pes.streamId != PrivateAudioStreamId(packetSize_)) return true;
-  std::uint32_t j = 0;
-  const std::uint32_t count = run_.privateAudioCount;
-  while (j < count && tracks_.privateAudioPid[j] != h.pid) ++j;
-  if (j == count) {
+  const std::uint32_t k = FindAudioTrack(h.pid, IsAc3Family);
+  if (k == kNoTrack) {
     WarnOnce(StringId::TooManyPrivateChannels);
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-  if (IsRepeat(privateCont_[j], p, h)) return NoteRepeat(timing_);
-  if (!StartAudio(timing_.privateAudioStarted[j], pes)) return true;
-  if (!ac3_.HandleAc3(payload, j, PesStamp::Of(pes))) return false;
-  privateCont_[j].active = true;
-  privateCont_[j].expected = next;
-  NoteStart(privateCont_[j], p, h);
+  if (IsRepeat(audioCont_[k], p, h)) return NoteRepeat(timing_);
+  if (!StartAudio(timing_.audioStarted[k], pes)) return true;
+  if (!ac3_.HandleAc3(payload, k - run_.firstPrivateTrack, PesStamp::Of(pes))) return false;
+  audioCont_[k].active = true;
+  audioCont_[k].expected = next;
+  NoteStart(audioCont_[k], p, h);
   return true;
 }
 
@@ -366,12 +369,13 @@ ConversionPass::Step ConversionPass::ContinuityStep(Continuity& c, std::uint8_t 
 
 bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h) {
   const auto payload = PayloadFrom(p, h.payloadStart);
-  for (std::uint32_t i = 0; i < run_.mpegAudioCount; ++i) {
-    if (tracks_.mpegAudioPid[i] != h.pid || !mpegCont_[i].active) continue;
-    if (ContinuityStep(mpegCont_[i], h.cc) != Step::Next) return true;
+  // MPEG audio, video, then AC-3: a PID shared by two of them (against the
+  // rules) goes to the first.
+  if (const std::uint32_t i = FindAudioTrack(h.pid, IsMpegAudio, true); i != kNoTrack) {
+    if (ContinuityStep(audioCont_[i], h.cc) != Step::Next) return true;
     return mpegAudio_.HandleMpegAudio(payload, i);
   }
-  if (videoCont_.active && h.pid == tracks_.videoPid) {
+  if (videoCont_.active && h.pid == tracks_.video.pid) {
     const Step step = ContinuityStep(videoCont_, h.cc);
     if (step == Step::Break) video_.Interrupted();
     if (step == Step::Break && timing_.drops != nullptr) timing_.drops->VideoLoss();
@@ -379,10 +383,9 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
     if (step != Step::Next) return true;
     return AfterVideo(video_.HandleVideo(payload));
   }
-  for (std::uint32_t j = 0; j < run_.privateAudioCount; ++j) {
-    if (tracks_.privateAudioPid[j] != h.pid || !privateCont_[j].active) continue;
-    if (ContinuityStep(privateCont_[j], h.cc) != Step::Next) return true;
-    return ac3_.HandleAc3(payload, j);
+  if (const std::uint32_t k = FindAudioTrack(h.pid, IsAc3Family, true); k != kNoTrack) {
+    if (ContinuityStep(audioCont_[k], h.cc) != Step::Next) return true;
+    return ac3_.HandleAc3(payload, k - run_.firstPrivateTrack);
   }
   return true;
 }

@@ -78,6 +78,10 @@ class ConversionPass {
   // after audio frames were kept back, those go out. False only when the
   // output refused a packet.
   bool AfterVideo(const VideoStep& step);
+  // The run's audio track on `pid` that `kind` accepts (its track table
+  // index), or kNoTrack; with `activeOnly` only one whose PES is being read.
+  static constexpr std::uint32_t kNoTrack = 0xFFFFFFFF;
+  std::uint32_t FindAudioTrack(std::uint32_t pid, bool (*kind)(Codec), bool activeOnly = false) const;
   // The start rule shared by all audio tracks.
   bool StartAudio(bool& started, const PesStart& pes);
   void WarnOnce(StringId id);
@@ -100,8 +104,7 @@ class ConversionPass {
   AudioConverter& converter_;
 
   std::uint32_t packetSize_ = 188;
-  std::array<Continuity, kMaxMpegAudioTracks> mpegCont_{};
-  std::array<Continuity, kMaxPrivateAudioTracks> privateCont_{};
+  std::array<Continuity, kMaxAudioTracks> audioCont_{};  // by track table index
   Continuity videoCont_{};
   bool videoStampOpen_ = false;   // the last video PES time stamp is not placed yet
   bool videoStampPlaced_ = false; // one was placed: held audio may go

@@ -16,7 +16,7 @@ Engine::Engine(UiPort& ui)
       converter_(run_, timing_, mux_),
       video_(runTracks_, timing_, mux_, idr_),
       mpegAudio_(timing_, mux_),
-      ac3_(runTracks_, run_, timing_, mux_, converter_),
+      ac3_(run_, timing_, mux_, converter_),
       pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, video_, mpegAudio_, ac3_,
             converter_) {
   timing_.drops = &drops_;
@@ -30,7 +30,7 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;
   if (request.format == OutputFormat::Dvd) {
     const std::string refusal =
-        DvdVideoRefusal(tracks_.videoIsH264, tracks_.videoWidth, tracks_.videoHeight,
+        DvdVideoRefusal(tracks_.video.codec, tracks_.videoWidth, tracks_.videoHeight,
                         tracks_.videoFrameRateCode);
     if (!refusal.empty()) {
       ui_.showMessage(refusal, MessageKind::Error);
@@ -38,18 +38,21 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
     }
     // Each MPEG audio track that goes into the output, by the rate the scan
     // found (AC-3 at other rates than 48 kHz is never carried).
-    for (std::uint32_t i = 0; i < tracks_.mpegAudioCount && i < kMaxMpegAudioTracks; ++i) {
-      const std::uint32_t pid = tracks_.mpegAudioPid[i];
+    const auto audio = tracks_.audioTracks();
+    for (std::uint32_t k = 0; k < audio.size(); ++k) {
+      const std::uint32_t pid = audio[k].pid;
+      if (audio[k].codec != Codec::MpegAudio) continue;
       if (tracks_.selectedAudioPid != kAllTracks && tracks_.selectedAudioPid != pid) continue;
-      const std::string audio = DvdAudioRefusal(pid, kMpeg1SamplingHz[scan_.summary().mpegAudio[i].samplingIndex & 3]);
-      if (!audio.empty()) {
-        ui_.showMessage(audio, MessageKind::Error);
+      const std::string audioRefusal =
+          DvdAudioRefusal(pid, kMpeg1SamplingHz[scan_.summary().mpegAudio[k].samplingIndex & 3]);
+      if (!audioRefusal.empty()) {
+        ui_.showMessage(audioRefusal, MessageKind::Error);
         return false;
       }
     }
   }
   // Video alone converts; without video there is nothing to convert.
-  if (runTracks_.mpegAudioCount + runTracks_.privateAudioCount == 0 && runTracks_.videoPid == 0) {
+  if (runTracks_.audioCount == 0 && runTracks_.video.pid == 0) {
     ShowMessage(ui_, StringId::NoSupportedAudioTrack);
     return false;
   }

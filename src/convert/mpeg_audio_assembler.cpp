@@ -69,11 +69,11 @@ bool MpegAudioAssembler::place(Track& t, std::uint32_t i, std::span<const std::u
                                std::uint32_t pts, bool timed) {
   const FrameDuration duration = MpegFrameTicks(frame[1], frame[2]);
   const std::int32_t delta = delayOf(pts, timed, i);
-  if (duration.EarlyByMoreThanHalf(delta) && timing_.drops != nullptr) timing_.drops->MpegAudioFrames(i, 1, 0);
+  if (duration.EarlyByMoreThanHalf(delta) && timing_.drops != nullptr) timing_.drops->AudioFrames(i, 1, 0);
   if (duration.EarlyByMoreThanHalf(delta)) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
   const std::uint32_t writes = LateFrameWrites(delta, duration, pts - timing_.startBase, timing_);
-  if (timing_.drops != nullptr) timing_.drops->MpegAudioFrames(i, 0, writes - 1);
+  if (timing_.drops != nullptr) timing_.drops->AudioFrames(i, 0, writes - 1);
   const std::span<const std::uint8_t> filler =
       t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
   for (std::uint32_t w = 1; w < writes; ++w) {

@@ -9,31 +9,43 @@ namespace {
 
 // The choice holds an AC-3/E-AC-3 track: the only case the conversion to
 // MPEG audio applies to.
-bool ChoiceHasPrivateTrack(const TrackTable& tracks, std::uint32_t privateCount) {
-  if (tracks.selectedAudioPid == kAllTracks) return privateCount > 0;
-  const auto pids = std::span(tracks.privateAudioPid).first(privateCount);
-  return std::find(pids.begin(), pids.end(), tracks.selectedAudioPid) != pids.end();
+bool ChoiceHasPrivateTrack(const TrackTable& tracks, std::span<const Track> privateTracks) {
+  if (tracks.selectedAudioPid == kAllTracks) return !privateTracks.empty();
+  return std::any_of(privateTracks.begin(), privateTracks.end(),
+                     [&](const Track& t) { return t.pid == tracks.selectedAudioPid; });
+}
+
+// How many tracks from `from` on have a codec `wanted` accepts, at most `limit`.
+template <typename Wanted>
+std::uint32_t RunOf(std::span<const Track> tracks, std::uint32_t from, std::size_t limit, Wanted wanted) {
+  std::uint32_t n = from;
+  while (n < tracks.size() && n - from < limit && wanted(tracks[n].codec)) ++n;
+  return n - from;
 }
 
 }  // namespace
 
 void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
   run = RunSettings{};
-  convert = convert && ChoiceHasPrivateTrack(
-                           tracks, std::min<std::uint32_t>(tracks.privateAudioCount, kMaxPrivateAudioTracks));
-  run.videoIsH264 = tracks.videoIsH264;
+  // The table's order: MPEG audio tracks, then AC-3/E-AC-3 tracks, as many
+  // of each as their handlers take.
+  const auto all = tracks.audioTracks();
+  const std::uint32_t mpegCount =
+      RunOf(all, 0, kMaxMpegAudioTracks, [](Codec c) { return c == Codec::MpegAudio; });
+  const std::uint32_t privateCount = RunOf(all, mpegCount, kMaxPrivateAudioTracks, IsAc3Family);
+  convert = convert && ChoiceHasPrivateTrack(tracks, all.subspan(mpegCount, privateCount));
+  run.videoCodec = tracks.video.codec;
   run.videoBitRate = tracks.videoBitRate;
   run.convertAc3ToMpeg = convert;
-  run.mpegAudioCount = std::min<std::uint32_t>(tracks.mpegAudioCount, kMaxMpegAudioTracks);
-  run.privateAudioCount = std::min<std::uint32_t>(tracks.privateAudioCount, kMaxPrivateAudioTracks);
-  run.audioTrackTotal = run.mpegAudioCount + run.privateAudioCount;
+  run.firstPrivateTrack = mpegCount;
+  run.audioTrackTotal = mpegCount + privateCount;
   run.allTracks = tracks.selectedAudioPid == kAllTracks;
 
   if (run.audioTrackTotal == 0) {
     run.mpegOutCount = run.ac3OutCount = 0;  // the video alone
   } else if (run.allTracks) {
-    run.mpegOutCount = convert ? run.audioTrackTotal : run.mpegAudioCount;
-    run.ac3OutCount = convert ? 0 : run.privateAudioCount;
+    run.mpegOutCount = convert ? run.audioTrackTotal : mpegCount;
+    run.ac3OutCount = convert ? 0 : privateCount;
   } else if (tracks.selectedIsPrivate && !convert) {
     run.mpegOutCount = 0;
     run.ac3OutCount = 1;
@@ -43,29 +55,20 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
   }
 
   run.outputCount = 0;
-  auto add = [&](std::uint32_t track, std::uint32_t pid, bool fromPrivate) {
+  for (std::uint32_t k = 0; k < run.audioTrackTotal; ++k) {
+    const Track& track = all[k];
+    if (!run.allTracks && track.pid != tracks.selectedAudioPid) continue;
     AudioOutput& out = run.outputs[run.outputCount++];
-    out.track = track;
-    out.slot = run.slotOf(track);
-    out.pid = pid;
-    out.fromPrivate = fromPrivate;
-    out.ac3 = fromPrivate && !convert;
-    if (const char* code = tracks.languageFor(pid)) {
+    out.track = k;
+    out.slot = run.slotOf(k);
+    out.pid = track.pid;
+    out.source = track.codec;
+    out.ac3 = IsAc3Family(track.codec) && !convert;
+    if (const char* code = track.languageOrNull()) {
       out.hasLanguage = true;
       std::copy_n(code, 3, out.language.begin());
     }
-  };
-  for (std::uint32_t i = 0; i < run.mpegAudioCount; ++i) {
-    if (run.allTracks || tracks.mpegAudioPid[i] == tracks.selectedAudioPid) {
-      add(run.mpegTrack(i), tracks.mpegAudioPid[i], false);
-      if (!run.allTracks) return;
-    }
-  }
-  for (std::uint32_t j = 0; j < run.privateAudioCount; ++j) {
-    if (run.allTracks || tracks.privateAudioPid[j] == tracks.selectedAudioPid) {
-      add(run.privateTrack(j), tracks.privateAudioPid[j], true);
-      if (!run.allTracks) return;
-    }
+    if (!run.allTracks) return;
   }
 }
 

@@ -17,8 +17,7 @@ struct StreamTiming {
   bool startFound = false;
   std::uint32_t startBase = 0;  // that PTS minus 9000: the origin of output time
 
-  std::array<bool, kMaxMpegAudioTracks> mpegAudioStarted{};
-  std::array<bool, kMaxPrivateAudioTracks> privateAudioStarted{};
+  std::array<bool, kMaxAudioTracks> audioStarted{};  // by track table index
 
   std::uint32_t videoTime = 0;  // output video time, kept by the video handler
 

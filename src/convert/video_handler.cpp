@@ -92,7 +92,7 @@ void VideoHandler::ReadHeader() {
 }
 
 void VideoHandler::Interrupted() {
-  if (!tracks_.videoIsH264 || !videoOutputOn_ || stopped()) return;
+  if (!h264() || !videoOutputOn_ || stopped()) return;
   if (!resync_) resyncUnits_ = 0;
   resync_ = dropUnit_ = true;
   resyncHold_ = false;
@@ -203,7 +203,7 @@ bool VideoHandler::ReplayEarly() {
 }
 
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const PesStamp& stamp) {
-  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, &stamp);
+  if (!videoOutputOn_ && earlyKept_ && !h264() && !replaying_) KeepEarly(piece, &stamp);
   stamp_.Arrive(stamp);
   fillerActive_ = false;
   pesDtsValid_ = stamp.dtsValid;
@@ -214,7 +214,7 @@ VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece, const P
 }
 
 VideoStep VideoHandler::HandleVideo(std::span<const std::uint8_t> piece) {
-  if (!videoOutputOn_ && earlyKept_ && !tracks_.videoIsH264 && !replaying_) KeepEarly(piece, nullptr);
+  if (!videoOutputOn_ && earlyKept_ && !h264() && !replaying_) KeepEarly(piece, nullptr);
   stampPlaced_ = false;
   const bool written = HandlePiece(piece);
   return {written, stampPlaced_};
@@ -251,7 +251,7 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
         if (stopped()) return true;
         break;
       case Phase::P1:
-        if (tracks_.videoIsH264) {
+        if (h264()) {
           if (!H264SliceStart(p, b)) return false;
           if (stopped()) return true;
           break;
@@ -274,14 +274,14 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
   if (scanner_.phase() == Phase::P1 || scanner_.phase() == Phase::P2) end = p.runStart;
   // Filler data is cut at its header; only what shares a piece with the
   // next start code survives.
-  if (tracks_.videoIsH264 && fillerActive_) end = std::max(p.runStart, std::min(end, p.cutEnd));
+  if (h264() && fillerActive_) end = std::max(p.runStart, std::min(end, p.cutEnd));
   if (!WriteRun(p, end)) return false;
   scanner_.EndPiece();
   return true;
 }
 
 bool VideoHandler::StartCode(Piece& p, std::uint8_t value, bool straddling) {
-  return tracks_.videoIsH264 ? H264StartCode(p, value, straddling)
+  return h264() ? H264StartCode(p, value, straddling)
                              : Mpeg2StartCode(p, value, straddling);
 }
 
@@ -405,7 +405,7 @@ bool VideoHandler::Finish() {
   if (captureIdr_ && timing_.startFound && !StartOutputAtCapturedIdr()) return false;
   // MPEG-2: no sequence header came after the anchor (a recording of about
   // one group of pictures); its input is played again from the start.
-  if (!tracks_.videoIsH264 && !videoOutputOn_ && timing_.startFound && earlyKept_ && earlyLength_ > 0 &&
+  if (!h264() && !videoOutputOn_ && timing_.startFound && earlyKept_ && earlyLength_ > 0 &&
       !stopped() && !endAtPicture_) {
     return ReplayEarly();
   }
@@ -415,7 +415,7 @@ bool VideoHandler::Finish() {
 bool VideoHandler::FinishLastPicture() {
   // MPEG-2: zeros withheld at the end of the input, as the possible start
   // of a start code, are the last slice's data; without them it is cut short.
-  if (!tracks_.videoIsH264 && !stopped()) {
+  if (!h264() && !stopped()) {
     const Phase phase = scanner_.phase();
     const std::size_t zeros = phase == Phase::Z1 ? 1 : phase == Phase::Z2 ? 2 : 0;
     if (zeros > 0 && !WriteBytes(std::span(kZeros).first(zeros))) return false;

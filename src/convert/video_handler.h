@@ -153,6 +153,8 @@ class VideoHandler {
   // temporal reference of the pictures before it that still arrive.
   bool ReleaseHeld(std::uint32_t firstLeading);
 
+  bool h264() const { return tracks_.video.codec == Codec::H264; }
+
   const TrackTable& tracks_;
   StreamTiming& timing_;
   Multiplexer& mux_;

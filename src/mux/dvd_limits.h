@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <string>
 
+#include "common/codec.h"
+
 namespace kelvor {
 
 // 10.08 Mbit/s in units of 50 bytes/s: the pack header's program_mux_rate
@@ -30,9 +32,9 @@ constexpr std::uint32_t DvdFrameRateCode(std::uint32_t height) {
 
 // Why the video cannot go on a DVD, or empty when it can. A size of 0x0
 // means the scan found no sequence header; the video is then taken as it is.
-inline std::string DvdVideoRefusal(bool h264, std::uint32_t width, std::uint32_t height,
+inline std::string DvdVideoRefusal(Codec video, std::uint32_t width, std::uint32_t height,
                                    std::uint32_t frameRateCode) {
-  if (h264) return "DVD output needs MPEG-2 video; this recording's video is H.264";
+  if (video == Codec::H264) return "DVD output needs MPEG-2 video; this recording's video is H.264";
   if (width == 0 && height == 0) return {};
   if (!IsDvdPictureSize(width, height)) {
     return "DVD output needs a DVD picture size (720, 704 or 352 x 576 or 480, or 352 x 288 "

@@ -13,7 +13,7 @@ namespace {
 
 void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const RunSettings& run) {
   const std::size_t start = w.pos();
-  const bool h264 = run.videoIsH264;
+  const bool h264 = run.videoCodec == Codec::H264;
 
   std::uint32_t esMapLength = h264 ? 10 : 4;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {

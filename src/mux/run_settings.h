@@ -6,39 +6,41 @@
 #include <array>
 #include <cstdint>
 
+#include "common/codec.h"
+
 namespace kelvor {
 
 inline constexpr std::uint32_t kMaxAudioOutputs = 8;
 
 // One audio stream of the output.
 struct AudioOutput {
-  std::uint32_t track = 0;   // audio track index: MPEG track i, or mpegAudioCount + private track j
+  std::uint32_t track = 0;   // index of its audio track in the track table
   std::uint32_t slot = 0;    // output stream: PID 0x1100 + slot, PS stream id 0xC0 + slot
   std::uint32_t pid = 0;     // input PID, for the language entry
-  bool fromPrivate = false;  // the source is an AC-3/E-AC-3 track
+  Codec source = Codec::None;  // the codec of its track
   bool ac3 = false;          // written as AC-3 (a private track that is not converted)
   bool hasLanguage = false;        // the scan found an ISO 639 code for the PID:
   std::array<char, 3> language{};  // its three letters
 };
 
 struct RunSettings {
-  bool videoIsH264 = false;
+  Codec videoCodec = Codec::Mpeg2Video;
   std::uint32_t videoBitRate = 0;  // the scan's value, for the program stream mux rate
   bool convertAc3ToMpeg = false;
   bool allTracks = true;  // every audio track is output
+  // The run's audio tracks are track table indexes 0 .. audioTrackTotal - 1:
+  // the MPEG audio tracks, then from firstPrivateTrack on the AC-3/E-AC-3
+  // tracks (AC-3 track j of the AC-3 chain is audio track firstPrivateTrack + j).
   std::uint32_t audioTrackTotal = 0;
+  std::uint32_t firstPrivateTrack = 0;
   std::uint32_t mpegOutCount = 0;
   std::uint32_t ac3OutCount = 0;
-  // The scan's track counts, limited to what the track table can hold.
-  std::uint32_t mpegAudioCount = 0;
-  std::uint32_t privateAudioCount = 0;
 
   // The output audio streams in table order: MPEG tracks, then private tracks.
   std::array<AudioOutput, kMaxAudioOutputs> outputs{};
   std::uint32_t outputCount = 0;
 
-  std::uint32_t mpegTrack(std::uint32_t i) const { return i; }
-  std::uint32_t privateTrack(std::uint32_t j) const { return mpegAudioCount + j; }
+  std::uint32_t privateTrack(std::uint32_t j) const { return firstPrivateTrack + j; }
   // The output slot fed by audio track k.
   std::uint32_t slotOf(std::uint32_t track) const { return allTracks ? track : 0; }
   // Output audio slots: MPEG audio slots first, then AC-3 slots.

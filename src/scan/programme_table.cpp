@@ -1,9 +1,9 @@
 #include "scan/programme_table.h"
 
+#include <algorithm>
+
 #include "common/crc32_mpeg.h"
 #include "common/mpeg_ids.h"
-#include "scan/pmt_parser.h"
-#include "scan/track_table.h"
 
 namespace kelvor {
 namespace {
@@ -28,17 +28,16 @@ bool IsMpegAudioStreamType(std::uint8_t type) {
 }
 
 std::uint8_t Programme::typeOf(std::uint32_t pid) const {
-  for (std::uint32_t k = 0; k < streamCount; ++k) {
-    if (streams[k].pid == pid) return streams[k].streamType;
+  for (const PmtEntry& e : streams()) {
+    if (e.pid == pid) return e.streamType;
   }
   return 0;
 }
 
 bool Programme::hasVideo() const {
-  for (std::uint32_t k = 0; k < streamCount; ++k) {
-    if (IsVideoStreamType(streams[k].streamType)) return true;
-  }
-  return false;
+  const auto all = streams();
+  return std::any_of(all.begin(), all.end(),
+                     [](const PmtEntry& e) { return IsVideoStreamType(e.streamType); });
 }
 
 Programme* ProgrammeTable::findOrAdd(std::uint32_t number) {
@@ -60,30 +59,15 @@ bool ProgrammeTable::ReadPat(std::span<const std::uint8_t> s) {
     if (number == 0) continue;  // the network information PID
     if (Programme* p = findOrAdd(number)) p->pmtPid = ((s[pos + 2] & 0x1Fu) << 8) | s[pos + 3];
   }
-  patRead_ = true;
   return true;
 }
 
-bool ProgrammeTable::ReadPmt(std::span<const std::uint8_t> s, std::uint32_t pmtPid) {
-  TrackTable scratch;  // the same checks as the PMT parser
-  if (CheckedSectionLength(s, 0x02) == 0 || !parsePmt(s, scratch)) return false;
-  const std::size_t n = (((s[1] & 0x0Fu) << 8) | s[2]) + 3u;
-  Programme* p = findOrAdd((std::uint32_t{s[3]} << 8) | s[4]);
+bool ProgrammeTable::ReadPmt(const Pmt& pmt, std::uint32_t pmtPid) {
+  Programme* p = findOrAdd(pmt.programNumber);
   if (p == nullptr) return false;
   p->pmtPid = pmtPid;
   p->pmtRead = true;
-  p->streamCount = 0;
-  p->languageCount = scratch.languageCount;
-  p->languagePid = scratch.languagePid;
-  p->languageCode = scratch.languageCode;
-  const std::size_t programInfoLength = ((s[10] & 0x0Fu) << 8) | s[11];
-  for (std::size_t pos = 12 + programInfoLength; pos + 9 <= n;) {
-    const std::size_t esInfoLength = ((s[pos + 3] & 0x0Fu) << 8) | s[pos + 4];
-    if (p->streamCount < p->streams.size()) {
-      p->streams[p->streamCount++] = {((s[pos + 1] & 0x1Fu) << 8) | s[pos + 2], s[pos]};
-    }
-    pos += esInfoLength + 5;
-  }
+  p->pmt = pmt;
   return true;
 }
 

@@ -6,27 +6,25 @@
 #include <cstdint>
 #include <span>
 
+#include "scan/pmt.h"
+
 namespace kelvor {
 
 inline constexpr std::size_t kMaxProgrammes = 16;
 inline constexpr std::size_t kMaxProgrammeStreams = 16;
 
-struct ProgrammeStream {
-  std::uint32_t pid = 0;
-  std::uint8_t streamType = 0;
-};
-
 struct Programme {
   std::uint32_t number = 0;  // program_number
   std::uint32_t pmtPid = 0;
   bool pmtRead = false;
-  std::uint32_t streamCount = 0;
-  std::array<ProgrammeStream, kMaxProgrammeStreams> streams{};
-  // The audio languages of its PMT, as the PMT parser reads them.
-  std::uint32_t languageCount = 0;
-  std::array<std::uint32_t, 8> languagePid{};
-  std::array<std::array<char, 4>, 8> languageCode{};
+  Pmt pmt;  // its PMT, once read
 
+  // The streams the programme is known by: the first kMaxProgrammeStreams
+  // of its PMT.
+  std::span<const PmtEntry> streams() const {
+    return std::span(pmt.streams).first(pmt.streamCount < kMaxProgrammeStreams ? pmt.streamCount
+                                                                                : kMaxProgrammeStreams);
+  }
   // The stream_type of `pid` in this programme, or 0 when it has none.
   std::uint8_t typeOf(std::uint32_t pid) const;
   bool hasVideo() const;
@@ -40,11 +38,10 @@ class ProgrammeTable {
   // the programmes (program_number 0, the network PID, is skipped). False
   // for a malformed or CRC-failing section.
   bool ReadPat(std::span<const std::uint8_t> section);
-  // A whole TS_program_map_section that parsePmt accepts: records the
-  // programme's streams.
-  bool ReadPmt(std::span<const std::uint8_t> section, std::uint32_t pmtPid);
+  // A PMT that ParsePmt accepted, from the PID it came on: records the
+  // programme's streams. False when the table is full.
+  bool ReadPmt(const Pmt& pmt, std::uint32_t pmtPid);
 
-  bool patRead() const { return patRead_; }
   std::uint32_t count() const { return count_; }
   const Programme& operator[](std::uint32_t k) const { return programmes_[k]; }
   const Programme* find(std::uint32_t number) const;
@@ -56,7 +53,6 @@ class ProgrammeTable {
  private:
   Programme* findOrAdd(std::uint32_t number);
 
-  bool patRead_ = false;
   std::uint32_t count_ = 0;
   std::array<Programme, kMaxProgrammes> programmes_{};
 };

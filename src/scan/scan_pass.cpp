@@ -9,7 +9,7 @@
 #include "common/mpeg_ids.h"
 #include "common/show_message.h"
 #include "common/ts_packet.h"
-#include "scan/pmt_parser.h"
+#include "scan/pmt.h"
 #include "scan/track_labels.h"
 
 namespace kelvor {
@@ -51,14 +51,11 @@ void ScanPass::addRow(const std::string& text) {
 
 void ScanPass::start() {
   summary_ = ScanSummary{};
-  tracks_.mpegAudioCount = 0;
-  tracks_.privateAudioCount = 0;
-  tracks_.videoIsH264 = false;
+  mpegCount_ = privateCount_ = 0;
+  tracks_.audioCount = 0;
+  tracks_.video = Track{0, 0, Codec::Mpeg2Video};
   tracks_.videoBitRate = 0;
   tracks_.videoWidth = tracks_.videoHeight = tracks_.videoFrameRateCode = 0;
-  tracks_.videoPid = 0;
-  tracks_.videoStreamId = 0;
-  tracks_.privateAudioIsEac3 = {};
   anyAudioProbed_ = videoPidKnown_ = videoProbed_ = videoPending_ = false;
   pmtCollecting_ = pmtParsed_ = false;
   pmtLength_ = 0;
@@ -75,7 +72,7 @@ void ScanPass::run() {
   ui_.setConvertEnabled(false);
   ui_.clearTrackRows();
   tracks_.trackChoiceCount = 0;
-  tracks_.languageCount = 0;
+  firstPmt_ = Pmt{};
   summary_ = ScanSummary{};
   addRow(input_.fileName());
   listRow_ = 1;
@@ -174,19 +171,18 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   const bool declaredMpegAudio =
       streamId == kPrivateStream1Id && declaredBy != nullptr && IsMpegAudioStreamType(declaredBy->typeOf(pid));
   if (IsMpegAudioStreamId(streamId) || declaredMpegAudio) {
-    auto* pids = tracks_.mpegAudioPid.data();
     std::uint32_t i = 0;
-    while (i < tracks_.mpegAudioCount && pids[i] != pid) ++i;
-    if (i == tracks_.mpegAudioCount) {
+    while (i < mpegCount_ && mpeg_[i].pid != pid) ++i;
+    if (i == mpegCount_) {
       if (i >= kMaxMpegAudioTracks) {
         ShowWarning(ui_, StringId::TooManyAudioChannels);
         return;
       }
-      ++tracks_.mpegAudioCount;
-      pids[i] = pid;
-      tracks_.mpegAudioStreamId[i] = streamId;
+      ++mpegCount_;
       mpeg_[i] = MpegTrack{};
-    } else if (tracks_.mpegAudioStreamId[i] != streamId) {
+      mpeg_[i].pid = pid;
+      mpeg_[i].streamId = streamId;
+    } else if (mpeg_[i].streamId != streamId) {
       ShowWarning(ui_, StringId::InvalidAudioStreamCode);
     }
     MpegTrack& t = mpeg_[i];
@@ -207,18 +203,18 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     if (!videoAllowed(pid)) return;
     if (!videoPidKnown_) {
       videoPidKnown_ = true;
-      tracks_.videoPid = pid;
-      tracks_.videoStreamId = streamId;
+      tracks_.video.pid = pid;
+      tracks_.video.streamId = streamId;
       videoPending_ = false;
-    } else if (pid != tracks_.videoPid) {
+    } else if (pid != tracks_.video.pid) {
       ShowWarning(ui_, StringId::TooManyVideoChannels);
       return;
-    } else if (streamId != tracks_.videoStreamId) {
+    } else if (streamId != tracks_.video.streamId) {
       ShowWarning(ui_, StringId::InvalidVideoStreamCode);
     }
     // The probe's mode comes from the PMT, so it waits for one.
     if (pmtParsed_ && !videoProbed_ && videoCodingKnown()) {
-      if (videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) {
+      if (videoProbe_.probe(payload, tracks_.video.codec, tracks_.videoBitRate)) {
         tracks_.videoWidth = videoProbe_.width();
         tracks_.videoHeight = videoProbe_.height();
         tracks_.videoFrameRateCode = videoProbe_.frameRateCode();
@@ -235,17 +231,16 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   // AC-3/E-AC-3: private_stream_1 in 188-byte streams, extended_stream_id in
   // 192-byte ones.
   if (streamId != PrivateAudioStreamId(packetSize_)) return;
-  auto* pids = tracks_.privateAudioPid.data();
   std::uint32_t j = 0;
-  while (j < tracks_.privateAudioCount && pids[j] != pid) ++j;
-  if (j == tracks_.privateAudioCount) {
+  while (j < privateCount_ && private_[j].pid != pid) ++j;
+  if (j == privateCount_) {
     if (j >= kMaxPrivateAudioTracks) {
       ShowWarning(ui_, StringId::TooManyPrivateChannels);
       return;
     }
-    ++tracks_.privateAudioCount;
-    pids[j] = pid;
-    tracks_.privateAudioIsEac3[j] = false;
+    ++privateCount_;
+    private_[j].pid = pid;
+    private_[j].streamId = streamId;
     private_[j].probeDone = private_[j].pending = false;
     private_[j].probe.Reset();
   }
@@ -254,7 +249,6 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     if (t.probe.probe(payload, t.result)) {
       t.probeDone = anyAudioProbed_ = true;
       t.pending = false;
-      tracks_.privateAudioIsEac3[j] = t.result.isEac3;
     } else {
       t.pending = true;
       t.nextCC = NextCC(cc);
@@ -267,9 +261,7 @@ void ScanPass::handleSectionStart(const std::uint8_t* p, std::uint32_t pid, std:
   const std::uint32_t section = start + 1 + p[start];  // after the pointer_field
   if (section >= kTsPacketSize || p[section] != 0x02) return;  // TS_program_map_section only
   // A section is parsed when the next one starts.
-  if (pmtCollecting_ && !pmtParsed_) {
-    pmtParsed_ = parsePmt(std::span<const std::uint8_t>(pmtBuffer_.data(), pmtLength_), tracks_);
-  }
+  if (pmtCollecting_ && !pmtParsed_) takeFirstPmt(std::span<const std::uint8_t>(pmtBuffer_.data(), pmtLength_));
   pmtLength_ = kTsPacketSize - section;
   std::memcpy(pmtBuffer_.data(), p + section, pmtLength_);
   pmtPid_ = pid;
@@ -288,11 +280,23 @@ void ScanPass::parsePmtIfComplete() {
   const std::uint32_t sectionLength = (((pmtBuffer_[1] & 0x0Fu) << 8) | pmtBuffer_[2]) + 3;
   if (pmtLength_ < sectionLength) return;
   const std::span<const std::uint8_t> section(pmtBuffer_.data(), pmtLength_);
-  if (!pmtParsed_) pmtParsed_ = parsePmt(section, tracks_);
-  if (!pmtSectionRead_) {
-    pmtSectionRead_ = true;
-    programmes_.ReadPmt(section, pmtPid_);
+  if (pmtSectionRead_) {
+    takeFirstPmt(section);
+    return;
   }
+  pmtSectionRead_ = true;
+  // Parsed once for both readers.
+  const bool first = !pmtParsed_;
+  Pmt& into = first ? firstPmt_ : sectionPmt_;
+  const bool accepted = first ? takeFirstPmt(section) : ParsePmt(section, into);
+  if (accepted) programmes_.ReadPmt(into, pmtPid_);
+}
+
+bool ScanPass::takeFirstPmt(std::span<const std::uint8_t> section) {
+  if (pmtParsed_) return false;
+  pmtParsed_ = ParsePmt(section, firstPmt_);
+  if (pmtParsed_) tracks_.video.codec = firstPmt_.videoCodec();
+  return pmtParsed_;
 }
 
 void ScanPass::handlePat(const std::uint8_t* p, std::uint32_t start) {
@@ -311,8 +315,10 @@ bool ScanPass::videoAllowed(std::uint32_t pid) const {
 
 bool ScanPass::videoCodingKnown() {
   if (programmes_.count() < 2) return true;
-  if (const Programme* p = programmes_.declaring(tracks_.videoPid)) {
-    tracks_.videoIsH264 = p->typeOf(tracks_.videoPid) == kStreamTypeAvcVideo;
+  if (const Programme* p = programmes_.declaring(tracks_.video.pid)) {
+    // Any other type is read as MPEG-2 video.
+    tracks_.video.codec =
+        VideoCodecOfStreamType(p->typeOf(tracks_.video.pid)) == Codec::H264 ? Codec::H264 : Codec::Mpeg2Video;
     return true;
   }
   return programmes_.allPmtsRead();
@@ -326,9 +332,9 @@ bool ScanPass::otherProgrammes(std::uint32_t pid) const {
 void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std::uint8_t cc,
                                   std::uint32_t start) {
   const auto payload = Payload(p, start);
-  for (std::uint32_t i = 0; i < tracks_.mpegAudioCount; ++i) {
+  for (std::uint32_t i = 0; i < mpegCount_; ++i) {
     MpegTrack& t = mpeg_[i];
-    if (tracks_.mpegAudioPid[i] != pid || !t.pending) continue;
+    if (t.pid != pid || !t.pending) continue;
     ContinuePending(t.pending, t.nextCC, cc, [&] {
       if (!t.probe.probe(payload, t.result)) return false;
       t.probeDone = true;
@@ -337,9 +343,9 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
     });
     return;
   }
-  if (videoPidKnown_ && pid == tracks_.videoPid && videoPending_ && videoCodingKnown()) {
+  if (videoPidKnown_ && pid == tracks_.video.pid && videoPending_ && videoCodingKnown()) {
     ContinuePending(videoPending_, videoNextCC_, cc, [&] {
-      if (!videoProbe_.probe(payload, tracks_.videoIsH264, tracks_.videoBitRate)) return false;
+      if (!videoProbe_.probe(payload, tracks_.video.codec, tracks_.videoBitRate)) return false;
       tracks_.videoWidth = videoProbe_.width();
       tracks_.videoHeight = videoProbe_.height();
       tracks_.videoFrameRateCode = videoProbe_.frameRateCode();
@@ -348,13 +354,12 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
     });
     return;
   }
-  for (std::uint32_t j = 0; j < tracks_.privateAudioCount; ++j) {
+  for (std::uint32_t j = 0; j < privateCount_; ++j) {
     PrivateTrack& t = private_[j];
-    if (tracks_.privateAudioPid[j] != pid || !t.pending) continue;
+    if (t.pid != pid || !t.pending) continue;
     ContinuePending(t.pending, t.nextCC, cc, [&] {
       if (!t.probe.probe(payload, t.result)) return false;
       t.probeDone = anyAudioProbed_ = true;
-      tracks_.privateAudioIsEac3[j] = t.result.isEac3;
       return true;
     });
     return;
@@ -376,38 +381,66 @@ void ScanPass::handleContinuation(const std::uint8_t* p, std::uint32_t pid, std:
   }
 }
 
+void ScanPass::describeFromPmt(Track& track) const {
+  // The taken programme's PMT in a multiplex of several, else the first one.
+  const Pmt& pmt = taken_ != nullptr && programmes_.count() > 1 ? taken_->pmt : firstPmt_;
+  const char* code = pmt.languageOf(track.pid);
+  track.hasLanguage = code != nullptr;
+  if (code != nullptr) std::copy_n(code, 4, track.language.begin());
+  track.descriptorLength = 0;
+  const PmtEntry* e = pmt.find(track.pid);
+  if (e == nullptr) return;
+  const auto bytes = pmt.descriptors(*e);
+  // Whole descriptors only, as many as fit.
+  for (std::size_t at = 0; at + 2 <= bytes.size();) {
+    const std::size_t size = std::size_t{bytes[at + 1]} + 2;
+    if (at + size > bytes.size() || track.descriptorLength + size > track.descriptorBytes.size()) break;
+    std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(at), size,
+                track.descriptorBytes.begin() + track.descriptorLength);
+    track.descriptorLength = static_cast<std::uint16_t>(track.descriptorLength + size);
+    at += size;
+  }
+}
+
 void ScanPass::finish(bool opened) {
   input_.close();
   summary_.videoFound = videoProbed_;
   summary_.programmes = programmes_;
   if (!opened) {
     // Nothing was read: the list keeps only the file name.
-    tracks_.mpegAudioCount = tracks_.privateAudioCount = 0;
+    tracks_.audioCount = 0;
   } else if (!videoProbed_) {
     addRow(LoadString(StringId::NoVideoTrack).data());
+    // Nothing is offered, but the table tells what was found.
+    for (std::uint32_t i = 0; i < mpegCount_; ++i) {
+      Track track{mpeg_[i].pid, mpeg_[i].streamId, Codec::MpegAudio};
+      describeFromPmt(track);
+      tracks_.addAudio(track);
+    }
+    for (std::uint32_t j = 0; j < privateCount_; ++j) {
+      const bool eac3 = private_[j].probeDone && private_[j].result.isEac3;
+      Track track{private_[j].pid, private_[j].streamId, eac3 ? Codec::Eac3 : Codec::Ac3};
+      describeFromPmt(track);
+      tracks_.addAudio(track);
+    }
   } else {
     // The programme taken: the one asked for, or the one whose PMT lists
     // the video. Audio that only another programme lists is not offered.
     taken_ = tracks_.requestedProgramme != 0 ? programmes_.find(tracks_.requestedProgramme)
-                                             : programmes_.declaring(tracks_.videoPid);
-    if (taken_ != nullptr) {
-      tracks_.programme = taken_->number;
-      if (programmes_.count() > 1) {
-        tracks_.languageCount = taken_->languageCount;
-        tracks_.languagePid = taken_->languagePid;
-        tracks_.languageCode = taken_->languageCode;
-      }
-    }
-    std::uint32_t kept = 0;
+                                             : programmes_.declaring(tracks_.video.pid);
+    if (taken_ != nullptr) tracks_.programme = taken_->number;
+    describeFromPmt(tracks_.video);
     const auto addChoice = [&](std::uint32_t pid) {
       if (tracks_.trackChoiceCount < kMaxTrackChoices) {
         tracks_.trackChoices[tracks_.trackChoiceCount++] = TrackChoice{listRow_, pid};
       }
       ++listRow_;
     };
-    std::uint32_t keptMpeg = 0;
-    for (std::uint32_t i = 0; i < tracks_.mpegAudioCount; ++i) {
-      const std::uint32_t pid = tracks_.mpegAudioPid[i];
+    // MPEG audio tracks first, then AC-3/E-AC-3: the order of the rows and
+    // of the output streams.
+    tracks_.audioCount = 0;
+    for (std::uint32_t i = 0; i < mpegCount_; ++i) {
+      const std::uint32_t pid = mpeg_[i].pid;
       if (otherProgrammes(pid)) continue;
       if (!mpeg_[i].probeDone || !mpeg_[i].result.carried()) {
         // Not offered; the reason goes to the summary.
@@ -417,28 +450,24 @@ void ScanPass::finish(bool opened) {
         }
         continue;
       }
-      addRow(MpegAudioLabel(pid, mpeg_[i].result, LanguageText(tracks_.languageFor(pid))));
+      Track track{pid, mpeg_[i].streamId, Codec::MpegAudio, static_cast<std::uint8_t>(mpeg_[i].result.layer)};
+      describeFromPmt(track);
+      addRow(MpegAudioLabel(pid, mpeg_[i].result, LanguageText(track.languageOrNull())));
       addChoice(pid);
-      tracks_.mpegAudioPid[keptMpeg] = pid;
-      tracks_.mpegAudioStreamId[keptMpeg] = tracks_.mpegAudioStreamId[i];
-      tracks_.mpegAudioLayer[keptMpeg] = static_cast<std::uint8_t>(mpeg_[i].result.layer);
-      summary_.mpegAudio[keptMpeg] = mpeg_[i].result;
-      ++keptMpeg;
+      summary_.mpegAudio[tracks_.audioCount] = mpeg_[i].result;
+      tracks_.addAudio(track);
     }
-    tracks_.mpegAudioCount = keptMpeg;
-    std::uint32_t keptPrivate = 0;
-    for (std::uint32_t j = 0; j < tracks_.privateAudioCount; ++j) {
-      const std::uint32_t pid = tracks_.privateAudioPid[j];
+    for (std::uint32_t j = 0; j < privateCount_; ++j) {
+      const std::uint32_t pid = private_[j].pid;
       if (!private_[j].probeDone || otherProgrammes(pid)) continue;
-      addRow(Ac3Label(pid, private_[j].result, LanguageText(tracks_.languageFor(pid))));
+      Track track{pid, private_[j].streamId, private_[j].result.isEac3 ? Codec::Eac3 : Codec::Ac3};
+      describeFromPmt(track);
+      addRow(Ac3Label(pid, private_[j].result, LanguageText(track.languageOrNull())));
       addChoice(pid);
-      tracks_.privateAudioPid[keptPrivate] = pid;
-      tracks_.privateAudioIsEac3[keptPrivate] = private_[j].result.isEac3;
-      summary_.privateAudio[keptPrivate] = private_[j].result;
-      ++keptPrivate;
+      summary_.privateAudio[tracks_.audioCount] = private_[j].result;
+      tracks_.addAudio(track);
     }
-    tracks_.privateAudioCount = keptPrivate;
-    kept = keptMpeg + keptPrivate;
+    const std::uint32_t kept = tracks_.audioCount;
     if (kept == 0) {
       // The video alone can still be converted: the row selects it.
       addRow(LoadString(StringId::NoSupportedAudioTrack).data());

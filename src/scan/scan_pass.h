@@ -5,6 +5,7 @@
 // and lists one row per usable track.
 #include <array>
 #include <cstdint>
+#include <span>
 
 #include "common/ts_packet.h"
 #include "common/ui_port.h"
@@ -24,9 +25,10 @@ struct ScanSummary {
   std::uint32_t packetSize = 0;     // 188 or 192 once synchronised, else 0
   std::uint64_t bytesScanned = 0;
   bool videoFound = false;          // the video probe succeeded
-  // The kept tracks, in TrackTable order.
-  std::array<AudioProbeResult, kMaxMpegAudioTracks> mpegAudio{};
-  std::array<Ac3ProbeResult, kMaxPrivateAudioTracks> privateAudio{};
+  // What the probe found on each kept track, by its TrackTable index (the
+  // one of the track's codec).
+  std::array<AudioProbeResult, kMaxAudioTracks> mpegAudio{};
+  std::array<Ac3ProbeResult, kMaxAudioTracks> privateAudio{};
   // MPEG audio PIDs that are not offered, and what was found on them.
   struct NotCarried {
     std::uint32_t pid = 0;
@@ -54,6 +56,8 @@ class ScanPass {
 
  private:
   struct MpegTrack {
+    std::uint32_t pid = 0;
+    std::uint8_t streamId = 0;
     bool probeDone = false;
     bool pending = false;
     std::uint8_t nextCC = 0;
@@ -61,6 +65,8 @@ class ScanPass {
     AudioProbeResult result;
   };
   struct PrivateTrack {
+    std::uint32_t pid = 0;
+    std::uint8_t streamId = 0;
     bool probeDone = false;
     bool pending = false;
     std::uint8_t nextCC = 0;
@@ -87,6 +93,12 @@ class ScanPass {
   // The PMT of another programme than the one taken lists this PID.
   bool otherProgrammes(std::uint32_t pid) const;
   void finish(bool opened);
+  // The PMT value a section parses to; the first one accepted names the
+  // video codec (until the video's own programme is known) and, in a
+  // single-programme stream, the languages.
+  bool takeFirstPmt(std::span<const std::uint8_t> section);
+  // Fills the track record's PMT fields from the PMT its programme gave.
+  void describeFromPmt(Track& track) const;
   void addRow(const std::string& text);
 
   InputView& input_;
@@ -96,7 +108,9 @@ class ScanPass {
   ScanSummary summary_;
 
   std::array<MpegTrack, kMaxMpegAudioTracks> mpeg_{};
+  std::uint32_t mpegCount_ = 0;
   std::array<PrivateTrack, kMaxPrivateAudioTracks> private_{};
+  std::uint32_t privateCount_ = 0;
   bool anyAudioProbed_ = false;
   bool videoPidKnown_ = false;
   bool videoProbed_ = false;
@@ -108,6 +122,8 @@ class ScanPass {
   std::uint8_t pmtNextCC_ = 0;
   std::uint32_t pmtLength_ = 0;
   bool pmtSectionRead_ = false;  // the section collected went to programmes_
+  Pmt firstPmt_;  // the first PMT accepted (or the last refused before one was)
+  Pmt sectionPmt_;
   ProgrammeTable programmes_;
   // The continuity counter each PID's next packet should carry.
   static constexpr std::uint8_t kUnseenPid = 0xFF;

@@ -10,7 +10,7 @@ void VideoProbe::Reset() {
   width_ = height_ = frameRateCode_ = 0;
 }
 
-bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate) {
+bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::uint32_t& bitRate) {
   bool found = false;
   for (const std::uint8_t byte : payload) {
     switch (state_) {
@@ -25,7 +25,7 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, bool isH264, std::
         break;
       case 3:
         state_ = 0;
-        if (!isH264) {
+        if (codec != Codec::H264) {
           if (byte == 0xB3) {  // sequence_header_code
             stored_ = 0;
             state_ = 4;

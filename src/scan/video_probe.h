@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <span>
 
+#include "common/codec.h"
+
 namespace kelvor {
 
 // IDR bookkeeping that the scan leaves behind for the conversion's video
@@ -27,7 +29,7 @@ class VideoProbe {
 
   // Consumes the whole payload; true if a bit rate was found anywhere in it
   // (then `bitRate` holds the last one found).
-  bool probe(std::span<const std::uint8_t> payload, bool isH264, std::uint32_t& bitRate);
+  bool probe(std::span<const std::uint8_t> payload, Codec codec, std::uint32_t& bitRate);
   // MPEG-2: the picture size and frame_rate_code of the last sequence
   // header found (0 before).
   std::uint32_t width() const { return width_; }

@@ -27,7 +27,7 @@ TEST(ProposedOutputName, LaterConversionsKeepThePreviousDirectory) {
 
 TEST(OutputChoice, SequenceOfConversionsProposesAndRemembers) {
   OutputChoice choice;
-  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::ProgramStream);
+  EXPECT_EQ(choice.dialogFormat(Codec::Mpeg2Video), OutputFormat::ProgramStream);
   EXPECT_EQ(choice.proposeName(R"(D:\rec\film.ts)", OutputFormat::ProgramStream), R"(D:\rec\film.MPG)");
   EXPECT_EQ(choice.accept(R"(D:\rec\film)", OutputFormat::ProgramStream), R"(D:\rec\film.MPG)");
   EXPECT_EQ(choice.proposeName(R"(E:\tv\news.part1.ts)", OutputFormat::Ts), R"(D:\rec\news.TS)");
@@ -35,16 +35,16 @@ TEST(OutputChoice, SequenceOfConversionsProposesAndRemembers) {
 
 TEST(OutputChoice, FilterDefaultsToM2tsForH264UntilTheUserChooses) {
   OutputChoice choice;
-  EXPECT_EQ(choice.dialogFormat(true), OutputFormat::M2ts);
+  EXPECT_EQ(choice.dialogFormat(Codec::H264), OutputFormat::M2ts);
   // Cancelled: the default stays, even for a later MPEG-2 input.
-  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::M2ts);
+  EXPECT_EQ(choice.dialogFormat(Codec::Mpeg2Video), OutputFormat::M2ts);
   choice.accept("/tmp/a", OutputFormat::Ts);
-  EXPECT_EQ(choice.dialogFormat(true), OutputFormat::Ts);
-  EXPECT_EQ(choice.dialogFormat(false), OutputFormat::Ts);
+  EXPECT_EQ(choice.dialogFormat(Codec::H264), OutputFormat::Ts);
+  EXPECT_EQ(choice.dialogFormat(Codec::Mpeg2Video), OutputFormat::Ts);
 
   OutputChoice mpeg2First;
-  EXPECT_EQ(mpeg2First.dialogFormat(false), OutputFormat::ProgramStream);
-  EXPECT_EQ(mpeg2First.dialogFormat(true), OutputFormat::ProgramStream);
+  EXPECT_EQ(mpeg2First.dialogFormat(Codec::Mpeg2Video), OutputFormat::ProgramStream);
+  EXPECT_EQ(mpeg2First.dialogFormat(Codec::H264), OutputFormat::ProgramStream);
 }
 
 // The file written must carry the extension of the container the filter
@@ -77,7 +77,7 @@ TEST(OutputChoice, ExtensionFollowsTheChosenFilter) {
 
 TEST(OutputChoice, ProposalAndAcceptanceFollowTheFilter) {
   OutputChoice choice;
-  const OutputFormat opened = choice.dialogFormat(true);
+  const OutputFormat opened = choice.dialogFormat(Codec::H264);
   EXPECT_EQ(choice.proposeName("/rec/h264.ts", opened), "/rec/h264.MTS");
   // The user switches the dialog to MPG: the name shown follows.
   EXPECT_EQ(WithFilterExtension(choice.proposeName("/rec/h264.ts", opened), OutputFormat::ProgramStream),

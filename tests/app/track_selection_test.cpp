@@ -9,10 +9,9 @@ namespace {
 // row 3 AC-3, row 4 " All audio tracks".
 TrackTable ScannedTable(std::uint32_t privateCount) {
   TrackTable t;
-  t.mpegAudioCount = 2;
-  t.mpegAudioPid = {0x101, 0x102, 0, 0};
-  t.privateAudioCount = privateCount;
-  t.privateAudioPid = {0x103, 0, 0, 0};
+  t.addAudio({0x101, 0xC0, Codec::MpegAudio});
+  t.addAudio({0x102, 0xC1, Codec::MpegAudio});
+  if (privateCount > 0) t.addAudio({0x103, 0xBD, Codec::Ac3});
   std::uint32_t row = 1;
   for (std::uint32_t pid : {0x101u, 0x102u}) t.trackChoices[t.trackChoiceCount++] = {row++, pid};
   if (privateCount > 0) t.trackChoices[t.trackChoiceCount++] = {row++, 0x103};
@@ -66,12 +65,12 @@ TEST(TrackSelection, OnlyTheUsedPartOfTheMapCounts) {
   // stale entries of an earlier scan behind the count.
   TrackTable t = ScannedTable(1);
   t.trackChoiceCount = 0;
-  t.privateAudioCount = 0;
+  t.audioCount = 0;
   EXPECT_FALSE(ApplyTrackSelection(t, 1).convertEnabled);
   // An out-of-range count from a damaged table is bounded.
   t = ScannedTable(1);
   t.trackChoiceCount = 1000;
-  t.privateAudioCount = 1000;
+  t.audioCount = 1000;
   EXPECT_TRUE(ApplyTrackSelection(t, 3).checkBoxEnabled);
 }
 

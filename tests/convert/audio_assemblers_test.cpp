@@ -208,7 +208,7 @@ TEST(Ac3Assembler, EnhancedFramesGoToTheConverter) {
   ASSERT_TRUE(rig.feed(f, 9000));
   ASSERT_EQ(rig.converter.frames.size(), 1u);
   EXPECT_EQ(rig.converter.frames[0], f);
-  EXPECT_TRUE(rig.tracks.privateAudioIsEac3[0]);
+  EXPECT_TRUE(rig.converter.enhanced[0]);
   EXPECT_EQ(rig.framesOut(), 0u);
 
   // A dependent substream (strmtyp 1) is refused; bsid 10 is E-AC-3.

@@ -24,7 +24,7 @@ struct PathRig {
   test::RecordingSink sink;
   Multiplexer mux{sink, run};
   AudioPaths paths{run, timing, mux};
-  Ac3Assembler ac3{tracks, run, timing, mux, paths};
+  Ac3Assembler ac3{run, timing, mux, paths};
 
   explicit PathRig(bool toMpegAudio) {
     AddPrivateTrack(tracks, 0x200);

@@ -45,9 +45,11 @@ class RecordingConverter : public AudioConverter {
   void reset() override {}
   bool convertFrame(const ConvertedFrame& f, std::uint32_t&) override {
     frames.emplace_back(f.frame.begin(), f.frame.end());
+    enhanced.push_back(f.isEac3);
     return true;
   }
   std::vector<std::vector<std::uint8_t>> frames;
+  std::vector<bool> enhanced;  // handed over as E-AC-3
 };
 
 // The handlers of one run over a multiplexer that records its packets.
@@ -61,7 +63,7 @@ struct HandlerRig {
   RecordingConverter converter;
   VideoHandler video{tracks, timing, mux, idr};
   MpegAudioAssembler mpeg{timing, mux};
-  Ac3Assembler ac3{tracks, run, timing, mux, converter};
+  Ac3Assembler ac3{run, timing, mux, converter};
 
   void start(OutputFormat format, bool convert = false) {
     ConfigureRun(run, tracks, convert);

@@ -78,7 +78,7 @@ TEST(RunSettings, NumbersTracksAndSlots) {
   RunSettings run;
   ConfigureRun(run, t, false);
   ASSERT_EQ(run.outputCount, 4u);
-  // Private track j is audio track mpegAudioCount + j; with all tracks the
+  // AC-3 track j is audio track (MPEG tracks) + j; with all tracks the
   // slot is the track index.
   EXPECT_EQ(run.privateTrack(1), 3u);
   EXPECT_EQ(run.outputs[3].track, 3u);
@@ -98,15 +98,29 @@ TEST(RunSettings, NumbersTracksAndSlots) {
   EXPECT_EQ(run.outputForTrack(0), nullptr);
 }
 
-TEST(RunSettings, ToleratesCountsBeyondTheTable) {
+TEST(RunSettings, TakesAsManyTracksOfEachKindAsTheirHandlersHold) {
+  // A count beyond the table, four tracks of each kind.
   TrackTable t;
-  t.mpegAudioCount = 200;
-  t.privateAudioCount = 77;
+  for (std::uint32_t k = 0; k < 4; ++k) AddPrivateTrack(t, 0x200 + k);
+  for (std::uint32_t k = 0; k < 4; ++k) AddMpegTrack(t, 0x100 + k);
+  t.audioCount = 277;
   RunSettings run;
   ConfigureRun(run, t, false);
   EXPECT_EQ(run.audioTrackTotal, 8u);
+  EXPECT_EQ(run.firstPrivateTrack, 4u);
   EXPECT_EQ(run.outputCount, 8u);
   EXPECT_EQ(run.slotCount(), 8u);
+  EXPECT_EQ(run.outputs[4].pid, 0x200u);
+  EXPECT_TRUE(run.outputs[4].ac3);
+
+  // Eight MPEG audio tracks in a table filled by hand: the first four go out.
+  TrackTable mpeg;
+  for (std::uint32_t k = 0; k < kMaxAudioTracks; ++k) mpeg.audio[k] = Track{0x100 + k, 0xC0, Codec::MpegAudio};
+  mpeg.audioCount = kMaxAudioTracks;
+  ConfigureRun(run, mpeg, true);
+  EXPECT_EQ(run.audioTrackTotal, 4u);
+  EXPECT_EQ(run.outputCount, 4u);
+  EXPECT_FALSE(run.convertAc3ToMpeg);
 }
 
 TEST(StreamTiming, DifferencesWrapAroundAndResetClearsEverything) {
@@ -114,11 +128,11 @@ TEST(StreamTiming, DifferencesWrapAroundAndResetClearsEverything) {
   EXPECT_EQ(TimeDifference(0xFFFFFFFBu, 5), -10);
   StreamTiming timing;
   timing.startFound = true;
-  timing.privateAudioStarted[3] = true;
+  timing.audioStarted[7] = true;
   timing.videoTime = 42;
   timing.Reset();
   EXPECT_FALSE(timing.startFound);
-  EXPECT_FALSE(timing.privateAudioStarted[3]);
+  EXPECT_FALSE(timing.audioStarted[7]);
   EXPECT_EQ(timing.videoTime, 0u);
 }
 

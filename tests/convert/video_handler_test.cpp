@@ -34,7 +34,7 @@ Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40, std::uint8_t type =
 
 struct VideoRig : HandlerRig {
   explicit VideoRig(OutputFormat format = OutputFormat::Ts, bool h264 = false) {
-    tracks.videoIsH264 = h264;
+    tracks.video.codec = h264 ? Codec::H264 : Codec::Mpeg2Video;
     tracks.videoBitRate = 15000;
     start(format);
     startAt(0);

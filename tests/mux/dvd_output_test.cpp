@@ -145,7 +145,7 @@ TEST(DvdOutput, RefusesVideoADvdCannotHold) {
       {false, 352, 288, 6, "has 50 frames/s"},    {false, 720, 480, 15, "has ? frames/s"},
   };
   for (const Case& c : cases) {
-    const std::string why = DvdVideoRefusal(c.h264, c.width, c.height, c.rateCode);
+    const std::string why = DvdVideoRefusal(c.h264 ? Codec::H264 : Codec::Mpeg2Video, c.width, c.height, c.rateCode);
     if (c.says == nullptr) {
       EXPECT_EQ(why, "") << c.width << "x" << c.height;
     } else {

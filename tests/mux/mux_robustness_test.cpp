@@ -73,15 +73,14 @@ void RunRandomSession(OutputFormat format, std::uint32_t seed) {
 
   test::MuxRig rig;
   TrackTable& t = rig.tracks;
-  t.videoIsH264 = pick(2) == 0;
+  t.video.codec = pick(2) == 0 ? Codec::H264 : Codec::Mpeg2Video;
   t.videoBitRate = pick(4) == 0 ? 0xFFFFFFFF : pick(40000);
   const std::uint32_t mpeg = pick(6), priv = pick(6);
   for (std::uint32_t i = 0; i < std::min(mpeg, 4u); ++i)
     test::AddMpegTrack(t, 0x100 + i, pick(2) ? "eng" : nullptr);
   for (std::uint32_t j = 0; j < std::min(priv, 4u); ++j)
     test::AddPrivateTrack(t, 0x200 + j, pick(2) ? "deu" : nullptr);
-  t.mpegAudioCount = mpeg;  // possibly more than the table holds
-  t.privateAudioCount = priv;
+  t.audioCount = mpeg + priv;  // possibly more than the table holds
   if (pick(2) == 0) {
     t.selectedAudioPid = pick(2) ? 0x100 + pick(5) : 0x200 + pick(5);
     t.selectedIsPrivate = t.selectedAudioPid >= 0x200;

@@ -6,6 +6,7 @@
 #include <span>
 #include <vector>
 
+#include "common/mpeg_ids.h"
 #include "io/packet_sink.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
@@ -35,20 +36,21 @@ class RecordingSink : public PacketSink {
   int refuseAfter = -1;  // refuse every packet after this many
 };
 
-inline void AddMpegTrack(TrackTable& t, std::uint32_t pid, const char* language = nullptr) {
-  t.mpegAudioPid[t.mpegAudioCount++] = pid;
+inline void AddAudioTrack(TrackTable& t, std::uint32_t pid, Codec codec, const char* language) {
+  Track track{pid, codec == Codec::MpegAudio ? kFirstMpegAudioStreamId : kPrivateStream1Id, codec};
   if (language != nullptr) {
-    t.languagePid[t.languageCount] = pid;
-    std::memcpy(t.languageCode[t.languageCount++].data(), language, 4);
+    track.hasLanguage = true;
+    std::memcpy(track.language.data(), language, 4);
   }
+  t.addAudio(track);
+}
+
+inline void AddMpegTrack(TrackTable& t, std::uint32_t pid, const char* language = nullptr) {
+  AddAudioTrack(t, pid, Codec::MpegAudio, language);
 }
 
 inline void AddPrivateTrack(TrackTable& t, std::uint32_t pid, const char* language = nullptr) {
-  t.privateAudioPid[t.privateAudioCount++] = pid;
-  if (language != nullptr) {
-    t.languagePid[t.languageCount] = pid;
-    std::memcpy(t.languageCode[t.languageCount++].data(), language, 4);
-  }
+  AddAudioTrack(t, pid, Codec::Ac3, language);
 }
 
 // A track table, run settings and multiplexer wired together.

@@ -384,7 +384,7 @@ TEST(VideoWriter, ATimedAccessUnitsStartCodeLiesInThePackWithItsPts) {
   for (std::size_t r = 1; r <= 5; ++r) {
     SCOPED_TRACE(r);
     MuxRig rig;
-    rig.tracks.videoIsH264 = true;
+    rig.tracks.video.codec = Codec::H264;
     rig.tracks.videoBitRate = 15000;
     rig.build(OutputFormat::ProgramStream);
     ASSERT_TRUE(rig.mux.PlaceVideoPts(9000));

@@ -85,7 +85,7 @@ TEST(ProgramStreamHeaders, VideoOnlyAndH264Layouts) {
   EXPECT_EQ(CheckMapAndPadding(pack, 29), 6u + 14u);
   EXPECT_EQ(Slice(pack, 39, 6), Bytes({0x00, 0x04, 0x02, 0xE0, 0x00, 0x00}));
 
-  t.videoIsH264 = true;
+  t.video.codec = Codec::H264;
   t.videoBitRate = 18000;
   ConfigureRun(run, t, false);
   BuildProgramStreamHeaderPack(pack, run);

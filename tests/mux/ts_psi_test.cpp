@@ -60,7 +60,7 @@ TEST(TsPsi, PmtSectionLengthsAndEntries) {
   CheckSection(pmt);
 
   TrackTable h264;
-  h264.videoIsH264 = true;
+  h264.video.codec = Codec::H264;
   ConfigureRun(run, h264, false);
   EXPECT_EQ(BuildPmtPacket(pmt, run), 30u);
   EXPECT_EQ(Slice(pmt, 15, 19), Bytes({0xF0, 0x06, 0x05, 0x04, 'H', 'D', 'M', 'V', 0x1B, 0xF0, 0x11,

@@ -181,11 +181,11 @@ TEST(VideoProbe, ReadsTheMpeg2BitRateEvenWhenSplit) {
   probe.Reset();
   std::uint32_t rate = 0;
   const Bytes header = SequenceHeader(0x3A98 * 2 + 1);  // 12,000,400 bit/s
-  EXPECT_FALSE(probe.probe(std::span(header).first(5), false, rate));
-  EXPECT_TRUE(probe.probe(std::span(header).subspan(5), false, rate));
+  EXPECT_FALSE(probe.probe(std::span(header).first(5), Codec::Mpeg2Video, rate));
+  EXPECT_TRUE(probe.probe(std::span(header).subspan(5), Codec::Mpeg2Video, rate));
   EXPECT_EQ(rate, 0x3A98u * 2 + 1);
   // Other start codes are no sequence header.
-  EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00}, false, rate));
+  EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0xB5, 0x14, 0x8A, 0x00, 0x01, 0x00, 0x00}, Codec::Mpeg2Video, rate));
 }
 
 TEST(VideoProbe, AcceptsH264AtAnIdrThatBeginsAnAccessUnitOrAfterManySlices) {
@@ -196,24 +196,24 @@ TEST(VideoProbe, AcceptsH264AtAnIdrThatBeginsAnAccessUnitOrAfterManySlices) {
   const Bytes idrSlice{0x00, 0x00, 0x01, 0x65, 0x88};
   const Bytes delimiter{0x00, 0x00, 0x00, 0x01, 0x09, 0xF0};
   const Bytes slice{0x00, 0x00, 0x01, 0x41, 0x9A};
-  EXPECT_FALSE(probe.probe(idrSlice, true, rate));  // no delimiter before it
+  EXPECT_FALSE(probe.probe(idrSlice, Codec::H264, rate));  // no delimiter before it
   EXPECT_FALSE(idr.idrSeen);
-  EXPECT_FALSE(probe.probe(delimiter, true, rate));
-  EXPECT_TRUE(probe.probe(idrSlice, true, rate));
+  EXPECT_FALSE(probe.probe(delimiter, Codec::H264, rate));
+  EXPECT_TRUE(probe.probe(idrSlice, Codec::H264, rate));
   EXPECT_EQ(rate, kH264AssumedBitRate);
   EXPECT_TRUE(idr.idrSeen);
 
   // Without delimiters a parameter set begins the access unit of an IDR.
   probe.Reset();
-  EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0x68, 0xEB}, true, rate));
-  EXPECT_TRUE(probe.probe(idrSlice, true, rate));
+  EXPECT_FALSE(probe.probe(Bytes{0x00, 0x00, 0x01, 0x68, 0xEB}, Codec::H264, rate));
+  EXPECT_TRUE(probe.probe(idrSlice, Codec::H264, rate));
 
   // Without delimiters: the 256th non-IDR slice is taken as a start.
   probe.Reset();
   EXPECT_FALSE(idr.idrSeen);
   rate = 0;
-  for (int i = 1; i <= 255; ++i) ASSERT_FALSE(probe.probe(slice, true, rate)) << i;
-  EXPECT_TRUE(probe.probe(slice, true, rate));
+  for (int i = 1; i <= 255; ++i) ASSERT_FALSE(probe.probe(slice, Codec::H264, rate)) << i;
+  EXPECT_TRUE(probe.probe(slice, Codec::H264, rate));
   EXPECT_EQ(idr.sliceCount, 256u);
 }
 
@@ -247,7 +247,7 @@ TEST(Probes, SurviveRandomAndBitFlippedInput) {
         EXPECT_LE(cr.channels, 5u);
         EXPECT_LE(cr.lfe, 1u);
       }
-      video.probe(piece, round % 4 == 1, rate);
+      video.probe(piece, round % 4 == 1 ? Codec::H264 : Codec::Mpeg2Video, rate);
     }
     EXPECT_LT(rate, 1u << 18);
   }

@@ -104,13 +104,12 @@ TEST_F(ScanPassTest, ListsMpegThenAc3TracksWithLanguagesAndTheAllRow) {
   EXPECT_EQ(r.tracks.trackChoices[2].listIndex, 3u);
   EXPECT_EQ(r.tracks.trackChoices[2].pid, kAllTracks);
   EXPECT_EQ(r.tracks.videoBitRate, 15000u);
-  EXPECT_FALSE(r.tracks.videoIsH264);
+  EXPECT_EQ(r.tracks.video.codec, Codec::Mpeg2Video);
   EXPECT_TRUE(r.messages.empty());
 }
 
 TEST_F(ScanPassTest, CollectsAPmtSplitOverTwoPacketsAndIgnoresARepeatedPacket) {
   // Enough streams with long descriptors that the section needs two packets.
-  // Only the first eight languages are kept.
   std::vector<test::PmtStream> streams{{0x1B, kVideoPid, ""}, {0x03, 0x44, "deu"}};
   for (std::uint16_t pid = 0x200; pid < 0x20C; ++pid) streams.push_back({0x03, pid, "abc", Bytes{0x52, 2, 0x01, 0x02}});
   const auto pmt = test::BuildPmtSection(streams);
@@ -142,9 +141,12 @@ TEST_F(ScanPassTest, CollectsAPmtSplitOverTwoPacketsAndIgnoresARepeatedPacket) {
   const auto r = Scan(ts.bytes());
   ASSERT_EQ(r.rows.size(), 2u) << r.rows.back();
   EXPECT_EQ(r.rows[1], "[0044] MPEG L2 160Kb 48KHz Joint Stereo [deu]");
-  EXPECT_TRUE(r.tracks.videoIsH264);
+  EXPECT_EQ(r.tracks.video.codec, Codec::H264);
   EXPECT_EQ(r.tracks.videoBitRate, 18000u);
-  EXPECT_EQ(r.tracks.languageCount, 8u);
+  // The track record carries its PMT entry's descriptors.
+  ASSERT_EQ(r.tracks.audioCount, 1u);
+  const auto d = r.tracks.audio[0].descriptors();
+  EXPECT_EQ(Bytes(d.begin(), d.end()), (Bytes{0x0A, 4, 'd', 'e', 'u', 0}));
 }
 
 TEST_F(ScanPassTest, ALostPacketEndsAPendingProbeUntilTheNextPes) {
@@ -155,7 +157,7 @@ TEST_F(ScanPassTest, ALostPacketEndsAPendingProbeUntilTheNextPes) {
   for (int i = 0; i < 3; ++i) AddProgram(ts, {{0x02, kVideoPid, ""}});
   auto r = Scan(ts.bytes());
   EXPECT_EQ(r.rows.back(), "No supported audio track");
-  EXPECT_EQ(r.tracks.mpegAudioCount, 0u);
+  EXPECT_EQ(r.tracks.audioCount, 0u);
 }
 
 TEST_F(ScanPassTest, WithoutAParsedPmtThereIsNoVideo) {
@@ -200,7 +202,7 @@ TEST_F(ScanPassTest, AFifthMpegTrackIsIgnoredWithAWarningWhenVerbose) {
   const auto r = Scan(ts.bytes());
   ASSERT_EQ(r.rows.size(), 6u);  // file, four tracks, all
   EXPECT_EQ(r.rows[4], "[0044] MPEG L2 192Kb 48KHz Stereo ");
-  EXPECT_EQ(r.tracks.mpegAudioCount, 4u);
+  EXPECT_EQ(r.tracks.audioCount, 4u);
   EXPECT_EQ(r.messages, (std::vector<std::string>{"Warning: more than 4 audio channels!",
                                                   "Warning: more than 1 video channel!",
                                                   "Invalid audio stream code!"}));
@@ -216,9 +218,11 @@ TEST_F(ScanPassTest, DropsTracksThatNeverDecodeAndCompactsTheTable) {
   }
   const auto r = Scan(ts.bytes());
   ASSERT_EQ(r.rows.size(), 2u);  // no "all" row for one track
-  EXPECT_EQ(r.tracks.mpegAudioCount, 1u);
-  EXPECT_EQ(r.tracks.mpegAudioPid[0], 0x42u);
-  EXPECT_EQ(r.tracks.mpegAudioStreamId[0], 0xC1);
+  ASSERT_EQ(r.tracks.audioCount, 1u);
+  EXPECT_EQ(r.tracks.audio[0].pid, 0x42u);
+  EXPECT_EQ(r.tracks.audio[0].streamId, 0xC1);
+  EXPECT_EQ(r.tracks.audio[0].codec, Codec::MpegAudio);
+  EXPECT_EQ(r.tracks.audio[0].mpegLayer, 2u);
   ASSERT_EQ(r.tracks.trackChoiceCount, 1u);
   EXPECT_EQ(r.tracks.trackChoices[0].listIndex, 1u);
 }
@@ -330,8 +334,8 @@ TEST_F(ScanPassTest, OffersOnlyTheAudioOfTheProgrammeTaken) {
     scan.run();
     ASSERT_EQ(ui.rows().size(), 2u) << c.requested;
     EXPECT_EQ(ui.rows()[1], c.row);
-    EXPECT_EQ(tracks.videoPid, c.video);
-    EXPECT_EQ(tracks.mpegAudioPid[0], c.audio);
+    EXPECT_EQ(tracks.video.pid, c.video);
+    EXPECT_EQ(tracks.audio[0].pid, c.audio);
     EXPECT_EQ(tracks.programme, c.requested == 0 ? 1u : c.requested);
     EXPECT_EQ(scan.summary().programmes.count(), 2u);
   }

@@ -54,7 +54,7 @@ TEST(ScanStreams, ListsMpegAudioAndAc3OfGeneratedMpeg2Streams) {
     SCOPED_TRACE(name);
     const auto s = ScanFile(RequireFixture(name));
     ExpectRows(s.rows, {name, kMp2Deu, kAc3Eng, " All audio tracks"});
-    EXPECT_FALSE(s.tracks.videoIsH264);
+    EXPECT_EQ(s.tracks.video.codec, Codec::Mpeg2Video);
     EXPECT_GT(s.tracks.videoBitRate, 0u);
     EXPECT_EQ(s.summary.packetSize, 188u);
     EXPECT_EQ(s.tracks.trackChoiceCount, 3u);
@@ -68,8 +68,11 @@ TEST(ScanStreams, ListsEac3AndSetsH264) {
   const auto s = ScanFile(RequireFixture("h264_eac3_mp2.ts"));
   ExpectRows(s.rows, {"h264_eac3_mp2.ts", R"(\[[0-9A-F]{4}\] MPEG L2 \d+Kb 48KHz (Joint )?Stereo \[deu\])",
                       R"(\[[0-9A-F]{4}\] E-AC3 5\.1 \[eng\])", " All audio tracks"});
-  EXPECT_TRUE(s.tracks.videoIsH264);
-  EXPECT_TRUE(s.tracks.privateAudioIsEac3[0]);
+  EXPECT_EQ(s.tracks.video.codec, Codec::H264);
+  ASSERT_EQ(s.tracks.audioCount, 2u);
+  EXPECT_EQ(s.tracks.audio[0].codec, Codec::MpegAudio);
+  EXPECT_EQ(s.tracks.audio[1].codec, Codec::Eac3);
+  EXPECT_STREQ(s.tracks.audio[1].languageOrNull(), "eng");
   EXPECT_EQ(s.tracks.videoBitRate, kH264AssumedBitRate);
 }
 
@@ -83,8 +86,9 @@ TEST(ScanStreams, Steps192BytesInM2tsWhereOnlyExtendedStreamIdCarriesAc3) {
   s = ScanFile(RequireFixture("h264_eac3_mp2.m2ts"));
   EXPECT_EQ(s.summary.packetSize, 192u);
   ExpectRows(s.rows, {"h264_eac3_mp2.m2ts", kMp2Deu});
-  EXPECT_TRUE(s.tracks.videoIsH264);
-  EXPECT_EQ(s.tracks.privateAudioCount, 0u);
+  EXPECT_EQ(s.tracks.video.codec, Codec::H264);
+  ASSERT_EQ(s.tracks.audioCount, 1u);
+  EXPECT_EQ(s.tracks.audio[0].codec, Codec::MpegAudio);
 }
 
 TEST(ScanStreams, ListsAtMostFourMpegTracks) {
@@ -93,7 +97,7 @@ TEST(ScanStreams, ListsAtMostFourMpegTracks) {
   verbose = false;
   ASSERT_EQ(s.rows.size(), 6u);
   EXPECT_EQ(s.rows[5], " All audio tracks");
-  EXPECT_EQ(s.tracks.mpegAudioCount, 4u);
+  EXPECT_EQ(s.tracks.audioCount, 4u);
   ASSERT_FALSE(s.messages.empty());
   EXPECT_EQ(s.messages[0], "Warning: more than 4 audio channels!");
 }
@@ -106,7 +110,7 @@ TEST(ScanStreams, HandlesStreamsOfOtherEncoders) {
 
   s = ScanFile(test::PublicSample("sample_h264_mpeg_audio.ts"));
   ExpectRows(s.rows, {"sample_h264_mpeg_audio.ts", R"(\[0101\] MPEG L2 384Kb 44KHz Mono \[und\])"});
-  EXPECT_TRUE(s.tracks.videoIsH264);
+  EXPECT_EQ(s.tracks.video.codec, Codec::H264);
 
   // Video only.
   s = ScanFile(test::PublicSample("sample_h264_no_access_unit_delimiters.ts"));
@@ -118,7 +122,8 @@ TEST(ScanStreams, HandlesStreamsOfOtherEncoders) {
   for (const char* name : {"sample_ac3.ts", "sample_eac3.ts", "sample_eac3joc.ts"}) {
     s = ScanFile(test::PublicSample(name));
     ExpectRows(s.rows, {name, "No video track"});
-    EXPECT_EQ(s.tracks.privateAudioCount, 1u) << name;
+    ASSERT_EQ(s.tracks.audioCount, 1u) << name;
+    EXPECT_TRUE(IsAc3Family(s.tracks.audio[0].codec)) << name;
     EXPECT_EQ(s.tracks.trackChoiceCount, 0u);
   }
   // An elementary stream is no transport stream.

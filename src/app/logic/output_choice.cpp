@@ -96,8 +96,8 @@ std::string OutputWildcard(PatternCase patternCase) {
          WildcardFromFilter(LoadString(StringId::DvdOutputFilter), patternCase);
 }
 
-OutputFormat OutputChoice::dialogFormat(bool videoIsH264) {
-  if (!format_) format_ = videoIsH264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+OutputFormat OutputChoice::dialogFormat(Codec video) {
+  if (!format_) format_ = video == Codec::H264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
   return *format_;
 }
 

@@ -47,7 +47,7 @@ class OutputChoice {
   // The filter the save dialog opens on. Until the user has chosen one, it
   // is M2TS for H.264 video and the program stream otherwise, and the
   // first such default is kept.
-  OutputFormat dialogFormat(bool videoIsH264);
+  OutputFormat dialogFormat(Codec video);
 
   // The name the save dialog opens with, its extension that of the filter
   // it opens on (dialogFormat). When the user picks another filter, the

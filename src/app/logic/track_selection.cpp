@@ -16,12 +16,10 @@ SelectionEffect ApplyTrackSelection(TrackTable& tracks, int row) {
 
   const std::uint32_t pid = it->pid;
   tracks.selectedAudioPid = pid;
-  const std::uint32_t privateCount =
-      std::min<std::uint32_t>(tracks.privateAudioCount, kMaxPrivateAudioTracks);
-  const auto privatePids = std::span(tracks.privateAudioPid).first(privateCount);
-  tracks.selectedIsPrivate =
-      (pid == kAllTracks && privateCount > 0) ||
-      std::find(privatePids.begin(), privatePids.end(), pid) != privatePids.end();
+  const auto all = tracks.audioTracks();
+  tracks.selectedIsPrivate = std::any_of(all.begin(), all.end(), [pid](const Track& t) {
+    return IsAc3Family(t.codec) && (pid == kAllTracks || t.pid == pid);
+  });
   return {true, tracks.selectedIsPrivate};
 }
 
