@@ -151,9 +151,21 @@ std::int64_t MatroskaMuxer::ToMs(std::uint32_t track, std::int64_t pts) const {
   return pts / 90 + (pts % 90 >= 45 ? 1 : 0);
 }
 
+bool MatroskaMuxer::HeadReady() const {
+  for (std::uint32_t n = 0; n < trackCount_; ++n) {
+    const TrackSpec& s = tracks_[n].spec;
+    const bool needsPrivate = s.codec == TrackCodec::Avc || s.codec == TrackCodec::Hevc || s.codec == TrackCodec::Aac;
+    if ((needsPrivate && s.codecPrivateSize == 0) || (IsVideo(n) && s.video.width == 0)) return false;
+  }
+  return true;
+}
+
 bool MatroskaMuxer::StartsCluster(std::uint32_t track, std::int64_t ms, bool key) const {
   const std::int64_t age = ms - clusterMs_;
   if (age > 32767 || age < -32768) return true;  // beyond a block's relative time stamp
+  // The first cluster waits for what the head needs from the stream (the
+  // parameter sets may come some pictures late), up to half its room.
+  if (!headWritten_ && !HeadReady() && clusterUsed_ < kClusterBytes / 2) return false;
   if (!videoPresent_) return age >= kClusterMs;
   if (IsVideo(track) && key && age >= kClusterMs) return true;
   return age >= kClusterMaxMs;

@@ -14,7 +14,8 @@
 // Codec private data and the picture format come from the stream when the
 // track's description leaves them out: AVC and HEVC parameter sets, the ADTS
 // header or LATM configuration of AAC, the MPEG-2 sequence header, the first audio frame's header.
-// The head (up to Tracks) is therefore written with the first cluster.
+// The head (up to Tracks) is therefore written with the first cluster, which
+// waits for them (up to half its room).
 //
 // Memory is taken once, when the object is made; nothing is allocated per
 // unit.
@@ -145,6 +146,8 @@ class MatroskaMuxer {
   bool IsVideo(std::uint32_t track) const;
   bool UsesNalUnits(std::uint32_t track) const;
   std::int64_t ToMs(std::uint32_t track, std::int64_t pts) const;
+  // Every track has what its entry needs from the stream.
+  bool HeadReady() const;
   bool StartsCluster(std::uint32_t track, std::int64_t ms, bool key) const;
   void OpenBlock(std::int64_t ms, bool key);
   bool AppendToCluster(std::span<const std::uint8_t> bytes);

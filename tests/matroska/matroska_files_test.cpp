@@ -40,6 +40,8 @@ class MatroskaFiles : public ::testing::Test {
                    Quoted(*dir_ / "h264.ts")) &&
             Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 2 -c:v libx265 -preset ultrafast -g 25 "
                    "-pix_fmt yuv420p -x265-params log-level=error" + ts + Quoted(*dir_ / "hevc.ts")) &&
+            Ffmpeg("-f lavfi -i testsrc=size=320x240:rate=25 -t 4 -c:v libx264 -preset veryfast -g 60 -bf 0 "
+                   "-pix_fmt yuv420p" + ts + Quoted(*dir_ / "h264_gop2s.ts")) &&
             Ffmpeg("-f lavfi -i sine=f=440:r=44100 -t 2 -c:a aac -ac 1 -mpegts_flags latm" + ts + Quoted(*dir_ / "latm.ts"));
   }
   static void TearDownTestSuite() {
@@ -176,6 +178,27 @@ TEST_F(MatroskaFiles, H264AndAacFromTheirOwnHeaders) {
   const test::CueCheck cues = test::FollowCues(kelvor::test::ReadFile(out));
   EXPECT_EQ(cues.bad, 0);
   EXPECT_EQ(cues.good, 4);
+}
+
+// A recording cut in mid-GOP: the parameter sets come with the key frame
+// 2.4 s in, where a cluster would begin; the head waits for them.
+TEST_F(MatroskaFiles, ParameterSetsThatComeLateStillMakeTheHead) {
+  ByteSink sink;
+  MatroskaMuxer mux(sink);
+  mux.Reset();
+  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Avc));
+  int written = 0;
+  for (const Unit& u : ReadUnits(*dir_ / "h264_gop2s.ts")) {
+    if (u.pid != 0x100 || (written == 0 && u.key)) continue;  // from the first picture after the key frame
+    ASSERT_TRUE(mux.WriteUnit(v, u.pts, u.key, u.bytes));
+    ++written;
+  }
+  ASSERT_TRUE(mux.Finish());
+  const fs::path out = *dir_ / "late.mkv";
+  kelvor::test::WriteFile(out, sink.bytes);
+  const std::string text = ExpectReadable(out, written, true, true).text;
+  EXPECT_NE(text.find("Codec's private data: size 4"), std::string::npos) << text.substr(0, 3000);
+  EXPECT_NE(text.find("Pixel width: 320"), std::string::npos);
 }
 
 TEST_F(MatroskaFiles, HevcFromItsOwnParameterSets) {
