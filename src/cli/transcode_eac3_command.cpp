@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "ac3dec/crc16.h"
 #include "ac3dec/syncframe.h"
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
@@ -109,10 +110,13 @@ int RunTranscodeEac3Command(int argc, char** argv) {
       ++pos;
       continue;
     }
-    // A frame is taken when the next sync word (or the end) follows it, so
-    // that a sync word inside data does not cost the frame around it.
+    // A frame is taken when its CRC verifies, whatever follows it (padding,
+    // stray bytes), or when the next sync word (or the end) follows it: a
+    // sync word inside data then does not cost the frame around it, and a
+    // damaged frame in its place is stored as silence.
     const std::size_t next = pos + info.length;
-    const bool framed = next == es.size() || (next + 2 <= es.size() && es[next] == 0x0B && es[next + 1] == 0x77);
+    const bool framed = next == es.size() || (next + 2 <= es.size() && es[next] == 0x0B && es[next + 1] == 0x77) ||
+                        (info.length > 2 && ac3_crc16(es.subspan(pos + 2, info.length - 2)) == 0);
     if (!framed) {
       ++pos;
       continue;

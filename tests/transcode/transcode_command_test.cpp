@@ -71,6 +71,39 @@ TEST_F(TranscodeCommand, DamagedFramesKeepTheTimeLine) {
   EXPECT_EQ(CountValidFrames(test::ReadFile(dir_ / "damaged.ac3"), 1536), frames.size());
 }
 
+// A frame whose CRC verifies is a frame whatever follows it: zero padding
+// after the last, stray bytes after one, a byte after every frame. The
+// output is the clean stream's, frame for frame.
+TEST_F(TranscodeCommand, AnIntactFrameCountsWhateverFollowsIt) {
+  const Bytes in = test::ReadFile(input_);
+  const auto frames = test::SplitFrames(in);
+  ASSERT_GT(frames.size(), 20u);
+  ASSERT_EQ(Transcode(input_, dir_ / "clean.ac3"), 0);
+  const Bytes clean = test::ReadFile(dir_ / "clean.ac3");
+  const auto with = [&](auto after_frame) {
+    Bytes out;
+    for (std::size_t k = 0; k < frames.size(); ++k) {
+      const auto frame = in.begin() + static_cast<std::ptrdiff_t>(frames[k].offset);
+      out.insert(out.end(), frame, frame + static_cast<std::ptrdiff_t>(frames[k].length));
+      after_frame(k, out);
+    }
+    return out;
+  };
+  const std::size_t last = frames.size() - 1;
+  const std::pair<const char*, Bytes> cases[] = {
+      {"ten zero bytes at the end", with([&](std::size_t k, Bytes& b) { if (k == last) b.resize(b.size() + 10, 0); })},
+      {"three stray bytes after frame 10",
+       with([](std::size_t k, Bytes& b) { if (k == 10) b.insert(b.end(), {0x12, 0x34, 0x56}); })},
+      {"a byte after every frame", with([](std::size_t, Bytes& b) { b.push_back(0); })},
+  };
+  for (const auto& [name, bytes] : cases) {
+    test::WriteFile(dir_ / "odd.eac3", bytes);
+    std::filesystem::remove(dir_ / "odd.ac3");
+    EXPECT_EQ(Transcode(dir_ / "odd.eac3", dir_ / "odd.ac3"), 0) << name;
+    EXPECT_EQ(test::ReadFile(dir_ / "odd.ac3"), clean) << name;
+  }
+}
+
 TEST_F(TranscodeCommand, LeavesOutDependentSubstreams) {
   const Bytes in = test::ReadFile(input_);
   Bytes with_dependent;
