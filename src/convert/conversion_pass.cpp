@@ -85,7 +85,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   }
   // A transport stream ends with its last whole packet; the input is never
   // overwritten, whatever name the output was given.
-  const OutputOptions outputOptions{request.format != OutputFormat::ProgramStream, input_.identity()};
+  const OutputOptions outputOptions{request.format != OutputFormat::ProgramStream, input_.identity(),
+                                    request.outputMustBeNew};
   if (!output_.OpenOutput(request.outputPath, outputOptions)) {
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();

@@ -29,6 +29,9 @@ struct ConversionRequest {
   std::string outputPath;
   OutputFormat format = OutputFormat::ProgramStream;
   bool convertAc3ToMpeg = false;  // the "Convert AC3 to MPEG audio" check box
+  // The output did not exist when it was checked: it is created only if it
+  // still does not (another run may have taken the name meanwhile).
+  bool outputMustBeNew = false;
 };
 
 // How a conversion ended, for front ends that report more than the final

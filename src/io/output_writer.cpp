@@ -1,6 +1,7 @@
 #include "io/output_writer.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 #include <system_error>
 
@@ -42,7 +43,9 @@ bool OutputWriter::OpenOutput(const std::string& path, const OutputOptions& opti
   outputFailed_ = false;
   try {
     writer_ = std::thread([this] { WriterThread(); });
-  } catch (const std::system_error&) {
+  } catch (const std::system_error& e) {
+    // The caller names the reason (no thread to write with).
+    lastError_ = e.code().value() != 0 ? e.code().value() : EAGAIN;
     outputFailed_ = true;
     (void)CloseFile();
     return false;

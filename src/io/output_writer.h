@@ -28,6 +28,10 @@ struct OutputOptions {
   // The file that must not be overwritten (the input): an output path that
   // names it is refused before anything in it changes.
   std::optional<FileIdentity> keep;
+  // The file must not exist yet: it is created exclusively, so that of two
+  // runs that chose the same new name only one writes it; the other fails
+  // with kCreatedMeanwhile.
+  bool mustBeNew = false;
 };
 
 class OutputWriter final : public PacketSink {
@@ -45,7 +49,8 @@ class OutputWriter final : public PacketSink {
   // the file cannot be created or is the file to keep (lastError() says
   // why); the caller reports that.
   bool OpenOutput(const std::string& path, const OutputOptions& options = {});
-  // errno of the last failure to open or write (EEXIST: the file to keep).
+  // errno of the last failure to open or write (EEXIST: the file to keep;
+  // kCreatedMeanwhile, kInUse: another run has the file).
   int lastError() const { return lastError_.load(); }
 
   // Copies one packet (at most kBufferSize bytes). False once the output has

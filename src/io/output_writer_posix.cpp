@@ -1,4 +1,5 @@
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,7 +31,7 @@ void OutputWriter::FreeAligned::operator()(std::uint8_t* p) const { std::free(p)
 bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions& options, bool& regular) {
   // No O_TRUNC: an existing file is emptied only once it is known not to be
   // the file to keep. O_NONBLOCK: a FIFO without a reader fails at once.
-  constexpr int kFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+  const int kFlags = O_WRONLY | O_CREAT | O_CLOEXEC | O_NOCTTY | O_NONBLOCK | (options.mustBeNew ? O_EXCL : 0);
   int fd = ::open(path.c_str(), kFlags | O_DIRECT, 0666);
   bool direct = true;
   if (fd < 0 && errno == EINVAL) {
@@ -39,7 +40,7 @@ bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions
     direct = false;
   }
   if (fd < 0) {
-    lastError_ = errno;
+    lastError_ = options.mustBeNew && errno == EEXIST ? kCreatedMeanwhile : errno;
     return false;
   }
   struct stat st {};
@@ -55,6 +56,13 @@ bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions
     return false;
   }
   regular = S_ISREG(st.st_mode);
+  // Two runs never write one file: the second finds the first's lock before
+  // it empties anything. A file system without locks is written as before.
+  if (regular && ::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    lastError_ = kInUse;
+    ::close(fd);
+    return false;
+  }
   // Writes block again; a pipe or a device takes ordinary writes of exactly
   // what was appended.
   int flags = ::fcntl(fd, F_GETFL);

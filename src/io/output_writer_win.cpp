@@ -36,18 +36,25 @@ bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions
   // OPEN_ALWAYS, not CREATE_ALWAYS: an existing file is emptied only once
   // it is known not to be the file to keep. Readers may look at the file
   // while it is written.
+  // No write sharing: a second run that opens the file while this one
+  // writes it is refused by the system. A new file is created only if it
+  // still does not exist.
   const std::wstring wide = WideFromUtf8(path);
-  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+  const DWORD disposition = options.mustBeNew ? CREATE_NEW : OPEN_ALWAYS;
+  HANDLE h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_NO_BUFFERING, nullptr);
   bool direct = true;
   if (h == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_INVALID_PARAMETER) {
     // The device does not take unbuffered writes.
-    h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+    h = ::CreateFileW(wide.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, FILE_ATTRIBUTE_NORMAL,
                       nullptr);
     direct = false;
   }
   if (h == INVALID_HANDLE_VALUE) {
-    lastError_ = LastError();
+    const DWORD error = ::GetLastError();
+    lastError_ = error == ERROR_FILE_EXISTS && options.mustBeNew ? kCreatedMeanwhile
+                 : error == ERROR_SHARING_VIOLATION              ? kInUse
+                                                                 : ErrnoFromSystemError(error);
     return false;
   }
   regular = ::GetFileType(h) == FILE_TYPE_DISK;

@@ -106,6 +106,30 @@ TEST_F(WriterRig, RefusesToOverwriteTheFileToKeep) {
   EXPECT_TRUE(writer.CloseOutput());
 }
 
+// Two writers of one name: a file that must be new is not taken once it
+// exists, and a file one writer has open is not emptied by a second one.
+TEST_F(WriterRig, TwoWritersNeverShareAFile) {
+  const auto path = dir / "shared.mpg";
+  const auto first = Packet(4096, 5);
+  OutputOptions fresh;
+  fresh.mustBeNew = true;
+  ASSERT_TRUE(writer.OpenOutput(PathText(path), fresh));
+  ASSERT_TRUE(writer.AppendPacket(first));
+
+  OutputWriter second{ui};
+  EXPECT_FALSE(second.OpenOutput(PathText(path), fresh));
+  EXPECT_EQ(second.lastError(), kCreatedMeanwhile);
+  EXPECT_FALSE(second.OpenOutput(PathText(path)));
+  EXPECT_EQ(second.lastError(), kInUse);
+  ASSERT_TRUE(writer.CloseOutput());
+  EXPECT_EQ(ReadFile(path), first);
+
+  // Once the first has closed it, the file is the second's to replace.
+  EXPECT_TRUE(second.OpenOutput(PathText(path)));
+  EXPECT_TRUE(second.CloseOutput());
+  EXPECT_TRUE(ReadFile(path).empty());
+}
+
 TEST_F(WriterRig, ExactlyOneBufferMakesAFileOfExactlyOneMiB) {
   const auto path = dir / "one.mpg";
   ASSERT_TRUE(writer.OpenOutput(PathText(path)));
