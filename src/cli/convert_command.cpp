@@ -10,7 +10,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 #include <filesystem>
 #include <system_error>
 #include <vector>
@@ -23,10 +22,11 @@
 #include "cli/json_writer.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
-#include "cli/interrupt.h"
+#include "cli/worker_thread.h"
 #include "common/flags.h"
 #include "common/format_time.h"
 #include "convert/engine.h"
+#include "io/file_identity.h"
 #include "io/file_names.h"
 
 namespace kelvor::cli {
@@ -259,6 +259,34 @@ bool RefuseExisting(const Options& o, const std::string& output) {
   return true;
 }
 
+// Whether two names are one file, by whatever route: the same file when
+// both exist, else the same place once "." , ".." and links are resolved.
+bool SameFile(const std::string& a, const std::string& b) {
+  const auto ia = IdentityOfPath(a);
+  const auto ib = IdentityOfPath(b);
+  if (ia || ib) return ia && ib && *ia == *ib;
+  std::error_code ea;
+  std::error_code eb;
+  const fs::path ca = fs::weakly_canonical(PathOfUtf8(a), ea);
+  const fs::path cb = fs::weakly_canonical(PathOfUtf8(b), eb);
+  return !ea && !eb && ca == cb;
+}
+
+// Before any work: the report may name no input and no output of the run,
+// and obeys the outputs' rule for a file that exists.
+bool RefuseReport(const Options& o) {
+  if (o.reportPath == nullptr) return false;
+  const std::string report = o.reportPath;
+  const bool batch = o.outputDir != nullptr;
+  for (std::size_t k = 0; k < o.paths.size(); ++k) {
+    if (!SameFile(report, o.paths[k])) continue;
+    std::fprintf(stderr, "kelvor-cli convert: the report '%s' is the %s '%s'; nothing was written\n",
+                 report.c_str(), !batch && k == 1 ? "output" : "input", o.paths[k]);
+    return true;
+  }
+  return RefuseExisting(o, report);
+}
+
 // Converts one input; `output` empty: named in the output folder after the scan.
 int ConvertFile(const Options& o, const std::string& input, std::string output, FileResult& r,
                 DropReport& report, const std::string& heading) {
@@ -272,10 +300,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   engine->setInputPath(input);
   engine->tracks().requestedProgramme = o.programme;
   ui.holdMessages();
-  {
-    std::thread worker([&engine] { engine->runScan(); });
-    worker.join();
-  }
+  RunOnWorker([&engine] { engine->runScan(); });
   const ScanSummary& scan = engine->scanSummary();
   // An input that cannot be opened: one line that says which and why.
   const bool openFailed = !scan.inputOpened && engine->input().openError() != 0;
@@ -341,16 +366,22 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitUsage;
   }
   if (RefuseExisting(o, output)) return kExitUsage;
+  if (o.reportPath != nullptr && SameFile(output, o.reportPath)) {
+    std::fprintf(stderr, "kelvor-cli convert: the output '%s' is the report file; nothing was written\n",
+                 output.c_str());
+    return kExitUsage;
+  }
   request.outputPath = output;
+  {
+    std::error_code ec;
+    request.outputMustBeNew = !o.overwrite && !fs::exists(fs::symlink_status(PathOfUtf8(output), ec));
+  }
 
   report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);
   engine->setEvents(&report);
   ui.enableProgressBar(!o.quiet && ::isatty(STDERR_FILENO) != 0, engine->input().fileSize());
   ConversionOutcome result;
-  {
-    std::thread worker([&] { result = engine->runConversion(request); });
-    worker.join();
-  }
+  RunOnWorker([&] { result = engine->runConversion(request); });
   if (result.reachedEndOfInput && !result.outputError) ui.completeProgress();
   ui.endProgressLine();
   r.converted = result.outputOpened;
@@ -366,6 +397,11 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     if (outputFailure == EEXIST) {
       std::fprintf(stderr, "kelvor-cli convert: the output '%s' is the input file; nothing was written\n",
                    output.c_str());
+      return kExitUsage;
+    }
+    // Another run took the name first: its file is left alone.
+    if (outputFailure == kCreatedMeanwhile || outputFailure == kInUse) {
+      PrintFileError("convert", output, outputFailure);
       return kExitUsage;
     }
     PrintFileError("convert", output, outputFailure);
@@ -465,8 +501,7 @@ bool WriteReport(const char* path, const std::vector<FileResult>& results) {
 int RunConvertCommand(int argc, char** argv) {
   Options o;
   if (const int status = ParseOptions(argc, argv, o); status >= 0) return status;
-  abortRequested = false;
-  InstallInterruptHandler();
+  if (RefuseReport(o)) return kExitUsage;
   const bool batch = o.outputDir != nullptr;
   const std::vector<std::string> inputs =
       batch ? UniqueInputs(o.paths) : std::vector<std::string>{o.paths[0]};
@@ -494,7 +529,19 @@ int RunConvertCommand(int argc, char** argv) {
     if (Severity(r.status) > Severity(worst)) worst = r.status;
   }
   if (batch) PrintSummary(results);
-  if (o.reportPath != nullptr && !WriteReport(o.reportPath, results)) worst = kExitOutputError;
+  if (o.reportPath != nullptr) {
+    // Only a run that converted something has something to report; a report
+    // that appeared meanwhile is kept as any output would be.
+    const bool anyConverted =
+        std::any_of(results.begin(), results.end(), [](const FileResult& r) { return r.converted; });
+    if (!anyConverted) {
+      std::fprintf(stderr, "kelvor-cli convert: no report written: nothing was converted\n");
+    } else if (RefuseExisting(o, o.reportPath)) {
+      if (Severity(kExitUsage) > Severity(worst)) worst = kExitUsage;
+    } else if (!WriteReport(o.reportPath, results)) {
+      worst = kExitOutputError;
+    }
+  }
   return worst;
 }
 

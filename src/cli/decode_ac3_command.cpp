@@ -17,7 +17,6 @@
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
-#include "cli/interrupt.h"
 #include "common/flags.h"
 #include "io/file_names.h"
 
@@ -196,8 +195,6 @@ int RunDecodeAc3Command(int argc, char** argv) {
   std::size_t pos = 0;
   // A stop still finishes the WAV: its header then gives the length of what
   // was written, so players take the sound decoded so far.
-  abortRequested = false;
-  InstallInterruptHandler();
   while (pos + 6 <= all.size() && !abortRequested) {
     const SyncframeInfo info = read_syncinfo(all.subspan(pos));
     if (info.length == 0 || pos + info.length > all.size()) {

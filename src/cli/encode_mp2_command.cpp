@@ -10,8 +10,8 @@
 
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
-#include "cli/interrupt.h"
 #include "common/flags.h"
+#include "io/file_identity.h"
 #include "mpegenc/mpeg_audio_encoder.h"
 #include "mpegenc/stream_format.h"
 
@@ -125,6 +125,9 @@ WavEncodeResult Encode(SNDFILE* file, const SF_INFO& info, const std::string& na
     result.error = "cannot read '" + name + "': " + sf_strerror(file);
     return result;
   }
+  // A file that can be measured held info.frames samples when it was
+  // opened; fewer read means it became shorter (a stream's length is not known).
+  result.cutShort = !result.stopped && info.seekable != 0 && result.samples < static_cast<std::uint64_t>(info.frames);
   if (result.samples == 0 && !result.stopped) {
     result.error = "'" + name + "' holds no audio samples";
     return result;
@@ -247,10 +250,18 @@ int RunEncodeMp2Command(int argc, char** argv) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
   }
-  // Before the output is opened (and emptied): it must not be the input.
-  if (OutputIsInput("encode-mp2", paths[0], paths[1])) return kExitUsage;
+  // Before the output is opened (and emptied): it must not be the input,
+  // nor what standard input is when the input is "-".
+  const auto input = paths[0] == "-" ? IdentityOfStandardInput() : IdentityOfPath(paths[0]);
+  if (OutputIsFile("encode-mp2", input, paths[0], paths[1])) return kExitUsage;
   SF_INFO info{};
   const SndFile file(sf_open(paths[0].c_str(), SFM_READ, &info));
+  // A stop while the header was awaited (standard input) cuts its read
+  // short: that is the stop, not a bad input.
+  if (abortRequested.load(std::memory_order_relaxed)) {
+    std::fprintf(stderr, "encode-mp2: stopped by the user; no output written\n");
+    return kExitCutShort;
+  }
   if (!file) {
     std::fprintf(stderr, "encode-mp2: cannot read '%s': %s\n", paths[0].c_str(), sf_strerror(nullptr));
     return kExitInputError;
@@ -276,8 +287,6 @@ int RunEncodeMp2Command(int argc, char** argv) {
     std::fprintf(stderr, "encode-mp2: cannot write '%s'\n", paths[1].c_str());
     return kExitOutputError;
   }
-  abortRequested = false;
-  InstallInterruptHandler();
   const WavEncodeResult result = Encode(file.get(), info, paths[0], kbps, sink);
   const bool closed = sink.Close();
   // What was written stays: whole frames, and the output may be a device or
@@ -292,6 +301,14 @@ int RunEncodeMp2Command(int argc, char** argv) {
   }
   if (result.stopped) {
     std::fprintf(stderr, "encode-mp2: stopped by the user\n");
+    return kExitCutShort;
+  }
+  if (result.cutShort) {
+    std::fprintf(stderr,
+                 "encode-mp2: '%s': input error: the file became shorter while it was read; the output "
+                 "ends after %llu of its %lld samples\n",
+                 paths[0].c_str(), static_cast<unsigned long long>(result.samples),
+                 static_cast<long long>(info.frames));
     return kExitCutShort;
   }
   return kExitOk;

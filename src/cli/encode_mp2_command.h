@@ -20,6 +20,9 @@ struct WavEncodeResult {
   std::uint64_t samples = 0;   // input samples per channel
   std::uint64_t frames = 0;    // frames written
   bool stopped = false;        // a stop ended the input early (ok: the frames are whole)
+  // The input ended before the samples it held when it was opened: another
+  // program cut it short (ok: the frames are whole, the last completed).
+  bool cutShort = false;
 };
 
 // Encodes a WAV file held in memory (32, 44.1 or 48 kHz mono or stereo,

@@ -2,16 +2,19 @@
 
 #include <cstdio>
 
-#include "io/file_identity.h"
 
 namespace kelvor::cli {
 
 bool OutputIsInput(const char* command, const std::string& input, const std::string& output) {
-  const auto in = IdentityOfPath(input);
+  return OutputIsFile(command, IdentityOfPath(input), input, output);
+}
+
+bool OutputIsFile(const char* command, const std::optional<FileIdentity>& input, const std::string& inputName,
+                  const std::string& output) {
   const auto out = IdentityOfPath(output);
-  if (!in || !out || *in != *out) return false;
+  if (!input || !out || *input != *out) return false;
   std::fprintf(stderr, "kelvor-cli %s: the output '%s' is the input file '%s'; nothing was written\n",
-               command, output.c_str(), input.c_str());
+               command, output.c_str(), inputName.c_str());
   return true;
 }
 

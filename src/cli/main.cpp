@@ -2,13 +2,16 @@
 // (entry_posix.cpp, entry_win.cpp) prepares the process and calls RunCli.
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <string>
+#include <system_error>
 
 #include "cli/convert_command.h"
 #include "cli/decode_ac3_command.h"
 #include "cli/encode_mp2_command.h"
 #include "cli/entry_point.h"
 #include "cli/exit_status.h"
+#include "cli/interrupt.h"
 #include "cli/scan_command.h"
 #include "cli/transcode_eac3_command.h"
 
@@ -47,6 +50,9 @@ constexpr const char* kUsage =
 }  // namespace
 
 int kelvor::cli::RunCli(int argc, char** argv) {
+  // Before any work: a stop that comes while the command starts is a stop
+  // (exit 3), never the end of the process by the signal's default action.
+  InstallInterruptHandler();
   if (argc < 2) {
     std::fputs(kUsage, stderr);
     return kExitUsage;
@@ -60,11 +66,23 @@ int kelvor::cli::RunCli(int argc, char** argv) {
     std::fputs("kelvor-cli " KELVOR_VERSION_TEXT "\n", stdout);
     return kExitOk;
   }
-  if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
-  if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
-  if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
-  if (command == "transcode-eac3") return RunTranscodeEac3Command(argc - 1, argv + 1);
-  if (command == "encode-mp2") return RunEncodeMp2Command(argc - 1, argv + 1);
+  // Memory or a thread the system refuses ends the command with a message
+  // and an exit status, not with std::terminate's abort; every file the
+  // command opened is closed on the way out.
+  try {
+    if (command == "scan") return RunScanCommand(argc - 1, argv + 1);
+    if (command == "convert") return RunConvertCommand(argc - 1, argv + 1);
+    if (command == "decode-ac3") return RunDecodeAc3Command(argc - 1, argv + 1);
+    if (command == "transcode-eac3") return RunTranscodeEac3Command(argc - 1, argv + 1);
+    if (command == "encode-mp2") return RunEncodeMp2Command(argc - 1, argv + 1);
+  } catch (const std::bad_alloc&) {
+    std::fprintf(stderr, "kelvor-cli %s: not enough memory; the command was not completed\n", command.c_str());
+    return kExitInputError;
+  } catch (const std::system_error& e) {
+    std::fprintf(stderr, "kelvor-cli %s: the system refused a resource (%s); the command was not completed\n",
+                 command.c_str(), e.what());
+    return kExitInputError;
+  }
   std::fprintf(stderr, "kelvor-cli: unknown command '%s'\n%s", command.c_str(), kUsage);
   return kExitUsage;
 }

@@ -4,11 +4,10 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 #include "cli/cli_ui_port.h"
 #include "cli/exit_status.h"
-#include "cli/interrupt.h"
+#include "cli/worker_thread.h"
 #include "cli/file_checks.h"
 #include "cli/json_writer.h"
 #include "common/flags.h"
@@ -200,11 +199,8 @@ int RunScanCommand(int argc, char** argv) {
   ScanPass scan(input, tracks, idr, ui);
   tracks.requestedProgramme = programme;
   input.setPath(path);
-  abortRequested = false;
-  InstallInterruptHandler();
   ui.holdMessages();
-  std::thread worker([&scan] { scan.run(); });
-  worker.join();
+  RunOnWorker([&scan] { scan.run(); });
   // An input that cannot be opened: one line that says which and why, and
   // no rows.
   ui.releaseMessages(input.openError() == 0);

@@ -15,7 +15,6 @@
 #include "cli/audio_command_input.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
-#include "cli/interrupt.h"
 #include "common/flags.h"
 #include "io/file_names.h"
 #include "transcode/eac3_transcoder.h"
@@ -102,8 +101,6 @@ int RunTranscodeEac3Command(int argc, char** argv) {
   std::size_t pos = 0;
   // A stop ends the output after the frames handed over so far: whole AC-3
   // frames, flushed and closed.
-  abortRequested = false;
-  InstallInterruptHandler();
   while (pos + 6 <= es.size() && !abortRequested) {
     const SyncframeInfo info = read_syncinfo(es.subspan(pos));
     if (info.length == 0 || pos + info.length > es.size()) {

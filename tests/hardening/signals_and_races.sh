@@ -1,7 +1,8 @@
 #!/bin/bash
 # Real runs of kelvor-cli convert against what other programs do to it while
-# it runs: a stop by SIGHUP or SIGTERM, the reader of an output pipe going
-# away, and the input file cut short by another program. Each case holds the
+# it runs: a stop by SIGHUP or SIGTERM (also in its first moments), the
+# reader of an output pipe going away, and the input file cut short by
+# another program. Each case holds the
 # conversion at a known point by giving it a pipe as output that is drained
 # only after the event, so nothing depends on timing but a short sleep.
 #   usage: signals_and_races.sh KELVOR_CLI FIXTURE_DIR
@@ -148,6 +149,78 @@ if ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=r=48000:a=0.2" -ac 2 -t 600 -
   [ "$status" -eq 4 ] || fail "encode-mp2 to a full device: exit $status, expected 4"
   [ -c /dev/full ] || fail "encode-mp2 removed the device it could not write to"
   rm -f "$work/long.wav"
+fi
+
+# A stop that comes as soon as the process can take it, in its first
+# milliseconds (the scan, the start of the conversion, before the first
+# picture): a stop, exit 3, never an input error or death by the signal.
+# (The whole conversion takes some 50 ms: a signal that comes after its end
+# finds exit 0 and a whole output.)
+handlers_ready() {
+  local mask
+  for _ in $(seq 2000); do
+    mask=$(awk '/^SigCgt:/ {print $2}' "/proc/$1/status" 2>/dev/null) || return 1
+    [ -n "$mask" ] && [ $(((16#$mask >> 14) & 1)) -eq 1 ] && return 0
+  done
+  return 1
+}
+for n in $(seq 12); do
+  rm -f "$work/early.mpg"
+  "$cli" convert -q "$input" "$work/early.mpg" 2>"$work/err.txt" &
+  pid=$!
+  handlers_ready "$pid"
+  sleep "0.00$((n % 4))"
+  kill -TERM "$pid" 2>/dev/null
+  wait "$pid"
+  status=$?
+  case $status in
+    3) grep -q -e "stopped by the user" -e "interrupted during the scan" "$work/err.txt" ||
+         fail "stop $n early: $(cat "$work/err.txt")" ;;
+    0) ;;
+    *) fail "stop $n early: exit $status, expected 3: $(cat "$work/err.txt")" ;;
+  esac
+done
+
+# encode-mp2 stopped while it waits for its input on a pipe: a stop (exit 3),
+# and no output made for it.
+rm -f "$work/fifo" "$work/waiting.mp2"
+mkfifo "$work/fifo"
+exec 3<>"$work/fifo"
+"$cli" encode-mp2 - "$work/waiting.mp2" <"$work/fifo" 2>"$work/err.txt" 3<&- &
+pid=$!
+handlers_ready "$pid"
+sleep 0.2
+kill -TERM "$pid"
+exec 3>&-
+wait "$pid"
+status=$?
+[ "$status" -eq 3 ] || fail "encode-mp2 stopped while waiting: exit $status, expected 3: $(cat "$work/err.txt")"
+[ -e "$work/waiting.mp2" ] && fail "encode-mp2 stopped while waiting: made an output"
+
+# encode-mp2 whose WAV another program cuts short while it is encoded: an
+# input error that keeps what was written (exit 3), as convert does. The
+# output pipe holds the encoder until the cut is made.
+if ffmpeg -nostdin -v error -f lavfi -i "sine=r=48000:f=440" -ac 2 -t 120 -c:a pcm_s16le "$work/cut.wav"; then
+  rm -f "$work/fifo"
+  mkfifo "$work/fifo"
+  exec 3<>"$work/fifo"
+  "$cli" encode-mp2 "$work/cut.wav" "$work/fifo" 2>"$work/err.txt" 3<&- &
+  pid=$!
+  for _ in $(seq 200); do [ "$(pipe_fill "$work/fifo")" -ge 65536 ] && break; sleep 0.05; done
+  sleep 0.3
+  truncate -s 4000000 "$work/cut.wav"
+  exec 4<"$work/fifo"
+  cat <&4 >"$work/cut.mp2" 3<&- 4<&- &
+  reader=$!
+  exec 3<&- 4<&-
+  wait "$pid"
+  status=$?
+  wait "$reader"
+  [ "$status" -eq 3 ] || fail "WAV cut short: exit $status, expected 3: $(cat "$work/err.txt")"
+  grep -q "input error" "$work/err.txt" || fail "WAV cut short: $(cat "$work/err.txt")"
+  size=$(stat -c %s "$work/cut.mp2")
+  [ "$size" -gt 0 ] && [ $((size % 1152)) -eq 0 ] || fail "WAV cut short: $size bytes are not whole frames"
+  decodes_cleanly "WAV cut short" "$work/cut.mp2"
 fi
 
 [ "$failures" -eq 0 ] && echo ok
