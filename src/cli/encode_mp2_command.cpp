@@ -35,8 +35,9 @@ constexpr const char* kUsage =
     "Exit status: 0 encoded, 1 the input could not be read or is not WAV of\n"
     "those rates and channels, 2 bad command line (a bit rate the channels do\n"
     "not take included) or OUTPUT names INPUT, 3 stopped by\n"
-    "Ctrl-C, SIGTERM or SIGHUP (the output holds the frames encoded so far,\n"
-    "the last completed with silence), 4 the output could not be written.\n";
+    "Ctrl-C, SIGTERM or SIGHUP, or the WAV became shorter while it was read\n"
+    "(the output holds the frames encoded so far, the last completed with\n"
+    "silence), 4 the output could not be written. INPUT '-' is standard input.\n";
 
 using mpegenc::MpegAudioEncoder;
 using mpegenc::MpegFrameSink;
