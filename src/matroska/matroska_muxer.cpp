@@ -350,6 +350,7 @@ void MatroskaMuxer::LearnFromUnit(TrackState& t, std::span<const std::uint8_t> u
       if (s.video.width == 0) {
         if (const auto f = ReadMpeg2Sequence(unit)) s.video = *f;
       }
+      if (s.codecPrivateSize == 0) s.SetPrivate(Mpeg2SequenceBytes(unit));
       break;
     case TrackCodec::Avc:
     case TrackCodec::Hevc: {

@@ -14,7 +14,26 @@ std::size_t After(std::span<const std::uint8_t> unit, std::uint8_t code, std::si
   return 0;
 }
 
+// The offset of the next start code at or after `from`, or unit.size().
+std::size_t NextStartCode(std::span<const std::uint8_t> unit, std::size_t from) {
+  for (std::size_t i = from; i + 3 <= unit.size(); ++i) {
+    if (unit[i] == 0 && unit[i + 1] == 0 && unit[i + 2] == 1) return i;
+  }
+  return unit.size();
+}
+
 }  // namespace
+
+std::span<const std::uint8_t> Mpeg2SequenceBytes(std::span<const std::uint8_t> unit) {
+  const std::size_t after = After(unit, 0xB3, 0);
+  if (after == 0) return {};
+  const std::size_t start = after - 4;
+  std::size_t end = NextStartCode(unit, after);
+  if (end + 4 < unit.size() && unit[end + 3] == 0xB5 && (unit[end + 4] >> 4) == 1) {
+    end = NextStartCode(unit, end + 4);
+  }
+  return unit.subspan(start, end - start);
+}
 
 std::optional<VideoFormat> ReadMpeg2Sequence(std::span<const std::uint8_t> unit) {
   const std::size_t at = After(unit, 0xB3, 0);

@@ -12,4 +12,9 @@ namespace kelvor::mkv {
 // holds none or a cut-short one.
 std::optional<VideoFormat> ReadMpeg2Sequence(std::span<const std::uint8_t> unit);
 
+// The sequence header and its sequence extension as they stand in `unit`
+// (start codes included), which a Matroska MPEG-2 track carries as its codec
+// private data; empty when `unit` holds no sequence header.
+std::span<const std::uint8_t> Mpeg2SequenceBytes(std::span<const std::uint8_t> unit);
+
 }  // namespace kelvor::mkv

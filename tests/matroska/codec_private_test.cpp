@@ -196,6 +196,12 @@ TEST(VideoFormats, Mpeg2SequenceGivesSizeAspectRateAndScan) {
   EXPECT_TRUE(f->interlaced);
   EXPECT_EQ(f->frameDurationNs, 40000000u);
   EXPECT_FALSE(ReadMpeg2Sequence(std::span(unit).first(6)));
+  // The codec private data: header and sequence extension, 22 bytes as the
+  // peers write them, without the GOP header after them.
+  const auto sequence = Mpeg2SequenceBytes(unit);
+  EXPECT_EQ(std::vector<std::uint8_t>(sequence.begin(), sequence.end()),
+            std::vector<std::uint8_t>(unit.begin(), unit.begin() + 22));
+  EXPECT_TRUE(Mpeg2SequenceBytes(std::span(unit).subspan(4)).empty());
 }
 
 TEST(AudioFormats, FirstFrameGivesRateAndChannels) {

@@ -140,6 +140,7 @@ TEST_F(MatroskaFiles, Mpeg2WithMpegAudioAndAc3) {
   EXPECT_EQ(Packets(out, "a:1"), counts.at(2));
   EXPECT_EQ(mux_.droppedUnits(), 0u);
   EXPECT_NE(info.find("Interlaced: 1"), std::string::npos) << info;
+  EXPECT_NE(info.find("Codec's private data: size 22"), std::string::npos) << "sequence header and extension";
   // One cue per key frame (a GOP of 12 over 4 s), each pointing at it.
   const test::CueCheck cues = test::FollowCues(kelvor::test::ReadFile(out));
   EXPECT_EQ(cues.bad, 0);
