@@ -21,6 +21,7 @@ void PlanMatroskaTracks(const TrackTable& table, const RunSettings& run, bool wi
     mkv::TrackSpec& v = plan.specs[plan.count];
     v.codec = run.videoCodec == Codec::H264 ? mkv::TrackCodec::Avc : mkv::TrackCodec::Mpeg2Video;
     if (table.video.hasLanguage) v.language = table.video.language;
+    v.isDefault = true;  // players pick a track to show by this flag
     plan.videoTrack = plan.count++;
   }
   for (std::uint32_t slot = 0; slot < run.slotCount() && slot < kMaxAudioOutputs; ++slot) {

@@ -2,7 +2,8 @@
 // The track entries of a Matroska output: the video when the run writes it,
 // then each audio output by slot, from the scan's track records (codec,
 // language, PMT descriptors) and the run's choices (which tracks, AC-3 kept
-// or converted to MPEG audio). The first audio track is the default one.
+// or converted to MPEG audio). The video and the first audio track are the
+// default ones.
 #include <array>
 #include <cstdint>
 

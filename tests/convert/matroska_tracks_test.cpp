@@ -38,6 +38,7 @@ TEST(MatroskaTracks, EveryOutputWithItsCodecLanguageAndFlags) {
   ASSERT_EQ(plan.count, 4u);
   EXPECT_EQ(plan.videoTrack, 0u);
   EXPECT_EQ(plan.specs[0].codec, TrackCodec::Avc);
+  EXPECT_TRUE(plan.specs[0].isDefault);
   EXPECT_EQ(plan.specs[1].codec, TrackCodec::MpegL2);
   EXPECT_STREQ(plan.specs[1].language.data(), "deu");
   EXPECT_TRUE(plan.specs[1].isDefault);
