@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -97,6 +99,21 @@ class MatroskaFiles : public ::testing::Test {
     return n;
   }
 
+  // The size of `ours` against mkvmerge's and ffmpeg's Matroska files of
+  // the same transport stream: at most 0.5 % over the smaller.
+  static void ExpectSizeLikePeers(const fs::path& ours, const fs::path& ts) {
+    const fs::path merged = ours.parent_path() / (ours.stem().string() + ".mkvmerge.mkv");
+    const fs::path copied = ours.parent_path() / (ours.stem().string() + ".ffmpeg.mkv");
+    ASSERT_EQ(test::RunCommand("mkvmerge -q -o " + Quoted(merged) + " " + Quoted(ts)), 0);
+    ASSERT_TRUE(Ffmpeg("-i " + Quoted(ts) + " -map 0 -c copy -f matroska " + Quoted(copied)));
+    const auto size = static_cast<double>(fs::file_size(ours));
+    const auto peer = static_cast<double>(std::min(fs::file_size(merged), fs::file_size(copied)));
+    std::printf("%s: %.0f bytes, mkvmerge %ju, ffmpeg %ju (%+.2f %% over the smaller)\n", ours.filename().c_str(), size,
+                static_cast<std::uintmax_t>(fs::file_size(merged)), static_cast<std::uintmax_t>(fs::file_size(copied)),
+                (size / peer - 1) * 100);
+    EXPECT_LE(size, peer * 1.005);
+  }
+
   static int Packets(const fs::path& file, const char* stream) {
     std::string out;
     test::RunCommand("ffprobe -v quiet -count_packets -select_streams " + std::string(stream) +
@@ -138,6 +155,7 @@ TEST_F(MatroskaFiles, Mpeg2WithMpegAudioAndAc3) {
   EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
   EXPECT_EQ(Packets(out, "a:0"), counts.at(1));
   EXPECT_EQ(Packets(out, "a:1"), counts.at(2));
+  ExpectSizeLikePeers(out, *dir_ / "mpeg2.ts");
   EXPECT_EQ(mux_.droppedUnits(), 0u);
   EXPECT_NE(info.find("Interlaced: 1"), std::string::npos) << info;
   EXPECT_NE(info.find("Codec's private data: size 22"), std::string::npos) << "sequence header and extension";
@@ -165,6 +183,7 @@ TEST_F(MatroskaFiles, H264AndAacFromTheirOwnHeaders) {
   EXPECT_EQ(DecodeErrors(out), "");
   EXPECT_EQ(Packets(out, "v:0"), counts.at(0));
   EXPECT_EQ(Packets(out, "a:0"), counts.at(1));
+  ExpectSizeLikePeers(out, *dir_ / "h264.ts");
 
   // Seeking to 2.5 s starts at the key frame before it, within a GOP (1 s).
   std::string first;
