@@ -42,7 +42,8 @@ std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t s
 
 ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
                                RunSettings& run, StreamTiming& timing, Multiplexer& mux,
-                               VideoHandler& video, MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3,
+                               VideoHandler& mpeg2Video, VideoHandler& h264Video, MpegAudioAssembler& mpegAudio,
+                               Ac3Assembler& ac3,
                                AudioConverter& converter)
     : ui_(ui),
       input_(input),
@@ -51,14 +52,16 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       run_(run),
       timing_(timing),
       mux_(mux),
-      video_(video),
+      mpeg2Video_(mpeg2Video),
+      h264Video_(h264Video),
+      video_(&mpeg2Video),
       mpegAudio_(mpegAudio),
       ac3_(ac3),
       converter_(converter) {}
 
 void ConversionPass::ResetRun() {
   timing_.Reset();
-  video_.Reset();
+  video_->Reset();
   mux_.ResetTiming();
   mpegAudio_.Reset();
   for (std::uint32_t k = 0; k < run_.firstPrivateTrack; ++k) mpegAudio_.SetLayer(k, tracks_.audio[k].mpegLayer);
@@ -78,6 +81,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ConversionOutcome outcome;
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
   ConfigureRun(run_, tracks_, request.convertAc3ToMpeg);
+  video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : &mpeg2Video_;
   if (!input_.open()) {
     outcome.inputError = true;
     ui_.finished();
@@ -160,8 +164,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       flush = false;
       break;
     }
-    if (video_.stopped()) {
-      (video_.endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
+    if (video_->stopped()) {
+      (video_->endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
       break;
     }
     if (stopBudget > 0 && --stopBudget == 0) {
@@ -171,11 +175,11 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     if (stopBudget == 0 && abortRequested.load(std::memory_order_relaxed)) {
       // A stop ends the output at the end of the picture being written: the
       // input is read on until the next one begins.
-      if (!video_.outputOn()) {
+      if (!video_->outputOn()) {
         outcome.stoppedByUser = true;
         break;
       }
-      video_.EndAtNextPicture();
+      video_->EndAtNextPicture();
       stopBudget = kStopPackets;
     }
   }
@@ -184,16 +188,16 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 
   // A picture held back at a restart of the time line goes out first, then
   // the audio kept back for it.
-  if (flush && (!video_.Finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
-                !mux_.FinishOutput(video_.outputOn()))) {
+  if (flush && (!video_->Finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
+                !mux_.FinishOutput(video_->outputOn()))) {
     outcome.outputError = true;
   }
   ui_.setStopEnabled(false);
   if (!output_.CloseOutput()) outcome.outputError = true;
   input_.close();
-  outcome.videoWritten = video_.wholePictureWritten();
+  outcome.videoWritten = video_->wholePictureWritten();
   outcome.videoSeconds = lastSeconds_;
-  outcome.timeRemoved = video_.timeRemoved();
+  outcome.timeRemoved = video_->timeRemoved();
   ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)), MessageKind::Report);
   ui_.finished();
   return outcome;
@@ -307,7 +311,7 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
     if (IsRepeat(videoCont_, p, h)) return NoteRepeat(timing_);
     if (pes.streamId != tracks_.video.streamId) WarnOnce(StringId::InvalidVideoStreamCode);
     // Packets lost just before this PES start cut the access unit before it.
-    if (videoCont_.active && h.cc != videoCont_.expected) video_.Interrupted();
+    if (videoCont_.active && h.cc != videoCont_.expected) video_->Interrupted();
     if (videoCont_.active && h.cc != videoCont_.expected && timing_.drops != nullptr) timing_.drops->VideoLoss();
     // Without audio the first timed video PES fixes the origin, as the
     // first audio one would.
@@ -319,7 +323,7 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
     // as placed once the next one comes.
     if (pes.ptsValid && videoStampOpen_) videoStampPlaced_ = true;
     videoStampOpen_ = pes.ptsValid;
-    if (!AfterVideo(video_.HandleVideo(payload, PesStamp::Of(pes)))) return false;
+    if (!AfterVideo(video_->HandleVideo(payload, PesStamp::Of(pes)))) return false;
     videoCont_.active = true;
     videoCont_.expected = next;
     NoteStart(videoCont_, p, h);
@@ -351,7 +355,7 @@ bool ConversionPass::AfterVideo(const VideoStep& step) {
     videoStampPlaced_ = true;
   }
   // A held picture may still move the time origin back.
-  if (!videoStampPlaced_ || video_.holdingPicture()) return true;
+  if (!videoStampPlaced_ || video_->holdingPicture()) return true;
   videoStampPlaced_ = false;
   return mpegAudio_.ReleaseHeld() && ac3_.ReleaseHeld();
 }
@@ -378,11 +382,11 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
   }
   if (videoCont_.active && h.pid == tracks_.video.pid) {
     const Step step = ContinuityStep(videoCont_, h.cc);
-    if (step == Step::Break) video_.Interrupted();
+    if (step == Step::Break) video_->Interrupted();
     if (step == Step::Break && timing_.drops != nullptr) timing_.drops->VideoLoss();
     if (step == Step::Repeat && timing_.drops != nullptr) timing_.drops->Repeat();
     if (step != Step::Next) return true;
-    return AfterVideo(video_.HandleVideo(payload));
+    return AfterVideo(video_->HandleVideo(payload));
   }
   if (const std::uint32_t k = FindAudioTrack(h.pid, IsAc3Family, true); k != kNoTrack) {
     if (ContinuityStep(audioCont_[k], h.cc) != Step::Next) return true;

@@ -53,7 +53,8 @@ struct ConversionOutcome {
 class ConversionPass {
  public:
   ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
-                 RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& video,
+                 RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& mpeg2Video,
+                 VideoHandler& h264Video,
                  MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter);
 
   // Converts the input named by the input view; shows the final message.
@@ -101,7 +102,9 @@ class ConversionPass {
   RunSettings& run_;
   StreamTiming& timing_;
   Multiplexer& mux_;
-  VideoHandler& video_;
+  VideoHandler& mpeg2Video_;
+  VideoHandler& h264Video_;
+  VideoHandler* video_;  // the one of the run's video codec
   MpegAudioAssembler& mpegAudio_;
   Ac3Assembler& ac3_;
   AudioConverter& converter_;

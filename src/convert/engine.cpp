@@ -14,10 +14,11 @@ Engine::Engine(UiPort& ui)
       output_(ui),
       mux_(output_, run_),
       converter_(run_, timing_, mux_),
-      video_(runTracks_, timing_, mux_, idr_),
+      mpeg2Video_(timing_, mux_),
+      h264Video_(timing_, mux_, idr_),
       mpegAudio_(timing_, mux_),
       ac3_(run_, timing_, mux_, converter_),
-      pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, video_, mpegAudio_, ac3_,
+      pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, mpeg2Video_, h264Video_, mpegAudio_, ac3_,
             converter_) {
   timing_.drops = &drops_;
 }

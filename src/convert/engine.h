@@ -13,7 +13,8 @@
 #include "convert/conversion_events.h"
 #include "convert/conversion_pass.h"
 #include "convert/mpeg_audio_assembler.h"
-#include "convert/video_handler.h"
+#include "convert/h264_video_handler.h"
+#include "convert/mpeg2_video_handler.h"
 #include "io/input_view.h"
 #include "io/output_writer.h"
 #include "mux/multiplexer.h"
@@ -70,7 +71,8 @@ class Engine {
   DropTracker drops_{input_, timing_.videoTime};
   Multiplexer mux_;
   AudioPaths converter_;
-  VideoHandler video_;
+  Mpeg2VideoHandler mpeg2Video_;
+  H264VideoHandler h264Video_;
   MpegAudioAssembler mpegAudio_;
   Ac3Assembler ac3_;
   ConversionPass pass_;

@@ -11,7 +11,8 @@
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
-#include "convert/video_handler.h"
+#include "convert/h264_video_handler.h"
+#include "convert/mpeg2_video_handler.h"
 #include "mux/multiplexer.h"
 #include "mux/mux_test_support.h"
 #include "mux/run_settings.h"
@@ -61,7 +62,8 @@ struct HandlerRig {
   Multiplexer mux{sink, run};
   H264IdrState idr;
   RecordingConverter converter;
-  VideoHandler video{tracks, timing, mux, idr};
+  Mpeg2VideoHandler mpeg2Video{timing, mux};
+  H264VideoHandler h264Video{timing, mux, idr};
   MpegAudioAssembler mpeg{timing, mux};
   Ac3Assembler ac3{run, timing, mux, converter};
 
@@ -70,7 +72,8 @@ struct HandlerRig {
     timing.Reset();
     mux.ResetTiming();
     mux.BuildStreamHeaders(format);
-    video.Reset();
+    mpeg2Video.Reset();
+    h264Video.Reset();
     mpeg.Reset();
     ac3.Reset();
   }

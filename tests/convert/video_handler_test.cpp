@@ -33,7 +33,8 @@ Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40, std::uint8_t type =
 }
 
 struct VideoRig : HandlerRig {
-  explicit VideoRig(OutputFormat format = OutputFormat::Ts, bool h264 = false) {
+  explicit VideoRig(OutputFormat format = OutputFormat::Ts, bool h264 = false)
+      : video(h264 ? static_cast<VideoHandler&>(h264Video) : mpeg2Video) {
     tracks.video.codec = h264 ? Codec::H264 : Codec::Mpeg2Video;
     tracks.videoBitRate = 15000;
     start(format);
@@ -51,6 +52,7 @@ struct VideoRig : HandlerRig {
     return true;
   }
   bool finish() { return video.Finish() && mux.FinishOutput(video.outputOn()); }
+  VideoHandler& video;  // of the rig's codec
   Bytes es() { return TsElementaryOf(sink, 0x1011); }
   // PTS of every video PES packet in TS output.
   std::vector<std::uint32_t> ptsList() const {
@@ -498,7 +500,7 @@ TEST(VideoHandlerMpeg2, HeldPictureGoesOutWhenTooLargeToHoldAndAtTheEnd) {
   const std::int64_t later = o + 6 * 3600 + 90000;
   Bytes big = SequenceHeader();
   Append(big, GopHeader());
-  Append(big, Picture(2, VideoHandler::kHoldSize + 1000));
+  Append(big, Picture(2, Mpeg2VideoHandler::kHoldSize + 1000));
   Bytes expectedEs = GopBeforeLossBytes();
   Append(expectedEs, big);
   ASSERT_TRUE(rig.pes(big, later + 2 * 3600));
@@ -862,12 +864,12 @@ TEST(VideoHandlerH264, WithoutRandomAccessPointsOutputResumesAfterALongWait) {
   VideoRig rig(OutputFormat::Ts, true);
   ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
   rig.video.Interrupted();
-  const std::uint32_t units = VideoHandler::kMaxResyncUnits + 10;
+  const std::uint32_t units = H264VideoHandler::kMaxResyncUnits + 10;
   for (std::uint32_t k = 1; k <= units; ++k) ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
   ASSERT_TRUE(rig.finish());
   const auto pts = rig.ptsList();
-  ASSERT_EQ(pts.size(), 1u + units - VideoHandler::kMaxResyncUnits);
-  EXPECT_EQ(pts[1], 90000u + 3600 * (VideoHandler::kMaxResyncUnits + 1));
+  ASSERT_EQ(pts.size(), 1u + units - H264VideoHandler::kMaxResyncUnits);
+  EXPECT_EQ(pts[1], 90000u + 3600 * (H264VideoHandler::kMaxResyncUnits + 1));
 }
 
 TEST(VideoHandler, SurvivesRandomBytes) {
