@@ -34,10 +34,10 @@ constexpr const char* kUsage =
     "\n"
     "Exit status: 0 encoded, 1 the input could not be read or is not WAV of\n"
     "those rates and channels, 2 bad command line (a bit rate the channels do\n"
-    "not take included) or OUTPUT names INPUT, 3 stopped by\n"
-    "Ctrl-C, SIGTERM or SIGHUP, or the WAV became shorter while it was read\n"
-    "(the output holds the frames encoded so far, the last completed with\n"
-    "silence), 4 the output could not be written. INPUT '-' is standard input.\n";
+    "not take included) or OUTPUT names INPUT, 3 stopped by Ctrl-C, SIGTERM\n"
+    "or SIGHUP, or the WAV became shorter while it was read (the output holds\n"
+    "the frames encoded so far, the last completed with silence), 4 the\n"
+    "output could not be written. INPUT '-' is standard input.\n";
 
 using mpegenc::MpegAudioEncoder;
 using mpegenc::MpegFrameSink;
