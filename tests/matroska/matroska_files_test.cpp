@@ -357,6 +357,27 @@ TEST_F(MatroskaFiles, TimesAreRoundedStampByStamp) {
   }
 }
 
+// A long recording has more key frames than the index holds: the index
+// keeps every other one (then every fourth...), each still pointing at its
+// block, spread over the whole file.
+TEST_F(MatroskaFiles, IndexOfALongRecordingIsThinnedNotCutOff) {
+  ByteSink sink;
+  MatroskaMuxer mux(sink);
+  mux.Reset();
+  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
+  const std::vector<std::uint8_t> picture = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18};
+  const std::uint32_t count = MatroskaMuxer::kMaxCues + 5000;
+  for (std::uint32_t k = 0; k < count; ++k) {
+    ASSERT_TRUE(mux.WriteUnit(v, std::int64_t{k} * 3600, true, picture));
+  }
+  ASSERT_TRUE(mux.Finish());
+  const test::CueCheck cues = test::FollowCues(sink.bytes);
+  EXPECT_EQ(cues.bad, 0);
+  EXPECT_GT(cues.good, static_cast<int>(MatroskaMuxer::kMaxCues / 2));
+  EXPECT_LE(cues.good, static_cast<int>(MatroskaMuxer::kMaxCues));
+  EXPECT_GE(cues.lastTime, std::uint64_t{count - 4} * 40) << "the last cues are at the end";
+}
+
 // Units of several megabytes fill clusters early; a unit larger than a
 // whole cluster is left out and counted, and the file stays whole.
 TEST_F(MatroskaFiles, LargeUnitsSplitClustersAndOversizedOnesAreLeftOut) {

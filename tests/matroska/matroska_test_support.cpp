@@ -152,6 +152,7 @@ CueCheck FollowCues(const std::vector<std::uint8_t>& f) {
         std::uint64_t track = 0, cluster = 0, relative = 0;
         for (std::size_t q = point.data; q < point.data + point.size;) {
           const Element child = ReadElement(f, q);
+          if (child.id == 0xB3) check.lastTime = ReadUint(f, child);
           if (child.id == 0xB7) {
             for (std::size_t r = child.data; r < child.data + child.size;) {
               const Element pos = ReadElement(f, r);

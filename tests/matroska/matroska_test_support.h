@@ -56,6 +56,7 @@ std::vector<std::string> MkvMergeSummary(const std::filesystem::path& file);
 struct CueCheck {
   int good = 0;
   int bad = 0;
+  std::uint64_t lastTime = 0;  // of the last cue point, in milliseconds
 };
 CueCheck FollowCues(const std::vector<std::uint8_t>& file);
 
