@@ -192,31 +192,29 @@ bool MatroskaMuxer::BeginUnit(std::uint32_t track, std::int64_t pts, bool key) {
     ++dropped_;
     return true;
   }
-  const std::int64_t ms = ToMs(track, pts);
-  if (clusterOpen_ && (StartsCluster(track, ms, key) || kClusterBytes - clusterUsed_ < kBlockHeader) &&
-      !FlushCluster(clusterUsed_, ms)) {
-    return false;
-  }
+  unitTrack_ = track;
+  unitKey_ = key;
+  unitMs_ = ToMs(track, pts);
+  if (clusterOpen_ && kClusterBytes - clusterUsed_ < kBlockHeader && !FlushCluster(clusterUsed_, unitMs_)) return false;
   if (!clusterOpen_) {
     clusterOpen_ = true;
-    clusterMs_ = ms;
+    clusterMs_ = unitMs_;
     clusterUsed_ = 0;
   }
-  unitTrack_ = track;
-  unitMs_ = ms;
+  // The cluster, the relative time stamp and the index entry are settled
+  // when the unit ends: its time may come after its first bytes.
   blockStart_ = clusterUsed_;
-  if (videoPresent_ ? (key && IsVideo(track)) : blockStart_ == 0) RecordCue(ms, track, blockStart_);
-
   std::uint8_t* b = buffers_->cluster.get() + blockStart_;
-  const auto relative = static_cast<std::uint16_t>(static_cast<std::int16_t>(ms - clusterMs_));
   b[0] = static_cast<std::uint8_t>(id::kSimpleBlock);
   PutSize(b + kBlockSizeAt, 0, 4);
   b[5] = static_cast<std::uint8_t>(0x80 | (track + 1));
-  b[kBlockTimeAt] = static_cast<std::uint8_t>(relative >> 8);
-  b[kBlockTimeAt + 1] = static_cast<std::uint8_t>(relative);
   b[8] = key ? kBlockKeyframe : 0;
   clusterUsed_ += kBlockHeader;
   return true;
+}
+
+void MatroskaMuxer::SetUnitTime(std::int64_t pts) {
+  if (inUnit_ && !unitDropped_ && pts != kNoStamp) unitMs_ = ToMs(unitTrack_, pts);
 }
 
 void MatroskaMuxer::RecordCue(std::int64_t ms, std::uint32_t track, std::size_t offset) {
@@ -253,7 +251,6 @@ bool MatroskaMuxer::AppendToCluster(std::span<const std::uint8_t> bytes) {
     unitDropped_ = true;
     ++dropped_;
     clusterUsed_ = blockStart_;
-    if (cueCount_ > firstOpenCue_ && buffers_->cues[cueCount_ - 1].offset == blockStart_) --cueCount_;
     return true;
   }
   std::memcpy(buffers_->cluster.get() + clusterUsed_, bytes.data(), bytes.size());
@@ -269,7 +266,6 @@ bool MatroskaMuxer::WriteUnitBytes(std::span<const std::uint8_t> bytes) {
     unitDropped_ = true;
     ++dropped_;
     clusterUsed_ = blockStart_;
-    if (cueCount_ > firstOpenCue_ && buffers_->cues[cueCount_ - 1].offset == blockStart_) --cueCount_;
     return true;
   }
   std::memcpy(buffers_->stage.get() + stageUsed_, bytes.data(), bytes.size());
@@ -318,11 +314,21 @@ bool MatroskaMuxer::EndUnit() {
   const std::size_t dataSize = clusterUsed_ - blockStart_ - kBlockHeader;
   if (dataSize == 0) {
     clusterUsed_ = blockStart_;
-    if (cueCount_ > firstOpenCue_ && buffers_->cues[cueCount_ - 1].offset == blockStart_) --cueCount_;
     return true;
   }
-  const std::uint64_t blockSize = dataSize + (kBlockHeader - 1 - 4);
+  // Now that its time is final: the unit opens the cluster, or begins a new
+  // one, or joins the one open.
+  if (blockStart_ == 0) {
+    clusterMs_ = unitMs_;
+  } else if (StartsCluster(unitTrack_, unitMs_, unitKey_) && !FlushCluster(blockStart_, unitMs_)) {
+    return false;
+  }
+  const auto relative = static_cast<std::uint16_t>(static_cast<std::int16_t>(unitMs_ - clusterMs_));
   std::uint8_t* b = cluster + blockStart_;
+  b[kBlockTimeAt] = static_cast<std::uint8_t>(relative >> 8);
+  b[kBlockTimeAt + 1] = static_cast<std::uint8_t>(relative);
+  if (videoPresent_ ? (unitKey_ && IsVideo(unitTrack_)) : blockStart_ == 0) RecordCue(unitMs_, unitTrack_, blockStart_);
+  const std::uint64_t blockSize = dataSize + (kBlockHeader - 1 - 4);
   if (blockSize <= MaxSizeInWidth(2)) {
     // Small blocks (audio frames) take a two-byte size.
     PutSize(b + kBlockSizeAt, blockSize, 2);

@@ -106,6 +106,9 @@ class MatroskaMuxer {
   // only when the output refused bytes (the run ends then).
   [[nodiscard]] bool BeginUnit(std::uint32_t track, std::int64_t pts, bool key);
   [[nodiscard]] bool WriteUnitBytes(std::span<const std::uint8_t> bytes);
+  // The unit's time, when it becomes known only after its first bytes (an
+  // MPEG-2 picture's comes with its picture header).
+  void SetUnitTime(std::int64_t pts);
   [[nodiscard]] bool EndUnit();
   [[nodiscard]] bool WriteUnit(std::uint32_t track, std::int64_t pts, bool key, std::span<const std::uint8_t> bytes);
 
@@ -183,6 +186,7 @@ class MatroskaMuxer {
   bool inUnit_ = false;
   bool unitDropped_ = false;
   std::uint32_t unitTrack_ = 0;
+  bool unitKey_ = false;
   std::int64_t unitMs_ = 0;
   std::size_t blockStart_ = 0;  // its SimpleBlock in the cluster body
   std::size_t stageUsed_ = 0;   // AVC/HEVC bytes collected

@@ -347,12 +347,18 @@ TEST_F(MatroskaFiles, TimesAreRoundedStampByStamp) {
                                  tenHours + 3003 * 1001}) {
     ASSERT_TRUE(mux.WriteUnit(s, pts, true, unit));
   }
+  // A unit whose time comes after its first bytes.
+  ASSERT_TRUE(mux.BeginUnit(s, kNoStamp, true));
+  ASSERT_TRUE(mux.WriteUnitBytes(unit));
+  mux.SetUnitTime(tenHours + 3003 * 1002);
+  ASSERT_TRUE(mux.EndUnit());
   ASSERT_TRUE(mux.Finish());
   const fs::path out = *dir_ / "times.mkv";
   kelvor::test::WriteFile(out, sink.bytes);
-  const std::string text = ExpectReadable(out, 5, true, true).text;
+  const std::string text = ExpectReadable(out, 6, true, true).text;
   for (const char* stamp : {"timestamp 00:00:00.000000000", "timestamp 00:00:00.001000000",
-                            "timestamp 10:00:33.367000000", "timestamp 10:00:33.400000000"}) {
+                            "timestamp 10:00:33.367000000", "timestamp 10:00:33.400000000",
+                            "timestamp 10:00:33.433000000"}) {
     EXPECT_NE(text.find(stamp), std::string::npos) << stamp << "\n" << text;
   }
 }
