@@ -109,11 +109,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     bool ok = true;
     if (useAc3) {
-      ok = (flags & 1u) ? rig->ac3.HandleAc3(piece, track, stamp) : rig->ac3.HandleAc3(piece, track);
+      ok = (flags & 1u) ? rig->ac3.StartPes(piece, track, stamp) : rig->ac3.ContinuePes(piece, track);
       if (ok && (flags & 4u)) ok = rig->ac3.ReleaseHeld();
     } else {
-      ok = (flags & 1u) ? rig->mpeg.HandleMpegAudio(piece, track, stamp)
-                        : rig->mpeg.HandleMpegAudio(piece, track);
+      ok = (flags & 1u) ? rig->mpeg.StartPes(piece, track, stamp)
+                        : rig->mpeg.ContinuePes(piece, track);
       if (ok && (flags & 4u)) ok = rig->mpeg.ReleaseHeld();
     }
     if (!ok) std::abort();  // the memory sink never refuses a packet

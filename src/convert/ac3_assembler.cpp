@@ -148,13 +148,13 @@ bool Ac3Assembler::ReleaseHeld() {
   return true;
 }
 
-bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) {
+bool Ac3Assembler::StartPes(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) {
   if (j >= tracks_.size()) return true;
   tracks_[j].stamp.Arrive(stamp);
-  return HandleAc3(payload, j);
+  return ContinuePes(payload, j);
 }
 
-bool Ac3Assembler::HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j) {
+bool Ac3Assembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t j) {
   if (j >= tracks_.size()) return true;
   Track& t = tracks_[j];
   std::size_t pos = 0;

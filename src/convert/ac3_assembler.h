@@ -13,6 +13,7 @@
 #include <span>
 
 #include "convert/audio_converter.h"
+#include "convert/audio_handler.h"
 #include "convert/audio_path_timing.h"
 #include "convert/held_frames.h"
 #include "convert/pes_stamp.h"
@@ -23,7 +24,7 @@
 
 namespace kelvor {
 
-class Ac3Assembler {
+class Ac3Assembler final : public AudioHandler {
  public:
   static constexpr std::uint32_t kFrameBufferSize = 4096;
   static constexpr std::int32_t kHalfFrame = 1440;  // half of 1536 samples at 48 kHz
@@ -31,20 +32,17 @@ class Ac3Assembler {
   Ac3Assembler(const RunSettings& run, StreamTiming& timing, Multiplexer& mux, AudioConverter& converter);
 
   // Start of a run: every track hunts for a sync word.
-  void Reset();
+  void Reset() override;
 
-  // The first piece of a PES packet of AC-3 track j (audio track
-  // run.privateTrack(j)), with the packet's
-  // stamp. False only when the output refused a packet.
-  bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp);
-  // A later piece of the same PES packet.
-  bool HandleAc3(std::span<const std::uint8_t> payload, std::uint32_t j);
+  // Track j is audio track run.privateTrack(j).
+  [[nodiscard]] bool StartPes(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) override;
+  [[nodiscard]] bool ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t j) override;
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void FollowVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) override { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
-  bool ReleaseHeld();
+  [[nodiscard]] bool ReleaseHeld() override;
 
   // The track's input time of its next frame, relative to the common start.
   std::uint32_t expectedTime(std::uint32_t j) const { return tracks_[j].expectedTime; }

@@ -57,21 +57,25 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       video_(&mpeg2Video),
       mpegAudio_(mpegAudio),
       ac3_(ac3),
-      converter_(converter) {}
+      converter_(converter),
+      audioHandlers_{&mpegAudio, &ac3} {}
 
 void ConversionPass::ResetRun() {
   timing_.Reset();
   video_->Reset();
   mux_.ResetTiming();
-  mpegAudio_.Reset();
+  for (AudioHandler* a : audioHandlers_) a->Reset();
   for (std::uint32_t k = 0; k < run_.firstPrivateTrack; ++k) mpegAudio_.SetLayer(k, tracks_.audio[k].mpegLayer);
-  ac3_.Reset();
+  routes_.Build(tracks_, run_);
+  for (std::uint32_t k = 0; k < run_.audioTrackTotal; ++k) {
+    const bool ac3 = IsAc3Family(tracks_.audio[k].codec);
+    audioRoutes_[k] = {ac3 ? static_cast<AudioHandler*>(&ac3_) : &mpegAudio_, ac3 ? k - run_.firstPrivateTrack : k};
+  }
   audioCont_ = {};
   videoCont_ = {};
   videoStampOpen_ = videoStampPlaced_ = false;
   // Late audio waits for the picture only where there is one to wait for.
-  mpegAudio_.FollowVideo(tracks_.video.pid != 0);
-  ac3_.FollowVideo(tracks_.video.pid != 0);
+  for (AudioHandler* a : audioHandlers_) a->FollowVideo(tracks_.video.pid != 0);
   bytesSinceLastMiB_ = mibDone_ = lastPercent_ = lastSeconds_ = 0;
   warningsShown_ = 0;
   if (timing_.drops != nullptr) timing_.drops->Reset();
@@ -188,7 +192,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
 
   // A picture held back at a restart of the time line goes out first, then
   // the audio kept back for it.
-  if (flush && (!video_->Finish() || !mpegAudio_.ReleaseHeld() || !ac3_.ReleaseHeld() ||
+  if (flush && (!video_->Finish() || !ReleaseHeldAudio() ||
                 !mux_.FinishOutput(video_->outputOn()))) {
     outcome.outputError = true;
   }
@@ -242,12 +246,11 @@ bool ConversionPass::RoutePacket(const std::uint8_t* p) {
   return RouteContinuation(p, h);
 }
 
-std::uint32_t ConversionPass::FindAudioTrack(std::uint32_t pid, bool (*kind)(Codec), bool activeOnly) const {
-  for (std::uint32_t k = 0; k < run_.audioTrackTotal; ++k) {
-    const Track& t = tracks_.audio[k];
-    if (t.pid == pid && kind(t.codec) && (!activeOnly || audioCont_[k].active)) return k;
+bool ConversionPass::ReleaseHeldAudio() {
+  for (AudioHandler* a : audioHandlers_) {
+    if (!a->ReleaseHeld()) return false;
   }
-  return kNoTrack;
+  return true;
 }
 
 bool ConversionPass::StartAudio(bool& started, const PesStart& pes) {
@@ -285,26 +288,23 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
 
   // MPEG audio comes with its own stream ids, or as private_stream_1 on a
   // PID that the scan took for MPEG audio (its PMT says so).
-  const std::uint32_t i = FindAudioTrack(h.pid, IsMpegAudio);
+  const PidRoutes::Route& route = routes_[h.pid];
+  const std::uint32_t i = route.mpegAudio;
+  const bool isMpeg = i != PidRoutes::kNoTrack;
   if (IsMpegAudioStreamId(pes.streamId) ||
-      (i != kNoTrack && pes.streamId == kPrivateStream1Id && tracks_.audio[i].streamId == kPrivateStream1Id)) {
-    if (i == kNoTrack) {
+      (isMpeg && pes.streamId == kPrivateStream1Id && tracks_.audio[i].streamId == kPrivateStream1Id)) {
+    if (!isMpeg) {
       if (allTracks) WarnOnce(StringId::TooManyAudioChannels);
       return true;
     }
     if (IsRepeat(audioCont_[i], p, h)) return NoteRepeat(timing_);
     if (pes.streamId != tracks_.audio[i].streamId) WarnOnce(StringId::InvalidAudioStreamCode);
     if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
-    if (!StartAudio(timing_.audioStarted[i], pes)) return true;
-    if (!mpegAudio_.HandleMpegAudio(payload, i, PesStamp::Of(pes))) return false;
-    audioCont_[i].active = true;
-    audioCont_[i].expected = next;
-    NoteStart(audioCont_[i], p, h);
-    return true;
+    return StartAudioPes(i, payload, pes, p, h);
   }
 
   if (IsVideoStreamId(pes.streamId)) {
-    if (h.pid != tracks_.video.pid) {
+    if (!route.video) {
       WarnOnce(StringId::TooManyVideoChannels);
       return true;
     }
@@ -333,19 +333,32 @@ bool ConversionPass::RoutePesStart(const std::uint8_t* p, const TsHeader& h) {
   // AC-3/E-AC-3: private_stream_1 in 188-byte input, extended_stream_id in
   // 192-byte input.
   if (pes.streamId != PrivateAudioStreamId(packetSize_)) return true;
-  const std::uint32_t k = FindAudioTrack(h.pid, IsAc3Family);
-  if (k == kNoTrack) {
+  const std::uint32_t k = route.ac3;
+  if (k == PidRoutes::kNoTrack) {
     WarnOnce(StringId::TooManyPrivateChannels);
     return true;
   }
   if (!allTracks && h.pid != tracks_.selectedAudioPid) return true;
   if (IsRepeat(audioCont_[k], p, h)) return NoteRepeat(timing_);
+  return StartAudioPes(k, payload, pes, p, h);
+}
+
+bool ConversionPass::StartAudioPes(std::uint32_t k, std::span<const std::uint8_t> payload, const PesStart& pes,
+                                   const std::uint8_t* p, const TsHeader& h) {
   if (!StartAudio(timing_.audioStarted[k], pes)) return true;
-  if (!ac3_.HandleAc3(payload, k - run_.firstPrivateTrack, PesStamp::Of(pes))) return false;
-  audioCont_[k].active = true;
-  audioCont_[k].expected = next;
-  NoteStart(audioCont_[k], p, h);
+  const AudioRoute& to = audioRoutes_[k];
+  if (!to.handler->StartPes(payload, to.slot, PesStamp::Of(pes))) return false;
+  Continuity& c = audioCont_[k];
+  c.active = true;
+  c.expected = static_cast<std::uint8_t>((h.cc + 1) & 0x0F);
+  NoteStart(c, p, h);
   return true;
+}
+
+bool ConversionPass::ContinueAudioPes(std::uint32_t k, std::span<const std::uint8_t> payload, const TsHeader& h) {
+  if (ContinuityStep(audioCont_[k], h.cc) != Step::Next) return true;
+  const AudioRoute& to = audioRoutes_[k];
+  return to.handler->ContinuePes(payload, to.slot);
 }
 
 bool ConversionPass::AfterVideo(const VideoStep& step) {
@@ -357,7 +370,7 @@ bool ConversionPass::AfterVideo(const VideoStep& step) {
   // A held picture may still move the time origin back.
   if (!videoStampPlaced_ || video_->holdingPicture()) return true;
   videoStampPlaced_ = false;
-  return mpegAudio_.ReleaseHeld() && ac3_.ReleaseHeld();
+  return ReleaseHeldAudio();
 }
 
 ConversionPass::Step ConversionPass::ContinuityStep(Continuity& c, std::uint8_t cc) {
@@ -376,11 +389,11 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
   const auto payload = PayloadFrom(p, h.payloadStart);
   // MPEG audio, video, then AC-3: a PID shared by two of them (against the
   // rules) goes to the first.
-  if (const std::uint32_t i = FindAudioTrack(h.pid, IsMpegAudio, true); i != kNoTrack) {
-    if (ContinuityStep(audioCont_[i], h.cc) != Step::Next) return true;
-    return mpegAudio_.HandleMpegAudio(payload, i);
+  const PidRoutes::Route& route = routes_[h.pid];
+  if (route.mpegAudio != PidRoutes::kNoTrack && audioCont_[route.mpegAudio].active) {
+    return ContinueAudioPes(route.mpegAudio, payload, h);
   }
-  if (videoCont_.active && h.pid == tracks_.video.pid) {
+  if (videoCont_.active && route.video) {
     const Step step = ContinuityStep(videoCont_, h.cc);
     if (step == Step::Break) video_->Interrupted();
     if (step == Step::Break && timing_.drops != nullptr) timing_.drops->VideoLoss();
@@ -388,10 +401,7 @@ bool ConversionPass::RouteContinuation(const std::uint8_t* p, const TsHeader& h)
     if (step != Step::Next) return true;
     return AfterVideo(video_->HandleVideo(payload));
   }
-  if (const std::uint32_t k = FindAudioTrack(h.pid, IsAc3Family, true); k != kNoTrack) {
-    if (ContinuityStep(audioCont_[k], h.cc) != Step::Next) return true;
-    return ac3_.HandleAc3(payload, k - run_.firstPrivateTrack);
-  }
+  if (route.ac3 != PidRoutes::kNoTrack && audioCont_[route.ac3].active) return ContinueAudioPes(route.ac3, payload, h);
   return true;
 }
 

@@ -5,6 +5,7 @@
 // to the video handler and the audio assemblers, which feed the multiplexer.
 #include <array>
 #include <cstdint>
+#include <span>
 #include <string>
 
 #include "common/string_table.h"
@@ -12,6 +13,7 @@
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
+#include "convert/pid_routes.h"
 #include "convert/run_setup.h"
 #include "common/ts_packet.h"
 #include "convert/video_handler.h"
@@ -82,10 +84,12 @@ class ConversionPass {
   // after audio frames were kept back, those go out. False only when the
   // output refused a packet.
   bool AfterVideo(const VideoStep& step);
-  // The run's audio track on `pid` that `kind` accepts (its track table
-  // index), or kNoTrack; with `activeOnly` only one whose PES is being read.
-  static constexpr std::uint32_t kNoTrack = 0xFFFFFFFF;
-  std::uint32_t FindAudioTrack(std::uint32_t pid, bool (*kind)(Codec), bool activeOnly = false) const;
+  // The PES start of audio track k: its start rule, then its handler.
+  bool StartAudioPes(std::uint32_t k, std::span<const std::uint8_t> payload, const PesStart& pes,
+                     const std::uint8_t* p, const TsHeader& h);
+  // A later packet of audio track k's PES.
+  bool ContinueAudioPes(std::uint32_t k, std::span<const std::uint8_t> payload, const TsHeader& h);
+  bool ReleaseHeldAudio();
   // The start rule shared by all audio tracks.
   bool StartAudio(bool& started, const PesStart& pes);
   void WarnOnce(StringId id);
@@ -111,6 +115,15 @@ class ConversionPass {
 
   std::uint32_t packetSize_ = 188;
   std::array<Continuity, kMaxAudioTracks> audioCont_{};  // by track table index
+  // Built at the start of each run: each PID's route, and each audio
+  // track's handler and its slot there.
+  PidRoutes routes_;
+  struct AudioRoute {
+    AudioHandler* handler = nullptr;
+    std::uint32_t slot = 0;
+  };
+  std::array<AudioRoute, kMaxAudioTracks> audioRoutes_{};
+  std::array<AudioHandler*, 2> audioHandlers_{};
   Continuity videoCont_{};
   bool videoStampOpen_ = false;   // the last video PES time stamp is not placed yet
   bool videoStampPlaced_ = false; // one was placed: held audio may go

@@ -105,14 +105,13 @@ bool MpegAudioAssembler::ReleaseHeld() {
   return true;
 }
 
-bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i,
-                                         const PesStamp& stamp) {
+bool MpegAudioAssembler::StartPes(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp) {
   if (i >= tracks_.size()) return true;
   tracks_[i].stamp.Arrive(stamp);
-  return HandleMpegAudio(payload, i);
+  return ContinuePes(payload, i);
 }
 
-bool MpegAudioAssembler::HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i) {
+bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t i) {
   if (i >= tracks_.size()) return true;
   Track& t = tracks_[i];
   std::size_t pos = 0;

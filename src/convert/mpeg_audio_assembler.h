@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "convert/audio_handler.h"
 #include "convert/held_frames.h"
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "convert/pes_stamp.h"
@@ -20,18 +21,16 @@
 
 namespace kelvor {
 
-class MpegAudioAssembler {
+class MpegAudioAssembler final : public AudioHandler {
  public:
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
   // Start of a run: every track hunts for a sync byte.
-  void Reset();
+  void Reset() override;
 
-  // The first piece of a PES packet of track i, with the packet's stamp.
-  // False only when the output refused a packet.
-  bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp);
-  // A later piece of the same PES packet.
-  bool HandleMpegAudio(std::span<const std::uint8_t> payload, std::uint32_t i);
+  // Track i is audio track i of the run (the MPEG audio tracks come first).
+  [[nodiscard]] bool StartPes(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp) override;
+  [[nodiscard]] bool ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t i) override;
 
   // Track i carries Layer I (as the scan found): its header's second byte
   // may be 0xFF (no CRC), which is then not taken for a new sync byte.
@@ -40,10 +39,10 @@ class MpegAudioAssembler {
   }
 
   // Late frames wait for the video's next time stamp (set for runs with video).
-  void FollowVideo(bool on) { followVideo_ = on; }
+  void FollowVideo(bool on) override { followVideo_ = on; }
   // The video has placed a time stamp (or the run ends): the frames kept
   // back go out. False only when the output refused a packet.
-  bool ReleaseHeld();
+  [[nodiscard]] bool ReleaseHeld() override;
 
  private:
   enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };

@@ -25,8 +25,8 @@ struct MpegAudioRig : HandlerRig {
   }
   // Hands a timed (pts >= 0) or untimed piece to track 0.
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts < 0) return mpeg.HandleMpegAudio(bytes, 0);
-    return mpeg.HandleMpegAudio(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
+    if (pts < 0) return mpeg.ContinuePes(bytes, 0);
+    return mpeg.StartPes(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   // Audio PES packets written so far (TS output: one per frame).
   std::size_t framesOut() const {
@@ -170,8 +170,8 @@ struct Ac3Rig : HandlerRig {
     startAt(0);
   }
   bool feed(const std::vector<std::uint8_t>& bytes, std::int64_t pts = -1) {
-    if (pts < 0) return ac3.HandleAc3(bytes, 0);
-    return ac3.HandleAc3(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
+    if (pts < 0) return ac3.ContinuePes(bytes, 0);
+    return ac3.StartPes(bytes, 0, PesStamp{static_cast<std::uint32_t>(pts), true});
   }
   std::size_t framesOut() const {
     std::size_t n = 0;

@@ -81,8 +81,8 @@ std::size_t FramesOut(bool toMpegAudio, const Case& c) {
     const int i = order[n];
     const bool timed = n % static_cast<std::size_t>(c.timedEvery) == 0;
     const PesStamp stamp{9000 + 480u * static_cast<std::uint32_t>(i), true};
-    const bool ok = timed ? rig.ac3.HandleAc3(frames[static_cast<std::size_t>(i)], 0, stamp)
-                          : rig.ac3.HandleAc3(frames[static_cast<std::size_t>(i)], 0);
+    const bool ok = timed ? rig.ac3.StartPes(frames[static_cast<std::size_t>(i)], 0, stamp)
+                          : rig.ac3.ContinuePes(frames[static_cast<std::size_t>(i)], 0);
     EXPECT_TRUE(ok);
   }
   return rig.framesOut();
