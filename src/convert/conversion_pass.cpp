@@ -110,6 +110,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   bool flush = true;
   bool synced = false;
   std::uint32_t stopBudget = 0;  // packets still read after a stop
+  bool cut = false;              // the input became shorter: ended as at a stop
   for (;;) {
     // The input view stops short of the last few packets of the file; they
     // are read here too, so that the last frames of each stream are kept.
@@ -117,7 +118,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     // packet's prefix comes before it).
     const bool tail = input_.endOfInput();
     if (tail && (!synced || input_.position() + kTsPacketBytes > input_.fileSize())) {
-      outcome.reachedEndOfInput = true;
+      (cut ? outcome.inputError : outcome.reachedEndOfInput) = true;
       break;
     }
     if (!synced) {
@@ -145,7 +146,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
                             input_.isZeroRunAt(kTsPacketBytes, kTsPacketBytes);
     if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
       if (tail) {
-        outcome.reachedEndOfInput = true;
+        (cut ? outcome.inputError : outcome.reachedEndOfInput) = true;
         break;
       }
       synced = false;
@@ -169,12 +170,26 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
       break;
     }
     if (video_->stopped()) {
-      (video_->endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
+      (cut ? outcome.inputError : video_->endedOnRequest() ? outcome.stoppedByUser : outcome.stoppedByTimeJump) = true;
       break;
     }
     if (stopBudget > 0 && --stopBudget == 0) {
-      outcome.stoppedByUser = true;  // no picture ended in time: end anyway
+      (cut ? outcome.inputError : outcome.stoppedByUser) = true;  // no picture ended in time: end anyway
       break;
+    }
+    if (!cut && input_.cutShort()) {
+      // Another program cut the file short ahead of the read position: the
+      // output ends at the end of the picture being written, as at a stop,
+      // if the rest of the file holds its end.
+      cut = true;
+      if (!video_->outputOn()) {
+        outcome.inputError = true;
+        break;
+      }
+      if (stopBudget == 0) {
+        video_->EndAtNextPicture();
+        stopBudget = kStopPackets;
+      }
     }
     if (stopBudget == 0 && abortRequested.load(std::memory_order_relaxed)) {
       // A stop ends the output at the end of the picture being written: the

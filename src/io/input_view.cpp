@@ -90,6 +90,14 @@ bool InputView::checkNotCutShort() {
   const bool shorter = now && *now < fileSize_;
   if (!shorter && !guard_.faulted()) return true;
   cutShort_ = true;
+  // What follows the read position is still there: it is read up to the new
+  // end, so that the reader can end its output where a stop would (at the
+  // end of a whole picture) instead of where the bytes ran out.
+  if (shorter && !guard_.faulted() && *now > position() + kEndMargin) {
+    fileSize_ = *now;
+    viewSize_ = static_cast<std::uint32_t>(std::min<std::uint64_t>(viewSize_, fileSize_ - viewOffset_));
+    return true;
+  }
   ShowMessage(ui_, StringId::UnableToSetView);
   endOfInput_ = true;
   readPtr_ = nullptr;

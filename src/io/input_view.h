@@ -38,7 +38,8 @@ class InputView {
   // openError() then holds errno (or kNotRegularFile).
   bool open();
   // Moves forward by n bytes. False when the window could not be moved or
-  // the file was cut short while it was read (cutShort()).
+  // the file was cut short under the read position (cutShort()); a file cut
+  // short ahead of it sets cutShort() and ends at its new end.
   bool advance(std::uint32_t n);
   void close();
 

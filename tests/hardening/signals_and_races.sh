@@ -151,6 +151,13 @@ if ffmpeg -nostdin -v error -f lavfi -i "anoisesrc=r=48000:a=0.2" -ac 2 -t 600 -
   rm -f "$work/long.wav"
 fi
 
+# The input cut short ahead of where it is read: the conversion reads on to
+# the new end and ends after a whole picture, as a stop does.
+cp "$input" "$work/growing.ts"
+run_held "$work/growing.ts" "truncate -s 6000000 '$work/growing.ts'"
+[ "$status" -eq 3 ] || fail "cut ahead: exit $status, expected 3: $(cat "$work/err.txt")"
+decodes_cleanly "cut ahead" "$work/out.ts"
+
 # A stop that comes as soon as the process can take it, in its first
 # milliseconds (the scan, the start of the conversion, before the first
 # picture): a stop, exit 3, never an input error or death by the signal.
