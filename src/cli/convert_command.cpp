@@ -377,6 +377,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   {
     std::error_code ec;
     request.outputMustBeNew = !o.overwrite && !fs::exists(fs::symlink_status(PathOfUtf8(output), ec));
+    request.outputMustBeEmpty = !o.overwrite;
   }
 
   report.Begin(&engine->convertedTracks(), o.verbose ? &ui : nullptr);

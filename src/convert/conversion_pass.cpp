@@ -94,7 +94,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   // A transport stream ends with its last whole packet; the input is never
   // overwritten, whatever name the output was given.
   const OutputOptions outputOptions{request.format != OutputFormat::ProgramStream, input_.identity(),
-                                    request.outputMustBeNew};
+                                    request.outputMustBeNew, request.outputMustBeEmpty};
   if (!output_.OpenOutput(request.outputPath, outputOptions)) {
     ShowMessage(ui_, StringId::UnableToCreateOutput);
     input_.close();

@@ -34,6 +34,8 @@ struct ConversionRequest {
   // The output did not exist when it was checked: it is created only if it
   // still does not (another run may have taken the name meanwhile).
   bool outputMustBeNew = false;
+  // An output that exists may be replaced only while it is still empty.
+  bool outputMustBeEmpty = false;
 };
 
 // How a conversion ended, for front ends that report more than the final

@@ -32,6 +32,9 @@ struct OutputOptions {
   // runs that chose the same new name only one writes it; the other fails
   // with kCreatedMeanwhile.
   bool mustBeNew = false;
+  // A regular file that exists is replaced only while it is empty (another
+  // run may have written it since it was checked): else kCreatedMeanwhile.
+  bool mustBeEmpty = false;
 };
 
 class OutputWriter final : public PacketSink {

@@ -63,6 +63,11 @@ bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions
     ::close(fd);
     return false;
   }
+  if (regular && options.mustBeEmpty && (::fstat(fd, &st) != 0 || st.st_size != 0)) {
+    lastError_ = kCreatedMeanwhile;
+    ::close(fd);
+    return false;
+  }
   // Writes block again; a pipe or a device takes ordinary writes of exactly
   // what was appended.
   int flags = ::fcntl(fd, F_GETFL);

@@ -72,6 +72,11 @@ bool OutputWriter::CreateOutputFile(const std::string& path, const OutputOptions
       ::CloseHandle(h);
       return false;
     }
+    if (options.mustBeEmpty && (info.nFileSizeHigh != 0 || info.nFileSizeLow != 0)) {
+      lastError_ = kCreatedMeanwhile;
+      ::CloseHandle(h);
+      return false;
+    }
     if (::SetEndOfFile(h) == 0) {  // the file pointer is at 0: empties the file
       lastError_ = LastError();
       ::CloseHandle(h);

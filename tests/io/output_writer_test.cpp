@@ -124,7 +124,13 @@ TEST_F(WriterRig, TwoWritersNeverShareAFile) {
   ASSERT_TRUE(writer.CloseOutput());
   EXPECT_EQ(ReadFile(path), first);
 
-  // Once the first has closed it, the file is the second's to replace.
+  // Once the first has closed it, the file is the second's to replace, but
+  // not for one that was to find it empty.
+  OutputOptions emptyOnly;
+  emptyOnly.mustBeEmpty = true;
+  EXPECT_FALSE(second.OpenOutput(PathText(path), emptyOnly));
+  EXPECT_EQ(second.lastError(), kCreatedMeanwhile);
+  EXPECT_EQ(ReadFile(path), first);
   EXPECT_TRUE(second.OpenOutput(PathText(path)));
   EXPECT_TRUE(second.CloseOutput());
   EXPECT_TRUE(ReadFile(path).empty());
