@@ -26,3 +26,9 @@ kelvor_windows_suite(ac3dec DEPS kelvor_ac3dec kelvor_io
 kelvor_windows_suite(mux DEPS kelvor_mux kelvor_convert)
 kelvor_windows_suite(convert DEPS kelvor_convert)
 add_custom_target(kelvor_windows_tests DEPENDS io_tests scan_tests ac3dec_tests mux_tests convert_tests)
+
+# Drives kelvor.exe through its windows (tests/app_win32/desktop_windows.sh).
+add_executable(kelvor_gui_driver ${CMAKE_CURRENT_SOURCE_DIR}/app_win32/gui_driver.cpp)
+target_link_libraries(kelvor_gui_driver PRIVATE kelvor_common kelvor_warnings)
+target_compile_definitions(kelvor_gui_driver PRIVATE UNICODE _UNICODE)
+target_link_options(kelvor_gui_driver PRIVATE -municode)
