@@ -3,7 +3,8 @@
 # with MinGW-w64 (preset windows), runs the tests under wine (headless), and
 # converts the bundled sample and two generated streams with kelvor-cli.exe,
 # which must give the rows and the bytes of the Linux build. Then a file name
-# with non-ASCII characters, an input larger than 4 GiB, and Ctrl-C.
+# with non-ASCII characters, an input larger than 4 GiB, and Ctrl-C; then the
+# desktop program kelvor.exe through its windows (tests/app_win32).
 #
 # Needs the Linux build's kelvor-cli and the generated streams (scripts/test.sh
 # makes both first); LINUX_CLI and FIXTURES point elsewhere.
@@ -17,7 +18,7 @@ win=$root/build/windows
 started=$(date +%s)
 
 cmake --preset windows ${KELVOR_WINDOWS_CMAKE_ARGS:-}
-cmake --build "$win" -j"$jobs" --target kelvor-cli kelvor_windows_tests
+cmake --build "$win" -j"$jobs" --target kelvor-cli kelvor kelvor_gui_driver kelvor_windows_tests
 
 # A wine prefix of our own, made once; no display, no debug chatter.
 WINEPREFIX=${WINEPREFIX:-$win/wine}
@@ -99,6 +100,10 @@ else
   failed=1
 fi
 rm -f "$big" "$unicode"
+
+# The desktop program, driven through its windows on a virtual display.
+echo "The desktop program kelvor.exe:"
+sh "$root/tests/app_win32/desktop_windows.sh" "$win" "$root/samples/sample_mpeg2.ts" || failed=1
 
 echo "Windows build and tests: $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || { echo "The Windows build failed its checks."; exit 1; }

@@ -9,6 +9,8 @@
 // Exit status 0 when every check passed.
 #include <windows.h>
 
+#include <commctrl.h>
+
 #include <chrono>
 #include <cstring>
 #include <cstdio>
@@ -467,7 +469,11 @@ int wmain(int argc, wchar_t** argv) {
   }
   Acknowledge(L"Stop convertion?", IDYES,
               [&](HWND box) { SavePicture(pictures, "progress-dialog-stop-question", {convert, box}); });
-  const std::wstring stopped = Acknowledge(L"Convertion done!", IDOK);
+  const std::wstring stopped = Acknowledge(L"Convertion done!", IDOK, [&](HWND) {
+    // A run that went on to the end of its input would show 99 percent.
+    const auto percent = ::SendDlgItemMessageW(convert, 1, PBM_GETPOS, 0, 0);
+    if (percent >= 90) Fail("the conversion ran on to " + std::to_string(percent) + " percent after Stop");
+  });
   std::printf("stopped: %s\n", OneLine(stopped).c_str());
   if (convert != nullptr) WaitGone(convert, "conversion dialog");
 
