@@ -104,6 +104,8 @@ rm -f "$big" "$unicode"
 # The desktop program, driven through its windows on a virtual display.
 echo "The desktop program kelvor.exe:"
 sh "$root/tests/app_win32/desktop_windows.sh" "$win" "$root/samples/sample_mpeg2.ts" || failed=1
+# The zip for Windows users, unpacked and run.
+JOBS="$jobs" sh "$root/scripts/package-windows.sh" --check || failed=1
 
 echo "Windows build and tests: $(($(date +%s) - started)) s"
 [ "$failed" -eq 0 ] || { echo "The Windows build failed its checks."; exit 1; }
