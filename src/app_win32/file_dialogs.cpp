@@ -1,6 +1,7 @@
 #include "app_win32/file_dialogs.h"
 
 #include <commdlg.h>
+#include <dlgs.h>
 
 #include <string_view>
 #include <vector>
@@ -29,6 +30,26 @@ std::wstring FilterText(std::string_view filters) {
   std::wstring text = Wide(filters);
   text.push_back(L'\0');
   return text;
+}
+
+// The save dialog's hook: when the user picks another filter, the name in
+// the dialog takes that filter's extension, so that the dialog shows the
+// name that will be written (and asks about that one before overwriting).
+UINT_PTR CALLBACK SaveHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
+  if (message != WM_NOTIFY) return 0;
+  const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lParam);
+  if (notify->hdr.code != CDN_TYPECHANGE) return 0;
+  HWND dialog = ::GetParent(child);
+  std::vector<wchar_t> spec(kPathRoom, L'\0');
+  if (::SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(spec.size()), reinterpret_cast<LPARAM>(spec.data())) <= 1) {
+    return 0;  // no name typed yet
+  }
+  const OutputFormat format = FormatFromFilterIndex(static_cast<int>(notify->lpOFN->nFilterIndex) - 1);
+  const std::wstring renamed = Wide(WithFilterExtension(Utf8(spec.data()), format));
+  // The name field: the combo box of newer dialogs, the edit field of older ones.
+  const int field = ::GetDlgItem(dialog, cmb13) != nullptr ? cmb13 : edt1;
+  ::SendMessageW(dialog, CDM_SETCONTROLTEXT, static_cast<WPARAM>(field), reinterpret_cast<LPARAM>(renamed.c_str()));
+  return 0;
 }
 
 }  // namespace
@@ -67,7 +88,9 @@ std::optional<SaveAnswer> AskOutputFile(HWND owner, const std::string& proposed,
   ofn.lpstrTitle = title.c_str();
   // No default extension: the name's extension follows the chosen filter
   // (OutputChoice), whatever the dialog would add.
-  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR;
+  ofn.lpfnHook = SaveHook;
+  ofn.Flags = OFN_EXPLORER | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT | OFN_NOCHANGEDIR |
+              OFN_ENABLEHOOK | OFN_ENABLESIZING;
   if (!::GetSaveFileNameW(&ofn)) return std::nullopt;
   return SaveAnswer{Utf8(path.data()), FormatFromFilterIndex(static_cast<int>(ofn.nFilterIndex) - 1)};
 }

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/logic/dropped_input.h"
 #include "app/logic/same_file.h"
 #include "app/logic/track_selection.h"
 #include "app_win32/file_dialogs.h"
@@ -145,18 +146,14 @@ void MainWindow::onDroppedFiles(HDROP drop) {
     names.push_back(Utf8(name));
   }
   ::DragFinish(drop);
-  // One recording at a time: the first file dropped is scanned.
-  std::error_code error;
-  if (!names.empty() && std::filesystem::is_regular_file(PathOfUtf8(names.front()), error)) {
-    openInput(names.front());
-  }
+  if (const std::optional<std::string> input = InputFromDrop(names)) openInput(*input);
 }
 
 void MainWindow::chooseOutputAndConvert() {
   if (!::IsWindowEnabled(start_)) return;
   const OutputFormat initial = output_.dialogFormat(engine_.tracks().videoIsH264);
   const std::string& inputPath = engine_.input().path();
-  const std::optional<SaveAnswer> answer = AskOutputFile(window_, output_.proposeName(inputPath), initial);
+  const std::optional<SaveAnswer> answer = AskOutputFile(window_, output_.proposeName(inputPath, initial), initial);
   if (!answer) return;
 
   const std::string outputPath = output_.accept(answer->path, answer->format);

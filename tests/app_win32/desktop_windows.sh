@@ -50,7 +50,7 @@ winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 mkdir -p "$work/pictures"
 
 # The windows are drawn by wine itself (no window manager), captions and all.
-"$wine" explorer /desktop=kelvor,1024x768 "$win/tests/kelvor_gui_driver.exe" "$win/src/app_win32/kelvor.exe" \
+timeout 300 "$wine" explorer /desktop=kelvor,1024x768 "$win/tests/kelvor_gui_driver.exe" "$win/src/app_win32/kelvor.exe" \
   "$(winpath "$work/pictures")" "$(winpath "$work/empty.ts")" "$(winpath "$input")" \
   "$(winpath "$work/Ausgabe ß – 日本.mpg")" "$(winpath "$work/long.ts")" "$(winpath "$work/stopped.mpg")" \
   2>/dev/null | tr -d '\r' >"$work/driver.txt" || true

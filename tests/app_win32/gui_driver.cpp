@@ -32,6 +32,16 @@ void Fail(const std::string& what) {
   ++failures;
 }
 
+// A message the program must answer within seconds: a hung program fails
+// the check instead of holding up the test run.
+LRESULT Send(HWND w, UINT message, WPARAM wParam, LPARAM lParam) {
+  DWORD_PTR result = 0;
+  if (::SendMessageTimeoutW(w, message, wParam, lParam, SMTO_NORMAL, 10000, &result) == 0) {
+    Fail("no answer to message " + std::to_string(message));
+  }
+  return static_cast<LRESULT>(result);
+}
+
 std::string Narrow(const std::wstring& wide) {
   const int n = ::WideCharToMultiByte(CP_UTF8, 0, wide.c_str(), static_cast<int>(wide.size()), nullptr, 0,
                                       nullptr, nullptr);
@@ -257,18 +267,54 @@ void AnswerFileDialog(HWND dialog, const std::wstring& path) {
     Fail("file dialog without a name field");
     return;
   }
-  ::SendMessageW(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  Send(name, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
   ::PostMessageW(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED),
                  reinterpret_cast<LPARAM>(::GetDlgItem(dialog, IDOK)));
+}
+
+HWND NameField(HWND dialog) {
+  HWND name = ::GetDlgItem(dialog, 0x47C);
+  return name != nullptr ? name : ::GetDlgItem(dialog, 0x480);
+}
+
+// Picks the save dialog's filter `index` (0: MPG, 1: TS, 2: M2TS) as a
+// click in its list would, and returns the name field's text after it.
+std::wstring PickFilter(HWND dialog, int index) {
+  HWND types = ::GetDlgItem(dialog, 0x470);
+  Send(types, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
+  // A click in the list: the selection changes, then it is taken.
+  for (const int code : {CBN_SELCHANGE, CBN_SELENDOK}) {
+    Send(dialog, WM_COMMAND, MAKEWPARAM(0x470, code), reinterpret_cast<LPARAM>(types));
+  }
+  return WindowText(NameField(dialog));
+}
+
+// The save dialog: its proposed name is the input's with the first filter's
+// extension, and the name follows a change of filter; then `path` is typed
+// and OK pressed.
+void AnswerSaveDialog(HWND dialog, const std::wstring& input, const std::wstring& path) {
+  if (dialog == nullptr) return;
+  const std::wstring inputName = input.substr(input.find_last_of(L"\\") + 1);
+  const std::wstring proposed = WindowText(NameField(dialog));
+  const std::wstring stem = inputName.substr(0, inputName.find_last_of(L'.'));
+  if (proposed.find(stem + L".MPG") == std::wstring::npos) Fail("the save dialog proposes " + Narrow(proposed));
+  Send(NameField(dialog), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(path.c_str()));
+  const std::wstring asTs = PickFilter(dialog, 1);
+  const std::wstring asMpg = PickFilter(dialog, 0);
+  const std::wstring stemOut = path.substr(0, path.find_last_of(L'.'));
+  if (asTs != stemOut + L".ts" || asMpg != path) {
+    Fail("a change of filter gives " + Narrow(asTs) + " and back " + Narrow(asMpg));
+  }
+  AnswerFileDialog(dialog, path);
 }
 
 std::vector<std::wstring> TrackRows(HWND main) {
   std::vector<std::wstring> rows;
   HWND list = ::GetDlgItem(main, 106);
-  const auto count = static_cast<int>(::SendMessageW(list, LB_GETCOUNT, 0, 0));
+  const auto count = static_cast<int>(Send(list, LB_GETCOUNT, 0, 0));
   for (int i = 0; i < count; ++i) {
     wchar_t buffer[256] = {};
-    ::SendMessageW(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
+    Send(list, LB_GETTEXT, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(buffer));
     rows.emplace_back(buffer);
   }
   return rows;
@@ -299,8 +345,8 @@ void PickDefaultRow(HWND main) {
     }
   }
   HWND list = ::GetDlgItem(main, 106);
-  ::SendMessageW(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
-  ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(106, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+  Send(list, LB_SETCURSEL, static_cast<WPARAM>(row), 0);
+  Send(main, WM_COMMAND, MAKEWPARAM(106, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
   if (!::IsWindowEnabled(::GetDlgItem(main, 107))) Fail("Start stays disabled after choosing a track row");
 }
 
@@ -438,7 +484,7 @@ int wmain(int argc, wchar_t** argv) {
   // A whole conversion through the dialogs.
   PickDefaultRow(main);
   Command(main, 107);
-  AnswerFileDialog(WaitFor("Save stream as", [] { return Dialog(L"Save stream as", 0); }), sampleOut);
+  AnswerSaveDialog(WaitFor("Save stream as", [] { return Dialog(L"Save stream as", 0); }), sample, sampleOut);
   const std::wstring done = Acknowledge(L"Convertion done!", IDOK, [&](HWND box) {
     HWND convert = Dialog(L"KELVOR", 114);
     if (convert == nullptr) Fail("no conversion dialog under the final message");
@@ -471,7 +517,7 @@ int wmain(int argc, wchar_t** argv) {
               [&](HWND box) { SavePicture(pictures, "progress-dialog-stop-question", {convert, box}); });
   const std::wstring stopped = Acknowledge(L"Convertion done!", IDOK, [&](HWND) {
     // A run that went on to the end of its input would show 99 percent.
-    const auto percent = ::SendDlgItemMessageW(convert, 1, PBM_GETPOS, 0, 0);
+    const auto percent = Send(::GetDlgItem(convert, 1), PBM_GETPOS, 0, 0);
     if (percent >= 90) Fail("the conversion ran on to " + std::to_string(percent) + " percent after Stop");
   });
   std::printf("stopped: %s\n", OneLine(stopped).c_str());
