@@ -151,7 +151,7 @@ void MainWindow::onDroppedFiles(HDROP drop) {
 
 void MainWindow::chooseOutputAndConvert() {
   if (!::IsWindowEnabled(start_)) return;
-  const OutputFormat initial = output_.dialogFormat(engine_.tracks().videoIsH264);
+  const OutputFormat initial = output_.dialogFormat(engine_.tracks().video.codec);
   const std::string& inputPath = engine_.input().path();
   const std::optional<SaveAnswer> answer = AskOutputFile(window_, output_.proposeName(inputPath, initial), initial);
   if (!answer) return;
