@@ -342,6 +342,7 @@ bool MatroskaMuxer::EndUnit() {
   }
   t.lastMs = unitMs_;
   t.maxMs = std::max(t.maxMs, unitMs_);
+  t.minMs = std::min(t.minMs, unitMs_);
   return true;
 }
 
@@ -580,6 +581,9 @@ void MatroskaMuxer::AddChapter(std::int64_t pts) {
 }
 
 double MatroskaMuxer::durationMs() const {
+  // From the first unit's start to the last one's end, as a reader of the
+  // transport stream measures it.
+  std::int64_t start = INT64_MAX;
   std::int64_t end = 0;
   for (std::uint32_t n = 0; n < trackCount_; ++n) {
     const TrackState& t = tracks_[n];
@@ -587,9 +591,10 @@ double MatroskaMuxer::durationMs() const {
     const std::uint64_t frameNs = t.spec.video.frameDurationNs;
     const std::int64_t step =
         IsVideo(n) && frameNs != 0 ? static_cast<std::int64_t>((frameNs + 500000) / 1000000) : t.stepMs;
+    start = std::min(start, t.minMs);
     end = std::max(end, t.maxMs + step);
   }
-  return static_cast<double>(end);
+  return start < end ? static_cast<double>(end - start) : 0.0;
 }
 
 bool MatroskaMuxer::WriteChaptersAndCues(std::uint64_t& chaptersPos, std::uint64_t& cuesPos) {

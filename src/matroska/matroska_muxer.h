@@ -125,7 +125,8 @@ class MatroskaMuxer {
   // for AVC and HEVC, kMaxNalUnitBytes), or came for no track.
   std::uint64_t droppedUnits() const { return dropped_; }
   std::uint64_t bytesWritten() const { return written_; }
-  // The duration the head states, in milliseconds.
+  // The duration the head states, in milliseconds: from the earliest unit's
+  // time to the end of the latest.
   double durationMs() const;
 
  private:
@@ -133,6 +134,7 @@ class MatroskaMuxer {
     TrackSpec spec;
     std::int64_t lastMs = -1;
     std::int64_t maxMs = -1;
+    std::int64_t minMs = INT64_MAX;
     std::int64_t stepMs = 0;  // the last positive distance between units
     bool privateFromStream = false;
     LatmState latm;

@@ -394,22 +394,27 @@ TEST_F(MatroskaFiles, LargeUnitsSplitClustersAndOversizedOnesAreLeftOut) {
   std::vector<std::uint8_t> big(5u << 20);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
   for (int k = 0; k < 8; ++k) {
-    ASSERT_TRUE(mux.WriteUnit(s, k * 9000, true, big));
+    ASSERT_TRUE(mux.WriteUnit(s, 45000 + k * 9000, true, big));
   }
   // Written in two pieces, and too large once whole.
   std::vector<std::uint8_t> huge(MatroskaMuxer::kClusterBytes / 2 + 1);
-  ASSERT_TRUE(mux.BeginUnit(s, 8 * 9000, true));
+  ASSERT_TRUE(mux.BeginUnit(s, 45000 + 8 * 9000, true));
   ASSERT_TRUE(mux.WriteUnitBytes(huge));
   ASSERT_TRUE(mux.WriteUnitBytes(huge));
   ASSERT_TRUE(mux.EndUnit());
-  ASSERT_TRUE(mux.WriteUnit(s, 9 * 9000, true, big));
+  ASSERT_TRUE(mux.WriteUnit(s, 45000 + 9 * 9000, true, big));
   ASSERT_TRUE(mux.Finish());
   EXPECT_EQ(mux.droppedUnits(), 1u);
   const fs::path out = *dir_ / "large.mkv";
   kelvor::test::WriteFile(out, sink.bytes);
   ExpectReadable(out, 9, true, true);
   EXPECT_EQ(Packets(out, "s:0"), 9);
+  // From the first unit at 0.5 s to the end of the last: one second, as a
+  // reader measures a stream that starts late.
   EXPECT_NEAR(mux.durationMs(), 1000.0, 1.0);
+  std::string duration;
+  test::RunCommand("ffprobe -v error -show_entries format=duration -of csv=p=0 " + Quoted(out), &duration);
+  EXPECT_EQ(duration, "1.000000\n");
 }
 
 }  // namespace
