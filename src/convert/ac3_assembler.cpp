@@ -21,19 +21,11 @@ Ac3Assembler::Ac3Assembler(const RunSettings& run, StreamTiming& timing, Multipl
 
 void Ac3Assembler::Reset() {
   for (Track& t : tracks_) {
+    t.ResetCollected();
     t.phase = 0;
-    t.toCollect = 0;
     t.expectedTime = 0;
-    t.framePtsValid = t.frameTimed = t.chained = t.eac3 = false;
-    t.lastLength = 0;
-    t.held.clear();
-    t.stamp.Reset();
+    t.eac3 = false;
   }
-}
-
-void Ac3Assembler::takePts(Track& t, std::uint32_t) {
-  t.framePts = t.stamp.pts();
-  t.framePtsValid = t.stamp.open();
 }
 
 std::uint32_t Ac3Assembler::checkHeader(Track& t) {
@@ -96,17 +88,6 @@ std::int32_t Ac3Assembler::lateThreshold(std::uint32_t j, std::span<const std::u
   return static_cast<std::int32_t>(SyncframeBlocks(frame, tracks_[j].eac3) * kBlockTicks / 2);
 }
 
-bool Ac3Assembler::dispatch(Track& t, std::uint32_t j) {
-  t.phase = 0;
-  const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
-  if (t.held.full() && !placeHeld(t, j)) return false;
-  if (!t.held.empty() || (followVideo_ && delayOf(t, j, t.framePts, t.frameTimed) >= lateThreshold(j, frame))) {
-    t.held.push(frame, t.framePts, t.frameTimed);
-    return true;
-  }
-  return place(t, j, frame, t.framePts, t.frameTimed);
-}
-
 bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts,
                          bool timed) {
   const std::int32_t delta = delayOf(t, j, pts, timed);
@@ -121,37 +102,13 @@ bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t
   const std::uint32_t writes =
       LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
   if (timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 0, writes - 1);
-  const std::span<const std::uint8_t> filler =
-      t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
+  const std::span<const std::uint8_t> filler = t.filler(frame);
   for (std::uint32_t w = 0; w < writes; ++w) {
     if (!mux_.WriteAc3Frame(j, w + 1 < writes ? filler : frame)) return false;
     t.expectedTime += kAc3FrameTicks;
   }
-  std::copy(frame.begin(), frame.end(), t.last.begin());
-  t.lastLength = static_cast<std::uint32_t>(frame.size());
+  t.keepLast(frame);
   return true;
-}
-
-bool Ac3Assembler::placeHeld(Track& t, std::uint32_t j) {
-  for (std::uint32_t k = 0; k < t.held.size(); ++k) {
-    const HeldFrames::Entry e = t.held[k];
-    if (!place(t, j, e.bytes, e.pts, e.timed)) return false;
-  }
-  t.held.clear();
-  return true;
-}
-
-bool Ac3Assembler::ReleaseHeld() {
-  for (std::uint32_t j = 0; j < tracks_.size(); ++j) {
-    if (!tracks_[j].held.empty() && !placeHeld(tracks_[j], j)) return false;
-  }
-  return true;
-}
-
-bool Ac3Assembler::StartPes(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) {
-  if (j >= tracks_.size()) return true;
-  tracks_[j].stamp.Arrive(stamp);
-  return ContinuePes(payload, j);
 }
 
 bool Ac3Assembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t j) {
@@ -166,12 +123,12 @@ bool Ac3Assembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint3
       pos = static_cast<std::size_t>(found - payload.data());
       if (pos == n) return true;
       ++pos;
-      takePts(t, j);
+      t.TakePts();
       t.phase = 1;
     } else if (t.phase == 1) {
       ++pos;
       if (b == 0x0B) {
-        takePts(t, j);  // a run of 0x0B: the sync word starts at the last one
+        t.TakePts();  // a run of 0x0B: the sync word starts at the last one
       } else {
         t.phase = b == 0x77 ? 2 : 0;
       }
@@ -190,13 +147,13 @@ bool Ac3Assembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint3
       setTiming(t, j);
       t.toCollect = t.frameLength - 6;
       t.phase = 6;
-      if (t.toCollect == 0 && !dispatch(t, j)) return false;
+      if (t.toCollect == 0 && !frameDone(t, j)) return false;
     } else {
       const std::size_t take = std::min<std::size_t>(t.toCollect, n - pos);
       std::memcpy(t.frame.data() + (t.frameLength - t.toCollect), payload.data() + pos, take);
       pos += take;
       t.toCollect -= static_cast<std::uint32_t>(take);
-      if (t.toCollect == 0 && !dispatch(t, j)) return false;
+      if (t.toCollect == 0 && !frameDone(t, j)) return false;
     }
   }
   return true;

@@ -13,9 +13,8 @@
 #include <span>
 
 #include "convert/audio_converter.h"
-#include "convert/audio_handler.h"
 #include "convert/audio_path_timing.h"
-#include "convert/held_frames.h"
+#include "convert/frame_assembler.h"
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
 #include "mux/run_settings.h"
@@ -24,9 +23,19 @@
 
 namespace kelvor {
 
-class Ac3Assembler final : public AudioHandler {
+namespace ac3_assembler {
+inline constexpr std::uint32_t kFrameBufferSize = 4096;
+struct Track : CollectedFrame<kFrameBufferSize> {
+  std::uint32_t phase = 0;  // 0 hunt, 1 sync, 2..5 header bytes, 6 body
+  bool eac3 = false;        // the last header read was E-AC-3
+  std::uint32_t nextPts = 0;
+  std::uint32_t expectedTime = 0;
+};
+}  // namespace ac3_assembler
+
+class Ac3Assembler final : public FrameAssembler<Ac3Assembler, ac3_assembler::Track, kMaxPrivateAudioTracks> {
  public:
-  static constexpr std::uint32_t kFrameBufferSize = 4096;
+  static constexpr std::uint32_t kFrameBufferSize = ac3_assembler::kFrameBufferSize;
   static constexpr std::int32_t kHalfFrame = 1440;  // half of 1536 samples at 48 kHz
 
   Ac3Assembler(const RunSettings& run, StreamTiming& timing, Multiplexer& mux, AudioConverter& converter);
@@ -35,57 +44,35 @@ class Ac3Assembler final : public AudioHandler {
   void Reset() override;
 
   // Track j is audio track run.privateTrack(j).
-  [[nodiscard]] bool StartPes(std::span<const std::uint8_t> payload, std::uint32_t j, const PesStamp& stamp) override;
   [[nodiscard]] bool ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t j) override;
-
-  // Late frames wait for the video's next time stamp (set for runs with video).
-  void FollowVideo(bool on) override { followVideo_ = on; }
-  // The video has placed a time stamp (or the run ends): the frames kept
-  // back go out. False only when the output refused a packet.
-  [[nodiscard]] bool ReleaseHeld() override;
 
   // The track's input time of its next frame, relative to the common start.
   std::uint32_t expectedTime(std::uint32_t j) const { return tracks_[j].expectedTime; }
 
  private:
-  struct Track {
-    std::uint32_t phase = 0;  // 0 hunt, 1 sync, 2..5 header bytes, 6 body
-    bool eac3 = false;        // the last header read was E-AC-3
-    std::array<std::uint8_t, kFrameBufferSize> frame{};
-    std::uint32_t frameLength = 0;
-    std::uint32_t toCollect = 0;
-    std::uint32_t framePts = 0;
-    bool framePtsValid = false;
-    bool frameTimed = false;  // the frame being collected has a time (framePts)
-    // An AC-3 frame without a time stamp follows the one before it in its PES.
-    bool chained = false;
-    std::uint32_t nextPts = 0;
-    std::uint32_t expectedTime = 0;
-    // The AC-3 frame written last, which fills a gap before a late frame.
-    std::array<std::uint8_t, kFrameBufferSize> last{};
-    std::uint32_t lastLength = 0;
-    HeldFrames held{kFrameBufferSize};
-    StampSlot stamp;  // of the PES packet being read
-  };
+  friend class FrameAssembler<Ac3Assembler, ac3_assembler::Track, kMaxPrivateAudioTracks>;
+  using Track = ac3_assembler::Track;
 
   // Length of the frame whose header is in t.frame[2..5], or 0 when refused.
   static std::uint32_t checkHeader(Track& t);
-  void takePts(Track& t, std::uint32_t j);
   void setTiming(Track& t, std::uint32_t j);
-  bool dispatch(Track& t, std::uint32_t j);
+  bool frameDone(Track& t, std::uint32_t j) {
+    t.phase = 0;
+    return dispatch(t, j);
+  }
   // The frame's time minus the track's input time of its next frame (positive = late).
   std::int32_t delayOf(const Track& t, std::uint32_t j, std::uint32_t pts, bool timed) const;
   // How late a frame may come and still count as on time.
   std::int32_t lateThreshold(std::uint32_t j, std::span<const std::uint8_t> frame) const;
+  bool lateToPlace(const Track& t, std::uint32_t j, std::span<const std::uint8_t> frame) const {
+    return delayOf(t, j, t.framePts, t.frameTimed) >= lateThreshold(j, frame);
+  }
   bool place(Track& t, std::uint32_t j, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
-  bool placeHeld(Track& t, std::uint32_t j);
 
   const RunSettings& run_;
   StreamTiming& timing_;
   Multiplexer& mux_;
   AudioConverter& converter_;
-  std::array<Track, kMaxPrivateAudioTracks> tracks_{};
-  bool followVideo_ = false;
 };
 
 }  // namespace kelvor

@@ -10,21 +10,12 @@ namespace kelvor {
 
 void MpegAudioAssembler::Reset() {
   for (Track& t : tracks_) {
+    t.ResetCollected();
     t.phase = Phase::Hunt;
     t.frame[0] = 0xFF;  // every frame starts with it; never overwritten
-    t.toCollect = 0;
-    t.framePtsValid = t.frameTimed = t.chained = false;
-    t.lastLength = 0;
     t.chainFrames = 0;
     t.outTicks.Reset();
-    t.held.clear();
-    t.stamp.Reset();
   }
-}
-
-void MpegAudioAssembler::takePts(Track& t, std::uint32_t) {
-  t.framePts = t.stamp.pts();
-  t.framePtsValid = t.stamp.open();
 }
 
 void MpegAudioAssembler::startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2) {
@@ -54,17 +45,6 @@ std::int32_t MpegAudioAssembler::delayOf(std::uint32_t pts, bool timed, std::uin
   return timed ? TimeDifference(pts - timing_.startBase, mux_.TrackOutTime(i)) : 0;
 }
 
-bool MpegAudioAssembler::dispatch(Track& t, std::uint32_t i) {
-  t.phase = Phase::Hunt;
-  const std::span<const std::uint8_t> frame(t.frame.data(), t.frameLength);
-  if (t.held.full() && !placeHeld(t, i)) return false;
-  if (!t.held.empty() || (followVideo_ && t.duration.HalfOrMore(delayOf(t.framePts, t.frameTimed, i)))) {
-    t.held.push(frame, t.framePts, t.frameTimed);
-    return true;
-  }
-  return place(t, i, frame, t.framePts, t.frameTimed);
-}
-
 bool MpegAudioAssembler::place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame,
                                std::uint32_t pts, bool timed) {
   const FrameDuration duration = MpegFrameTicks(frame[1], frame[2]);
@@ -74,41 +54,17 @@ bool MpegAudioAssembler::place(Track& t, std::uint32_t i, std::span<const std::u
   // Late by half a frame or more: repeats of the frame before fill the gap.
   const std::uint32_t writes = LateFrameWrites(delta, duration, pts - timing_.startBase, timing_);
   if (timing_.drops != nullptr) timing_.drops->AudioFrames(i, 0, writes - 1);
-  const std::span<const std::uint8_t> filler =
-      t.lastLength > 0 ? std::span<const std::uint8_t>(t.last.data(), t.lastLength) : frame;
+  const std::span<const std::uint8_t> filler = t.filler(frame);
   for (std::uint32_t w = 1; w < writes; ++w) {
     if (!write(t, i, filler)) return false;
   }
   if (!write(t, i, frame)) return false;
-  std::copy(frame.begin(), frame.end(), t.last.begin());
-  t.lastLength = static_cast<std::uint32_t>(frame.size());
+  t.keepLast(frame);
   return true;
 }
 
 bool MpegAudioAssembler::write(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame) {
   return mux_.WriteMpegAudioFrame(i, frame, t.outTicks.Next(MpegFrameTicks(frame[1], frame[2])));
-}
-
-bool MpegAudioAssembler::placeHeld(Track& t, std::uint32_t i) {
-  for (std::uint32_t k = 0; k < t.held.size(); ++k) {
-    const HeldFrames::Entry e = t.held[k];
-    if (!place(t, i, e.bytes, e.pts, e.timed)) return false;
-  }
-  t.held.clear();
-  return true;
-}
-
-bool MpegAudioAssembler::ReleaseHeld() {
-  for (std::uint32_t i = 0; i < tracks_.size(); ++i) {
-    if (!tracks_[i].held.empty() && !placeHeld(tracks_[i], i)) return false;
-  }
-  return true;
-}
-
-bool MpegAudioAssembler::StartPes(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp) {
-  if (i >= tracks_.size()) return true;
-  tracks_[i].stamp.Arrive(stamp);
-  return ContinuePes(payload, i);
 }
 
 bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t i) {
@@ -124,7 +80,7 @@ bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std:
         pos = static_cast<std::size_t>(found - payload.data());
         if (pos == n) return true;
         ++pos;
-        takePts(t, i);
+        t.TakePts();
         t.phase = Phase::Sync;
         break;
       }
@@ -135,7 +91,7 @@ bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std:
           t.frame[1] = b;
           t.phase = Phase::Header;
         } else if (b == 0xFF) {
-          takePts(t, i);
+          t.TakePts();
         } else if ((b & 0xFC) == 0xFC) {  // MPEG-1, Layer I or II
           t.frame[1] = b;
           t.phase = Phase::Header;
@@ -147,10 +103,10 @@ bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std:
         ++pos;
         if (t.layer1 && t.frame[1] == 0xFF && (b & 0xFC) == 0xFC) {
           // The 0xFF before was the sync byte; its time stamp is taken.
-          if (b == 0xFF) takePts(t, i);
+          if (b == 0xFF) t.TakePts();
           t.frame[1] = b;
         } else if (b == 0xFF) {
-          takePts(t, i);
+          t.TakePts();
           t.phase = Phase::Sync;
         } else if (Mpeg1FrameBytes(t.frame[1], b) == 0) {  // free format, forbidden or reserved
           t.phase = Phase::Hunt;
@@ -164,7 +120,7 @@ bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std:
         std::memcpy(t.frame.data() + (t.frameLength - t.toCollect), payload.data() + pos, take);
         pos += take;
         t.toCollect -= static_cast<std::uint32_t>(take);
-        if (t.toCollect == 0 && !dispatch(t, i)) return false;
+        if (t.toCollect == 0 && !frameDone(t, i)) return false;
         break;
       }
     }

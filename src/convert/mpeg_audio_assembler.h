@@ -11,8 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "convert/audio_handler.h"
-#include "convert/held_frames.h"
+#include "convert/frame_assembler.h"
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
@@ -21,7 +20,21 @@
 
 namespace kelvor {
 
-class MpegAudioAssembler final : public AudioHandler {
+namespace mpeg_audio_assembler {
+enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
+struct Track : CollectedFrame<kMaxMpegAudioFrameBytes> {
+  Phase phase = Phase::Hunt;
+  bool layer1 = false;
+  // Frames chained since the last time stamp, timed from it exactly.
+  std::uint32_t chainBase = 0;
+  std::uint32_t chainFrames = 0;
+  FrameDuration duration;   // of the frame being collected
+  FrameTickCarry outTicks;  // the output time of the frames written
+};
+}  // namespace mpeg_audio_assembler
+
+class MpegAudioAssembler final
+    : public FrameAssembler<MpegAudioAssembler, mpeg_audio_assembler::Track, kMaxMpegAudioTracks> {
  public:
   MpegAudioAssembler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
 
@@ -29,7 +42,6 @@ class MpegAudioAssembler final : public AudioHandler {
   void Reset() override;
 
   // Track i is audio track i of the run (the MPEG audio tracks come first).
-  [[nodiscard]] bool StartPes(std::span<const std::uint8_t> payload, std::uint32_t i, const PesStamp& stamp) override;
   [[nodiscard]] bool ContinuePes(std::span<const std::uint8_t> payload, std::uint32_t i) override;
 
   // Track i carries Layer I (as the scan found): its header's second byte
@@ -38,50 +50,26 @@ class MpegAudioAssembler final : public AudioHandler {
     if (i < tracks_.size()) tracks_[i].layer1 = layer == 1;
   }
 
-  // Late frames wait for the video's next time stamp (set for runs with video).
-  void FollowVideo(bool on) override { followVideo_ = on; }
-  // The video has placed a time stamp (or the run ends): the frames kept
-  // back go out. False only when the output refused a packet.
-  [[nodiscard]] bool ReleaseHeld() override;
-
  private:
-  enum class Phase : std::uint8_t { Hunt, Sync, Header, Body };
-  struct Track {
-    Phase phase = Phase::Hunt;
-    bool layer1 = false;
-    std::array<std::uint8_t, kMaxMpegAudioFrameBytes> frame{};
-    std::uint32_t frameLength = 0;
-    std::uint32_t toCollect = 0;
-    std::uint32_t framePts = 0;
-    bool framePtsValid = false;
-    bool frameTimed = false;  // the frame being collected has a time (framePts)
-    // A frame without a time stamp follows the one before it in its PES.
-    bool chained = false;
-    // Frames chained since the last time stamp, timed from it exactly.
-    std::uint32_t chainBase = 0;
-    std::uint32_t chainFrames = 0;
-    FrameDuration duration;  // of the frame being collected
-    FrameTickCarry outTicks;  // the output time of the frames written
-    // The frame written last, which fills a gap before a late frame.
-    std::array<std::uint8_t, kMaxMpegAudioFrameBytes> last{};
-    std::uint32_t lastLength = 0;
-    HeldFrames held{kMaxMpegAudioFrameBytes};
-    StampSlot stamp;  // of the PES packet being read
-  };
+  friend class FrameAssembler<MpegAudioAssembler, mpeg_audio_assembler::Track, kMaxMpegAudioTracks>;
+  using Phase = mpeg_audio_assembler::Phase;
+  using Track = mpeg_audio_assembler::Track;
 
-  void takePts(Track& t, std::uint32_t i);
   void startBody(Track& t, std::uint32_t i, std::uint8_t headerByte2);
-  bool dispatch(Track& t, std::uint32_t i);
+  bool frameDone(Track& t, std::uint32_t i) {
+    t.phase = Phase::Hunt;
+    return dispatch(t, i);
+  }
   // The frame's time minus the track's output time (positive = late).
   std::int32_t delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const;
+  bool lateToPlace(const Track& t, std::uint32_t i, std::span<const std::uint8_t>) const {
+    return t.duration.HalfOrMore(delayOf(t.framePts, t.frameTimed, i));
+  }
   bool place(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame, std::uint32_t pts, bool timed);
   bool write(Track& t, std::uint32_t i, std::span<const std::uint8_t> frame);
-  bool placeHeld(Track& t, std::uint32_t i);
 
   StreamTiming& timing_;
   Multiplexer& mux_;
-  std::array<Track, kMaxMpegAudioTracks> tracks_{};
-  bool followVideo_ = false;
 };
 
 }  // namespace kelvor
