@@ -1,5 +1,6 @@
-// libFuzzer target for the scan's parsers: the PMT parser and the three
-// probes (MPEG audio, AC-3/E-AC-3, video).
+// libFuzzer target for the scan's parsers: the PMT parser (with the codec
+// each entry names) and the probes (MPEG audio, AC-3/E-AC-3, video, and with
+// the AC-3 probe the AAC, DTS and TrueHD header readers).
 //
 // Input: one control byte, then the bytes. Bits 0-1 choose the parser:
 // 0 the PMT parser, 1 the MPEG audio probe, 2 the AC-3 probe, 3 the video
@@ -14,6 +15,8 @@
 
 #include "common/crc32_mpeg.h"
 #include "scan/ac3_probe.h"
+#include "scan/audio_format_probe.h"
+#include "scan/stream_codec.h"
 #include "scan/mpeg_audio_probe.h"
 #include "scan/pmt.h"
 #include "scan/track_table.h"
@@ -27,6 +30,8 @@ void ReadBack(const kelvor::Pmt& pmt) {
   for (std::uint32_t k = 0; k < pmt.streamCount; ++k) {
     for (const std::uint8_t b : pmt.descriptors(pmt.streams[k])) sum = sum + b;
     if (const char* code = pmt.languageOf(pmt.streams[k].pid)) sum = sum + static_cast<std::size_t>(code[0]);
+    const auto& e = pmt.streams[k];
+    sum = sum + static_cast<std::size_t>(kelvor::CodecOfStream(e.streamType, pmt.descriptors(e), e.pid & 1));
   }
   sum = sum + static_cast<std::size_t>(pmt.videoCodec());
 }
@@ -78,6 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       kelvor::Ac3Probe probe;
       kelvor::Ac3ProbeResult result;
       FeedInPieces(bytes, piece, [&](auto p) { return probe.probe(p, result); });
+      for (const kelvor::Codec c : {kelvor::Codec::AacAdts, kelvor::Codec::AacLatm, kelvor::Codec::Dts,
+                                    kelvor::Codec::TrueHd}) {
+        kelvor::AudioFormat format;
+        FeedInPieces(bytes, piece, [&](auto p) { return kelvor::ProbeAudioFormat(c, p, format); });
+        volatile std::size_t length = kelvor::DescribeAudioFormat(c, format).size();
+        (void)length;
+      }
       break;
     }
     default: {

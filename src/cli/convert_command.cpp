@@ -20,6 +20,7 @@
 #include "cli/cut_options.h"
 #include "cli/drop_report.h"
 #include "cli/json_writer.h"
+#include "cli/not_carried_text.h"
 #include "cli/exit_status.h"
 #include "cli/file_checks.h"
 #include "cli/worker_thread.h"
@@ -246,6 +247,7 @@ struct FileResult {
   std::int64_t timeCut = 0;     // ticks
   std::string eventsJson = "[]";
   std::size_t eventsLeftOut = 0;
+  std::string notSupportedJson = "[]";  // the streams seen and not carried
 };
 
 // Before anything is opened for writing: an existing output is kept unless
@@ -319,6 +321,10 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitInputError;
   }
   if (!SelectAudio(o.audio, tracks, ui.rows())) return kExitUsage;
+  r.notSupportedJson = NotCarriedJsonArray(scan, "      ");
+  for (std::uint32_t k = 0; k < scan.notCarriedCount && !o.quiet; ++k) {
+    std::fprintf(stderr, "kelvor-cli convert: %s\n", NotCarriedText(scan.notCarried[k], "not converted").c_str());
+  }
   if (tracks.audioCount == 0 && !o.quiet) {
     std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
   }
@@ -485,7 +491,8 @@ bool WriteReport(const char* path, const std::vector<FileResult>& results) {
             (r.converted ? "true" : "false") + ",\n      \"skipped\": " + (r.skipped ? "true" : "false") +
             ",\n      \"video_time\": " + std::to_string(r.videoSeconds) +
             ",\n      \"time_cut\": " + Seconds(r.timeCut) + ",\n      \"events_left_out\": " +
-            std::to_string(r.eventsLeftOut) + ",\n      \"events\": " + r.eventsJson + "\n    }";
+            std::to_string(r.eventsLeftOut) + ",\n      \"not_supported\": " + r.notSupportedJson +
+            ",\n      \"events\": " + r.eventsJson + "\n    }";
   }
   json += "\n  ]\n}\n";
   std::FILE* f = OpenFile(path, "wb");

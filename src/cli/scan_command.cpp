@@ -10,10 +10,12 @@
 #include "cli/worker_thread.h"
 #include "cli/file_checks.h"
 #include "cli/json_writer.h"
+#include "cli/not_carried_text.h"
 #include "common/flags.h"
 #include "io/input_view.h"
 #include "scan/mpeg_audio_tables.h"
 #include "scan/scan_pass.h"
+#include "scan/stream_codec.h"
 #include "scan/track_labels.h"
 
 namespace kelvor::cli {
@@ -67,6 +69,11 @@ std::string JsonLanguage(const Track& track) {
   return code != nullptr ? JsonString(code) : "null";
 }
 
+std::string JsonAudioType(const Track& track) {
+  const char* type = AudioTypeName(track.audioType);
+  return type != nullptr ? JsonString(type) : "null";
+}
+
 void PrintJson(const InputView& input, const std::vector<std::string>& rows, const TrackTable& tracks,
                const ScanSummary& summary) {
   std::printf("{\n  \"file\": %s,\n  \"file_bytes_hex\": %s,\n  \"rows\": [", JsonString(input.path()).c_str(),
@@ -94,24 +101,34 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
     if (t.codec == Codec::MpegAudio) {
       const AudioProbeResult& h = summary.mpegAudio[k];
       std::printf("%s\n    {\"pid\": %u, \"kind\": \"mpeg_audio\", \"language\": %s, \"layer\": %u, "
-                  "\"bit_rate_kbps\": %u, \"sampling_khz\": %u, \"mode\": %s}",
+                  "\"bit_rate_kbps\": %u, \"sampling_khz\": %u, \"mode\": %s, \"audio_type\": %s}",
                   first ? "" : ",", t.pid, JsonLanguage(t).c_str(), h.layer,
                   MpegAudioBitrateKbps(h.layer, h.bitrateIndex), MpegAudioSamplingKHz(h.samplingIndex),
-                  JsonString(kModeNames[h.mode & 3]).c_str());
+                  JsonString(kModeNames[h.mode & 3]).c_str(), JsonAudioType(t).c_str());
     } else {
       const Ac3ProbeResult& a = summary.privateAudio[k];
-      std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"channels\": %u, \"lfe\": %u}",
-                  first ? "" : ",", t.pid, a.isEac3 ? "eac3" : "ac3", JsonLanguage(t).c_str(), a.channels, a.lfe);
+      // TrueHD is offered by its AC-3 core.
+      const bool trueHd = t.streamType == 0x83;
+      std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"channels\": %u, "
+                  "\"lfe\": %u, \"audio_type\": %s%s}",
+                  first ? "" : ",", t.pid, a.isEac3 ? "eac3" : "ac3", JsonLanguage(t).c_str(), a.channels, a.lfe,
+                  JsonAudioType(t).c_str(), trueHd ? ", \"core_of\": \"truehd\"" : "");
     }
     first = false;
   }
-  std::printf("\n  ],\n  \"not_supported\": [");
+  std::printf("\n  ],\n  \"subtitles\": [");
+  bool firstSubtitle = true;
   for (std::uint32_t k = 0; k < summary.notCarriedCount; ++k) {
     const auto& n = summary.notCarried[k];
-    std::printf("%s\n    {\"pid\": %u, \"reason\": %s}", k ? "," : "", n.pid,
-                JsonString(NotCarriedReason(n.kind)).c_str());
+    if (!IsSubtitleCodec(n.codec)) continue;
+    std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"hearing_impaired\": %s}",
+                firstSubtitle ? "" : ",", n.pid, CodecKind(n.codec),
+                n.language[0] != '\0' ? JsonString(n.language.data()).c_str() : "null",
+                n.hearingImpaired ? "true" : "false");
+    firstSubtitle = false;
   }
-  std::printf("%s],\n  \"programmes\": [", summary.notCarriedCount ? "\n  " : "");
+  std::printf("%s],\n  \"not_supported\": %s,\n  \"programmes\": [", firstSubtitle ? "" : "\n  ",
+              NotCarriedJsonArray(summary, "  ").c_str());
   const ProgrammeTable& pt = summary.programmes;
   for (std::uint32_t k = 0; k < pt.count(); ++k) {
     const Programme& p = pt[k];
@@ -145,12 +162,21 @@ void PrintProgrammes(const ScanSummary& summary, const TrackTable& tracks) {
   }
 }
 
-// Why MPEG audio PIDs are not in the list, on the error output.
-void PrintNotCarried(const ScanSummary& summary) {
+// The subtitles of the programme, after the rows: "# subtitles ...".
+void PrintSubtitles(const ScanSummary& summary) {
   for (std::uint32_t k = 0; k < summary.notCarriedCount; ++k) {
     const auto& n = summary.notCarried[k];
-    std::fprintf(stderr, "kelvor-cli scan: PID %s not listed: %s\n", PidText(n.pid).c_str(),
-                 NotCarriedReason(n.kind));
+    if (!IsSubtitleCodec(n.codec)) continue;
+    std::printf("# subtitles %s: %s%s%s%s\n", PidText(n.pid).c_str(), CodecName(n.codec),
+                n.language[0] != '\0' ? " [" : "", n.language.data(), n.language[0] != '\0' ? "]" : "");
+    if (n.hearingImpaired) std::printf("#   for the hard of hearing\n");
+  }
+}
+
+// Why the streams seen are not in the list, on the error output.
+void PrintNotCarried(const ScanSummary& summary) {
+  for (std::uint32_t k = 0; k < summary.notCarriedCount; ++k) {
+    std::fprintf(stderr, "kelvor-cli scan: %s\n", NotCarriedText(summary.notCarried[k], "not listed").c_str());
   }
 }
 
@@ -215,6 +241,7 @@ int RunScanCommand(int argc, char** argv) {
   } else {
     PrintRows(rows, tracks);
     PrintProgrammes(scan.summary(), tracks);
+    PrintSubtitles(scan.summary());
     PrintNotCarried(scan.summary());
   }
   return scan.summary().inputOpened && !scan.summary().inputError ? kExitOk : kExitInputError;

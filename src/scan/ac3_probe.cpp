@@ -1,22 +1,36 @@
 #include "scan/ac3_probe.h"
 
 #include <algorithm>
+#include <array>
 #include <cstring>
 
 #include "common/bit_reader.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor {
+namespace {
+
+// fscod 0..2, and fscod2 of E-AC-3's reduced rates (0 marks reserved).
+constexpr std::array<std::uint32_t, 4> kAc3Rates = {48000, 44100, 32000, 0};
+constexpr std::array<std::uint32_t, 4> kEac3ReducedRates = {24000, 22050, 16000, 0};
+
+}  // namespace
 
 // Validates syncframe bytes 2..5 and sets the frame size. False sends the
 // probe back to hunting.
 bool Ac3Probe::checkHeader() {
   const std::uint8_t b2 = frame_[2], b3 = frame_[3], b4 = frame_[4], b5 = frame_[5];
   const unsigned bsid = b5 >> 3;
+  const unsigned fscod = b4 >> 6;
   if (bsid <= 8) {
-    const unsigned index = (b4 & 0x3F) / 2;  // the low bit of frmsizecod is ignored
-    if (index >= ac3::kFrameSizeWords48.size()) return false;
-    frameSize_ = 2u * ac3::kFrameSizeWords48[index];
+    const unsigned index = (b4 & 0x3F) / 2;
+    if (index >= ac3::kFrameSizeWords48.size() || fscod == 3) return false;
+    // A 48 kHz frame has two words per kbit/s, a 32 kHz one three; at
+    // 44.1 kHz the size is rounded down and the low bit of frmsizecod pads.
+    const std::uint32_t kbps = ac3::kFrameSizeWords48[index] / 2u;
+    const std::uint32_t words = fscod == 0 ? 2 * kbps : fscod == 2 ? 3 * kbps : kbps * 96000 / 44100 + (b4 & 1u);
+    frameSize_ = 2u * words;
+    sampleRate_ = kAc3Rates[fscod];
     isEac3_ = false;
   } else if (bsid >= 10 && bsid <= 16) {
     const unsigned strmtyp = b2 >> 6;
@@ -24,11 +38,13 @@ bool Ac3Probe::checkHeader() {
     if (((b2 >> 3) & 7) != 0) return false;           // substreamid
     const unsigned frmsiz = ((b2 & 7u) << 8) | b3;
     frameSize_ = 2 * frmsiz + 2;
+    // fscod 3: a reduced rate in fscod2.
+    sampleRate_ = fscod != 3 ? kAc3Rates[fscod] : kEac3ReducedRates[(b4 >> 4) & 3];
+    if (sampleRate_ == 0) return false;
     isEac3_ = true;
   } else {
     return false;
   }
-  if ((b4 >> 6) != 0) return false;  // 48 kHz only
   // A frame too short to hold its own header cannot be real; it would also
   // leave nothing to collect.
   if (frameSize_ < 8) return false;
@@ -54,6 +70,7 @@ void Ac3Probe::readChannelLayout() {
   layout_.lfe = reader.read_bits(1);
   layout_.channels = ac3::kNfchans[acmod];
   layout_.isEac3 = isEac3_;
+  layout_.sampleRate = sampleRate_;
 }
 
 bool Ac3Probe::probe(std::span<const std::uint8_t> payload, Ac3ProbeResult& result) {

@@ -1,7 +1,8 @@
 #pragma once
 // Finds the first whole AC-3 or E-AC-3 syncframe of a private audio track
-// (48 kHz, plausible size, followed at once by the next syncword) and reads
-// its channel layout.
+// (plausible size, followed at once by the next syncword) and reads its
+// channel layout and sampling rate; the conversion carries 48 kHz only, the
+// scan names the others.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -12,6 +13,7 @@ struct Ac3ProbeResult {
   std::uint32_t channels = 0;  // full-bandwidth channels
   std::uint32_t lfe = 0;       // 0 or 1
   bool isEac3 = false;
+  std::uint32_t sampleRate = 48000;
 };
 
 class Ac3Probe {
@@ -33,6 +35,7 @@ class Ac3Probe {
   std::uint32_t frameSize_ = 0;
   std::uint32_t bytesMissing_ = 0;
   bool isEac3_ = false;
+  std::uint32_t sampleRate_ = 0;
   Ac3ProbeResult layout_{};
   std::array<std::uint8_t, kFrameBufferSize> frame_{};
 };

@@ -9,11 +9,27 @@ namespace kelvor {
 namespace {
 
 constexpr std::uint8_t kIso639LanguageDescriptor = 0x0A;
+constexpr std::uint8_t kTeletextDescriptor = 0x56;
+constexpr std::uint8_t kSubtitlingDescriptor = 0x59;
 
-bool IsAudioStreamType(std::uint8_t type) {
-  // MPEG-1/2 audio, private PES (DVB AC-3/E-AC-3) and ATSC AC-3.
-  return type == kStreamTypeMpeg1Audio || type == kStreamTypeMpeg2Audio || type == kStreamTypePrivatePes ||
-         type == kStreamTypeAc3;
+// The language and audio type of one ES_info loop. A descriptor that runs
+// past the loop ends the reading.
+void ReadLanguage(std::span<const std::uint8_t> loop, PmtEntry& e) {
+  for (std::size_t j = 0; j + 2 <= loop.size();) {
+    const std::uint8_t tag = loop[j];
+    const std::size_t len = loop[j + 1];
+    if (j + 2 + len > loop.size()) return;
+    const bool codeFirst = tag == kIso639LanguageDescriptor || tag == kTeletextDescriptor ||
+                           tag == kSubtitlingDescriptor;
+    if (codeFirst && len >= 3 && e.language[0] == '\0') {
+      e.language = {static_cast<char>(loop[j + 2]), static_cast<char>(loop[j + 3]), static_cast<char>(loop[j + 4]),
+                    '\0'};
+      // A NUL in the code would end it early; such a code names nothing.
+      if (e.language[0] == '\0' || e.language[1] == '\0' || e.language[2] == '\0') e.language = {};
+      if (tag == kIso639LanguageDescriptor && len >= 4) e.audioType = loop[j + 5];
+    }
+    j += len + 2;
+  }
 }
 
 }  // namespace
@@ -32,10 +48,8 @@ const PmtEntry* Pmt::find(std::uint32_t pid) const {
 }
 
 const char* Pmt::languageOf(std::uint32_t pid) const {
-  for (std::uint32_t k = 0; k < languageCount; ++k) {
-    if (languagePid[k] == pid) return languageCode[k].data();
-  }
-  return nullptr;
+  const PmtEntry* e = find(pid);
+  return e != nullptr && e->language[0] != '\0' ? e->language.data() : nullptr;
 }
 
 Codec Pmt::videoCodec() const {
@@ -58,7 +72,6 @@ bool ParsePmt(std::span<const std::uint8_t> s, Pmt& pmt) {
 
   pmt.programNumber = (std::uint32_t{s[3]} << 8) | s[4];
   pmt.streamCount = 0;
-  pmt.languageCount = 0;
   std::copy_n(s.begin(), n, pmt.bytes.begin());
   std::size_t pos = 12 + programInfoLength;
   while (pos + 9 <= n) {
@@ -66,24 +79,9 @@ bool ParsePmt(std::span<const std::uint8_t> s, Pmt& pmt) {
     const std::uint32_t pid = ((s[pos + 1] & 0x1Fu) << 8) | s[pos + 2];
     const std::size_t esInfoLength = ((s[pos + 3] & 0x0Fu) << 8) | s[pos + 4];
     if (pos + esInfoLength + 9 > n) return false;
-    if (IsAudioStreamType(streamType)) {
-      for (std::size_t j = 0; j + 2 <= esInfoLength;) {
-        const std::uint8_t tag = s[pos + 5 + j];
-        const std::size_t len = s[pos + 6 + j];
-        if (len + 2 > esInfoLength) return false;
-        // A language descriptor too short for a code would read past it.
-        if (tag == kIso639LanguageDescriptor && len >= 3 && j + 5 <= esInfoLength &&
-            pmt.languageCount < kMaxPmtLanguages) {
-          const std::uint32_t k = pmt.languageCount++;
-          pmt.languagePid[k] = pid;
-          pmt.languageCode[k] = {static_cast<char>(s[pos + 7 + j]), static_cast<char>(s[pos + 8 + j]),
-                                 static_cast<char>(s[pos + 9 + j]), '\0'};
-        }
-        j += len + 2;
-      }
-    }
-    pmt.streams[pmt.streamCount++] = {pid, streamType, static_cast<std::uint16_t>(pos + 5),
-                                      static_cast<std::uint16_t>(esInfoLength)};
+    PmtEntry& e = pmt.streams[pmt.streamCount++];
+    e = {pid, streamType, static_cast<std::uint16_t>(pos + 5), static_cast<std::uint16_t>(esInfoLength)};
+    if (VideoCodecOfStreamType(streamType) == Codec::None) ReadLanguage(s.subspan(pos + 5, esInfoLength), e);
     pos += esInfoLength + 5;
   }
   return true;

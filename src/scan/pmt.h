@@ -15,13 +15,18 @@ inline constexpr std::size_t kMaxPmtBytes = 1024;  // the longest section the st
 // Room for every stream entry such a section can hold (5 bytes each after a
 // 12-byte header, before the CRC).
 inline constexpr std::size_t kMaxPmtStreams = (kMaxPmtBytes - 16) / 5;
-inline constexpr std::size_t kMaxPmtLanguages = 8;
 
 struct PmtEntry {
   std::uint32_t pid = 0;
   std::uint8_t streamType = 0;
   std::uint16_t descriptorsAt = 0;  // offset of its ES_info descriptors in Pmt::bytes
   std::uint16_t descriptorsLength = 0;
+  // Of a stream other than video: the first ISO 639 code of its language,
+  // subtitling or teletext descriptor, wherever it stands in the loop (3
+  // letters and a NUL; empty when none), and the language descriptor's
+  // audio_type.
+  std::array<char, 4> language{};
+  std::uint8_t audioType = 0;
 };
 
 struct Pmt {
@@ -35,16 +40,10 @@ struct Pmt {
   }
   // The entry of `pid`, or nullptr.
   const PmtEntry* find(std::uint32_t pid) const;
-  // The ISO 639 code of an audio stream, or nullptr.
+  // The ISO 639 code of a stream other than video, or nullptr.
   const char* languageOf(std::uint32_t pid) const;
   // H.264 when any stream is H.264 video, else MPEG-2 video.
   Codec videoCodec() const;
-
-  // The ISO 639 codes of the audio streams in section order (3 letters and
-  // a NUL), the first eight only: the outputs carry no more.
-  std::uint32_t languageCount = 0;
-  std::array<std::uint32_t, kMaxPmtLanguages> languagePid{};
-  std::array<std::array<char, 4>, kMaxPmtLanguages> languageCode{};
 };
 
 // The video codec a stream_type names (None for any other type).

@@ -1,6 +1,7 @@
 #include "scan/scan_pass.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <span>
 #include <string>
@@ -10,7 +11,9 @@
 #include "common/show_message.h"
 #include "common/ts_packet.h"
 #include "scan/pmt.h"
+#include "scan/stream_codec.h"
 #include "scan/track_labels.h"
+#include "matroska/track_descriptors.h"
 
 namespace kelvor {
 namespace {
@@ -51,7 +54,7 @@ void ScanPass::addRow(const std::string& text) {
 
 void ScanPass::start() {
   summary_ = ScanSummary{};
-  mpegCount_ = privateCount_ = 0;
+  mpegCount_ = privateCount_ = formatCount_ = overLimitCount_ = 0;
   tracks_.audioCount = 0;
   tracks_.video = Track{0, 0, Codec::Mpeg2Video};
   tracks_.videoBitRate = 0;
@@ -166,6 +169,17 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   const std::uint8_t streamId = pes.streamId;
   const auto payload = Payload(p, pes.payloadStart);
 
+  // Another programme's stream takes no track; audio the PMT names as a
+  // kind the conversion does not carry is read for the report only.
+  if (foreign(pid)) return;
+  const Codec declared = declaredCodec(pid);
+  if (declared == Codec::AacAdts || declared == Codec::AacLatm || declared == Codec::Dts ||
+      declared == Codec::TrueHd) {
+    probeFormat(pid, declared, payload);
+    if (declared != Codec::TrueHd) return;  // TrueHD's AC-3 core is probed as AC-3
+  }
+  if (IsSubtitleCodec(declared)) return;
+
   // MPEG audio that a PMT declares may come as private_stream_1.
   const Programme* declaredBy = programmes_.declaring(pid);
   const bool declaredMpegAudio =
@@ -174,11 +188,12 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
     std::uint32_t i = 0;
     while (i < mpegCount_ && mpeg_[i].pid != pid) ++i;
     if (i == mpegCount_) {
-      if (i >= kMaxMpegAudioTracks) {
+      if (i >= kMaxMpegAudioTracks && !freeSlot(mpeg_, mpegCount_, true)) {
         ShowWarning(ui_, StringId::TooManyAudioChannels);
+        noteOverLimit(pid, true);
         return;
       }
-      ++mpegCount_;
+      i = mpegCount_++;
       mpeg_[i] = MpegTrack{};
       mpeg_[i].pid = pid;
       mpeg_[i].streamId = streamId;
@@ -234,11 +249,12 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   std::uint32_t j = 0;
   while (j < privateCount_ && private_[j].pid != pid) ++j;
   if (j == privateCount_) {
-    if (j >= kMaxPrivateAudioTracks) {
+    if (j >= kMaxPrivateAudioTracks && !freeSlot(private_, privateCount_, false)) {
       ShowWarning(ui_, StringId::TooManyPrivateChannels);
+      noteOverLimit(pid, false);
       return;
     }
-    ++privateCount_;
+    j = privateCount_++;
     private_[j].pid = pid;
     private_[j].streamId = streamId;
     private_[j].probeDone = private_[j].pending = false;
@@ -390,6 +406,8 @@ void ScanPass::describeFromPmt(Track& track) const {
   track.descriptorLength = 0;
   const PmtEntry* e = pmt.find(track.pid);
   if (e == nullptr) return;
+  track.audioType = e->audioType;
+  track.streamType = e->streamType;
   const auto bytes = pmt.descriptors(*e);
   // Whole descriptors only, as many as fit.
   for (std::size_t at = 0; at + 2 <= bytes.size();) {
@@ -399,6 +417,156 @@ void ScanPass::describeFromPmt(Track& track) const {
                 track.descriptorBytes.begin() + track.descriptorLength);
     track.descriptorLength = static_cast<std::uint16_t>(track.descriptorLength + size);
     at += size;
+  }
+}
+
+Codec ScanPass::declaredCodec(std::uint32_t pid) const {
+  // The programme taken first, once known; else any that lists the PID.
+  const Pmt* pmt = describingPmt();
+  if (pmt == nullptr || pmt->find(pid) == nullptr) {
+    const Programme* p = programmes_.declaring(pid);
+    if (p != nullptr) pmt = &p->pmt;
+  }
+  if (pmt == nullptr) return Codec::None;
+  const PmtEntry* e = pmt->find(pid);
+  return e != nullptr ? CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ != kTsPacketSize)
+                      : Codec::None;
+}
+
+bool ScanPass::foreign(std::uint32_t pid) const {
+  const Programme* mine = tracks_.requestedProgramme != 0 ? programmes_.find(tracks_.requestedProgramme)
+                          : videoPidKnown_                ? programmes_.declaring(tracks_.video.pid)
+                                                          : nullptr;
+  if (mine == nullptr || !mine->pmtRead || mine->pmt.find(pid) != nullptr) return false;
+  return programmes_.declaring(pid) != nullptr;
+}
+
+template <typename Slots>
+bool ScanPass::freeSlot(Slots& slots, std::uint32_t& count, bool mpeg) {
+  for (std::uint32_t k = 0; k < count; ++k) {
+    const Codec c = declaredCodec(slots[k].pid);
+    const bool otherCodec =
+        c != Codec::None && (mpeg ? c != Codec::MpegAudio : !IsAc3Family(c) && c != Codec::TrueHd);
+    if (!otherCodec && !foreign(slots[k].pid)) continue;
+    // The order of the others is the order of the rows: kept.
+    std::move(slots.begin() + k + 1, slots.begin() + count, slots.begin() + k);
+    --count;
+    return true;
+  }
+  return false;
+}
+
+void ScanPass::noteOverLimit(std::uint32_t pid, bool mpeg) {
+  for (std::uint32_t k = 0; k < overLimitCount_; ++k) {
+    if (overLimit_[k].pid == pid) return;
+  }
+  if (overLimitCount_ < overLimit_.size()) overLimit_[overLimitCount_++] = {pid, mpeg};
+}
+
+void ScanPass::probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload) {
+  std::uint32_t k = 0;
+  while (k < formatCount_ && formats_[k].pid != pid) ++k;
+  if (k == formatCount_) {
+    if (k >= formats_.size()) return;
+    formats_[formatCount_++] = {pid, codec, AudioFormat{}};
+  }
+  if (!formats_[k].format.found) ProbeAudioFormat(codec, payload, formats_[k].format);
+}
+
+const Pmt* ScanPass::describingPmt() const {
+  if (taken_ != nullptr && programmes_.count() > 1) return &taken_->pmt;
+  return pmtParsed_ ? &firstPmt_ : nullptr;
+}
+
+void ScanPass::addNotCarried(std::uint32_t pid, const char* reason) {
+  for (std::uint32_t k = 0; k < summary_.notCarriedCount; ++k) {
+    if (summary_.notCarried[k].pid == pid) return;
+  }
+  if (summary_.notCarriedCount >= summary_.notCarried.size()) return;
+  ScanSummary::NotCarried& n = summary_.notCarried[summary_.notCarriedCount++];
+  n = ScanSummary::NotCarried{};
+  n.pid = pid;
+  std::snprintf(n.reason.data(), n.reason.size(), "%s", reason);
+  const Pmt* pmt = describingPmt();
+  const PmtEntry* e = pmt != nullptr ? pmt->find(pid) : nullptr;
+  if (e != nullptr) {
+    n.streamType = e->streamType;
+    n.codec = CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ != kTsPacketSize);
+    n.language = e->language;
+    n.audioType = e->audioType;
+    n.hearingImpaired = IsSubtitleCodec(n.codec) && mkv::DescribeTrack(pmt->descriptors(*e)).hearingImpaired;
+  }
+  std::string found;
+  for (std::uint32_t k = 0; k < formatCount_; ++k) {
+    if (formats_[k].pid == pid) found = DescribeAudioFormat(formats_[k].codec, formats_[k].format);
+  }
+  for (std::uint32_t j = 0; j < privateCount_; ++j) {
+    if (private_[j].pid == pid && private_[j].probeDone) {
+      found = Ac3FormatText(private_[j].result);
+      if (n.codec == Codec::None) n.codec = private_[j].result.isEac3 ? Codec::Eac3 : Codec::Ac3;
+    }
+  }
+  std::snprintf(n.found.data(), n.found.size(), "%s", found.c_str());
+}
+
+void ScanPass::nameNotCarried() {
+  const Pmt* pmt = describingPmt();
+  if (pmt == nullptr) return;
+  for (std::uint32_t k = 0; k < pmt->streamCount; ++k) {
+    const PmtEntry& e = pmt->streams[k];
+    if (videoProbed_ && e.pid == tracks_.video.pid) continue;
+    // Without video the table lists every audio PID found; those whose
+    // frames were read are the carried ones.
+    bool offered = false;
+    for (std::uint32_t j = 0; j < mpegCount_; ++j) {
+      if (mpeg_[j].pid == e.pid) offered = mpeg_[j].probeDone && mpeg_[j].result.carried();
+    }
+    for (std::uint32_t j = 0; j < privateCount_; ++j) {
+      if (private_[j].pid == e.pid) offered = private_[j].probeDone && private_[j].result.sampleRate == 48000;
+    }
+    if (offered && tracks_.audioTrack(e.pid) != nullptr) continue;
+    const Codec c = CodecOfStream(e.streamType, pmt->descriptors(e), packetSize_ != kTsPacketSize);
+    char reason[64];
+    const OverLimit* over = nullptr;
+    for (std::uint32_t j = 0; j < overLimitCount_; ++j) {
+      if (overLimit_[j].pid == e.pid) over = &overLimit_[j];
+    }
+    const PrivateTrack* ac3 = nullptr;
+    for (std::uint32_t j = 0; j < privateCount_; ++j) {
+      if (private_[j].pid == e.pid && private_[j].probeDone) ac3 = &private_[j];
+    }
+    if (over != nullptr) {
+      std::snprintf(reason, sizeof reason, "more than %zu %s tracks in the programme",
+                    over->mpeg ? kMaxMpegAudioTracks : kMaxPrivateAudioTracks,
+                    over->mpeg ? "MPEG audio" : "AC-3/E-AC-3");
+    } else if (ac3 != nullptr && ac3->result.sampleRate != 48000) {
+      std::snprintf(reason, sizeof reason, "%s at %g kHz is not supported", ac3->result.isEac3 ? "E-AC-3" : "AC-3",
+                    ac3->result.sampleRate / 1000.0);
+    } else if (c == Codec::AacAdts) {
+      std::snprintf(reason, sizeof reason, "%s", NotCarriedReason(AudioHeaderKind::Aac));
+    } else if (c == Codec::AacLatm) {
+      std::snprintf(reason, sizeof reason, "AAC audio (LATM) is not supported");
+    } else if (c == Codec::Dts) {
+      std::snprintf(reason, sizeof reason, "DTS audio is not supported");
+    } else if (c == Codec::TrueHd) {
+      std::snprintf(reason, sizeof reason, "TrueHD audio without an AC-3 core is not supported");
+    } else if (IsSubtitleCodec(c)) {
+      std::snprintf(reason, sizeof reason, "%s are not carried", c == Codec::Teletext ? "teletext pages" : CodecName(c));
+    } else if (IsVideoCodec(c)) {
+      std::snprintf(reason, sizeof reason, "%s", videoProbed_ ? "a second video stream is not carried"
+                                                             : "no picture to start from in the part scanned");
+    } else if (IsAudioCodec(c) && nextCc_[e.pid & 0x1FFF] == kUnseenPid) {
+      std::snprintf(reason, sizeof reason, "no packets in the part scanned");
+    } else if (c == Codec::MpegAudio) {
+      std::snprintf(reason, sizeof reason, "%s", NotCarriedReason(AudioHeaderKind::None));
+    } else if (IsAc3Family(c)) {
+      std::snprintf(reason, sizeof reason, "no AC-3 frame found");
+    } else if (e.streamType == kStreamTypePrivatePes) {
+      std::snprintf(reason, sizeof reason, "private data of a kind no descriptor names");
+    } else {
+      std::snprintf(reason, sizeof reason, "stream type 0x%02X is not supported", e.streamType);
+    }
+    addNotCarried(e.pid, reason);
   }
 }
 
@@ -423,6 +591,7 @@ void ScanPass::finish(bool opened) {
       describeFromPmt(track);
       tracks_.addAudio(track);
     }
+    nameNotCarried();
   } else {
     // The programme taken: the one asked for, or the one whose PMT lists
     // the video. Audio that only another programme lists is not offered.
@@ -442,17 +611,16 @@ void ScanPass::finish(bool opened) {
     for (std::uint32_t i = 0; i < mpegCount_; ++i) {
       const std::uint32_t pid = mpeg_[i].pid;
       if (otherProgrammes(pid)) continue;
+      const Codec c = declaredCodec(pid);
+      if (c != Codec::None && c != Codec::MpegAudio) continue;  // named with the PMT's streams
       if (!mpeg_[i].probeDone || !mpeg_[i].result.carried()) {
         // Not offered; the reason goes to the summary.
-        if (summary_.notCarriedCount < summary_.notCarried.size()) {
-          summary_.notCarried[summary_.notCarriedCount++] = {pid, mpeg_[i].probeDone ? mpeg_[i].result.kind
-                                                                                     : AudioHeaderKind::None};
-        }
+        addNotCarried(pid, NotCarriedReason(mpeg_[i].probeDone ? mpeg_[i].result.kind : AudioHeaderKind::None));
         continue;
       }
       Track track{pid, mpeg_[i].streamId, Codec::MpegAudio, static_cast<std::uint8_t>(mpeg_[i].result.layer)};
       describeFromPmt(track);
-      addRow(MpegAudioLabel(pid, mpeg_[i].result, LanguageText(track.languageOrNull())));
+      addRow(MpegAudioLabel(pid, mpeg_[i].result, TrackNote(track)));
       addChoice(pid);
       summary_.mpegAudio[tracks_.audioCount] = mpeg_[i].result;
       tracks_.addAudio(track);
@@ -460,13 +628,17 @@ void ScanPass::finish(bool opened) {
     for (std::uint32_t j = 0; j < privateCount_; ++j) {
       const std::uint32_t pid = private_[j].pid;
       if (!private_[j].probeDone || otherProgrammes(pid)) continue;
+      const Codec c = declaredCodec(pid);
+      if (c != Codec::None && !IsAc3Family(c) && c != Codec::TrueHd) continue;
+      if (private_[j].result.sampleRate != 48000) continue;  // named with the reason
       Track track{pid, private_[j].streamId, private_[j].result.isEac3 ? Codec::Eac3 : Codec::Ac3};
       describeFromPmt(track);
-      addRow(Ac3Label(pid, private_[j].result, LanguageText(track.languageOrNull())));
+      addRow(Ac3Label(pid, private_[j].result, TrackNote(track), c == Codec::TrueHd));
       addChoice(pid);
       summary_.privateAudio[tracks_.audioCount] = private_[j].result;
       tracks_.addAudio(track);
     }
+    nameNotCarried();
     const std::uint32_t kept = tracks_.audioCount;
     if (kept == 0) {
       // The video alone can still be converted: the row selects it.

@@ -1,8 +1,9 @@
 #pragma once
 // The first pass over the input: walks the start of the transport stream,
 // finds the video stream and up to four MPEG audio and four AC-3/E-AC-3
-// tracks, reads the PMT, probes each track's headers, fills the TrackTable
-// and lists one row per usable track.
+// tracks of the programme, reads the PMT, probes each track's headers, fills
+// the TrackTable, lists one row per usable track and names every other
+// stream of the programme with the reason it is not carried.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -11,6 +12,7 @@
 #include "common/ui_port.h"
 #include "io/input_view.h"
 #include "scan/ac3_probe.h"
+#include "scan/audio_format_probe.h"
 #include "scan/mpeg_audio_probe.h"
 #include "scan/programme_table.h"
 #include "scan/track_table.h"
@@ -29,12 +31,21 @@ struct ScanSummary {
   // one of the track's codec).
   std::array<AudioProbeResult, kMaxAudioTracks> mpegAudio{};
   std::array<Ac3ProbeResult, kMaxAudioTracks> privateAudio{};
-  // MPEG audio PIDs that are not offered, and what was found on them.
+  // The streams of the programme that are not carried (and, in a stream
+  // without a PMT, the audio PIDs found and not offered): what each one is
+  // and why it is left out.
   struct NotCarried {
     std::uint32_t pid = 0;
-    AudioHeaderKind kind = AudioHeaderKind::None;
+    std::uint8_t streamType = 0;  // 0 when no PMT lists it
+    Codec codec = Codec::None;
+    std::array<char, 4> language{};  // empty when none is given
+    std::uint8_t audioType = 0;      // of its ISO 639 language descriptor
+    bool hearingImpaired = false;    // subtitles for the hard of hearing
+    std::array<char, 48> found{};    // what its headers say, when read
+    std::array<char, 64> reason{};
   };
-  std::array<NotCarried, kMaxMpegAudioTracks> notCarried{};
+  static constexpr std::size_t kMaxNotCarried = 32;
+  std::array<NotCarried, kMaxNotCarried> notCarried{};
   std::uint32_t notCarriedCount = 0;
   // The programmes of the PAT and the PMTs read.
   ProgrammeTable programmes;
@@ -73,6 +84,20 @@ class ScanPass {
     Ac3Probe probe;
     Ac3ProbeResult result;
   };
+  // A stream whose PMT entry names audio the conversion does not carry:
+  // its headers are read for the report.
+  struct FormatTrack {
+    std::uint32_t pid = 0;
+    Codec codec = Codec::None;
+    AudioFormat format;
+  };
+  static constexpr std::size_t kMaxFormatTracks = 16;
+  // A PID refused because its kind's tracks were all taken.
+  struct OverLimit {
+    std::uint32_t pid = 0;
+    bool mpeg = false;
+  };
+  static constexpr std::size_t kMaxOverLimit = 16;
   // How a packet continuing a pending probe is taken.
   enum class Continuity { Next, Repeated, Broken };
 
@@ -99,6 +124,21 @@ class ScanPass {
   bool takeFirstPmt(std::span<const std::uint8_t> section);
   // Fills the track record's PMT fields from the PMT its programme gave.
   void describeFromPmt(Track& track) const;
+  // The codec a PMT read so far gives `pid` (None when none lists it).
+  Codec declaredCodec(std::uint32_t pid) const;
+  // The programme whose streams are taken is known, and `pid` is another's.
+  bool foreign(std::uint32_t pid) const;
+  // A PID that fills the last free slot of its kind takes one held by a PID
+  // that is now known to be another programme's or of another codec.
+  template <typename Slots>
+  bool freeSlot(Slots& slots, std::uint32_t& count, bool mpeg);
+  void noteOverLimit(std::uint32_t pid, bool mpeg);
+  void probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload);
+  // The PMT the tracks are described from.
+  const Pmt* describingPmt() const;
+  // Names every stream of the programme taken that is not carried.
+  void nameNotCarried();
+  void addNotCarried(std::uint32_t pid, const char* reason);
   void addRow(const std::string& text);
 
   InputView& input_;
@@ -111,6 +151,10 @@ class ScanPass {
   std::uint32_t mpegCount_ = 0;
   std::array<PrivateTrack, kMaxPrivateAudioTracks> private_{};
   std::uint32_t privateCount_ = 0;
+  std::array<FormatTrack, kMaxFormatTracks> formats_{};
+  std::uint32_t formatCount_ = 0;
+  std::array<OverLimit, kMaxOverLimit> overLimit_{};
+  std::uint32_t overLimitCount_ = 0;
   bool anyAudioProbed_ = false;
   bool videoPidKnown_ = false;
   bool videoProbed_ = false;

@@ -4,6 +4,7 @@
 
 #include "common/string_table.h"
 #include "scan/mpeg_audio_tables.h"
+#include "scan/stream_codec.h"
 
 namespace kelvor {
 namespace {
@@ -16,6 +17,12 @@ constexpr std::size_t kMaxRowLength = 79;
 std::string LanguageText(const char* languageCode) {
   if (languageCode == nullptr) return {};
   return std::string("[") + languageCode + "]";
+}
+
+std::string TrackNote(const Track& track) {
+  std::string text = LanguageText(track.languageOrNull());
+  if (const char* type = AudioTypeName(track.audioType)) text += (text.empty() ? "" : " ") + std::string(type);
+  return text;
 }
 
 std::uint32_t MpegAudioBitrateKbps(std::uint32_t layer, std::uint32_t bitrateIndex) {
@@ -34,11 +41,20 @@ std::string MpegAudioLabel(std::uint32_t pid, const AudioProbeResult& header, co
   return row;
 }
 
-std::string Ac3Label(std::uint32_t pid, const Ac3ProbeResult& layout, const std::string& language) {
+std::string Ac3Label(std::uint32_t pid, const Ac3ProbeResult& layout, const std::string& language,
+                     bool trueHdCore) {
   char row[kMaxRowLength + 1];
-  std::snprintf(row, sizeof row, LoadString(StringId::Ac3Label).data(), pid, layout.isEac3 ? "E-AC3" : "AC3",
-                layout.channels, layout.lfe, language.c_str());
+  const char* name = trueHdCore ? "TrueHD, AC3 core" : layout.isEac3 ? "E-AC3" : "AC3";
+  std::snprintf(row, sizeof row, LoadString(StringId::Ac3Label).data(), pid, name, layout.channels, layout.lfe,
+                language.c_str());
   return row;
+}
+
+std::string Ac3FormatText(const Ac3ProbeResult& layout) {
+  char text[48];
+  std::snprintf(text, sizeof text, "%s %g kHz %u.%u", layout.isEac3 ? "E-AC3" : "AC3", layout.sampleRate / 1000.0,
+                layout.channels, layout.lfe);
+  return text;
 }
 
 }  // namespace kelvor

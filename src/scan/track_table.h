@@ -24,6 +24,8 @@ struct Track {
   std::uint8_t mpegLayer = 0;  // MPEG audio: 1 or 2 as the scan found it
   bool hasLanguage = false;    // the PMT gives an ISO 639 code:
   std::array<char, 4> language{};  // 3 letters + NUL
+  std::uint8_t audioType = 0;  // of its ISO 639 language descriptor
+  std::uint8_t streamType = 0;  // in the PMT; 0 when none lists it
   // Its ES_info descriptors from the PMT, whole descriptors up to the size.
   std::array<std::uint8_t, kMaxTrackDescriptorBytes> descriptorBytes{};
   std::uint16_t descriptorLength = 0;

@@ -81,3 +81,44 @@ TEST(ScanCommand, ProgramHelpNamesEveryExitStatus) {
 
 }  // namespace
 }  // namespace kelvor
+
+namespace kelvor {
+namespace {
+
+// Streams of kinds the conversion does not carry are named on the error
+// output, in the scan's JSON and in the conversion's report, with what
+// their headers say.
+TEST(ScanCommand, NamesTheStreamsItDoesNotCarry) {
+  const std::string dts = std::string(KELVOR_PUBLIC_SAMPLES) + "/sample_h264_dts_audio.ts";
+  int status = -1;
+  std::string out = Cli("scan " + dts, &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("PID 0x0101 (DTS, DTS 44.1 kHz 1.0, [und]) not listed: DTS audio is not supported"),
+            std::string::npos)
+      << out;
+  out = Cli("scan --json " + std::string(KELVOR_PUBLIC_SAMPLES) + "/sample_latm.ts 2>/dev/null", &status);
+  EXPECT_NE(out.find("\"kind\": \"aac_latm\", \"language\": \"und\", \"audio_type\": null, "
+                     "\"found\": \"HE-AAC 44.1 kHz 1 ch\", \"reason\": \"AAC audio (LATM) is not supported\""),
+            std::string::npos)
+      << out;
+
+  const auto dir = test::TempDir();
+  const std::string report = (dir / "report.json").string();
+  out = Cli("convert --overwrite --report " + report + " " + dts + " " + (dir / "out.m2ts").string(), &status);
+  EXPECT_EQ(status, 0) << out;
+  EXPECT_NE(out.find("kelvor-cli convert: PID 0x0101 (DTS, DTS 44.1 kHz 1.0, [und]) not converted: DTS audio is "
+                     "not supported"),
+            std::string::npos)
+      << out;
+  std::string json;
+  test::RunCommand("cat " + report, &json);
+  EXPECT_NE(json.find("\"not_supported\": [\n        {\"pid\": 257, \"stream_type\": 130, \"kind\": \"dts\""),
+            std::string::npos)
+      << json;
+  if (test::RunCommand("python3 -c 'import json,sys; json.load(sys.stdin)' < " + report) != 0) {
+    ADD_FAILURE() << "not valid JSON:\n" << json;
+  }
+}
+
+}  // namespace
+}  // namespace kelvor

@@ -43,7 +43,7 @@ TEST(ParsePmt, KeepsEveryStreamWithItsDescriptorsAndTheLanguagesOfAudioOnly) {
   ASSERT_TRUE(ParsePmt(BuildPmtSection({{0x02, 0x100, ""}, {0x03, 0x101, "ita"}}), pmt));
   EXPECT_EQ(pmt.videoCodec(), Codec::Mpeg2Video);
   EXPECT_EQ(pmt.streamCount, 2u);
-  EXPECT_EQ(pmt.languageCount, 1u);
+  EXPECT_EQ(pmt.languageOf(0x102), nullptr);
   EXPECT_STREQ(pmt.languageOf(0x101), "ita");
 }
 
@@ -80,11 +80,11 @@ TEST(ParsePmt, KeepsLanguagesFoundBeforeAStreamEntryOverruns) {
   for (int i = 0; i < 4; ++i) section.push_back(static_cast<std::uint8_t>(crc >> (24 - 8 * i)));
   Pmt pmt;
   EXPECT_FALSE(ParsePmt(section, pmt));
-  EXPECT_EQ(pmt.languageCount, 1u);
+  EXPECT_EQ(pmt.streamCount, 1u);
   EXPECT_STREQ(pmt.languageOf(0x101), "deu");
 }
 
-TEST(ParsePmt, TheLongestSectionFitsAndOnlyEightLanguagesAreKept) {
+TEST(ParsePmt, TheLongestSectionFitsAndEveryStreamKeepsItsLanguage) {
   std::vector<test::PmtStream> streams;
   for (std::uint16_t pid = 0x100; pid < 0x100 + kMaxPmtStreams; ++pid) streams.push_back({0x04, pid, ""});
   for (std::uint16_t k = 0; k < 10; ++k) streams[k].language = "abc";
@@ -94,9 +94,33 @@ TEST(ParsePmt, TheLongestSectionFitsAndOnlyEightLanguagesAreKept) {
   Pmt pmt;
   ASSERT_TRUE(ParsePmt(section, pmt));
   EXPECT_EQ(pmt.streamCount, streams.size());
-  EXPECT_EQ(pmt.languageCount, kMaxPmtLanguages);
-  EXPECT_NE(pmt.languageOf(0x107), nullptr);
-  EXPECT_EQ(pmt.languageOf(0x108), nullptr);
+  EXPECT_STREQ(pmt.languageOf(0x109), "abc");
+  EXPECT_EQ(pmt.languageOf(0x10A), nullptr);
+}
+
+TEST(ParsePmt, TakesTheLanguageWhereverItStandsAndTheAudioType) {
+  // E-AC-3 with the registration descriptor first; an audio description
+  // track; subtitles and teletext name their language in their own
+  // descriptors; a descriptor that overruns its loop ends the reading.
+  const auto section = BuildPmtSection({
+      {0x06, 0x101, "", {0x05, 4, 'E', 'A', 'C', '3', 0x7A, 1, 0x00, 0x0A, 4, 'f', 'r', 'a', 0x00}},
+      {0x03, 0x102, "", {0x0A, 4, 'q', 'a', 'd', 0x03}},
+      {0x06, 0x103, "", {0x59, 8, 'f', 'r', 'a', 0x20, 0x00, 0x01, 0x00, 0x01}},
+      {0x06, 0x104, "", {0x56, 5, 'd', 'e', 'u', 0x10, 0x88}},
+      {0x06, 0x105, "", {0x0A, 9, 'e', 'n', 'g', 0x00}},
+      {0x0F, 0x106, "", {0x0A, 4, 'e', 'n', 'g', 0x02, 0x0A, 4, 's', 'p', 'a', 0x00}},
+  });
+  Pmt pmt;
+  ASSERT_TRUE(ParsePmt(section, pmt));
+  EXPECT_STREQ(pmt.languageOf(0x101), "fra");
+  EXPECT_STREQ(pmt.languageOf(0x102), "qad");
+  EXPECT_EQ(pmt.find(0x102)->audioType, 3);
+  EXPECT_EQ(pmt.find(0x101)->audioType, 0);
+  EXPECT_STREQ(pmt.languageOf(0x103), "fra");
+  EXPECT_STREQ(pmt.languageOf(0x104), "deu");
+  EXPECT_EQ(pmt.languageOf(0x105), nullptr);
+  EXPECT_STREQ(pmt.languageOf(0x106), "eng");  // the first one
+  EXPECT_EQ(pmt.find(0x106)->audioType, 2);
 }
 
 TEST(ParsePmt, SurvivesRandomSectionsWithValidCrc) {
@@ -111,7 +135,6 @@ TEST(ParsePmt, SurvivesRandomSectionsWithValidCrc) {
     for (int i = 0; i < 4; ++i) s[s.size() - 4 + i] = static_cast<std::uint8_t>(crc >> (24 - 8 * i));
     Pmt pmt;
     const bool accepted = ParsePmt(s, pmt);
-    EXPECT_LE(pmt.languageCount, kMaxPmtLanguages);
     EXPECT_LE(pmt.streamCount, kMaxPmtStreams);
     if (s.size() > kMaxPmtBytes) {
       EXPECT_FALSE(accepted);

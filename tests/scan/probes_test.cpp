@@ -137,9 +137,9 @@ TEST(Ac3Probe, RefusesOtherRatesDependentSubstreamsAndUnfollowedFrames) {
     Ac3ProbeResult r;
     return !probe.probe(stream, r);
   };
-  Bytes at44k = test::Ac3Frame(7, 1, 0x1C, 1);
-  at44k.insert(at44k.end(), {0x0B, 0x77});
-  EXPECT_TRUE(fails(at44k));
+  Bytes reservedRate = test::Ac3Frame(7, 1, 0x1C, 3);
+  reservedRate.insert(reservedRate.end(), {0x0B, 0x77});
+  EXPECT_TRUE(fails(reservedRate));
   Bytes dependent = test::Eac3Frame(7, 1, 191, 1);
   dependent.insert(dependent.end(), {0x0B, 0x77});
   EXPECT_TRUE(fails(dependent));

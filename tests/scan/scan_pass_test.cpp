@@ -365,3 +365,148 @@ TEST_F(ScanPassTest, ReadsTheLastPacketAndStopsInLongJunk) {
 
 }  // namespace
 }  // namespace kelvor
+
+namespace kelvor {
+namespace {
+
+class ScanProgrammeTest : public ScanPassTest {
+ protected:
+  static ScanResult ScanProgramme(const Bytes& stream, std::uint32_t programme) {
+    const auto path = test::TempDir() / "in.ts";
+    test::WriteFile(path, stream);
+    test::RecordingUiPort ui;
+    InputView input(ui);
+    input.setPath(path.string());
+    ScanResult result;
+    result.tracks.requestedProgramme = programme;
+    H264IdrState idr;
+    ScanPass scan(input, result.tracks, idr, ui);
+    scan.run();
+    result.rows = ui.rows();
+    result.summary = scan.summary();
+    return result;
+  }
+  static const ScanSummary::NotCarried* NotCarriedOn(const ScanResult& r, std::uint32_t pid) {
+    for (std::uint32_t k = 0; k < r.summary.notCarriedCount; ++k) {
+      if (r.summary.notCarried[k].pid == pid) return &r.summary.notCarried[k];
+    }
+    return nullptr;
+  }
+};
+
+// A multiplex whose other programme (2, a radio service with four MPEG audio
+// PIDs and an AC-3 one) comes first in the stream: programme 1's two
+// tracks still get their rows, and programme 2 asked for lists its own.
+TEST_F(ScanProgrammeTest, TheTrackLimitsCountTheProgrammeTakenOnly) {
+  TsBuilder ts;
+  const Bytes pat = WithCrc({0x00, 0xB0, 0x11, 0x00, 0x01, 0xC1, 0x00, 0x00, 0x00, 0x01, 0xF0, 0x00, 0x00, 0x02,
+                             0xF0, 0x01, 0, 0, 0, 0});
+  Bytes pmt2 = test::BuildPmtSection({{0x03, 0x50, "deu"}, {0x03, 0x51, ""}, {0x03, 0x52, ""},
+                                      {0x03, 0x53, ""}, {0x81, 0x54, ""}});
+  pmt2[4] = 0x02;
+  pmt2 = WithCrc(pmt2);
+  Bytes ac3 = test::Ac3Frame(2, 0);
+  ac3.insert(ac3.end(), ac3.begin(), ac3.end());
+  for (int i = 0; i < 3; ++i) {
+    ts.section(0x0000, pat);
+    ts.section(0x1001, pmt2);
+    for (std::uint16_t pid = 0x50; pid <= 0x53; ++pid) ts.pes(pid, 0xC0, ThreeFrames(), 0);
+    ts.pes(0x54, 0xBD, ac3, 0);
+  }
+  for (int i = 0; i < 3; ++i) {
+    AddProgram(ts, {{0x02, kVideoPid, ""}, {0x03, 0x44, "ita"}, {0x03, 0x46, "eng"}});
+    ts.pes(0x44, 0xC0, ThreeFrames(), 0);
+    ts.pes(0x46, 0xC0, ThreeFrames(), 0);
+    for (std::uint16_t pid = 0x50; pid <= 0x53; ++pid) ts.pes(pid, 0xC0, ThreeFrames(), 0);
+  }
+  const auto first = ScanProgramme(ts.bytes(), 0);
+  ASSERT_EQ(first.rows.size(), 4u);
+  EXPECT_EQ(first.rows[1], "[0044] MPEG L2 192Kb 48KHz Stereo [ita]");
+  EXPECT_EQ(first.rows[2], "[0046] MPEG L2 192Kb 48KHz Stereo [eng]");
+  EXPECT_EQ(first.summary.notCarriedCount, 0u);  // the other programme's streams are not ours to name
+
+  const auto second = ScanProgramme(ts.bytes(), 2);
+  // No video in programme 2: nothing is offered, the table tells its own
+  // tracks only.
+  EXPECT_EQ(second.rows[1], "No video track");
+  ASSERT_EQ(second.tracks.audioCount, 5u);
+  EXPECT_EQ(second.tracks.audioTrack(0x44), nullptr);
+  EXPECT_NE(second.tracks.audioTrack(0x54), nullptr);
+}
+
+// Every stream of the programme that is not carried is named with what it
+// is and why, the language wherever its descriptor stands, and the audio
+// type of a carried track shows in its row.
+TEST_F(ScanProgrammeTest, NamesEveryStreamItDoesNotCarry) {
+  TsBuilder ts;
+  Bytes adts = {0xFF, 0xF1, 0x4C, 0x80, 0x24, 0xFF, 0xFC};
+  adts.resize(295, 0x21);
+  adts.insert(adts.end(), adts.begin(), adts.end());
+  Bytes ac3At44 = test::Ac3Frame(2, 0, 0x08, 1);
+  ac3At44.resize(2 * 139, 0x00);  // 64 kbit/s at 44.1 kHz
+  ac3At44.insert(ac3At44.end(), ac3At44.begin(), ac3At44.end());
+  const std::vector<test::PmtStream> streams = {
+      {0x02, kVideoPid, ""},
+      {0x03, 0x41, "", {0x0A, 4, 'q', 'a', 'd', 0x03}},  // audio description
+      {0x0F, 0x42, "fin"},
+      {0x06, 0x43, "", {0x05, 4, 'A', 'C', '-', '3', 0x6A, 1, 0x00, 0x0A, 4, 'e', 'n', 'g', 0x00}},
+      {0x06, 0x44, "", {0x59, 8, 'f', 'r', 'a', 0x20, 0x00, 0x01, 0x00, 0x01}},
+      {0x06, 0x45, "", {0x56, 5, 'd', 'e', 'u', 0x10, 0x88}},
+      {0x05, 0x46, ""},
+      {0x03, 0x47, ""},  // never in the stream
+  };
+  for (int i = 0; i < 4; ++i) {
+    AddProgram(ts, streams);
+    ts.pes(0x41, 0xC0, ThreeFrames(), 0);
+    ts.pes(0x42, 0xC0, adts, 0);
+    ts.pes(0x43, 0xBD, ac3At44, 0);
+    ts.pes(0x44, 0xBD, Bytes{0x20, 0x00, 0x0F, 0x10}, 0);
+    ts.pes(0x45, 0xBD, Bytes{0x10, 0x02, 0x2C}, 0);
+  }
+  const auto r = ScanProgramme(ts.bytes(), 0);
+  ASSERT_EQ(r.rows.size(), 2u);
+  EXPECT_EQ(r.rows[1], "[0041] MPEG L2 192Kb 48KHz Stereo [qad] audio description");
+  struct Expect {
+    std::uint32_t pid;
+    Codec codec;
+    const char* language;
+    const char* found;
+    const char* reason;
+  };
+  for (const Expect& e : {
+           Expect{0x42, Codec::AacAdts, "fin", "AAC-LC 48 kHz 2 ch", "AAC audio (ADTS) is not supported"},
+           Expect{0x43, Codec::Ac3, "eng", "AC3 44.1 kHz 2.0", "AC-3 at 44.1 kHz is not supported"},
+           Expect{0x44, Codec::DvbSubtitle, "fra", "", "DVB subtitles are not carried"},
+           Expect{0x45, Codec::Teletext, "deu", "", "teletext pages are not carried"},
+           Expect{0x46, Codec::None, "", "", "stream type 0x05 is not supported"},
+           Expect{0x47, Codec::MpegAudio, "", "", "no packets in the part scanned"},
+       }) {
+    const ScanSummary::NotCarried* n = NotCarriedOn(r, e.pid);
+    ASSERT_NE(n, nullptr) << e.pid;
+    EXPECT_EQ(n->codec, e.codec) << e.pid;
+    EXPECT_STREQ(n->language.data(), e.language) << e.pid;
+    EXPECT_STREQ(n->found.data(), e.found) << e.pid;
+    EXPECT_STREQ(n->reason.data(), e.reason) << e.pid;
+  }
+  EXPECT_TRUE(NotCarriedOn(r, 0x44)->hearingImpaired);
+  EXPECT_EQ(r.summary.notCarriedCount, 6u);
+}
+
+// A fifth MPEG audio track of the programme is named, not dropped silently.
+TEST_F(ScanProgrammeTest, AStreamPastTheLimitIsNamedWithTheLimit) {
+  TsBuilder ts;
+  std::vector<test::PmtStream> streams = {{0x02, kVideoPid, ""}};
+  for (std::uint16_t pid = 0x41; pid <= 0x45; ++pid) streams.push_back({0x03, pid, ""});
+  for (int i = 0; i < 3; ++i) {
+    AddProgram(ts, streams);
+    for (std::uint16_t pid = 0x41; pid <= 0x45; ++pid) ts.pes(pid, 0xC0, ThreeFrames(), 0);
+  }
+  const auto r = ScanProgramme(ts.bytes(), 0);
+  EXPECT_EQ(r.tracks.audioCount, 4u);
+  const ScanSummary::NotCarried* n = NotCarriedOn(r, 0x45);
+  ASSERT_NE(n, nullptr);
+  EXPECT_STREQ(n->reason.data(), "more than 4 MPEG audio tracks in the programme");
+}
+
+}  // namespace
+}  // namespace kelvor
