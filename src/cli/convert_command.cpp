@@ -330,23 +330,23 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   }
 
   CutList cuts;
+  std::string cutFile;
   if (o.cuts.given()) {
-    // Marks count frames; H.264 recordings of this kind run at 25 Hz.
-    const double fps = tracks.video.codec == Codec::H264 ? 25.0 : Mpeg2FramesPerSecond(tracks.videoFrameRateCode);
-    std::string file;
+    // Marks count frames: at 25 Hz when the video does not tell.
+    const double fps = engine->videoFramesPerSecond();
     std::string error;
-    if (!o.cuts.ListFor(input, fps > 0 ? fps : 25.0, cuts, file, error)) {
+    if (!o.cuts.ListFor(input, fps > 0 ? fps : 25.0, cuts, cutFile, error)) {
       std::fprintf(stderr, "kelvor-cli convert: %s; nothing was written\n", error.c_str());
-      return kExitUsage;
-    }
-    if (!cuts.empty()) {
-      std::fputs("kelvor-cli convert: cut lists are refused by this version; nothing was written\n", stderr);
       return kExitUsage;
     }
   }
 
   ConversionRequest request;
   request.convertAc3ToMpeg = o.toMpegAudio;
+  request.cuts = cuts.spans();
+  request.cutRounding = o.cuts.rounding();
+  request.cutSource = cutFile.empty() ? "--cut/--keep" : cutFile;
+  request.cutUnit = cutFile.empty() ? "span" : "line";
   if (o.format) {
     request.format = *o.format;
   } else if (auto byExtension = output.empty() ? std::nullopt : FormatByExtension(output)) {
@@ -431,6 +431,10 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitInputError;
   }
   ui.printReport();
+  if (!request.cuts.empty() && !o.quiet) {
+    std::fprintf(stderr, "kelvor-cli convert: %u cuts made, %s s removed\n", result.cutsMade,
+                 Seconds(result.timeCutOut).c_str());
+  }
   if (!result.reachedEndOfInput) {
     const std::uint64_t size = engine->input().fileSize();
     const double percent = size == 0 ? 0.0 : 100.0 * static_cast<double>(result.inputOffset) /

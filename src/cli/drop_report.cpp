@@ -3,6 +3,8 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "common/cut_list.h"
+
 namespace kelvor::cli {
 namespace {
 
@@ -25,6 +27,9 @@ void ForEachTrack(const DropEvent& e, const TrackTable* t, Visit visit) {
   }
 }
 
+// A cut's end: seconds, or null for the end of the recording.
+std::string CutEnd(std::int64_t ticks) { return ticks == kCutToTheEnd ? "null" : Seconds(ticks); }
+
 }  // namespace
 
 const char* DropKindName(DropKind kind) {
@@ -33,6 +38,7 @@ const char* DropKindName(DropKind kind) {
     case DropKind::AudioLoss: return "audio_loss";
     case DropKind::Jump: return "jump";
     case DropKind::Repeat: return "repeat";
+    case DropKind::Cut: return "cut";
   }
   return "repeat";
 }
@@ -64,8 +70,13 @@ void DropReport::OnDiscontinuity(const DropEvent& event) {
 }
 
 std::string DropReport::Describe(const DropEvent& e) const {
-  static constexpr const char* kWords[] = {"video loss", "audio loss", "time stamp jump", "repeated packets"};
+  static constexpr const char* kWords[] = {"video loss", "audio loss", "time stamp jump", "repeated packets",
+                                           "cut"};
   std::string line = kWords[static_cast<int>(e.kind)];
+  if (e.kind == DropKind::Cut) {
+    line += " " + FormatCutTime(e.askedStart) + "-" + FormatCutTime(e.askedEnd) + " made at " +
+            FormatCutTime(e.cutStart) + "-" + FormatCutTime(e.cutEnd);
+  }
   line += " at input offset " + std::to_string(e.inputOffset) + " (input " + Seconds(e.inputTime) +
           " s, output " + Seconds(e.outputTime) + " s)";
   if (e.timeCut != 0) line += ": " + Seconds(e.timeCut) + " s cut";
@@ -88,7 +99,12 @@ std::string DropReport::JsonEvents() const {
            "\", \"input_offset\": " + std::to_string(e.inputOffset) + ", \"input_time\": " + Seconds(e.inputTime) +
            ", \"output_time\": " + Seconds(e.outputTime) + ", \"time_cut\": " + Seconds(e.timeCut) +
            ", \"pictures_skipped\": " + std::to_string(e.picturesSkipped) +
-           ", \"packets_repeated\": " + std::to_string(e.packetsRepeated) + ", \"audio\": [";
+           ", \"packets_repeated\": " + std::to_string(e.packetsRepeated);
+    if (e.kind == DropKind::Cut) {
+      out += ", \"asked_start\": " + Seconds(e.askedStart) + ", \"asked_end\": " + CutEnd(e.askedEnd) +
+             ", \"cut_start\": " + Seconds(e.cutStart) + ", \"cut_end\": " + CutEnd(e.cutEnd);
+    }
+    out += ", \"audio\": [";
     bool first = true;
     ForEachTrack(e, tracks_, [&](const TrackFrames& f) {
       out += first ? "" : ", ";

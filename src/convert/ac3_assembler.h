@@ -14,6 +14,7 @@
 
 #include "convert/audio_converter.h"
 #include "convert/audio_path_timing.h"
+#include "convert/cut_plan.h"
 #include "convert/frame_assembler.h"
 #include "convert/pes_stamp.h"
 #include "mux/multiplexer.h"
@@ -64,6 +65,10 @@ class Ac3Assembler final : public FrameAssembler<Ac3Assembler, ac3_assembler::Tr
   std::int32_t delayOf(const Track& t, std::uint32_t j, std::uint32_t pts, bool timed) const;
   // How late a frame may come and still count as on time.
   std::int32_t lateThreshold(std::uint32_t j, std::span<const std::uint8_t> frame) const;
+  bool leftOutByCut(const Track& t, std::uint32_t j, std::span<const std::uint8_t> frame) {
+    return timing_.cuts != nullptr && timing_.cuts->active() &&
+           timing_.cuts->LeavesOutAudio(run_.privateTrack(j), t.framePts, SyncframeBlocks(frame, t.eac3) * kBlockTicks);
+  }
   bool lateToPlace(const Track& t, std::uint32_t j, std::span<const std::uint8_t> frame) const {
     return delayOf(t, j, t.framePts, t.frameTimed) >= lateThreshold(j, frame);
   }

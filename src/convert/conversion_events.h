@@ -18,6 +18,7 @@ enum class DropKind : std::uint8_t {
   AudioLoss,   // sound alone lost: frames were repeated or dropped to keep step
   Jump,        // the time stamps jumped by more than 10 s: the conversion ended
   Repeat,      // packets sent twice: the copies were left out
+  Cut,         // a span the user asked to remove: every track left it out
 };
 
 struct DropEvent {
@@ -28,6 +29,11 @@ struct DropEvent {
   std::int64_t timeCut = 0;       // ticks of input time taken out of the output
   std::uint32_t picturesSkipped = 0;
   std::uint32_t packetsRepeated = 0;
+  // A cut: the span asked for and the one removed, in ticks of input time.
+  std::int64_t askedStart = 0;
+  std::int64_t askedEnd = 0;
+  std::int64_t cutStart = 0;
+  std::int64_t cutEnd = 0;
   // Audio frames per track, by the run's track table index.
   std::array<std::uint32_t, kMaxAudioTracks> audioDropped{};
   std::array<std::uint32_t, kMaxAudioTracks> audioRepeated{};
@@ -65,6 +71,13 @@ class DropTracker {
     totalCut_ += ticks;
   }
   void PictureSkipped() { ++Open(DropKind::VideoLoss).picturesSkipped; }
+  // A cut the user asked for moved the time origin: later events count it
+  // in their input time (the cut itself is reported on its own).
+  void PlannedCut(std::int64_t ticks) { totalCut_ += ticks; }
+  // An event made elsewhere goes straight to the listener.
+  void Emit(const DropEvent& event) {
+    if (listener_ != nullptr) listener_->OnDiscontinuity(event);
+  }
   void AudioFrames(std::uint32_t track, std::uint32_t dropped, std::uint32_t repeated) {
     if (track >= kMaxAudioTracks || (dropped | repeated) == 0) return;
     DropEvent& e = Open(DropKind::AudioLoss);

@@ -44,7 +44,7 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
                                RunSettings& run, StreamTiming& timing, Multiplexer& mux,
                                VideoHandler& mpeg2Video, VideoHandler& h264Video, MpegAudioAssembler& mpegAudio,
                                Ac3Assembler& ac3,
-                               AudioConverter& converter)
+                               AudioConverter& converter, GopIndex& gops, CutPlan& cuts)
     : ui_(ui),
       input_(input),
       output_(output),
@@ -58,7 +58,33 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       mpegAudio_(mpegAudio),
       ac3_(ac3),
       converter_(converter),
+      gops_(gops),
+      cuts_(cuts),
       audioHandlers_{&mpegAudio, &ac3} {}
+
+bool ConversionPass::PlanCuts(const ConversionRequest& request, ConversionOutcome& outcome) {
+  cuts_.Clear();
+  if (request.cuts.empty()) return true;
+  std::string refusal;
+  if (tracks_.video.pid == 0 || !IsVideoCodec(run_.videoCodec)) {
+    refusal = request.cutSource + ": cuts are made on the video, and this input has none";
+  } else if (!gops_.Build(input_, tracks_.video.pid, run_.videoCodec == Codec::H264)) {
+    outcome.inputError = true;  // the input view has said why
+    return false;
+  } else {
+    refusal = cuts_.Plan(gops_, request.cuts, request.cutRounding, request.cutSource, request.cutUnit);
+  }
+  if (!refusal.empty()) {
+    cuts_.Clear();
+    ui_.showMessage(refusal, MessageKind::Error);
+    outcome.refused = true;
+    return false;
+  }
+  // The conversion reads the input again from its start.
+  input_.close();
+  outcome.inputError = !input_.open();
+  return !outcome.inputError;
+}
 
 void ConversionPass::ResetRun() {
   timing_.Reset();
@@ -88,6 +114,11 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : &mpeg2Video_;
   if (!input_.open()) {
     outcome.inputError = true;
+    ui_.finished();
+    return outcome;
+  }
+  if (!PlanCuts(request, outcome)) {
+    input_.close();
     ui_.finished();
     return outcome;
   }
@@ -203,6 +234,9 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     }
   }
   if (timing_.drops != nullptr) timing_.drops->Finish();
+  if (timing_.drops != nullptr) cuts_.Report(*timing_.drops);
+  for (const PlannedCut& c : cuts_.cuts()) outcome.cutsMade += c.moved || (c.toEnd && c.reached) ? 1 : 0;
+  outcome.timeCutOut = cuts_.timeRemoved();
   outcome.inputOffset = outcome.reachedEndOfInput ? input_.fileSize() : input_.position();
 
   // A picture held back at a restart of the time line goes out first, then
@@ -254,6 +288,15 @@ void ConversionPass::UpdateDisplay(std::uint32_t bytes) {
 bool ConversionPass::RoutePacket(const std::uint8_t* p) {
   TsHeader h;
   if (!ReadTsHeader(p, h) || h.pid < 2 || h.pid > 0x1FFE) return true;
+  if (cuts_.active() && h.pid == tracks_.video.pid) {
+    const CutPlan::VideoStep step = cuts_.Video(h.unitStart);
+    if (step == CutPlan::VideoStep::Skip) return true;
+    // A cut is no loss: the packets after it begin their count anew.
+    if (step == CutPlan::VideoStep::Resume) {
+      videoCont_ = {};
+      video_->ResumeAfterCut();
+    }
+  }
   if (h.unitStart) {
     // A unit start that is not a PES start is a table: not read here.
     return IsPesStart(p, h) ? RoutePesStart(p, h) : true;

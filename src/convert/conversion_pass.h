@@ -15,7 +15,10 @@
 #include "convert/mpeg_audio_assembler.h"
 #include "convert/pid_routes.h"
 #include "convert/run_setup.h"
+#include "common/cut_list.h"
 #include "common/ts_packet.h"
+#include "convert/cut_plan.h"
+#include "convert/gop_index.h"
 #include "convert/video_handler.h"
 #include "io/input_view.h"
 #include "io/output_writer.h"
@@ -36,6 +39,13 @@ struct ConversionRequest {
   bool outputMustBeNew = false;
   // An output that exists may be replaced only while it is still empty.
   bool outputMustBeEmpty = false;
+  // Spans of input time to remove (none: the whole input), how they meet
+  // the video's random-access points, and how messages name the list
+  // (the cut file and "line", or the options).
+  std::vector<CutSpan> cuts;
+  CutRounding cutRounding = CutRounding::Out;
+  std::string cutSource;
+  std::string cutUnit = "line";
 };
 
 // How a conversion ended, for front ends that report more than the final
@@ -52,6 +62,8 @@ struct ConversionOutcome {
   std::uint64_t inputOffset = 0;    // where the conversion stopped reading
   std::uint32_t videoSeconds = 0;   // the video time reached
   std::int64_t timeRemoved = 0;     // ticks of input time closed up after drops
+  std::uint32_t cutsMade = 0;       // cuts the user asked for that removed something
+  std::int64_t timeCutOut = 0;      // ticks of input time those removed
 };
 
 class ConversionPass {
@@ -59,7 +71,8 @@ class ConversionPass {
   ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
                  RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& mpeg2Video,
                  VideoHandler& h264Video,
-                 MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter);
+                 MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter,
+                 GopIndex& gops, CutPlan& cuts);
 
   // Converts the input named by the input view; shows the final message.
   // Runs on a worker thread and polls abortRequested after every packet.
@@ -78,6 +91,10 @@ class ConversionPass {
   enum class Step : std::uint8_t { Next, Repeat, Break };
 
   void ResetRun();
+  // Reads the input once for its random-access points and places the cuts
+  // asked for on them; false (after a message) when they cannot be made
+  // (the outcome says why: refused, or an input error).
+  bool PlanCuts(const ConversionRequest& request, ConversionOutcome& outcome);
   // False when a handler reported a refused output packet.
   bool RoutePacket(const std::uint8_t* p);
   bool RoutePesStart(const std::uint8_t* p, const TsHeader& h);
@@ -114,6 +131,8 @@ class ConversionPass {
   MpegAudioAssembler& mpegAudio_;
   Ac3Assembler& ac3_;
   AudioConverter& converter_;
+  GopIndex& gops_;
+  CutPlan& cuts_;
 
   std::uint32_t packetSize_ = 188;
   std::array<Continuity, kMaxAudioTracks> audioCont_{};  // by track table index

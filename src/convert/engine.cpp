@@ -2,6 +2,7 @@
 
 #include "common/flags.h"
 #include "common/show_message.h"
+#include "convert/frame_rate_probe.h"
 #include "mux/dvd_limits.h"
 #include "scan/mpeg_audio_tables.h"
 
@@ -19,13 +20,20 @@ Engine::Engine(UiPort& ui)
       mpegAudio_(timing_, mux_),
       ac3_(run_, timing_, mux_, converter_),
       pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, mpeg2Video_, h264Video_, mpegAudio_, ac3_,
-            converter_) {
+            converter_, gops_, cuts_) {
   timing_.drops = &drops_;
+  timing_.cuts = &cuts_;
 }
 
 Engine::~Engine() = default;
 
 void Engine::runScan() { scan_.run(); }
+
+double Engine::videoFramesPerSecond() {
+  if (tracks_.video.pid == 0) return 0;
+  if (tracks_.video.codec != Codec::H264) return Mpeg2FramesPerSecond(tracks_.videoFrameRateCode);
+  return ProbeFramesPerSecond(input_, tracks_.video.pid, 8u << 20);
+}
 
 bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;

@@ -12,6 +12,8 @@
 #include "convert/audio_paths.h"
 #include "convert/conversion_events.h"
 #include "convert/conversion_pass.h"
+#include "convert/cut_plan.h"
+#include "convert/gop_index.h"
 #include "convert/mpeg_audio_assembler.h"
 #include "convert/h264_video_handler.h"
 #include "convert/mpeg2_video_handler.h"
@@ -39,6 +41,9 @@ class Engine {
   const OutputWriter& output() const { return output_; }
   TrackTable& tracks() { return tracks_; }
   const ScanSummary& scanSummary() const { return scan_.summary(); }
+  // After the scan: the video's frames per second (MPEG-2: as its sequence
+  // header says; H.264: as its first time stamps show), 0 when unknown.
+  double videoFramesPerSecond();
 
   // The scan worker's body: lists the tracks through the UI, then finished().
   void runScan();
@@ -69,6 +74,8 @@ class Engine {
   RunSettings run_;
   StreamTiming timing_;
   DropTracker drops_{input_, timing_.videoTime};
+  GopIndex gops_;
+  CutPlan cuts_{input_, timing_};
   Multiplexer mux_;
   AudioPaths converter_;
   Mpeg2VideoHandler mpeg2Video_;

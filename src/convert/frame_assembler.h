@@ -57,6 +57,7 @@ struct CollectedFrame {
 };
 
 // Derived provides ContinuePes (its framing), and
+//   bool leftOutByCut(Track&, slot, frame): shown inside a cut the user asked for;
 //   bool lateToPlace(Track&, slot, frame): late enough to wait for the video;
 //   bool place(Track&, slot, frame, pts, timed): the frame goes out.
 template <typename Derived, typename Track, std::size_t kTracks>
@@ -81,6 +82,7 @@ class FrameAssembler : public AudioHandler {
   // the video is followed, it is held; else it is placed.
   bool dispatch(Track& t, std::uint32_t slot) {
     const std::span<const std::uint8_t> frame = t.collected();
+    if (t.frameTimed && self().leftOutByCut(t, slot, frame)) return true;
     if (t.held.full() && !placeHeld(t, slot)) return false;
     if (!t.held.empty() || (followVideo_ && self().lateToPlace(t, slot, frame))) {
       t.held.push(frame, t.framePts, t.frameTimed);

@@ -31,6 +31,7 @@ void Mpeg2VideoHandler::Reset() {
   frameRateCode_ = 0;
   progressiveSequence_ = false;
   unitHeaderSeen_ = false;
+  cutJoin_ = CutJoin::None;
   earlyLength_ = earlyPesCount_ = 0;
   earlyKept_ = true;
   replaying_ = false;
@@ -284,6 +285,16 @@ bool Mpeg2VideoHandler::Picture(Piece& p) {
       return !videoOutputOn_ || WriteBytes(startCodeTemplate_);
     }
     skipping_ = false;  // the first field lost its partner: a picture of its own
+  }
+  if (cutJoin_ != CutJoin::None) {
+    // Before the time line sees them, so that the held picture after the
+    // cut takes none of their places.
+    if (type == Mpeg2Timeline::kBPicture && cutJoin_ == CutJoin::Leading) {
+      if (timed) TakeStamp();
+      skipping_ = true;
+      return true;
+    }
+    if (type != Mpeg2Timeline::kBPicture) cutJoin_ = cutJoin_ == CutJoin::Waiting ? CutJoin::Leading : CutJoin::None;
   }
   if (holding_) {
     // The picture after the held one: shown before it and in step with it,

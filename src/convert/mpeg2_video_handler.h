@@ -34,6 +34,9 @@ class Mpeg2VideoHandler final : public VideoHandler {
   void Reset() override;
   bool Finish() override;
   bool holdingPicture() const override { return holding_; }
+  // The B pictures shown before the first picture after a cut lean on the
+  // group removed: they are left out (the cut's time includes them).
+  void ResumeAfterCut() override { cutJoin_ = CutJoin::Waiting; }
 
  private:
   bool StartCode(Piece& p, std::uint8_t value, bool straddling) override;
@@ -52,6 +55,9 @@ class Mpeg2VideoHandler final : public VideoHandler {
   bool ReleaseHeld(std::uint32_t firstLeading);
 
   Mpeg2Timeline timeline_;
+  // After a cut: before its first reference picture, then until the next.
+  enum class CutJoin : std::uint8_t { None, Waiting, Leading };
+  CutJoin cutJoin_ = CutJoin::None;
   // The first bytes after a sequence header or extension start code, read
   // as they pass by: the frame rate and each picture's repeated fields.
   enum class Header : std::uint8_t { None, Sequence, Extension };

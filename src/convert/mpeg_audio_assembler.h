@@ -11,6 +11,7 @@
 #include <cstdint>
 #include <span>
 
+#include "convert/cut_plan.h"
 #include "convert/frame_assembler.h"
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "convert/pes_stamp.h"
@@ -62,6 +63,10 @@ class MpegAudioAssembler final
   }
   // The frame's time minus the track's output time (positive = late).
   std::int32_t delayOf(std::uint32_t pts, bool timed, std::uint32_t i) const;
+  bool leftOutByCut(const Track& t, std::uint32_t i, std::span<const std::uint8_t>) {
+    return timing_.cuts != nullptr && timing_.cuts->active() &&
+           timing_.cuts->LeavesOutAudio(i, t.framePts, t.duration.TicksOf(1));
+  }
   bool lateToPlace(const Track& t, std::uint32_t i, std::span<const std::uint8_t>) const {
     return t.duration.HalfOrMore(delayOf(t.framePts, t.frameTimed, i));
   }

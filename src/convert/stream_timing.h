@@ -9,6 +9,7 @@
 
 namespace kelvor {
 
+class CutPlan;
 class DropTracker;
 
 struct StreamTiming {
@@ -23,12 +24,16 @@ struct StreamTiming {
 
   // Where the handlers note what they do at a discontinuity (may be none).
   DropTracker* drops = nullptr;
+  // The cuts the user asked for (always set by the engine; may hold none).
+  CutPlan* cuts = nullptr;
 
-  // Nothing but the tracker survives from one run to the next.
+  // Nothing but the tracker and the cuts survives from one run to the next.
   void Reset() {
-    DropTracker* const keep = drops;
+    DropTracker* const keepDrops = drops;
+    CutPlan* const keepCuts = cuts;
     *this = StreamTiming{};
-    drops = keep;
+    drops = keepDrops;
+    cuts = keepCuts;
   }
 };
 

@@ -65,6 +65,9 @@ class VideoHandler {
   bool endedOnRequest() const { return stopped() && endAtPicture_; }
   // Video packets were lost just before the piece to come.
   virtual void Interrupted() {}
+  // The video goes on after a cut the user asked for, at a random-access
+  // point (nothing was lost: the time origin has moved by the cut).
+  virtual void ResumeAfterCut() {}
   bool outputOn() const { return videoOutputOn_; }
   // A picture (H.264: access unit) was written and the next one began, so
   // at least one is whole: a single picture cut off by the end of the input
