@@ -57,7 +57,11 @@ std::vector<std::string_view> Words(std::string_view s) {
 std::string LineMessage(std::string_view where, std::string_view unit, std::uint32_t line,
                         std::string_view what) {
   std::string m(where);
-  if (line > 0) m += " " + std::string(unit) + " " + std::to_string(line);
+  if (line > 0) {
+    // Appended piece by piece: " " + std::string made GCC 12 at -O3 warn of
+    // an overlap that cannot happen (-Wrestrict).
+    m.append(" ").append(unit).append(" ").append(std::to_string(line));
+  }
   m += ": ";
   m += what;
   return m;
