@@ -103,9 +103,18 @@ MainFrame::MainFrame()
   SetDropTarget(new InputDropTarget(*this));
 
   // Escape quits, as the cancel command of the window; the commands of the
-  // modal dialogs never reach here.
+  // modal dialogs never reach here. In an open menu it closes the menu: the
+  // key reaches this hook before the menu has seen it.
+  Bind(wxEVT_MENU_OPEN, [this](wxMenuEvent& event) {
+    ++openMenus_;
+    event.Skip();
+  });
+  Bind(wxEVT_MENU_CLOSE, [this](wxMenuEvent& event) {
+    if (openMenus_ > 0) --openMenus_;
+    event.Skip();
+  });
   Bind(wxEVT_CHAR_HOOK, [this](wxKeyEvent& event) {
-    if (event.GetKeyCode() == WXK_ESCAPE) {
+    if (event.GetKeyCode() == WXK_ESCAPE && openMenus_ == 0) {
       Close();
     } else {
       event.Skip();

@@ -50,6 +50,7 @@ class MainFrame final : public wxFrame {
   wxButton* start_ = nullptr;
   wxCheckBox* convertAc3_ = nullptr;
   wxMenuItem* convertItem_ = nullptr;
+  int openMenus_ = 0;  // menus and submenus open now
 };
 
 }  // namespace kelvor

@@ -82,6 +82,7 @@ void ProgressDialog::run(std::function<void()> work) {
   if (target != nullptr) target->SetFocus();
   if (worker_.joinable()) worker_.join();
   port_.setActiveDialog(nullptr);
+  port_.showPendingReport();
 }
 
 void ProgressDialog::close() {

@@ -45,6 +45,15 @@ void WxUiPort::showMessage(std::string_view text, MessageKind kind) {
     showBox(copy, kind);
     return;
   }
+  if (kind == MessageKind::Report) {
+    // Nothing follows the report but the end of the worker: it need not
+    // wait for the box.
+    OnUiThread([this, report = std::move(copy)] {
+      pendingReport_ = report;
+      if (active_ == nullptr) showPendingReport();
+    });
+    return;
+  }
   std::promise<void> closed;
   auto wait = closed.get_future();
   OnUiThread([this, &copy, &closed, kind] {
@@ -60,6 +69,13 @@ void WxUiPort::showMessage(std::string_view text, MessageKind kind) {
                          [&closed] { closed.set_value(); });
   });
   wait.wait();
+}
+
+void WxUiPort::showPendingReport() {
+  if (pendingReport_.empty()) return;
+  const std::string report = std::move(pendingReport_);
+  pendingReport_.clear();
+  showBox(report, MessageKind::Report);
 }
 
 void WxUiPort::clearTrackRows() {

@@ -32,11 +32,17 @@ class WxUiPort final : public UiPort {
   // The progress dialog that is up (user interface thread only).
   void setActiveDialog(ProgressDialog* dialog) { active_ = dialog; }
 
+  // The final report of a conversion waits until its progress dialog has
+  // closed, so that the box does not open over the dialog: shown here, on
+  // the main window (user interface thread only).
+  void showPendingReport();
+
  private:
   void showBox(const std::string& text, MessageKind kind);  // user interface thread
 
   MainFrame& frame_;
   ProgressDialog* active_ = nullptr;
+  std::string pendingReport_;
 };
 
 }  // namespace kelvor

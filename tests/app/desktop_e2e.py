@@ -5,14 +5,17 @@ Starts `kelvor`, enters a generated stream in "Select input stream", waits
 for the scan, checks that Start stays disabled until a track row is chosen,
 chooses the AC-3 track and ticks "Convert AC3 to MPEG audio", converts with
 the proposed output name, acknowledges the final report, checks with ffprobe
-that the output's one audio track is the converted MPEG audio, opens the Read Me and quits with Escape.
+that the output's one audio track is the converted MPEG audio, sees the final
+report open on the main window once the conversion dialog has closed, checks
+that Escape in an open menu only closes it, opens the Read Me and quits with
+Escape.
 A second session converts a long recording and answers Stop with No (the
 run goes on) and then Yes (the run ends with a complete, closed output and
 the final report). Two more sessions scan a stream with five MPEG audio
 tracks: one to the end, and one verbose, where the warning about the fifth
 track holds the scan while Abort is pressed in the scan dialog; once the
 warning is closed the scan ends at once and lists the same rows as the
-full scan. Screenshots of the main window, the dialogs and the Read Me go
+full scan; at twice the scale every row can still be reached. Screenshots of the main window, the dialogs and the Read Me go
 to the artefact directory.
 
 Exit status: 0 pass, 1 fail, 77 skipped (a tool is missing).
@@ -136,11 +139,13 @@ def main_window_point(desktop, window, x_dlu, y_dlu):
     return x_dlu * unit, height - (140 - y_dlu) * unit * 1.07
 
 
-def start_program(desktop, program, work, log_name, *args):
+def start_program(desktop, program, work, log_name, *args, scale=1):
     """Starts the program and waits for its main window. Now and then the
     virtual display drops a new connection during its setup; the toolkit
-    then cannot start, and the start is repeated."""
+    then cannot start, and the start is repeated. `scale`: the toolkit's
+    window scale (2 as on a HiDPI screen)."""
     env = desktop.env()
+    env["GDK_SCALE"] = str(scale)
     env["HOME"] = str(work)  # the file dialogs keep their recent files here
     path = desktop.artifacts / log_name
     for _ in range(3):
@@ -201,12 +206,25 @@ def start_conversion(desktop, main):
     desktop.keys("Return")
 
 
-def close_report(desktop, timeout=60):
-    """The final report sits over the conversion dialog; it is the smaller
-    of the two windows titled KELVOR."""
-    found = desktop.wait_windows("KELVOR", count=2, timeout=timeout)
-    report = min(found, key=lambda w: desktop.geometry(w)[0] * desktop.geometry(w)[1])
-    return found, report
+def close_report(desktop, main, timeout=60):
+    """The final report opens on the main window once the conversion dialog
+    has closed: two windows titled KELVOR at once (the report over the
+    dialog) fail. The report is told from the 160 x 90 dialog by its size."""
+    width, _ = desktop.geometry(main)
+    unit = width / 183.0
+    dialog_area = 160 * unit * 90 * unit
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        found = desktop.windows("KELVOR")
+        if len(found) > 1:
+            desktop.screenshot("report_over_dialog.png")
+            raise Failure("the final report opened while the conversion dialog was up")
+        if found:
+            w, h = desktop.geometry(found[0])
+            if w * h < 0.7 * dialog_area and transient_for(desktop, found[0]) == main:
+                return found, found[0]
+        time.sleep(0.1)
+    raise Failure("no final report on the main window")
 
 
 def choose_ac3_track_converted(desktop, main):
@@ -353,7 +371,7 @@ def run(args):
         desktop.screenshot("main_window.png", main)
 
         start_conversion(desktop, main)
-        _, report = close_report(desktop)
+        _, report = close_report(desktop, main)
         desktop.screenshot("conversion.png")
         desktop.focus(report)
         desktop.keys("Return")
@@ -364,6 +382,15 @@ def run(args):
         if outputs != ["mpeg2_mp2_ac3.MPG"]:
             raise Failure(f"expected the output mpeg2_mp2_ac3.MPG, found {outputs}")
         check_output(work / "mpeg2_mp2_ac3.MPG", audio_bit_rate=384000)
+
+        # Escape in an open menu closes the menu; the program goes on.
+        desktop.focus(main)
+        desktop.keys("F10")
+        time.sleep(0.4)
+        desktop.keys("Escape")
+        time.sleep(1.0)
+        if app.poll() is not None:
+            raise Failure("Escape in the open File menu ended the program")
 
         # Help / Read Me from the keyboard: F10 opens File, Right moves to Help.
         desktop.focus(main)
@@ -430,7 +457,7 @@ def run(args):
         desktop.keys("alt+y")
         desktop.wait_id_gone("KELVOR", question)
         # Well before the end of the recording, which takes far longer.
-        _, report = close_report(desktop, timeout=10)
+        _, report = close_report(desktop, main, timeout=10)
         desktop.screenshot("conversion_stopped.png")
         desktop.focus(report)
         desktop.keys("Return")
@@ -457,6 +484,18 @@ def run(args):
         full_walk = walk_track_list(desktop, main)
         if count_rows(full_walk) != 6:
             raise Failure(f"the full scan lists {count_rows(full_walk)} rows, not 6")
+        quit_program(desktop, main, app)
+        app = None
+
+        # At twice the scale (HiDPI) every row can still be reached.
+        app = start_program(desktop, program, work, "kelvor_scale2.log", str(five), scale=2)
+        main = desktop.wait_windows("TS stream converter")[0]
+        time.sleep(1.0)
+        desktop.wait_gone("KELVOR")
+        scaled_walk = walk_track_list(desktop, main)
+        desktop.screenshot("scale2.png", main)
+        if count_rows(scaled_walk) != 6:
+            raise Failure(f"at scale 2 the list shows {count_rows(scaled_walk)} rows, not 6")
         quit_program(desktop, main, app)
         app = None
 
