@@ -133,3 +133,49 @@ TEST(ScanStreams, HandlesStreamsOfOtherEncoders) {
 
 }  // namespace
 }  // namespace kelvor
+
+namespace kelvor {
+namespace {
+
+// ffmpeg-made streams with a second track of a kind the conversion does not
+// carry: the MP2 track is offered, the other named with what it holds.
+TEST(ScanStreams, NamesAacDtsAndOtherRatesBesideTheMp2Track) {
+  struct Case {
+    const char* name;
+    Codec codec;
+    const char* found;
+    const char* reason;
+  };
+  for (const Case& c : {
+           Case{"mpeg2_mp2_aac.ts", Codec::AacAdts, "AAC-LC 48 kHz 2 ch", "AAC audio (ADTS) is not supported"},
+           Case{"mpeg2_mp2_latm.ts", Codec::AacLatm, "AAC-LC 48 kHz 2 ch", "AAC audio (LATM) is not supported"},
+           Case{"mpeg2_mp2_dts.ts", Codec::Dts, "DTS 48 kHz 2.0", "DTS audio is not supported"},
+           Case{"mpeg2_mp2_ac3_44k.ts", Codec::Ac3, "AC3 44.1 kHz 2.0", "AC-3 at 44.1 kHz is not supported"},
+           Case{"mpeg2_mp2_eac3_44k.ts", Codec::Eac3, "E-AC3 44.1 kHz 2.0", "E-AC-3 at 44.1 kHz is not supported"},
+       }) {
+    SCOPED_TRACE(c.name);
+    const auto s = ScanFile(RequireFixture(c.name));
+    ExpectRows(s.rows, {c.name, kMp2Deu});
+    ASSERT_EQ(s.summary.notCarriedCount, 1u);
+    const auto& n = s.summary.notCarried[0];
+    EXPECT_EQ(n.pid, 0x102u);
+    EXPECT_EQ(n.codec, c.codec);
+    EXPECT_STREQ(n.language.data(), "fin");
+    EXPECT_STREQ(n.found.data(), c.found);
+    EXPECT_STREQ(n.reason.data(), c.reason);
+  }
+}
+
+// The other programme's three audio PIDs come first; with the two of the
+// programme taken they are five, more than a programme may have: the
+// programme taken still offers both of its own.
+TEST(ScanStreams, OffersTheProgrammesOwnTracksWhenAnotherProgrammesComeFirst) {
+  const auto s = ScanFile(RequireFixture("other_programme_first.ts"));
+  ExpectRows(s.rows, {"other_programme_first.ts", R"(\[0104\] MPEG L2 128Kb 48KHz Stereo \[ita\])",
+                      R"(\[0105\] MPEG L2 128Kb 48KHz Stereo \[eng\])", " All audio tracks"});
+  EXPECT_EQ(s.tracks.programme, 1u);
+  EXPECT_EQ(s.summary.notCarriedCount, 0u);
+}
+
+}  // namespace
+}  // namespace kelvor
