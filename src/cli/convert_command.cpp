@@ -333,7 +333,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   std::string cutFile;
   if (o.cuts.given()) {
     // Marks count frames: at 25 Hz when the video does not tell.
-    const double fps = engine->videoFramesPerSecond();
+    const double fps = o.cuts.CountsFrames(input) ? engine->videoFramesPerSecond() : 0;
     std::string error;
     if (!o.cuts.ListFor(input, fps > 0 ? fps : 25.0, cuts, cutFile, error)) {
       std::fprintf(stderr, "kelvor-cli convert: %s; nothing was written\n", error.c_str());

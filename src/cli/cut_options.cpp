@@ -57,6 +57,11 @@ bool CutOptions::Check(std::string& error) {
   return error.empty();
 }
 
+bool CutOptions::CountsFrames(const std::string& input) const {
+  const std::string file = auto_ ? CutFileNextTo(input) : file_;
+  return !file.empty() && CutFileKindOf(file) == CutFileKind::Marks;
+}
+
 bool CutOptions::ListFor(const std::string& input, double framesPerSecond, CutList& list, std::string& file,
                          std::string& error) const {
   list = CutList{};

@@ -20,6 +20,8 @@ class CutOptions {
   [[nodiscard]] bool Check(std::string& error);
 
   bool given() const { return !spans_.empty() || !file_.empty() || auto_; }
+  // The cut file for `input` counts frames (a marks file): its frame rate is needed.
+  bool CountsFrames(const std::string& input) const;
   CutRounding rounding() const { return rounding_; }
   // The cut list for `input`, whose video runs at `framesPerSecond`: the
   // spans given, or those of the cut file (with --cuts auto: the one beside
