@@ -2,7 +2,9 @@
 # Shared by the .ci/fuzz_*.sh scripts. Builds one libFuzzer target (preset
 # "fuzz", clang with ASan/UBSan), runs each kept crashing input in
 # fuzz/regressions/<target>/ once, then fuzzes for FUZZ_SECONDS (default 20)
-# from the committed seeds in fuzz/corpus/<target>/ and any seed folders
+# from the committed seeds in fuzz/corpus/<target>/, the inputs that longer
+# local runs found to reach code the seeds do not (fuzz/discovered/<target>/,
+# kept apart from the seeds fuzz/make_corpus.sh remakes) and any seed folders
 # given. FUZZ_OPTIONS adds libFuzzer options. Exits non-zero on a crash; the
 # crashing input is kept as build/fuzz/artifacts/<target>-crash-... (the
 # working corpus is temporary, the artifacts are not).
@@ -28,7 +30,7 @@ fi
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir "$work/corpus"
-for seeds in "$root/fuzz/corpus/$target" "$@"; do
+for seeds in "$root/fuzz/corpus/$target" "$root/fuzz/discovered/$target" "$@"; do
   [ -d "$seeds" ] && cp -r "$seeds/." "$work/corpus/"
 done
 
