@@ -145,6 +145,23 @@ TEST(BatchConvert, EachCauseHasOneStatusAloneAndInABatch) {
   EXPECT_EQ(inputErrors, 4u) << table;
 }
 
+// Each file's "[k/n]" line comes before what is said about it, a file
+// that cannot be read included, and an input it cannot open gets one line.
+TEST(BatchConvert, EachFilesLineComesFirst) {
+  const fs::path good = Fixture("mpeg2_mp2_ac3.ts");
+  if (!fs::exists(good)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  std::string said;
+  EXPECT_EQ(RunCommand(std::string(KELVOR_CLI) + " convert -o " + Quoted(dir / "out") + " " +
+                           Quoted(dir / "missing.ts") + " " + Quoted(good) + " 2>&1 >/dev/null",
+                       &said),
+            1);
+  const std::regex order(R"(^\[1/2\] [^\n]*/missing\.ts\n)"
+                         R"(kelvor-cli convert: '[^\n]*/missing\.ts': No such file or directory\n)"
+                         R"(\[2/2\] [^\n]*/mpeg2_mp2_ac3\.ts\n +-> [^\n]*/mpeg2_mp2_ac3\.mpg\n)");
+  EXPECT_TRUE(std::regex_search(said, order)) << said;
+}
+
 // Each planted drop is reported once, near where it left its gap in the
 // input, with the time the impairment took out (the tool's log).
 TEST(DropReport, ListsEachPlantedDropOnceWithTheTimeItRemoved) {
