@@ -94,7 +94,7 @@ struct MatroskaMuxer::Buffers {
 
 void TrackSpec::SetPrivate(std::span<const std::uint8_t> bytes) {
   codecPrivateSize = static_cast<std::uint16_t>(std::min(bytes.size(), codecPrivate.size()));
-  std::memcpy(codecPrivate.data(), bytes.data(), codecPrivateSize);
+  if (codecPrivateSize != 0) std::memcpy(codecPrivate.data(), bytes.data(), codecPrivateSize);
 }
 
 MatroskaMuxer::MatroskaMuxer(PacketSink& out) : out_(out), buffers_(std::make_unique<Buffers>()) {}
