@@ -500,13 +500,32 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("final message: %s\n", OneLine(done).c_str());
   WaitGone(Dialog(L"KELVOR", 114), "conversion dialog");
 
+  // The input named as the output is refused before anything is written
+  // (after the dialog's own question about replacing a file). The format
+  // chosen here, TS, is proposed from now on.
+  PickDefaultRow(main);
+  Command(main, 107);
+  HWND save = WaitFor("Save stream as", [] { return Dialog(L"Save stream as", 0); });
+  if (save != nullptr) PickFilter(save, 1);  // TS: the input's own name stays
+  AnswerFileDialog(save, sample);
+  HWND replace = WaitFor("the question about replacing", [] {
+    return FindTopLevel([](HWND w) {
+      return ClassOf(w) == L"#32770" && ::GetDlgItem(w, IDYES) != nullptr && ::GetDlgItem(w, 114) == nullptr;
+    });
+  });
+  if (replace != nullptr) Command(replace, IDYES);
+  Acknowledge(L"Unable to create output file", IDOK);
+  if (Dialog(L"KELVOR", 114) != nullptr) Fail("a conversion over its own input started");
+
   // Stop, confirmed: the run ends early with a complete file.
   Command(main, 103);
   AnswerFileDialog(WaitFor("Select input stream", inputDialog), longInput);
   WaitForScan(main, longInput);
   PickDefaultRow(main);
   Command(main, 107);
-  AnswerFileDialog(WaitFor("Save stream as", [] { return Dialog(L"Save stream as", 0); }), stoppedOut);
+  HWND saveStopped = WaitFor("Save stream as", [] { return Dialog(L"Save stream as", 0); });
+  if (saveStopped != nullptr) PickFilter(saveStopped, 0);
+  AnswerFileDialog(saveStopped, stoppedOut);
   HWND convert = WaitFor("conversion dialog", [] { return Dialog(L"KELVOR", 114); });
   if (convert != nullptr) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // some progress to show
