@@ -530,6 +530,13 @@ int wmain(int argc, wchar_t** argv) {
   if (convert != nullptr) {
     std::this_thread::sleep_for(std::chrono::milliseconds(300));  // some progress to show
     SavePicture(pictures, "progress-dialog", {convert});
+    // No: the run goes on and Stop can be pressed again.
+    Command(convert, 114);
+    Acknowledge(L"Stop convertion?", IDNO);
+    WaitFor("Stop enabled again after No", [&]() -> HWND {
+      HWND stop = ::GetDlgItem(convert, 114);
+      return ::IsWindowVisible(convert) && ::IsWindowEnabled(stop) ? stop : nullptr;
+    }, 5);
     Command(convert, 114);
   }
   Acknowledge(L"Stop convertion?", IDYES,
@@ -542,9 +549,10 @@ int wmain(int argc, wchar_t** argv) {
   std::printf("stopped: %s\n", OneLine(stopped).c_str());
   if (convert != nullptr) WaitGone(convert, "conversion dialog");
 
-  Command(main, 102);
+  // Escape in the main window (here in its track list) quits.
+  ::PostMessageW(::GetDlgItem(main, 106), WM_KEYDOWN, VK_ESCAPE, 0x00010001);
   if (::WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
-    Fail("Quit does not end the program");
+    Fail("Escape does not end the program");
     ::TerminateProcess(process.hProcess, 1);
   }
   DWORD status = 1;
