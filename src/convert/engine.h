@@ -5,6 +5,7 @@
 // (desktop program or command line) owns one Engine and runs its two passes
 // on a worker thread, one at a time.
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "common/ui_port.h"
@@ -78,6 +79,7 @@ class Engine {
   CutPlan cuts_{input_, timing_};
   Multiplexer mux_;
   AudioPaths converter_;
+  std::unique_ptr<VideoStore> videoStore_ = std::make_unique<VideoStore>();
   Mpeg2VideoHandler mpeg2Video_;
   H264VideoHandler h264Video_;
   MpegAudioAssembler mpegAudio_;

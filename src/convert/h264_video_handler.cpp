@@ -19,8 +19,9 @@ constexpr std::uint8_t kSeiRecoveryPoint = 6;
 
 }  // namespace
 
-H264VideoHandler::H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr)
-    : VideoHandler(timing, mux), idr_(idr), capture_(kIdrCaptureSize) {}
+H264VideoHandler::H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr,
+                                   VideoStore& store)
+    : VideoHandler(timing, mux), idr_(idr), capture_(std::span(store).first(kIdrCaptureSize)) {}
 
 void H264VideoHandler::Reset() {
   VideoHandler::Reset();

@@ -7,7 +7,6 @@
 #include <array>
 #include <cstdint>
 #include <span>
-#include <vector>
 
 #include "convert/h264_timeline.h"
 #include "convert/video_handler.h"
@@ -24,6 +23,7 @@ class H264VideoHandler final : public VideoHandler {
   // shows where time starts.
   static constexpr std::uint32_t kCaptureSize = 0x10000;
   static constexpr std::uint32_t kIdrCaptureSize = 0x130000;
+  static_assert(kCaptureSize <= kIdrCaptureSize && kIdrCaptureSize <= kVideoStoreSize);
   static constexpr std::uint32_t kMaxCapturedUnits = 256;
   // After a loss: a stream that marks no random-access point (neither IDR
   // nor recovery point SEI) would lose all its video; after this many
@@ -31,7 +31,7 @@ class H264VideoHandler final : public VideoHandler {
   static constexpr std::uint32_t kMaxResyncUnits = 600;
 
   // The IDR state is the one the scan left, kept from run to run.
-  H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr);
+  H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr, VideoStore& store);
 
   void Reset() override;
   bool Finish() override;
@@ -106,7 +106,7 @@ class H264VideoHandler final : public VideoHandler {
   // by the NAL units that begin them (a slice NAL unit came since the last).
   bool delimiterSeen_ = false;
   bool vclSeen_ = true;
-  std::vector<std::uint8_t> capture_;
+  std::span<std::uint8_t> capture_;  // in the shared store
 };
 
 }  // namespace kelvor

@@ -17,8 +17,8 @@ constexpr std::array<std::uint8_t, 8> kZeros{};
 
 }  // namespace
 
-Mpeg2VideoHandler::Mpeg2VideoHandler(StreamTiming& timing, Multiplexer& mux)
-    : VideoHandler(timing, mux), hold_(kHoldSize), early_(kEarlySize) {}
+Mpeg2VideoHandler::Mpeg2VideoHandler(StreamTiming& timing, Multiplexer& mux, VideoStore& store)
+    : VideoHandler(timing, mux), hold_(std::span(store).first(kHoldSize)), early_(kEarlySize) {}
 
 void Mpeg2VideoHandler::Reset() {
   VideoHandler::Reset();

@@ -22,6 +22,7 @@ class Mpeg2VideoHandler final : public VideoHandler {
   // to come. Room for any picture of main profile at high level (its VBV
   // buffer); a larger one is placed without waiting.
   static constexpr std::uint32_t kHoldSize = 0x130000;
+  static_assert(kHoldSize <= kVideoStoreSize);
   // The input up to where output begins is kept (up to this size and this
   // many PES packets), so that a recording that ends before a sequence
   // header follows the time line's anchor is played again at its end, with
@@ -29,7 +30,7 @@ class Mpeg2VideoHandler final : public VideoHandler {
   static constexpr std::uint32_t kEarlySize = 0x100000;
   static constexpr std::uint32_t kMaxEarlyPes = 256;
 
-  Mpeg2VideoHandler(StreamTiming& timing, Multiplexer& mux);
+  Mpeg2VideoHandler(StreamTiming& timing, Multiplexer& mux, VideoStore& store);
 
   void Reset() override;
   bool Finish() override;
@@ -71,7 +72,7 @@ class Mpeg2VideoHandler final : public VideoHandler {
   std::uint32_t frameRateCode_ = 0;
   bool progressiveSequence_ = false;
   void ReadHeader();
-  std::vector<std::uint8_t> hold_;    // the restarting picture
+  std::span<std::uint8_t> hold_;      // the restarting picture, in the shared store
   bool holding_ = false;              // the restarting picture is being held
   std::uint32_t holdLength_ = 0;
   bool closeAfterRelease_ = false;    // TS: the held picture's PES ends when it is written

@@ -28,6 +28,12 @@
 
 namespace kelvor {
 
+// Room for the largest unit a codec's handler holds back (an MPEG-2 picture
+// of main profile at high level; H.264 access units from an IDR on). A run
+// uses one handler, so the handlers share one store, made once.
+inline constexpr std::uint32_t kVideoStoreSize = 0x130000;
+using VideoStore = std::array<std::uint8_t, kVideoStoreSize>;
+
 // What a piece of video did: `written` is false only when the output
 // refused a packet; `stampPlaced` when a picture or access unit of this
 // piece took the PES packet's time stamp.

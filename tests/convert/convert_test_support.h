@@ -3,6 +3,7 @@
 // over a recording sink, transport stream packets made from PES data, and a
 // UI port that stops the run.
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string_view>
 #include <vector>
@@ -62,8 +63,9 @@ struct HandlerRig {
   Multiplexer mux{sink, run};
   H264IdrState idr;
   RecordingConverter converter;
-  Mpeg2VideoHandler mpeg2Video{timing, mux};
-  H264VideoHandler h264Video{timing, mux, idr};
+  std::unique_ptr<VideoStore> videoStore = std::make_unique<VideoStore>();
+  Mpeg2VideoHandler mpeg2Video{timing, mux, *videoStore};
+  H264VideoHandler h264Video{timing, mux, idr, *videoStore};
   MpegAudioAssembler mpeg{timing, mux};
   Ac3Assembler ac3{run, timing, mux, converter};
 
