@@ -56,6 +56,9 @@ constexpr const char* kUsage =
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
+    "  --keep-eac3           write E-AC-3 tracks unchanged into TS and M2TS output\n"
+    "                        (by default, and in MPG and DVD output, they are\n"
+    "                        rewritten as AC-3)\n"
     "  --cut START-END       leave out this span (repeatable); times H:MM:SS[.fff]\n"
     "                        or seconds of the video as a player shows it\n"
     "  --keep START-END      keep this span, leave out what no --keep span holds\n"
@@ -102,6 +105,7 @@ struct Options {
   std::optional<OutputFormat> format;
   std::string audio = "all";  // as typed: read against the track list
   bool toMpegAudio = false;
+  bool keepEac3 = false;
   bool quiet = false;
   std::uint32_t programme = 0;  // 0: the one with the first video
   CutOptions cuts;
@@ -200,6 +204,8 @@ int ParseOptions(int argc, char** argv, Options& o) {
       o.quiet = true;
     } else if (arg == "--to-mpeg-audio") {
       o.toMpegAudio = true;
+    } else if (arg == "--keep-eac3") {
+      o.keepEac3 = true;
     } else if (arg == "--format") {
       std::string name;
       if (!value(name)) return UsageError("--format needs mpg, ts, m2ts or dvd");
@@ -343,6 +349,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
 
   ConversionRequest request;
   request.convertAc3ToMpeg = o.toMpegAudio;
+  request.keepEac3 = o.keepEac3;
   request.cuts = cuts.spans();
   request.cutRounding = o.cuts.rounding();
   request.cutSource = cutFile.empty() ? "--cut/--keep" : cutFile;

@@ -82,9 +82,10 @@ std::int32_t Ac3Assembler::delayOf(const Track& t, std::uint32_t j, std::uint32_
 }
 
 std::int32_t Ac3Assembler::lateThreshold(std::uint32_t j, std::span<const std::uint8_t> frame) const {
-  // Decoded frames are timed by their own length; frames written as AC-3
-  // (passed through or transcoded) by the AC-3 frame's.
-  if (!run_.convertAc3ToMpeg) return kHalfFrame;
+  // Decoded frames and E-AC-3 frames kept as they are are timed by their
+  // own length; frames written as AC-3 (passed through or transcoded) by
+  // the AC-3 frame's.
+  if (!run_.convertAc3ToMpeg && !(run_.keepEac3 && tracks_[j].eac3)) return kHalfFrame;
   return static_cast<std::int32_t>(SyncframeBlocks(frame, tracks_[j].eac3) * kBlockTicks / 2);
 }
 
@@ -92,20 +93,24 @@ bool Ac3Assembler::place(Track& t, std::uint32_t j, std::span<const std::uint8_t
                          bool timed) {
   const std::int32_t delta = delayOf(t, j, pts, timed);
   const bool eac3 = t.eac3;
-  if (run_.convertAc3ToMpeg || eac3) {
+  const bool keep = eac3 && run_.keepEac3;
+  if (run_.convertAc3ToMpeg || (eac3 && !keep)) {
     return converter_.convertFrame({j, frame, eac3, timed, delta}, t.expectedTime);
   }
-  if (delta < -kHalfFrame && timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 1, 0);
-  if (delta < -kHalfFrame) return true;  // early: the output is ahead
+  // A kept E-AC-3 frame lasts its own blocks (one, two, three or six).
+  const std::uint32_t ticks = keep ? SyncframeBlocks(frame, true) * kBlockTicks : kAc3FrameTicks;
+  const std::int32_t half = static_cast<std::int32_t>(ticks / 2);
+  if (delta < -half && timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 1, 0);
+  if (delta < -half) return true;  // early: the output is ahead
   // Late by half a frame or more: repeats of the frame before fill the gap.
   // The frame's own time is where the output would be had nothing been lost.
   const std::uint32_t writes =
-      LateFrameWrites(delta, kAc3FrameTicks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
+      LateFrameWrites(delta, ticks, t.expectedTime + static_cast<std::uint32_t>(delta), timing_);
   if (timing_.drops != nullptr) timing_.drops->AudioFrames(run_.privateTrack(j), 0, writes - 1);
   const std::span<const std::uint8_t> filler = t.filler(frame);
   for (std::uint32_t w = 0; w < writes; ++w) {
-    if (!mux_.WriteAc3Frame(j, w + 1 < writes ? filler : frame)) return false;
-    t.expectedTime += kAc3FrameTicks;
+    if (!mux_.WriteAc3Frame(j, w + 1 < writes ? filler : frame, ticks)) return false;
+    t.expectedTime += ticks;
   }
   t.keepLast(frame);
   return true;

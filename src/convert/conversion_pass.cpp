@@ -110,7 +110,8 @@ void ConversionPass::ResetRun() {
 ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ConversionOutcome outcome;
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
-  ConfigureRun(run_, tracks_, request.convertAc3ToMpeg);
+  ConfigureRun(run_, tracks_, request.convertAc3ToMpeg,
+               request.keepEac3 && (request.format == OutputFormat::Ts || request.format == OutputFormat::M2ts));
   video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : &mpeg2Video_;
   if (!input_.open()) {
     outcome.inputError = true;

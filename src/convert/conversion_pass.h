@@ -34,6 +34,9 @@ struct ConversionRequest {
   std::string outputPath;
   OutputFormat format = OutputFormat::ProgramStream;
   bool convertAc3ToMpeg = false;  // the "Convert AC3 to MPEG audio" check box
+  // E-AC-3 goes out as it came (TS and M2TS only; elsewhere it is
+  // rewritten as AC-3).
+  bool keepEac3 = false;
   // The output did not exist when it was checked: it is created only if it
   // still does not (another run may have taken the name meanwhile).
   bool outputMustBeNew = false;

@@ -25,7 +25,7 @@ std::uint32_t RunOf(std::span<const Track> tracks, std::uint32_t from, std::size
 
 }  // namespace
 
-void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
+void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool keepEac3) {
   run = RunSettings{};
   // The table's order: MPEG audio tracks, then AC-3/E-AC-3 tracks, as many
   // of each as their handlers take.
@@ -37,6 +37,7 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
   run.videoCodec = tracks.video.codec;
   run.videoBitRate = tracks.videoBitRate;
   run.convertAc3ToMpeg = convert;
+  run.keepEac3 = keepEac3 && !convert;
   run.firstPrivateTrack = mpegCount;
   run.audioTrackTotal = mpegCount + privateCount;
   run.allTracks = tracks.selectedAudioPid == kAllTracks;
@@ -64,6 +65,7 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert) {
     out.pid = track.pid;
     out.source = track.codec;
     out.ac3 = IsAc3Family(track.codec) && !convert;
+    out.eac3 = out.ac3 && track.codec == Codec::Eac3 && run.keepEac3;
     if (const char* code = track.languageOrNull()) {
       out.hasLanguage = true;
       std::copy_n(code, 3, out.language.begin());

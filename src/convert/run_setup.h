@@ -7,7 +7,8 @@ namespace kelvor {
 
 // Which tracks are output and how their streams are numbered; `convert`
 // is the "Convert AC3 to MPEG audio" choice, which counts only when the
-// chosen tracks include an AC-3/E-AC-3 track. Everything else is reset.
-void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert);
+// chosen tracks include an AC-3/E-AC-3 track; `keepEac3` writes E-AC-3
+// tracks unchanged unless they are converted. Everything else is reset.
+void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool keepEac3 = false);
 
 }  // namespace kelvor

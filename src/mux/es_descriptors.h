@@ -27,14 +27,18 @@ inline void WriteLanguageDescriptor(ByteWriter& w, const std::array<char, 3>& co
 }
 
 // The descriptors of one audio elementary stream: "AC-3" registration for an
-// AC-3 stream, then the language when the scan found one for its PID.
+// AC-3 stream ("EAC3" for E-AC-3 written as it came), then the language when the scan found one for its PID.
 // Returns the ES_info_length they take.
 inline std::uint32_t AudioInfoLength(const AudioOutput& out) {
   return (out.ac3 ? kRegistrationDescriptorSize : 0) + (out.hasLanguage ? kLanguageDescriptorSize : 0);
 }
 
 inline void WriteAudioDescriptors(ByteWriter& w, const AudioOutput& out) {
-  if (out.ac3) WriteRegistrationDescriptor(w, "AC-3");
+  if (out.eac3) {
+    WriteRegistrationDescriptor(w, "EAC3");
+  } else if (out.ac3) {
+    WriteRegistrationDescriptor(w, "AC-3");
+  }
   if (out.hasLanguage) WriteLanguageDescriptor(w, out.language);
 }
 

@@ -88,7 +88,9 @@ class Multiplexer {
   bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame,
                            std::uint32_t ticks = kMpegAudioFrameTicks);
   // One AC-3 frame of private track j (the transcoded frame for E-AC-3).
-  bool WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame);
+  // An E-AC-3 frame written as it came lasts its own blocks (`ticks`).
+  bool WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame,
+                     std::uint32_t ticks = kAc3FrameTicks);
 
   // The PTS of the video PES packet (PS: the pack) being filled.
   bool PlaceVideoPts(std::uint32_t pts);

@@ -97,8 +97,9 @@ bool Multiplexer::WriteMpegAudioFrame(std::uint32_t track, std::span<const std::
   return WriteAudioFrame(track, ticks, frame);
 }
 
-bool Multiplexer::WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame) {
-  return WriteAudioFrame(run_.privateTrack(privateTrack), kAc3FrameTicks, frame);
+bool Multiplexer::WriteAc3Frame(std::uint32_t privateTrack, std::span<const std::uint8_t> frame,
+                                std::uint32_t ticks) {
+  return WriteAudioFrame(run_.privateTrack(privateTrack), ticks, frame);
 }
 
 bool Multiplexer::PlaceVideoPts(std::uint32_t pts) {

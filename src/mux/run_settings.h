@@ -19,6 +19,7 @@ struct AudioOutput {
   std::uint32_t pid = 0;     // input PID, for the language entry
   Codec source = Codec::None;  // the codec of its track
   bool ac3 = false;          // written as AC-3 (a private track that is not converted)
+  bool eac3 = false;         // of those, written as the E-AC-3 it is
   bool hasLanguage = false;        // the scan found an ISO 639 code for the PID:
   std::array<char, 3> language{};  // its three letters
 };
@@ -27,6 +28,7 @@ struct RunSettings {
   Codec videoCodec = Codec::Mpeg2Video;
   std::uint32_t videoBitRate = 0;  // the scan's value, for the program stream mux rate
   bool convertAc3ToMpeg = false;
+  bool keepEac3 = false;  // E-AC-3 tracks are written unchanged
   bool allTracks = true;  // every audio track is output
   // The run's audio tracks are track table indexes 0 .. audioTrackTotal - 1:
   // the MPEG audio tracks, then from firstPrivateTrack on the AC-3/E-AC-3

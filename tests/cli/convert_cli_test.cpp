@@ -324,5 +324,54 @@ TEST(ConvertCommand, DropsAreClosedAndMarkersStayAligned) {
   }
 }
 
+// --keep-eac3: E-AC-3 goes into TS and M2TS as it came, each frame timed by
+// its own blocks: the stream into TS, and with a reception drop into M2TS: every burst within one
+// frame (32 ms) of its white frame, and ffmpeg decodes it without error. In
+// MPG it is still rewritten as AC-3.
+TEST(ConvertCommand, KeepEac3WritesItUnchangedIntoTsAndM2ts) {
+  const fs::path h264 = Fixture("h264_eac3_mp2.ts");
+  if (!fs::exists(h264)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const fs::path dropped = dir / "dropped.ts";
+  ASSERT_EQ(RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/impair_ts.py' '" + h264.string() + "' '" +
+                       dropped.string() + "' drop:4:3 >/dev/null"),
+            0);
+  struct Case {
+    fs::path input;
+    const char* ext;
+    int markers;
+  };
+  for (const Case& c : {Case{h264, ".ts", 9}, Case{dropped, ".m2ts", 6}}) {
+    const fs::path& input = c.input;
+    {
+      const char* ext = c.ext;
+      const fs::path out = dir / ("kept-" + input.stem().string() + ext);
+      std::string said;
+      ASSERT_EQ(Cli("--overwrite --keep-eac3 '" + input.string() + "' '" + out.string() + "'", &said), 0) << said;
+      const std::string streams = Probe(out);
+      EXPECT_NE(streams.find("eac3,eng\n"), std::string::npos) << out << ": " << streams;
+      EXPECT_EQ(("\n" + streams).find("\nac3"), std::string::npos) << out << ": " << streams;
+      DecodesCleanly(out);
+      std::string worst;
+      RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/measure_markers.py' '" + out.string() +
+                     "' --json | python3 -c \"import json,sys\n"
+                     "m=json.load(sys.stdin); k=[a['codec'] for a in m['audio']].index('eac3')\n"
+                     "o=[abs(r['offset_ms'][k]) for r in m['markers'] if r['offset_ms'][k] is not None]\n"
+                     "print(len(o), max(o))\"",
+                 &worst);
+      int measured = 0;
+      double worstMs = 1e9;
+      std::sscanf(worst.c_str(), "%d %lf", &measured, &worstMs);
+      EXPECT_GE(measured, c.markers) << out << " " << worst;
+      EXPECT_LE(worstMs, 32.0) << out;
+    }
+  }
+  const fs::path mpg = dir / "kept.mpg";
+  ASSERT_EQ(Cli("--overwrite --keep-eac3 '" + h264.string() + "' '" + mpg.string() + "'"), 0);
+  const std::string streams = Probe(mpg);
+  EXPECT_NE(("\n" + streams).find("\nac3\n"), std::string::npos) << streams;
+  EXPECT_EQ(streams.find("eac3"), std::string::npos) << streams;
+}
+
 }  // namespace
 }  // namespace kelvor::test
