@@ -18,6 +18,7 @@
 #include "app/control_ids.h"
 #include "app/dialog_units.h"
 #include "app/info_dialogs.h"
+#include "app/logic/cuts_beside.h"
 #include "app/logic/dropped_input.h"
 #include "app/logic/message_text.h"
 #include "app/logic/same_file.h"
@@ -222,10 +223,19 @@ void MainFrame::chooseOutputAndConvert() {
     return;
   }
 
+  // A cut file beside the recording is used; one that cannot be is said
+  // before anything is written.
+  const CutsBeside cuts = ReadCutsBeside(inputPath, [this] { return engine_.videoFramesPerSecond(); });
+  if (!cuts.error.empty()) {
+    port_.showMessage(cuts.error, MessageKind::Error);
+    return;
+  }
   ConversionRequest request;
   request.outputPath = outputPath;
   request.format = format;
   request.convertAc3ToMpeg = convertAc3_->IsChecked();
+  request.cuts = cuts.spans;
+  request.cutSource = cuts.file;
   ConversionDialog conversion(this, port_);
   conversion.run([this, request] { engine_.runConversion(request); });
 }

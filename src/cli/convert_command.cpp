@@ -438,10 +438,6 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitInputError;
   }
   ui.printReport();
-  if (!request.cuts.empty() && !o.quiet) {
-    std::fprintf(stderr, "kelvor-cli convert: %u cuts made, %s s removed\n", result.cutsMade,
-                 Seconds(result.timeCutOut).c_str());
-  }
   if (!result.reachedEndOfInput) {
     const std::uint64_t size = engine->input().fileSize();
     const double percent = size == 0 ? 0.0 : 100.0 * static_cast<double>(result.inputOffset) /

@@ -252,7 +252,10 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   outcome.videoWritten = video_->wholePictureWritten();
   outcome.videoSeconds = lastSeconds_;
   outcome.timeRemoved = video_->timeRemoved();
-  ui_.showMessage(FormatText(StringId::ConversionDone, FormatTime(lastSeconds_)), MessageKind::Report);
+  std::string done = FormatText(StringId::ConversionDone, FormatTime(lastSeconds_));
+  // Only a run with cuts says how many were made.
+  if (cuts_.active()) done += "\n Cuts made = " + std::to_string(outcome.cutsMade);
+  ui_.showMessage(done, MessageKind::Report);
   ui_.finished();
   return outcome;
 }
