@@ -41,7 +41,9 @@ UINT_PTR CALLBACK SaveHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
   if (notify->hdr.code != CDN_TYPECHANGE) return 0;
   HWND dialog = ::GetParent(child);
   std::vector<wchar_t> spec(kPathRoom, L'\0');
-  if (::SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(spec.size()), reinterpret_cast<LPARAM>(spec.data())) <= 1) {
+  const LRESULT length =
+      ::SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(spec.size()), reinterpret_cast<LPARAM>(spec.data()));
+  if (length <= 1) {
     return 0;  // no name typed yet
   }
   const OutputFormat format = FormatFromFilterIndex(static_cast<int>(notify->lpOFN->nFilterIndex) - 1);

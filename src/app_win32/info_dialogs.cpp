@@ -22,12 +22,18 @@ INT_PTR CALLBACK ReadMeProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPa
                                           static_cast<int>(wide.size()));
       wide.resize(static_cast<std::size_t>(n));
       ::SetDlgItemTextW(dialog, ids::kReadMeText, wide.c_str());
-      return TRUE;
+      // The focus is placed here, so that the dialog manager does not
+      // select the whole text (which would also scroll it to its end).
+      HWND edit = ::GetDlgItem(dialog, ids::kReadMeText);
+      ::SetFocus(edit);
+      ::SendMessageW(edit, EM_SETSEL, 0, 0);
+      return FALSE;
     }
     case WM_COMMAND:
       if (LOWORD(wParam) == ids::kReadMeText && HIWORD(wParam) == EN_SETFOCUS) {
-        // Focus would select the whole text; the guide reads as plain text.
-        ::SendMessageW(reinterpret_cast<HWND>(lParam), EM_SETSEL, static_cast<WPARAM>(-1), 0);
+        // Tabbing back in selects the whole text; the guide reads as plain
+        // text. Posted, to come after that selection.
+        ::PostMessageW(reinterpret_cast<HWND>(lParam), EM_SETSEL, 0, 0);
       } else if (LOWORD(wParam) == ids::kReturn || LOWORD(wParam) == IDCANCEL) {
         ::EndDialog(dialog, 0);
       }
