@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "app/control_ids.h"
+#include "app/logic/cuts_beside.h"
 #include "app/logic/dropped_input.h"
 #include "app/logic/same_file.h"
 #include "app/logic/track_selection.h"
@@ -173,8 +174,17 @@ void MainWindow::chooseOutputAndConvert() {
     return;
   }
 
+  // A cut file beside the recording is used; one that cannot be is said
+  // before anything is written.
+  const CutsBeside cuts = ReadCutsBeside(inputPath, [this] { return engine_.videoFramesPerSecond(); });
+  if (!cuts.error.empty()) {
+    port_.showMessage(cuts.error, MessageKind::Error);
+    return;
+  }
   ConversionRequest request;
   request.outputPath = outputPath;
+  request.cuts = cuts.spans;
+  request.cutSource = cuts.file;
   request.format = answer->format;
   request.convertAc3ToMpeg = ::IsDlgButtonChecked(window_, ids::kConvertAc3) == BST_CHECKED;
   RunConversionDialog(instance_, window_, port_, [this, request] { engine_.runConversion(request); });
