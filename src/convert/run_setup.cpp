@@ -68,6 +68,7 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool
     out.eac3 = out.ac3 && track.codec == Codec::Eac3 && run.keepEac3;
     if (const char* code = track.languageOrNull()) {
       out.hasLanguage = true;
+      out.audioType = track.audioType;
       std::copy_n(code, 3, out.language.begin());
     }
     if (!run.allTracks) return;

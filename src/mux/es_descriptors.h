@@ -17,13 +17,14 @@ inline void WriteRegistrationDescriptor(ByteWriter& w, const char (&id)[5]) {
   w.text(id);
 }
 
-// ISO_639_language_descriptor with one language, audio_type 0. `code` holds
-// the three letters recorded by the scan.
-inline void WriteLanguageDescriptor(ByteWriter& w, const std::array<char, 3>& code) {
+// ISO_639_language_descriptor with one language and the input's audio_type
+// (an audio description track stays marked as one). `code` holds the three
+// letters recorded by the scan.
+inline void WriteLanguageDescriptor(ByteWriter& w, const std::array<char, 3>& code, std::uint8_t audioType) {
   w.u8(0x0A);
   w.u8(4);
   for (int n = 0; n < 3; ++n) w.u8(static_cast<std::uint8_t>(code[n]));
-  w.u8(0x00);
+  w.u8(audioType);
 }
 
 // The descriptors of one audio elementary stream: "AC-3" registration for an
@@ -39,7 +40,7 @@ inline void WriteAudioDescriptors(ByteWriter& w, const AudioOutput& out) {
   } else if (out.ac3) {
     WriteRegistrationDescriptor(w, "AC-3");
   }
-  if (out.hasLanguage) WriteLanguageDescriptor(w, out.language);
+  if (out.hasLanguage) WriteLanguageDescriptor(w, out.language, out.audioType);
 }
 
 }  // namespace kelvor

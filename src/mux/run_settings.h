@@ -22,6 +22,7 @@ struct AudioOutput {
   bool eac3 = false;         // of those, written as the E-AC-3 it is
   bool hasLanguage = false;        // the scan found an ISO 639 code for the PID:
   std::array<char, 3> language{};  // its three letters
+  std::uint8_t audioType = 0;      // and the audio_type given with them
 };
 
 struct RunSettings {

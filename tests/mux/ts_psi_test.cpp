@@ -100,6 +100,26 @@ TEST(TsPsi, PmtListsEveryAudioTrackWithRegistrationAndLanguage) {
   CheckSection(pmt);
 }
 
+// An audio description track keeps its audio_type; an E-AC-3 track kept as
+// it came is registered as "EAC3", and as "AC-3" once rewritten.
+TEST(TsPsi, PmtKeepsTheAudioTypeAndNamesKeptEac3) {
+  TrackTable t;
+  AddPrivateTrack(t, 0x46, "qad");
+  t.audio[0].codec = Codec::Eac3;
+  t.audio[0].audioType = 3;
+  RunSettings run;
+  ConfigureRun(run, t, false, true);
+  Packet pmt{};
+  EXPECT_EQ(BuildPmtPacket(pmt, run), 18u + 11u + 6u);
+  EXPECT_EQ(Slice(pmt, 22, 17), Bytes({0x06, 0xF1, 0x00, 0xF0, 0x0C, 0x05, 0x04, 'E', 'A', 'C', '3', 0x0A, 0x04,
+                                       'q', 'a', 'd', 0x03}));
+  CheckSection(pmt);
+  ConfigureRun(run, t, false, false);
+  BuildPmtPacket(pmt, run);
+  EXPECT_EQ(Slice(pmt, 27, 6), Bytes({0x05, 0x04, 'A', 'C', '-', '3'}));
+  CheckSection(pmt);
+}
+
 TEST(TsPsi, PcrPacketAndTimeFields) {
   Packet pcr{};
   BuildPcrPacket(pcr);
