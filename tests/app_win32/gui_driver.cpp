@@ -560,6 +560,32 @@ int wmain(int argc, wchar_t** argv) {
   if (status != 0) Fail("exit status " + std::to_string(status));
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+  // A recording named on the command line is scanned at once; an unknown
+  // switch is reported first.
+  commandLine = L"\"" + program + L"\" /x \"" + sample + L"\"";
+  if (!::CreateProcessW(program.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process)) {
+    Fail("kelvor.exe does not start with arguments");
+  } else {
+    programId = process.dwProcessId;
+    Acknowledge(L"Command line syntax error", IDOK);
+    HWND again = WaitFor("main window", [] {
+      return FindTopLevel([](HWND w) { return ClassOf(w) == L"KELVOR"; });
+    });
+    if (again != nullptr) {
+      WaitForScan(again, sample);
+      if (Dialog(L"Select input stream", 0) != nullptr) Fail("the input dialog opened beside a named recording");
+      Command(again, 102);  // File/Quit
+    }
+    if (::WaitForSingleObject(process.hProcess, 20000) != WAIT_OBJECT_0) {
+      Fail("File/Quit does not end the program");
+      ::TerminateProcess(process.hProcess, 1);
+    }
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    std::printf("command line: the named recording was scanned at once\n");
+  }
+
   std::printf("%s\n", failures == 0 ? "all checks passed" : "some checks failed");
   return failures == 0 ? 0 : 1;
 }
