@@ -25,6 +25,7 @@ void Multiplexer::ResetTiming() {
   clock_.outTimeSet.fill(false);
   clock_.lastPcr = 0;
   clock_.pcrWritten = false;
+  clock_.lastHeaderTime = 0;
 }
 
 void Multiplexer::ResetStream(StreamPacketState& s, std::uint8_t* tmpl, bool psAc3) {
@@ -133,6 +134,7 @@ bool Multiplexer::WriteHeaderMaterial() {
   if (!WritePcrIfDue(3)) return false;
 
   // The PAT counts its own continuity_counter like any PID with payload.
+  clock_.lastHeaderTime = clock_.muxClock;
   StampPacket(pat);
   SetContinuityCounter(pat, patCounter_);
   if (!Append(pat)) return false;
@@ -165,11 +167,21 @@ bool Multiplexer::WritePcrIfDue(std::uint32_t packets) {
 bool Multiplexer::MoveClockTo(std::uint32_t time) {
   if (layout_.isTransportStream() && clock_.pcrWritten) {
     // A packet stamped at `time` must still find a PCR within reach: PCRs
-    // bridge the jump, each kMaxPcrGap after the one before.
+    // bridge the jump, each kMaxPcrGap after the one before. A long jump
+    // (video missing while audio flows on) carries the PAT and PMT too, so
+    // that they stay within kMaxHeaderGap by the PCRs.
     const std::uint32_t step = layout_.clockStep;
     while (time + 2 * step - clock_.lastPcr > kMaxPcrGap) {
-      clock_.muxClock = std::max(clock_.muxClock, clock_.lastPcr + kMaxPcrGap - step);
-      if (!WritePcrPacket()) return false;
+      // PAT, PMT and the PCR packet end on the PCR's time.
+      const std::uint32_t headerAt = clock_.lastPcr + kMaxPcrGap - 3 * step;
+      const bool headerDue = headerAt - clock_.lastHeaderTime > kMaxHeaderGap - kMaxPcrGap;
+      clock_.muxClock = std::max(clock_.muxClock, clock_.lastPcr + kMaxPcrGap - (headerDue ? 3 : 1) * step);
+      if (!headerDue) {
+        if (!WritePcrPacket()) return false;
+        continue;
+      }
+      if (!WriteHeaderMaterial()) return false;
+      clock_.nextHeaderTime += kHeaderInterval;
     }
   }
   clock_.muxClock = std::max(clock_.muxClock, time);

@@ -22,6 +22,7 @@ namespace kelvor {
 inline constexpr std::uint32_t kNoPts = 0xFFFFFFFF;
 inline constexpr std::uint32_t kHeaderInterval = 9000;       // 100 ms
 inline constexpr std::uint32_t kMaxPcrGap = 9000;            // TS/M2TS: PCRs at most 100 ms apart
+inline constexpr std::uint32_t kMaxHeaderGap = 36000;        // TS/M2TS: PAT/PMT at most 400 ms apart
 inline constexpr std::uint32_t kMpegAudioFrameTicks = 2160;  // 1152 samples at 48 kHz
 inline constexpr std::uint32_t kAc3FrameTicks = 2880;        // 1536 samples at 48 kHz
 inline constexpr std::uint32_t kTemplateSize = 2048;
@@ -39,6 +40,8 @@ struct MuxClock {
   // TS/M2TS: the value of the last PCR written, once there is one.
   std::uint32_t lastPcr = 0;
   bool pcrWritten = false;
+  // TS/M2TS: the clock at the last PAT.
+  std::uint32_t lastHeaderTime = 0;
 };
 
 // Packetising state of one output stream.

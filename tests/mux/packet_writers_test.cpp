@@ -181,6 +181,42 @@ TEST(MuxClock, PcrsStayWithin100MsThroughLongPesPacketsAndJumps) {
   }
 }
 
+// Video missing for 3 s while the audio flows on (its next random-access
+// point far away): the clock jumps when the video comes back, and the PAT
+// and PMT must keep within 500 ms by the PCRs through the jump as they do
+// everywhere else.
+TEST(MuxClock, TablesStayWithinHalfASecondWhileVideoIsMissing) {
+  for (const OutputFormat format : {OutputFormat::Ts, OutputFormat::M2ts}) {
+    OneMpegTrack rig(format);
+    const std::uint32_t prefix = format == OutputFormat::M2ts ? 4 : 0;
+    ASSERT_TRUE(rig.mux.PlaceVideoPts(9000));
+    ASSERT_TRUE(rig.mux.WriteVideoBytes(Frame(5000)));
+    ASSERT_TRUE(rig.mux.EndVideoPes());
+    for (int n = 0; n < 140; ++n) ASSERT_TRUE(rig.mux.WriteMpegAudioFrame(0, Frame(192)));
+    ASSERT_TRUE(rig.mux.PlaceVideoPts(9000 + 3 * 90000));
+    ASSERT_TRUE(rig.mux.WriteVideoBytes(Frame(5000)));
+    ASSERT_TRUE(rig.mux.FinishOutput(true));
+
+    // Each table's time: the value of the last PCR before it.
+    std::uint32_t pcr = 0;
+    std::uint32_t lastPat = 0;
+    std::uint32_t pats = 0;
+    std::uint32_t latest = 0;
+    for (const auto& packet : rig.sink.packets) {
+      const std::uint8_t* ts = packet.data() + prefix;
+      const int pid = (ts[1] & 0x1F) << 8 | ts[2];
+      if (pid == 0x1001) pcr = PcrOf(std::vector<std::uint8_t>(packet.begin() + prefix, packet.end()));
+      if (pid != 0) continue;
+      if (pats++ > 0) {
+        EXPECT_LE(pcr - lastPat, 45000u - 9000u) << pats;
+      }
+      lastPat = pcr;
+      latest = pcr;
+    }
+    EXPECT_GE(latest, 2u * 90000u) << "the tables went on through the jump";
+  }
+}
+
 TEST(MuxClock, IsPulledForwardButNeverBack) {
   OneMpegTrack rig(OutputFormat::Ts);
   MuxClock& c = MuxTestAccess::Clock(rig.mux);
