@@ -248,8 +248,9 @@ bool H264VideoHandler::StartOutputAtSlice() {
 
 bool H264VideoHandler::ResumeAtSlice(bool idr) {
   resyncHold_ = false;
-  if (!idr && !recoveryPoint_ && resyncUnits_ <= kMaxResyncUnits) {
+  if (!ResumeAfterLoss(idr || recoveryPoint_, resyncUnits_, timeline_.frameTicks())) {
     dropUnit_ = true;  // may lean on lost pictures: left out
+    NotePictureSkipped();
     return true;
   }
   resync_ = false;

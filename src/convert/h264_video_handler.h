@@ -25,10 +25,6 @@ class H264VideoHandler final : public VideoHandler {
   static constexpr std::uint32_t kIdrCaptureSize = 0x130000;
   static_assert(kCaptureSize <= kIdrCaptureSize && kIdrCaptureSize <= kVideoStoreSize);
   static constexpr std::uint32_t kMaxCapturedUnits = 256;
-  // After a loss: a stream that marks no random-access point (neither IDR
-  // nor recovery point SEI) would lose all its video; after this many
-  // access units, more than any broadcast GOP, output resumes anyway.
-  static constexpr std::uint32_t kMaxResyncUnits = 600;
 
   // The IDR state is the one the scan left, kept from run to run.
   H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr, VideoStore& store);

@@ -102,4 +102,15 @@ bool VideoHandler::HandlePiece(std::span<const std::uint8_t> piece) {
   return true;
 }
 
+bool VideoHandler::ResumeAfterLoss(bool randomAccess, std::uint32_t unitsWaited, std::uint32_t frameTicks) {
+  if (randomAccess) return true;
+  // 25 units stand for a second where the stream gives no frame rate.
+  const std::uint32_t limit = frameTicks != 0 ? std::max(1u, kLossWaitTicks / frameTicks) : 25u;
+  return unitsWaited > limit;
+}
+
+void VideoHandler::NotePictureSkipped() const {
+  if (timing_.drops != nullptr) timing_.drops->PictureSkipped();
+}
+
 }  // namespace kelvor

@@ -45,6 +45,15 @@ struct VideoStep {
 
 class VideoHandler {
  public:
+  static constexpr std::uint32_t kLossWaitTicks = 90000;
+  // The rule after a loss, the same for every codec: the video resumes at
+  // the next random-access point when one comes within about a second of
+  // the loss (kLossWaitTicks); past that, at the next whole unit, whose
+  // pictures may show the damage for a moment (which costs less than the
+  // seconds of programme a rare random-access point would). `unitsWaited`
+  // counts the unit at hand; `frameTicks` is 0 when the rate is unknown.
+  static bool ResumeAfterLoss(bool randomAccess, std::uint32_t unitsWaited, std::uint32_t frameTicks);
+
   VideoHandler(StreamTiming& timing, Multiplexer& mux) : timing_(timing), mux_(mux) {}
   virtual ~VideoHandler() = default;
   VideoHandler(const VideoHandler&) = delete;
@@ -127,6 +136,8 @@ class VideoHandler {
   bool EndHere();
   // A time line's move of the time origin reaches the shared timing.
   void ApplyOriginMove(std::int32_t d);
+  // A picture left out after a loss, for the drop report.
+  void NotePictureSkipped() const;
 
   StreamTiming& timing_;
   Multiplexer& mux_;

@@ -859,17 +859,24 @@ TEST(VideoHandlerH264, AfterLostPacketsOutputResumesAtARandomAccessPoint) {
   }
 }
 
-TEST(VideoHandlerH264, WithoutRandomAccessPointsOutputResumesAfterALongWait) {
-  // I pictures without IDR or recovery point SEI: the loss must not end the video.
+TEST(VideoHandlerH264, WhereNoRandomAccessPointFollowsSoonOutputResumesAfterAboutASecond) {
+  // Pictures without IDR or recovery point SEI after the loss (a stream with
+  // rare IDRs or periodic intra refresh): waiting for one would cost
+  // seconds of programme. About a second of units (25 where the rate is not
+  // known) is left out, then the units are kept, damaged references and all.
   VideoRig rig(OutputFormat::Ts, true);
   ASSERT_TRUE(rig.pes(IdrUnit(), 90000));
   rig.video.Interrupted();
-  const std::uint32_t units = H264VideoHandler::kMaxResyncUnits + 10;
-  for (std::uint32_t k = 1; k <= units; ++k) ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
+  constexpr std::uint32_t kUnits = 60;
+  constexpr std::uint32_t kWait = 25;
+  for (std::uint32_t k = 1; k <= kUnits; ++k) ASSERT_TRUE(rig.pes(PUnit(), 90000 + 3600 * k));
   ASSERT_TRUE(rig.finish());
   const auto pts = rig.ptsList();
-  ASSERT_EQ(pts.size(), 1u + units - H264VideoHandler::kMaxResyncUnits);
-  EXPECT_EQ(pts[1], 90000u + 3600 * (H264VideoHandler::kMaxResyncUnits + 1));
+  ASSERT_EQ(pts.size(), 1u + kUnits - kWait);
+  EXPECT_EQ(pts[1], 90000u + 3600 * (kWait + 1));
+  EXPECT_FALSE(VideoHandler::ResumeAfterLoss(false, 12, 3600)) << "half a second at 25 fps";
+  EXPECT_TRUE(VideoHandler::ResumeAfterLoss(false, 31, 3003)) << "just over a second at 29.97 fps";
+  EXPECT_TRUE(VideoHandler::ResumeAfterLoss(true, 1, 3600)) << "a random-access point at once";
 }
 
 TEST(VideoHandler, SurvivesRandomBytes) {
