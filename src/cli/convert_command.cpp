@@ -359,7 +359,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   } else if (auto byExtension = output.empty() ? std::nullopt : FormatByExtension(output)) {
     request.format = *byExtension;
   } else {
-    request.format = tracks.video.codec == Codec::H264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+    request.format = IsNalVideo(tracks.video.codec) ? OutputFormat::M2ts : OutputFormat::ProgramStream;
   }
   if (output.empty()) {
     output = r.output = BatchOutputPath(o.outputDir, input, request.format);

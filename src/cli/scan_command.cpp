@@ -64,6 +64,10 @@ void PrintRows(const std::vector<std::string>& rows, const TrackTable& tracks) {
   }
 }
 
+const char* VideoCodecName(Codec c) {
+  return c == Codec::H264 ? "h264" : c == Codec::Hevc ? "hevc" : "mpeg2video";
+}
+
 std::string JsonLanguage(const Track& track) {
   const char* code = track.languageOrNull();
   return code != nullptr ? JsonString(code) : "null";
@@ -89,7 +93,7 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
               static_cast<unsigned long long>(summary.bytesScanned));
   if (summary.videoFound) {
     std::printf("  \"video\": {\"pid\": %u, \"stream_id\": %u, \"codec\": \"%s\", \"bit_rate\": %llu},\n",
-                tracks.video.pid, tracks.video.streamId, tracks.video.codec == Codec::H264 ? "h264" : "mpeg2video",
+                tracks.video.pid, tracks.video.streamId, VideoCodecName(tracks.video.codec),
                 static_cast<unsigned long long>(tracks.videoBitRate) * 400);
   } else {
     std::printf("  \"video\": null,\n");

@@ -10,6 +10,7 @@ enum class Codec : std::uint8_t {
   None,
   Mpeg2Video,  // MPEG-1/2 video
   H264,
+  Hevc,
   MpegAudio,   // MPEG-1/2 audio, Layer I or II
   Ac3,
   Eac3,
@@ -22,8 +23,10 @@ enum class Codec : std::uint8_t {
   Pgs,         // presentation graphics subtitles of M2TS
 };
 
+// Video made of NAL units with parameter sets (H.264, HEVC).
+constexpr bool IsNalVideo(Codec c) { return c == Codec::H264 || c == Codec::Hevc; }
 constexpr bool IsMpegAudio(Codec c) { return c == Codec::MpegAudio; }
-constexpr bool IsVideoCodec(Codec c) { return c == Codec::Mpeg2Video || c == Codec::H264; }
+constexpr bool IsVideoCodec(Codec c) { return c == Codec::Mpeg2Video || IsNalVideo(c); }
 // Carried in private PES packets and written as AC-3 unless converted.
 constexpr bool IsAc3Family(Codec c) { return c == Codec::Ac3 || c == Codec::Eac3; }
 // The audio the conversion carries.

@@ -32,6 +32,7 @@ inline constexpr std::uint8_t kStreamTypeMpeg1Audio = 0x03;    // ISO/IEC 11172-
 inline constexpr std::uint8_t kStreamTypeMpeg2Audio = 0x04;    // ISO/IEC 13818-3 audio
 inline constexpr std::uint8_t kStreamTypePrivatePes = 0x06;    // PES packets with private data (DVB AC-3)
 inline constexpr std::uint8_t kStreamTypeAvcVideo = 0x1B;      // ITU-T H.264 video
+inline constexpr std::uint8_t kStreamTypeHevcVideo = 0x24;     // ITU-T H.265 video
 inline constexpr std::uint8_t kStreamTypeAc3 = 0x81;           // ATSC AC-3 audio
 inline constexpr std::uint8_t kStreamTypeEac3 = 0x87;          // ATSC E-AC-3 audio
 

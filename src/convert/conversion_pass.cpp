@@ -42,7 +42,8 @@ std::span<const std::uint8_t> PayloadFrom(const std::uint8_t* p, std::uint32_t s
 
 ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
                                RunSettings& run, StreamTiming& timing, Multiplexer& mux,
-                               VideoHandler& mpeg2Video, VideoHandler& h264Video, MpegAudioAssembler& mpegAudio,
+                               VideoHandler& mpeg2Video, VideoHandler& h264Video, VideoHandler& hevcVideo,
+                               MpegAudioAssembler& mpegAudio,
                                Ac3Assembler& ac3,
                                AudioConverter& converter, GopIndex& gops, CutPlan& cuts)
     : ui_(ui),
@@ -54,6 +55,7 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       mux_(mux),
       mpeg2Video_(mpeg2Video),
       h264Video_(h264Video),
+      hevcVideo_(hevcVideo),
       video_(&mpeg2Video),
       mpegAudio_(mpegAudio),
       ac3_(ac3),
@@ -112,7 +114,7 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
   ConfigureRun(run_, tracks_, request.convertAc3ToMpeg,
                request.keepEac3 && (request.format == OutputFormat::Ts || request.format == OutputFormat::M2ts));
-  video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : &mpeg2Video_;
+  video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : run_.videoCodec == Codec::Hevc ? &hevcVideo_ : &mpeg2Video_;
   if (!input_.open()) {
     outcome.inputError = true;
     ui_.finished();

@@ -73,7 +73,7 @@ class ConversionPass {
  public:
   ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
                  RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& mpeg2Video,
-                 VideoHandler& h264Video,
+                 VideoHandler& h264Video, VideoHandler& hevcVideo,
                  MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter,
                  GopIndex& gops, CutPlan& cuts);
 
@@ -130,6 +130,7 @@ class ConversionPass {
   Multiplexer& mux_;
   VideoHandler& mpeg2Video_;
   VideoHandler& h264Video_;
+  VideoHandler& hevcVideo_;
   VideoHandler* video_;  // the one of the run's video codec
   MpegAudioAssembler& mpegAudio_;
   Ac3Assembler& ac3_;

@@ -17,10 +17,11 @@ Engine::Engine(UiPort& ui)
       converter_(run_, timing_, mux_),
       mpeg2Video_(timing_, mux_, *videoStore_),
       h264Video_(timing_, mux_, idr_, *videoStore_),
+      hevcVideo_(timing_, mux_, idr_, *videoStore_, Codec::Hevc),
       mpegAudio_(timing_, mux_),
       ac3_(run_, timing_, mux_, converter_),
-      pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, mpeg2Video_, h264Video_, mpegAudio_, ac3_,
-            converter_, gops_, cuts_) {
+      pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, mpeg2Video_, h264Video_, hevcVideo_, mpegAudio_,
+            ac3_, converter_, gops_, cuts_) {
   timing_.drops = &drops_;
   timing_.cuts = &cuts_;
 }
@@ -31,12 +32,18 @@ void Engine::runScan() { scan_.run(); }
 
 double Engine::videoFramesPerSecond() {
   if (tracks_.video.pid == 0) return 0;
-  if (tracks_.video.codec != Codec::H264) return Mpeg2FramesPerSecond(tracks_.videoFrameRateCode);
+  if (!IsNalVideo(tracks_.video.codec)) return Mpeg2FramesPerSecond(tracks_.videoFrameRateCode);
   return ProbeFramesPerSecond(input_, tracks_.video.pid, 8u << 20);
 }
 
 bool Engine::prepareTracks(const ConversionRequest& request) {
   runTracks_ = tracks_;
+  // A program stream may carry HEVC, but few players or authoring tools
+  // take it: such a file would look written and not play.
+  if (request.format == OutputFormat::ProgramStream && tracks_.video.codec == Codec::Hevc) {
+    ui_.showMessage("MPG output does not carry HEVC video; use --format ts|m2ts", MessageKind::Error);
+    return false;
+  }
   if (request.format == OutputFormat::Dvd) {
     const std::string refusal =
         DvdVideoRefusal(tracks_.video.codec, tracks_.videoWidth, tracks_.videoHeight,

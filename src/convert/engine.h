@@ -82,6 +82,7 @@ class Engine {
   std::unique_ptr<VideoStore> videoStore_ = std::make_unique<VideoStore>();
   Mpeg2VideoHandler mpeg2Video_;
   H264VideoHandler h264Video_;
+  H264VideoHandler hevcVideo_;
   MpegAudioAssembler mpegAudio_;
   Ac3Assembler ac3_;
   ConversionPass pass_;

@@ -8,20 +8,16 @@
 namespace kelvor {
 namespace {
 
-constexpr std::uint8_t kNalIdrSlice = 5;
-constexpr std::uint8_t kNalSlice = 1;
-constexpr std::uint8_t kNalDelimiter = 9;
-constexpr std::uint8_t kNalFiller = 12;
-constexpr std::uint8_t kNalSei = 6;
-constexpr std::uint8_t kNalSps = 7;
-constexpr std::uint8_t kNalPps = 8;
-constexpr std::uint8_t kSeiRecoveryPoint = 6;
+constexpr std::uint8_t kSeiRecoveryPoint = 6;  // the same payload type in both codecs
 
 }  // namespace
 
 H264VideoHandler::H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr,
-                                   VideoStore& store)
-    : VideoHandler(timing, mux), idr_(idr), capture_(std::span(store).first(kIdrCaptureSize)) {}
+                                   VideoStore& store, Codec codec)
+    : VideoHandler(timing, mux),
+      idr_(idr),
+      syntax_(NalSyntax::Of(codec)),
+      capture_(std::span(store).first(kIdrCaptureSize)) {}
 
 void H264VideoHandler::Reset() {
   VideoHandler::Reset();
@@ -31,13 +27,18 @@ void H264VideoHandler::Reset() {
   spsLength_ = 0;
   capturing_ = captureIdr_ = false;
   captureLength_ = capturedCount_ = 0;
-  resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = false;
+  resync_ = resyncHold_ = dropUnit_ = recoveryPoint_ = skipLeading_ = false;
+  auKind_ = NalKind::Other;
   resyncUnits_ = 0;
   delimiterSeen_ = false;
   vclSeen_ = true;
 }
 
 void H264VideoHandler::HeaderByte(std::uint8_t b) {
+  if (headerSkip_ > 0) {
+    --headerSkip_;
+    return;
+  }
   if (header_ == Header::Sei) {
     recoveryPoint_ |= b == kSeiRecoveryPoint;
     SetHeader(Header::None);
@@ -49,7 +50,8 @@ void H264VideoHandler::HeaderByte(std::uint8_t b) {
 
 void H264VideoHandler::Interrupted() {
   if (!videoOutputOn_ || stopped()) return;
-  if (!resync_) resyncUnits_ = 0;
+  if (!resync_ || skipLeading_) resyncUnits_ = 0;
+  skipLeading_ = false;
   resync_ = dropUnit_ = true;
   resyncHold_ = false;
 }
@@ -85,19 +87,27 @@ bool H264VideoHandler::Finish() {
   return !(captureIdr_ && timing_.startFound) || StartOutputAtCapturedIdr();
 }
 
-bool H264VideoHandler::PayloadByte(Piece& p, std::uint8_t b) { return SliceStart(p, b); }
+bool H264VideoHandler::PayloadByte(Piece& p, std::uint8_t b) {
+  if (scanner_.phase() == Phase::P1 && syntax_.headerBytes == 2) {
+    // HEVC: the NAL header's second byte (never zero) waits in the template too.
+    startCodeTemplate_[4] = b;
+    scanner_.Enter(Phase::P2);
+    return true;
+  }
+  return SliceStart(p, b);
+}
 
 bool H264VideoHandler::StartCode(Piece& p, std::uint8_t value, bool straddling) {
   const std::uint32_t v = p.pos - 1;
-  const std::uint8_t type = value & 0x1F;
+  const NalKind kind = syntax_.Kind(value);
   if (header_ == Header::Sps) ReadSps();  // it ended here
   scanner_.Consume();
   scanner_.Enter(Phase::Z0);
-  if (type == kNalDelimiter) {
+  if (kind == NalKind::Delimiter) {
     delimiterSeen_ = true;
     return Delimiter(p, straddling ? 3 : 0);
   }
-  const bool slice = type == kNalIdrSlice || type == kNalSlice;
+  const bool slice = IsSliceKind(kind);
   if (!delimiterSeen_ && vclSeen_) {
     // A stream without delimiters: the access unit begins at the first
     // parameter set or SEI after a picture's slices, or at a slice that
@@ -111,61 +121,73 @@ bool H264VideoHandler::StartCode(Piece& p, std::uint8_t value, bool straddling) 
       scanner_.Enter(Phase::P1);
       return true;
     }
-    if (type == kNalSei || type == kNalSps || type == kNalPps || (type >= 14 && type <= 18)) {
+    if (kind == NalKind::Sei || kind == NalKind::Sps || kind == NalKind::UnitStart) {
       vclSeen_ = false;
       if (!Delimiter(p, straddling ? 3 : 0)) return false;
-      return stopped() || Nal(type);
+      return stopped() || Nal(kind);
     }
   }
   if (straddling) {
     p.runStart = v;
     if (!WritePrefix()) return false;
   }
-  if (type == kNalFiller) {
+  if (kind == NalKind::Filler) {
     p.cutEnd = p.pos;
     cutActive_ = true;
   }
-  return Nal(type);
+  return Nal(kind);
 }
 
 bool H264VideoHandler::SliceStart(Piece& p, std::uint8_t b) {
   scanner_.Enter(Phase::Z0);
-  const std::uint8_t type = startCodeTemplate_[3] & 0x1F;
-  // first_mb_in_slice, the slice header's first field (ue(v)), is 0 when
-  // the byte after the NAL header begins with a 1 bit. That byte cannot be
-  // an emulation prevention byte: the header byte before it is not zero.
+  const NalKind kind = syntax_.Kind(startCodeTemplate_[3]);
+  const std::uint32_t withheld = 3 + syntax_.headerBytes;
+  // H.264: first_mb_in_slice, the slice header's first field (ue(v)), is 0
+  // when the byte after the NAL header begins with a 1 bit; HEVC: that bit
+  // is first_slice_segment_in_pic_flag. That byte cannot be an emulation
+  // prevention byte: the header byte before it is not zero.
   if ((b & 0x80) != 0) {
-    if (!Delimiter(p, 4)) return false;
+    if (!Delimiter(p, withheld)) return false;
     if (stopped()) return true;
   } else {
-    if (!WriteBytes(std::span(startCodeTemplate_).first(4))) return false;
+    if (!WriteBytes(std::span(startCodeTemplate_).first(withheld))) return false;
     p.runStart = p.pos - 1;
     // A zero here may begin the next start code.
     if (b == 0) scanner_.Scan(b, CurrentStamp());
   }
-  return Nal(type);
+  return Nal(kind);
 }
 
-bool H264VideoHandler::Nal(std::uint8_t type) {
-  if (type == kNalSei) SetHeader(Header::Sei);
-  if (type == kNalSps) {
+bool H264VideoHandler::Nal(NalKind kind) {
+  if (kind == NalKind::Sei) SetHeader(Header::Sei);
+  // HEVC's parameter sets are not read: its time line learns the frame
+  // duration from the decode times alone.
+  if (kind == NalKind::Sps && !syntax_.hevc) {
     SetHeader(Header::Sps);
     spsLength_ = 0;
   }
-  if (type == kNalIdrSlice || type == kNalSlice) {
+  if (IsSliceKind(kind)) {
     vclSeen_ = true;
     const bool first = auPending_;
-    if (first && resyncHold_ && !ResumeAtSlice(type == kNalIdrSlice)) return false;
-    Slice(type == kNalIdrSlice);
+    if (first) auKind_ = kind;
+    if (first && resyncHold_ && !ResumeAtSlice(kind)) return false;
+    Slice(IsRandomAccessKind(kind));
     if (capturing_ && first && !timing_.startFound && capturedCount_ == 1) {
       // Before the start: only an IDR access unit is worth holding on.
-      captureIdr_ = type == kNalIdrSlice;
+      captureIdr_ = kind == NalKind::Idr;
       capturing_ = captureIdr_;
-    } else if (capturing_ && !captureIdr_ && !StartOutputAtSlice()) {
-      return false;
+    } else if (capturing_ && !captureIdr_) {
+      if (!StartOutputAtSlice()) return false;
+      if (videoOutputOn_) SkipLeadingAfter(auKind_);
     }
   }
   return true;
+}
+
+void H264VideoHandler::SkipLeadingAfter(NalKind kind) {
+  if (kind != NalKind::RandomAccess) return;
+  resync_ = skipLeading_ = true;
+  resyncUnits_ = 0;
 }
 
 bool H264VideoHandler::Delimiter(Piece& p, std::uint32_t withheld) {
@@ -246,15 +268,22 @@ bool H264VideoHandler::StartOutputAtSlice() {
   return mux_.WriteVideoBytes(std::span(capture_).first(captureLength_));
 }
 
-bool H264VideoHandler::ResumeAtSlice(bool idr) {
+bool H264VideoHandler::ResumeAtSlice(NalKind kind) {
   resyncHold_ = false;
-  if (!ResumeAfterLoss(idr || recoveryPoint_, resyncUnits_, timeline_.frameTicks())) {
+  if (skipLeading_) {
+    if (kind == NalKind::Skipped) {
+      dropUnit_ = true;  // leans on pictures before the start: left out
+      return true;
+    }
+    skipLeading_ = false;  // the leading pictures are over
+  } else if (!ResumeAfterLoss(IsRandomAccessKind(kind) || recoveryPoint_, resyncUnits_, timeline_.frameTicks())) {
     dropUnit_ = true;  // may lean on lost pictures: left out
     NotePictureSkipped();
     return true;
   }
   resync_ = false;
   resyncUnits_ = 0;
+  SkipLeadingAfter(kind);
   // What the delimiter of a written access unit does, then its held head.
   if (mux_.layout().isTransportStream() ? !mux_.EndVideoPes()
                                         : auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) {
@@ -343,7 +372,8 @@ void H264VideoHandler::CheckDecodeTime() {
   // lean on them, so output resumes at a random-access point as after lost
   // packets.
   if (move > 0 && videoOutputOn_) {
-    if (!resync_) resyncUnits_ = 0;
+    if (!resync_ || skipLeading_) resyncUnits_ = 0;
+    skipLeading_ = false;
     resync_ = true;
   }
 }

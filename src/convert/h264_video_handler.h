@@ -1,14 +1,19 @@
 #pragma once
-// H.264 on the shared video driver: access units are found by their
-// delimiters (or, in a stream without them, by the NAL unit that begins
-// one), timed by their PES stamps and decode times (H264Timeline); output
-// starts at an access unit whose slice anchors the time line, and after
-// lost packets resumes at a random-access point.
+// H.264 and HEVC on the shared video driver: access units are found by
+// their delimiters (or, in a stream without them, by the NAL unit that
+// begins one), timed by their PES stamps and decode times (H264Timeline);
+// output starts at an access unit whose slice anchors the time line, and
+// after lost packets resumes at a random-access point. The two codecs differ
+// only in their NAL unit types (common/nal_kinds.h) and header length; HEVC's
+// leading pictures that lean on pictures before a CRA or BLA (RASL) are
+// left out after every start there.
 #include <array>
 #include <cstdint>
 #include <span>
 
+#include "common/codec.h"
 #include "convert/h264_timeline.h"
+#include "common/nal_kinds.h"
 #include "convert/video_handler.h"
 #include "scan/video_probe.h"
 
@@ -27,7 +32,9 @@ class H264VideoHandler final : public VideoHandler {
   static constexpr std::uint32_t kMaxCapturedUnits = 256;
 
   // The IDR state is the one the scan left, kept from run to run.
-  H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr, VideoStore& store);
+  // `codec`: H264 or Hevc.
+  H264VideoHandler(StreamTiming& timing, Multiplexer& mux, H264IdrState& idr, VideoStore& store,
+                   Codec codec = Codec::H264);
 
   void Reset() override;
   bool Finish() override;
@@ -51,18 +58,22 @@ class H264VideoHandler final : public VideoHandler {
   // whether the slice begins a picture.
   bool SliceStart(Piece& p, std::uint8_t b);
   // What a NAL unit's type asks for once its access unit is known.
-  bool Nal(std::uint8_t type);
+  bool Nal(NalKind kind);
   void Slice(bool idr);
+  // After output starts or resumes at a random-access picture of this kind:
+  // whether its leading pictures that lean on earlier ones are left out.
+  void SkipLeadingAfter(NalKind kind);
   // Output begins with the access unit whose slice anchored the time line.
   bool StartOutputAtSlice();
   // Output begins with the held IDR access unit and those after it.
   bool StartOutputAtCapturedIdr();
   // Closes a reception gap seen in the decode times.
   void CheckDecodeTime();
-  bool ResumeAtSlice(bool idr);
+  bool ResumeAtSlice(NalKind kind);
   void ReadSps();
 
   H264IdrState& idr_;
+  const NalSyntax syntax_;
   H264Timeline timeline_;
   // A sequence parameter set as it passes by, up to the next start code:
   // the frame duration it declares goes to the decode-time line. An SEI's
@@ -72,7 +83,9 @@ class H264VideoHandler final : public VideoHandler {
   void SetHeader(Header h) {
     header_ = h;
     readingHeader_ = h != Header::None;
+    headerSkip_ = h == Header::Sei ? syntax_.headerBytes - 1 : 0;
   }
+  std::uint32_t headerSkip_ = 0;  // NAL header bytes still to pass
   static constexpr std::uint32_t kSpsBytes = 256;
   std::array<std::uint8_t, kSpsBytes> sps_{};
   std::uint32_t spsLength_ = 0;
@@ -97,7 +110,11 @@ class H264VideoHandler final : public VideoHandler {
   bool resyncHold_ = false;
   std::uint32_t resyncUnits_ = 0;  // access units left out while waiting
   bool dropUnit_ = false;
-  bool recoveryPoint_ = false;  // the current access unit has a recovery point SEI
+  bool recoveryPoint_ = false;
+  // Output started or resumed at a CRA or BLA: each access unit is held
+  // until its first slice, and left out while it is a RASL picture.
+  bool skipLeading_ = false;
+  NalKind auKind_ = NalKind::Other;  // the first slice of the current access unit  // the current access unit has a recovery point SEI
   // Access units are found by their delimiters once one was seen; before,
   // by the NAL units that begin them (a slice NAL unit came since the last).
   bool delimiterSeen_ = false;

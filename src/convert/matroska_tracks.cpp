@@ -19,7 +19,9 @@ void PlanMatroskaTracks(const TrackTable& table, const RunSettings& run, bool wi
   plan.trackOfSlot.fill(mkv::kNoTrack);
   if (withVideo) {
     mkv::TrackSpec& v = plan.specs[plan.count];
-    v.codec = run.videoCodec == Codec::H264 ? mkv::TrackCodec::Avc : mkv::TrackCodec::Mpeg2Video;
+    v.codec = run.videoCodec == Codec::H264   ? mkv::TrackCodec::Avc
+              : run.videoCodec == Codec::Hevc ? mkv::TrackCodec::Hevc
+                                              : mkv::TrackCodec::Mpeg2Video;
     if (table.video.hasLanguage) v.language = table.video.language;
     v.isDefault = true;  // players pick a track to show by this flag
     plan.videoTrack = plan.count++;

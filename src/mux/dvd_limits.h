@@ -35,6 +35,7 @@ constexpr std::uint32_t DvdFrameRateCode(std::uint32_t height) {
 inline std::string DvdVideoRefusal(Codec video, std::uint32_t width, std::uint32_t height,
                                    std::uint32_t frameRateCode) {
   if (video == Codec::H264) return "DVD output needs MPEG-2 video; this recording's video is H.264";
+  if (video == Codec::Hevc) return "DVD output needs MPEG-2 video; this recording's video is HEVC";
   if (width == 0 && height == 0) return {};
   if (!IsDvdPictureSize(width, height)) {
     return "DVD output needs a DVD picture size (720, 704 or 352 x 576 or 480, or 352 x 288 "

@@ -13,7 +13,7 @@ namespace {
 
 void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const RunSettings& run) {
   const std::size_t start = w.pos();
-  const bool h264 = run.videoCodec == Codec::H264;
+  const bool h264 = IsNalVideo(run.videoCodec);
 
   std::uint32_t esMapLength = h264 ? 10 : 4;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
@@ -31,7 +31,7 @@ void WriteProgramStreamMap(ByteWriter& w, std::span<std::uint8_t> pack, const Ru
   w.u16(esMapLength);
 
   if (h264) {
-    w.u8(kStreamTypeAvcVideo);
+    w.u8(run.videoCodec == Codec::Hevc ? kStreamTypeHevcVideo : kStreamTypeAvcVideo);
     w.u8(kFirstVideoStreamId);
     w.u16(6);
     WriteRegistrationDescriptor(w, "HDMV");

@@ -46,7 +46,7 @@ void BuildPatPacket(std::span<std::uint8_t, kTsPacketSize> packet) {
 
 std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
                              const RunSettings& run) {
-  const bool h264 = run.videoCodec == Codec::H264;
+  const bool h264 = IsNalVideo(run.videoCodec);
   const std::uint32_t infoLength = h264 ? 6 : 0;
   std::uint32_t entryBytes = h264 ? 11 : 5;
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
@@ -68,7 +68,7 @@ std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
   if (h264) WriteRegistrationDescriptor(w, "HDMV");
 
   if (h264) {
-    w.u8(kStreamTypeAvcVideo);
+    w.u8(run.videoCodec == Codec::Hevc ? kStreamTypeHevcVideo : kStreamTypeAvcVideo);
     w.u16(0xE000u | kVideoPid);
     w.u16(0xF006);
     WriteRegistrationDescriptor(w, "HDMV");

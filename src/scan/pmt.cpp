@@ -36,6 +36,7 @@ void ReadLanguage(std::span<const std::uint8_t> loop, PmtEntry& e) {
 
 Codec VideoCodecOfStreamType(std::uint8_t type) {
   if (type == kStreamTypeAvcVideo) return Codec::H264;
+  if (type == kStreamTypeHevcVideo) return Codec::Hevc;
   if (type == 0x01 || type == kStreamTypeMpeg2Video) return Codec::Mpeg2Video;
   return Codec::None;
 }
@@ -55,6 +56,7 @@ const char* Pmt::languageOf(std::uint32_t pid) const {
 Codec Pmt::videoCodec() const {
   for (std::uint32_t k = 0; k < streamCount; ++k) {
     if (streams[k].streamType == kStreamTypeAvcVideo) return Codec::H264;
+    if (streams[k].streamType == kStreamTypeHevcVideo) return Codec::Hevc;
   }
   return Codec::Mpeg2Video;
 }

@@ -20,7 +20,8 @@ std::size_t CheckedSectionLength(std::span<const std::uint8_t> s, std::uint8_t t
 }  // namespace
 
 bool IsVideoStreamType(std::uint8_t type) {
-  return type == 0x01 || type == kStreamTypeMpeg2Video || type == kStreamTypeAvcVideo;
+  return type == 0x01 || type == kStreamTypeMpeg2Video || type == kStreamTypeAvcVideo ||
+         type == kStreamTypeHevcVideo;
 }
 
 bool IsMpegAudioStreamType(std::uint8_t type) {

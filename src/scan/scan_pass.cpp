@@ -333,8 +333,8 @@ bool ScanPass::videoCodingKnown() {
   if (programmes_.count() < 2) return true;
   if (const Programme* p = programmes_.declaring(tracks_.video.pid)) {
     // Any other type is read as MPEG-2 video.
-    tracks_.video.codec =
-        VideoCodecOfStreamType(p->typeOf(tracks_.video.pid)) == Codec::H264 ? Codec::H264 : Codec::Mpeg2Video;
+    const Codec c = VideoCodecOfStreamType(p->typeOf(tracks_.video.pid));
+    tracks_.video.codec = IsNalVideo(c) ? c : Codec::Mpeg2Video;
     return true;
   }
   return programmes_.allPmtsRead();

@@ -1,11 +1,13 @@
 #include "scan/video_probe.h"
 
+#include "common/nal_kinds.h"
+
 namespace kelvor {
 
 void VideoProbe::Reset() {
   state_ = 0;
   stored_ = 0;
-  delimiterSeen_ = false;
+  delimiterSeen_ = spsSeen_ = randomAccessSeen_ = false;
   idr_ = H264IdrState{};
   width_ = height_ = frameRateCode_ = 0;
 }
@@ -25,6 +27,10 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::
         break;
       case 3:
         state_ = 0;
+        if (codec == Codec::Hevc) {
+          ProbeHevc(byte, bitRate, found);
+          break;
+        }
         if (codec != Codec::H264) {
           if (byte == 0xB3) {  // sequence_header_code
             stored_ = 0;
@@ -77,6 +83,24 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::
     }
   }
   return found;
+}
+
+void VideoProbe::ProbeHevc(std::uint8_t first, std::uint32_t& bitRate, bool& found) {
+  // Listed once a sequence parameter set and a picture decoding can start
+  // at were seen, in either order.
+  const NalKind kind = NalSyntax::HevcKind((first >> 1) & 0x3F);
+  if (kind == NalKind::Sps) spsSeen_ = true;
+  if (IsRandomAccessKind(kind)) {
+    idr_.idrSeen = true;
+    idr_.sliceCount = 0;
+    randomAccessSeen_ = true;
+  } else if (IsSliceKind(kind)) {
+    ++idr_.sliceCount;
+  }
+  if (spsSeen_ && randomAccessSeen_) {
+    bitRate = kH264AssumedBitRate;
+    found = true;
+  }
 }
 
 }  // namespace kelvor

@@ -1,7 +1,8 @@
 #pragma once
 // Finds, in the video elementary stream, the MPEG-2 bit rate (sequence
-// header) or a decodable H.264 start (an IDR slice after an access unit
-// delimiter, parameter set or SEI, or many slices without any IDR).
+// header), a decodable H.264 start (an IDR slice after an access unit
+// delimiter, parameter set or SEI, or many slices without any IDR) or an
+// HEVC sequence parameter set and random-access picture.
 #include <array>
 #include <cstdint>
 #include <span>
@@ -37,7 +38,11 @@ class VideoProbe {
   std::uint32_t frameRateCode() const { return frameRateCode_; }
 
  private:
+  void ProbeHevc(std::uint8_t first, std::uint32_t& bitRate, bool& found);
+
   H264IdrState& idr_;
+  bool spsSeen_ = false;
+  bool randomAccessSeen_ = false;
   std::uint32_t state_ = 0;  // 0..2 start-code prefix, 3 code byte, 4 sequence header
   std::array<std::uint8_t, 6> store_{};
   std::uint32_t stored_ = 0;

@@ -66,6 +66,7 @@ struct HandlerRig {
   std::unique_ptr<VideoStore> videoStore = std::make_unique<VideoStore>();
   Mpeg2VideoHandler mpeg2Video{timing, mux, *videoStore};
   H264VideoHandler h264Video{timing, mux, idr, *videoStore};
+  H264VideoHandler hevcVideo{timing, mux, idr, *videoStore, Codec::Hevc};
   MpegAudioAssembler mpeg{timing, mux};
   Ac3Assembler ac3{run, timing, mux, converter};
 
@@ -76,6 +77,7 @@ struct HandlerRig {
     mux.BuildStreamHeaders(format);
     mpeg2Video.Reset();
     h264Video.Reset();
+    hevcVideo.Reset();
     mpeg.Reset();
     ac3.Reset();
   }

@@ -34,8 +34,12 @@ Bytes Picture(std::uint32_t tr, std::size_t sliceBytes = 40, std::uint8_t type =
 
 struct VideoRig : HandlerRig {
   explicit VideoRig(OutputFormat format = OutputFormat::Ts, bool h264 = false)
-      : video(h264 ? static_cast<VideoHandler&>(h264Video) : mpeg2Video) {
-    tracks.video.codec = h264 ? Codec::H264 : Codec::Mpeg2Video;
+      : VideoRig(format, h264 ? Codec::H264 : Codec::Mpeg2Video) {}
+  VideoRig(OutputFormat format, Codec codec)
+      : video(codec == Codec::H264   ? static_cast<VideoHandler&>(h264Video)
+              : codec == Codec::Hevc ? static_cast<VideoHandler&>(hevcVideo)
+                                     : mpeg2Video) {
+    tracks.video.codec = codec;
     tracks.videoBitRate = 15000;
     start(format);
     startAt(0);
@@ -879,11 +883,92 @@ TEST(VideoHandlerH264, WhereNoRandomAccessPointFollowsSoonOutputResumesAfterAbou
   EXPECT_TRUE(VideoHandler::ResumeAfterLoss(true, 1, 3600)) << "a random-access point at once";
 }
 
+// HEVC NAL units: a two-byte header (type << 1, then temporal id 1).
+Bytes HevcNal(std::uint8_t type, std::size_t bytes, std::uint8_t fill = 0x5A) {
+  Bytes b{0x00, 0x00, 0x00, 0x01, static_cast<std::uint8_t>(type << 1), 0x01};
+  b.insert(b.end(), bytes, fill);
+  return b;
+}
+constexpr std::uint8_t kHevcTrail = 1, kHevcRasl = 8, kHevcIdr = 19, kHevcCra = 21;
+// An access unit: delimiter, parameter sets before a random-access picture,
+// and one slice whose first byte has first_slice_segment_in_pic_flag set.
+Bytes HevcUnit(std::uint8_t type, bool delimiter = true, std::size_t sliceBytes = 250) {
+  Bytes b;
+  if (delimiter) b = {0x00, 0x00, 0x00, 0x01, 35 << 1, 0x01, 0x50};
+  if (type >= 16) {
+    Append(b, HevcNal(32, 10));
+    Append(b, HevcNal(33, 20));
+    Append(b, HevcNal(34, 5));
+  }
+  Append(b, HevcNal(type, sliceBytes, 0xA5));
+  return b;
+}
+
+TEST(VideoHandlerHevc, OutputStartsAtACraAndLeavesOutItsLeadingPictures) {
+  // RASL pictures lean on pictures before the CRA, which the output does not
+  // have; RADL and trailing pictures do not. Also without delimiters, where
+  // the slice's first flag begins the access unit, in any cut of the pieces.
+  for (const bool delimiters : {true, false}) {
+    for (const std::size_t piece : {184u, 7u, 1u}) {
+      VideoRig rig(OutputFormat::Ts, Codec::Hevc);
+      rig.idr.idrSeen = true;
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcTrail, delimiters), 86400, piece));  // before the CRA
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcCra, delimiters), 100800, piece, 90000));
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcRasl, delimiters), 93600, piece, 93600));
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcRasl, delimiters), 97200, piece, 97200));
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcTrail, delimiters), 115200, piece, 100800));
+      ASSERT_TRUE(rig.pes(HevcUnit(kHevcRasl + 1, delimiters), 108000, piece, 104400));  // after a trailing one: kept
+      ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+      Bytes stream = HevcUnit(kHevcCra, delimiters);
+      Append(stream, HevcUnit(kHevcTrail, delimiters));
+      Append(stream, HevcUnit(kHevcRasl + 1, delimiters));
+      const std::string where = (delimiters ? "delimiters, piece " : "no delimiters, piece ") + std::to_string(piece);
+      EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << where;
+      EXPECT_EQ(rig.ptsList(), (std::vector<std::uint32_t>{100800, 115200, 108000})) << where;
+    }
+  }
+}
+
+TEST(VideoHandlerHevc, AfterLostPacketsOutputResumesAtTheNextRandomAccessPicture) {
+  // Trailing pictures after the loss wait for an IDR, or a CRA whose RASL
+  // pictures are left out too; a recovery point SEI (prefix SEI) also counts.
+  for (const std::uint8_t resume : {kHevcIdr, kHevcCra, kHevcTrail}) {
+    VideoRig rig(OutputFormat::Ts, Codec::Hevc);
+    rig.idr.idrSeen = true;
+    Bytes stream = HevcUnit(kHevcIdr);
+    ASSERT_TRUE(rig.pes(HevcUnit(kHevcIdr), 90000));
+    ASSERT_TRUE(rig.pes(HevcUnit(kHevcTrail), 93600));
+    Append(stream, HevcUnit(kHevcTrail));
+    rig.video.Interrupted();
+    ASSERT_TRUE(rig.pes(HevcUnit(kHevcTrail), 97200));
+    Bytes point = HevcUnit(resume);
+    if (resume == kHevcTrail) {
+      point = {0x00, 0x00, 0x00, 0x01, 35 << 1, 0x01, 0x50};
+      Append(point, HevcNal(39, 1, kNalSeiRecoveryPoint));
+      Append(point, HevcNal(kHevcTrail, 250, 0xA5));
+    }
+    ASSERT_TRUE(rig.pes(point, 108000, 184, 100800));
+    ASSERT_TRUE(rig.pes(HevcUnit(kHevcRasl), 104400, 184, 104400));
+    ASSERT_TRUE(rig.pes(HevcUnit(kHevcTrail), 111600, 184, 108000));
+    Append(stream, Bytes(point.begin() + 1, point.end()));
+    std::vector<std::uint32_t> pts{90000, 93600, 108000};
+    if (resume != kHevcCra) {
+      Append(stream, HevcUnit(kHevcRasl));
+      pts.push_back(104400);
+    }
+    Append(stream, HevcUnit(kHevcTrail));
+    pts.push_back(111600);
+    ASSERT_TRUE(rig.mux.FinishOutput(rig.video.outputOn()));
+    EXPECT_EQ(rig.es(), Bytes(stream.begin() + 1, stream.end())) << int{resume};
+    EXPECT_EQ(rig.ptsList(), pts) << int{resume};
+  }
+}
+
 TEST(VideoHandler, SurvivesRandomBytes) {
   std::mt19937 random(3);
-  for (const bool h264 : {false, true}) {
+  for (const Codec codec : {Codec::Mpeg2Video, Codec::H264, Codec::Hevc}) {
     for (const auto format : {OutputFormat::ProgramStream, OutputFormat::Ts}) {
-      VideoRig rig(format, h264);
+      VideoRig rig(format, codec);
       Bytes piece(184);
       for (int k = 0; k < 3000 && !rig.video.stopped(); ++k) {
         for (auto& b : piece) b = static_cast<std::uint8_t>(random() % 4 == 0 ? 0 : random());

@@ -52,7 +52,8 @@ TEST(ParsePmt, NamesTheVideoCodecOfEachStreamType) {
   EXPECT_EQ(VideoCodecOfStreamType(0x02), Codec::Mpeg2Video);
   EXPECT_EQ(VideoCodecOfStreamType(0x1B), Codec::H264);
   EXPECT_EQ(VideoCodecOfStreamType(0x03), Codec::None);
-  EXPECT_EQ(VideoCodecOfStreamType(0x24), Codec::None);
+  EXPECT_EQ(VideoCodecOfStreamType(0x24), Codec::Hevc);
+  EXPECT_EQ(VideoCodecOfStreamType(0x33), Codec::None);  // VVC
 }
 
 TEST(ParsePmt, RefusesDamagedAndMultiSectionTablesAndLeavesTheValue) {

@@ -97,7 +97,7 @@ std::string OutputWildcard(PatternCase patternCase) {
 }
 
 OutputFormat OutputChoice::dialogFormat(Codec video) {
-  if (!format_) format_ = video == Codec::H264 ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+  if (!format_) format_ = IsNalVideo(video) ? OutputFormat::M2ts : OutputFormat::ProgramStream;
   return *format_;
 }
 
