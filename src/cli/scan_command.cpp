@@ -12,6 +12,8 @@
 #include "cli/json_writer.h"
 #include "cli/not_carried_text.h"
 #include "common/flags.h"
+#include "convert/frame_rate_probe.h"
+#include "convert/mpeg2_timeline.h"
 #include "io/input_view.h"
 #include "scan/mpeg_audio_tables.h"
 #include "scan/scan_pass.h"
@@ -64,10 +66,6 @@ void PrintRows(const std::vector<std::string>& rows, const TrackTable& tracks) {
   }
 }
 
-const char* VideoCodecName(Codec c) {
-  return c == Codec::H264 ? "h264" : c == Codec::Hevc ? "hevc" : "mpeg2video";
-}
-
 std::string JsonLanguage(const Track& track) {
   const char* code = track.languageOrNull();
   return code != nullptr ? JsonString(code) : "null";
@@ -78,7 +76,7 @@ std::string JsonAudioType(const Track& track) {
   return type != nullptr ? JsonString(type) : "null";
 }
 
-void PrintJson(const InputView& input, const std::vector<std::string>& rows, const TrackTable& tracks,
+void PrintJson(const InputView& input, const std::vector<std::string>& rows, const TrackTable& tracks, double frameRate,
                const ScanSummary& summary) {
   std::printf("{\n  \"file\": %s,\n  \"file_bytes_hex\": %s,\n  \"rows\": [", JsonString(input.path()).c_str(),
               JsonHexString(input.path()).c_str());
@@ -92,9 +90,12 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
   std::printf("\n  ],\n  \"packet_size\": %u,\n  \"bytes_scanned\": %llu,\n", summary.packetSize,
               static_cast<unsigned long long>(summary.bytesScanned));
   if (summary.videoFound) {
-    std::printf("  \"video\": {\"pid\": %u, \"stream_id\": %u, \"codec\": \"%s\", \"bit_rate\": %llu},\n",
-                tracks.video.pid, tracks.video.streamId, VideoCodecName(tracks.video.codec),
+    std::printf("  \"video\": {\"pid\": %u, \"stream_id\": %u, \"codec\": \"%s\", \"bit_rate\": %llu",
+                tracks.video.pid, tracks.video.streamId, CodecKind(tracks.video.codec),
                 static_cast<unsigned long long>(tracks.videoBitRate) * 400);
+    if (tracks.videoWidth != 0) std::printf(", \"width\": %u, \"height\": %u", tracks.videoWidth, tracks.videoHeight);
+    if (frameRate > 0) std::printf(", \"frame_rate\": %.3f", frameRate);
+    std::printf("},\n");
   } else {
     std::printf("  \"video\": null,\n");
   }
@@ -241,7 +242,13 @@ int RunScanCommand(int argc, char** argv) {
 
   const auto rows = ui.rows();
   if (json) {
-    PrintJson(input, rows, tracks, scan.summary());
+    // H.264 and HEVC declare their rate deep in the parameter sets: the
+    // time stamps tell it.
+    const double frameRate = !scan.summary().videoFound ? 0
+                             : IsNalVideo(tracks.video.codec)
+                                 ? ProbeFramesPerSecond(input, tracks.video.pid, 8u << 20)
+                                 : Mpeg2FramesPerSecond(tracks.videoFrameRateCode);
+    PrintJson(input, rows, tracks, frameRate, scan.summary());
   } else {
     PrintRows(rows, tracks);
     PrintProgrammes(scan.summary(), tracks);

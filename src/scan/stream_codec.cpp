@@ -85,6 +85,7 @@ const char* CodecName(Codec codec) {
     case Codec::None: return "unknown";
     case Codec::Mpeg2Video: return "MPEG-2 video";
     case Codec::H264: return "H.264 video";
+    case Codec::Hevc: return "HEVC video";
     case Codec::MpegAudio: return "MPEG audio";
     case Codec::Ac3: return "AC-3";
     case Codec::Eac3: return "E-AC-3";
@@ -104,6 +105,7 @@ const char* CodecKind(Codec codec) {
     case Codec::None: return "unknown";
     case Codec::Mpeg2Video: return "mpeg2video";
     case Codec::H264: return "h264";
+    case Codec::Hevc: return "hevc";
     case Codec::MpegAudio: return "mpeg_audio";
     case Codec::Ac3: return "ac3";
     case Codec::Eac3: return "eac3";

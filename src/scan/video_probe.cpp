@@ -1,6 +1,7 @@
 #include "scan/video_probe.h"
 
 #include "common/nal_kinds.h"
+#include "matroska/hevc_config.h"
 
 namespace kelvor {
 
@@ -8,6 +9,7 @@ void VideoProbe::Reset() {
   state_ = 0;
   stored_ = 0;
   delimiterSeen_ = spsSeen_ = randomAccessSeen_ = false;
+  spsLength_ = 0;
   idr_ = H264IdrState{};
   width_ = height_ = frameRateCode_ = 0;
 }
@@ -15,6 +17,7 @@ void VideoProbe::Reset() {
 bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::uint32_t& bitRate) {
   bool found = false;
   for (const std::uint8_t byte : payload) {
+    if (spsLength_ > 0 && spsLength_ < sps_.size()) sps_[spsLength_++] = byte;
     switch (state_) {
       case 0:
         if (byte == 0x00) state_ = 1;
@@ -24,6 +27,7 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::
         break;
       case 2:
         state_ = byte == 0x01 ? 3 : byte == 0x00 ? 2 : 0;
+        if (state_ == 3 && spsLength_ > 0) ReadHevcSize();  // the parameter set ended here
         break;
       case 3:
         state_ = 0;
@@ -85,11 +89,23 @@ bool VideoProbe::probe(std::span<const std::uint8_t> payload, Codec codec, std::
   return found;
 }
 
+void VideoProbe::ReadHevcSize() {
+  if (const auto sps = mkv::ReadHevcSps(std::span(sps_).first(spsLength_))) {
+    width_ = sps->format.width;
+    height_ = sps->format.height;
+  }
+  spsLength_ = 0;
+}
+
 void VideoProbe::ProbeHevc(std::uint8_t first, std::uint32_t& bitRate, bool& found) {
   // Listed once a sequence parameter set and a picture decoding can start
   // at were seen, in either order.
   const NalKind kind = NalSyntax::HevcKind((first >> 1) & 0x3F);
-  if (kind == NalKind::Sps) spsSeen_ = true;
+  if (kind == NalKind::Sps) {
+    spsSeen_ = true;
+    sps_[0] = first;
+    spsLength_ = 1;
+  }
   if (IsRandomAccessKind(kind)) {
     idr_.idrSeen = true;
     idr_.sliceCount = 0;

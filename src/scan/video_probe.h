@@ -32,17 +32,23 @@ class VideoProbe {
   // (then `bitRate` holds the last one found).
   bool probe(std::span<const std::uint8_t> payload, Codec codec, std::uint32_t& bitRate);
   // MPEG-2: the picture size and frame_rate_code of the last sequence
-  // header found (0 before).
+  // header found (0 before); HEVC: the size of the last sequence parameter set.
   std::uint32_t width() const { return width_; }
   std::uint32_t height() const { return height_; }
   std::uint32_t frameRateCode() const { return frameRateCode_; }
 
  private:
   void ProbeHevc(std::uint8_t first, std::uint32_t& bitRate, bool& found);
+  // The picture size of the HEVC sequence parameter set held in sps_.
+  void ReadHevcSize();
 
   H264IdrState& idr_;
   bool spsSeen_ = false;
   bool randomAccessSeen_ = false;
+  // An HEVC sequence parameter set as it passes, from its NAL header on:
+  // its start is enough for the picture size.
+  std::array<std::uint8_t, 192> sps_{};
+  std::uint32_t spsLength_ = 0;
   std::uint32_t state_ = 0;  // 0..2 start-code prefix, 3 code byte, 4 sequence header
   std::array<std::uint8_t, 6> store_{};
   std::uint32_t stored_ = 0;
