@@ -21,9 +21,10 @@ constexpr bool IsMpegAudioStreamId(std::uint8_t id) {
 constexpr bool IsVideoStreamId(std::uint8_t id) {
   return id >= kFirstVideoStreamId && id <= kLastVideoStreamId;
 }
-// The stream id that carries AC-3 and E-AC-3 in input of this packet size.
+// The stream id that carries AC-3 and E-AC-3 in input of this packet size:
+// 192-byte packets come from disc formats, 188 and 204 from broadcast.
 constexpr std::uint8_t PrivateAudioStreamId(std::uint32_t packetSize) {
-  return packetSize == 188 ? kPrivateStream1Id : kExtendedStreamId;
+  return packetSize == 192 ? kExtendedStreamId : kPrivateStream1Id;
 }
 
 // stream_type in a program map (TS PMT or PS stream map).

@@ -7,6 +7,12 @@
 namespace kelvor {
 
 inline constexpr std::uint32_t kTsPacketBytes = 188;
+// Bytes from a packet's sync byte to the end of what it stores: 204-byte
+// packets keep 16 parity bytes after the 188 (192-byte ones put their 4
+// extra bytes before the sync byte).
+constexpr std::uint32_t StoredPacketEnd(std::uint32_t packetSize) {
+  return packetSize == 204 ? 204 : kTsPacketBytes;
+}
 
 struct TsHeader {
   std::uint32_t pid = 0;

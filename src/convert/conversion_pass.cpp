@@ -176,8 +176,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
     }
     // A packet is confirmed by the next one's sync byte; the last packet of
     // the data is followed by the end of the file or by zero padding.
-    const bool lastPacket = input_.position() + kTsPacketBytes == input_.fileSize() ||
-                            input_.isZeroRunAt(kTsPacketBytes, kTsPacketBytes);
+    const std::uint32_t end = StoredPacketEnd(packetSize_);
+    const bool lastPacket = input_.position() + end == input_.fileSize() || input_.isZeroRunAt(end, kTsPacketBytes);
     if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_))) {
       if (tail) {
         (cut ? outcome.inputError : outcome.reachedEndOfInput) = true;

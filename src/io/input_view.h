@@ -1,7 +1,7 @@
 #pragma once
 // The input transport stream, read through a read-only memory-mapped window
 // that slides forward over the file. After every advance that does not end
-// the input, at least 565 bytes from readPtr() are mapped and inside the
+// the input, at least 613 bytes from readPtr() are mapped and inside the
 // file, so a packet loop can look three packets ahead without checks.
 #include <algorithm>
 #include <cstdint>
@@ -21,7 +21,7 @@ class InputView {
   // while the writer thread runs: slide rarely.
   static constexpr std::uint32_t kWindowSize = 0x200000;  // 2 MiB
   static constexpr std::uint32_t kSlideStep = 0x100000;   // 1 MiB
-  static constexpr std::uint32_t kEndMargin = 565;       // 3 * 188 + 1
+  static constexpr std::uint32_t kEndMargin = 613;       // 3 * 204 + 1
 
   explicit InputView(UiPort& ui) : ui_(ui) {}
   ~InputView() { close(); }
@@ -81,10 +81,11 @@ class InputView {
   }
 
   // The packet size that four sync bytes in a row show at the current
-  // position: 188, 192 (a 4-byte prefix before each packet), or 0 for none.
+  // position: 188, 192 (a 4-byte prefix before each packet), 204 (16 parity
+  // bytes after each packet, skipped), or 0 for none.
   std::uint32_t packetSizeHere() const {
     if (!isSyncByteAt(0)) return 0;
-    for (const std::uint32_t size : {188u, 192u}) {
+    for (const std::uint32_t size : {188u, 192u, 204u}) {
       if (isSyncByteAt(size) && isSyncByteAt(2 * size) && isSyncByteAt(3 * size)) return size;
     }
     return 0;

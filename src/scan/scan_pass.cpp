@@ -19,6 +19,7 @@ namespace kelvor {
 namespace {
 
 constexpr std::uint32_t kTsPacketSize = kTsPacketBytes;
+constexpr std::uint32_t kM2tsPacketSize = 192;  // a 4-byte time prefix before each packet
 
 std::uint8_t NextCC(std::uint8_t cc) { return static_cast<std::uint8_t>((cc + 1) & 0x0F); }
 
@@ -110,7 +111,7 @@ void ScanPass::run() {
         summary_.packetSize = packetSize_;
       }
       // A packet is taken between two sync bytes, or as the file's last.
-      const bool lastPacket = input_.position() + kTsPacketSize == input_.fileSize();
+      const bool lastPacket = input_.position() + StoredPacketEnd(packetSize_) == input_.fileSize();
       if (!input_.isSyncByteAt(0) || !(lastPacket || input_.isSyncByteAt(packetSize_) || continuesItsPid())) {
         synced = false;
         continue;
@@ -429,7 +430,7 @@ Codec ScanPass::declaredCodec(std::uint32_t pid) const {
   }
   if (pmt == nullptr) return Codec::None;
   const PmtEntry* e = pmt->find(pid);
-  return e != nullptr ? CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ != kTsPacketSize)
+  return e != nullptr ? CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ == kM2tsPacketSize)
                       : Codec::None;
 }
 
@@ -491,7 +492,7 @@ void ScanPass::addNotCarried(std::uint32_t pid, const char* reason) {
   const PmtEntry* e = pmt != nullptr ? pmt->find(pid) : nullptr;
   if (e != nullptr) {
     n.streamType = e->streamType;
-    n.codec = CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ != kTsPacketSize);
+    n.codec = CodecOfStream(e->streamType, pmt->descriptors(*e), packetSize_ == kM2tsPacketSize);
     n.language = e->language;
     n.audioType = e->audioType;
     n.hearingImpaired = IsSubtitleCodec(n.codec) && mkv::DescribeTrack(pmt->descriptors(*e)).hearingImpaired;
@@ -525,7 +526,7 @@ void ScanPass::nameNotCarried() {
       if (private_[j].pid == e.pid) offered = private_[j].probeDone && private_[j].result.sampleRate == 48000;
     }
     if (offered && tracks_.audioTrack(e.pid) != nullptr) continue;
-    const Codec c = CodecOfStream(e.streamType, pmt->descriptors(e), packetSize_ != kTsPacketSize);
+    const Codec c = CodecOfStream(e.streamType, pmt->descriptors(e), packetSize_ == kM2tsPacketSize);
     char reason[64];
     const OverLimit* over = nullptr;
     for (std::uint32_t j = 0; j < overLimitCount_; ++j) {

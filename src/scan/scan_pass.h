@@ -24,7 +24,7 @@ namespace kelvor {
 struct ScanSummary {
   bool inputOpened = false;
   bool inputError = false;          // the input window could not be moved
-  std::uint32_t packetSize = 0;     // 188 or 192 once synchronised, else 0
+  std::uint32_t packetSize = 0;     // 188, 192 or 204 once synchronised, else 0
   std::uint64_t bytesScanned = 0;
   bool videoFound = false;          // the video probe succeeded
   // What the probe found on each kept track, by its TrackTable index (the
