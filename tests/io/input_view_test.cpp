@@ -40,14 +40,15 @@ TEST_F(InputViewTest, SlidesItsWindowAndShowsEveryByteInOrder) {
     while (!input.endOfInput()) {
       // Every byte up to the margin is there and holds what was written.
       ASSERT_EQ(input.readPtr()[0], static_cast<std::uint8_t>(pos * 7 + (pos >> 16)));
-      ASSERT_EQ(input.readPtr()[564], static_cast<std::uint8_t>((pos + 564) * 7 + ((pos + 564) >> 16)));
+      constexpr std::uint32_t last = InputView::kEndMargin - 1;
+      ASSERT_EQ(input.readPtr()[last], static_cast<std::uint8_t>((pos + last) * 7 + ((pos + last) >> 16)));
       ASSERT_TRUE(input.advance(pos % 3 == 0 ? 188 : 192));
       pos += pos % 3 == 0 ? 188 : 192;
       if (windows.back().first != input.viewOffset()) windows.emplace_back(input.viewOffset(), input.viewSize());
     }
-    // The end is reached at the first position within 565 bytes of the end.
-    EXPECT_GE(pos, size - 565);
-    EXPECT_LT(pos - 192, size - 565);
+    // The end is reached at the first position within the margin of the end.
+    EXPECT_GE(pos, size - InputView::kEndMargin);
+    EXPECT_LT(pos - 192, size - InputView::kEndMargin);
     if (size == kWindow + 1) {
       ASSERT_EQ(windows.size(), 2u);
       EXPECT_EQ(windows[1], (std::pair<std::uint64_t, std::uint32_t>{InputView::kSlideStep,

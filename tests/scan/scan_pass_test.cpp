@@ -173,7 +173,8 @@ TEST_F(ScanPassTest, WithoutAParsedPmtThereIsNoVideo) {
 }
 
 TEST_F(ScanPassTest, Only192BytePacketsTakeAc3FromExtendedStreamId) {
-  for (const unsigned size : {188u, 192u}) {
+  // 204-byte packets are broadcast ones with parity bytes after them.
+  for (const unsigned size : {188u, 192u, 204u}) {
     TsBuilder ts(size);
     AddProgram(ts, {{0x02, kVideoPid, ""}});
     Bytes frames = test::Ac3Frame(2, 0);
@@ -186,7 +187,7 @@ TEST_F(ScanPassTest, Only192BytePacketsTakeAc3FromExtendedStreamId) {
     const auto r = Scan(ts.bytes());
     EXPECT_EQ(r.summary.packetSize, size);
     ASSERT_EQ(r.rows.size(), 2u);
-    EXPECT_EQ(r.rows[1], size == 188 ? "[0050] AC3 2.0 " : "[0051] AC3 2.0 ");
+    EXPECT_EQ(r.rows[1], size != 192 ? "[0050] AC3 2.0 " : "[0051] AC3 2.0 ");
   }
 }
 
@@ -342,10 +343,10 @@ TEST_F(ScanPassTest, OffersOnlyTheAudioOfTheProgrammeTaken) {
 }
 
 // The file's last packet is read (192-byte packets have their sync byte 4
-// bytes in), and so is the last one before junk; junk far beyond the scan's
-// limit is not walked to its end.
+// bytes in, 204-byte ones 16 parity bytes after), and so is the last one
+// before junk; junk far beyond the scan's limit is not walked to its end.
 TEST_F(ScanPassTest, ReadsTheLastPacketAndStopsInLongJunk) {
-  for (const unsigned packetSize : {192u, 188u}) {
+  for (const unsigned packetSize : {192u, 204u, 188u}) {
     TsBuilder ts(packetSize);
     AddProgram(ts, {{0x02, kVideoPid, ""}});
     Bytes frames = ThreeFrames();

@@ -74,6 +74,8 @@ class TsBuilder {
     }
     std::copy_n(payload.begin(), n, p.begin() + static_cast<std::ptrdiff_t>(start));
     bytes_.insert(bytes_.end(), p.begin(), p.end());
+    // Parity bytes of a 204-byte packet: anything, even sync-like bytes.
+    for (unsigned k = 188; packetSize_ == 204 && k < packetSize_; ++k) bytes_.push_back(static_cast<std::uint8_t>(0x47 ^ (k * 37 + counter)));
   }
 
   // A PSI section, split over as many packets as it needs.
