@@ -70,6 +70,9 @@ bool ConversionPass::PlanCuts(const ConversionRequest& request, ConversionOutcom
   std::string refusal;
   if (tracks_.video.pid == 0 || !IsVideoCodec(run_.videoCodec)) {
     refusal = request.cutSource + ": cuts are made on the video, and this input has none";
+  } else if (run_.videoCodec == Codec::Hevc) {
+    // The cut index finds MPEG-2 and H.264 random-access points only.
+    refusal = request.cutSource + ": cuts are not made in HEVC video";
   } else if (!gops_.Build(input_, tracks_.video.pid, run_.videoCodec == Codec::H264)) {
     outcome.inputError = true;  // the input view has said why
     return false;

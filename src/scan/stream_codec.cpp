@@ -63,6 +63,7 @@ Codec CodecOfStream(std::uint8_t streamType, std::span<const std::uint8_t> descr
     case 0x01:
     case kStreamTypeMpeg2Video: return Codec::Mpeg2Video;
     case kStreamTypeAvcVideo: return Codec::H264;
+    case kStreamTypeHevcVideo: return Codec::Hevc;
     case kStreamTypeMpeg1Audio:
     case kStreamTypeMpeg2Audio: return Codec::MpegAudio;
     case 0x0F: return Codec::AacAdts;

@@ -62,7 +62,8 @@ TEST(CodecOfStream, NamesEachStreamTypeAndEachPrivateStreamByItsDescriptors) {
       {0x86, {}, false, Codec::None},   // splice information in a broadcast
       {0x84, {}, true, Codec::Eac3},
       {0x90, {}, true, Codec::Pgs},
-      {0x24, {}, false, Codec::None},
+      {0x24, {}, false, Codec::Hevc},
+      {0x33, {}, false, Codec::None},  // VVC
       {0x06, {0x6A, 1, 0x00}, false, Codec::Ac3},
       {0x06, {0x0A, 4, 'f', 'r', 'a', 0, 0x7A, 1, 0x00}, false, Codec::Eac3},  // after the language
       {0x06, {0x7B, 5, 0, 0, 0, 0, 0}, false, Codec::Dts},
