@@ -59,9 +59,6 @@ class Mpeg2Timeline {
   // belongs to the first field's frame. Else the first field lost its
   // partner and the picture is counted as one of its own.
   bool SecondField(std::uint32_t tr);
-  // Ticks of one picture slot (rounded down), for tests and display.
-  std::uint32_t slotTicks() const { return slotUnits_ / kUnitsPerTick; }
-  std::uint32_t slotUnits() const { return slotUnits_; }
   static constexpr std::uint32_t kUnitsPerTick = 8;
 
   // A GOP header.

@@ -4,7 +4,6 @@
 #include <array>
 #include <bit>
 #include <cstdint>
-#include <span>
 
 #include "common/q24.h"
 #include "mpegenc/tables.h"
@@ -24,9 +23,6 @@ inline int ScaleFactorIndex(Q24 peak) {
   const auto base = static_cast<std::size_t>(3 * (24 - e));
   return static_cast<int>(base) + (kScaleFactor[base + 1] > peak ? 1 : 0) + (kScaleFactor[base + 2] > peak ? 1 : 0);
 }
-
-// The largest |sample| of a part.
-Q24 PeakOf(std::span<const Q24> samples);
 
 struct ScaleChoice {
   std::array<std::uint8_t, 3> used;  // indices the three parts are quantised with

@@ -122,7 +122,6 @@ class Multiplexer {
 
   const MuxLayout& layout() const { return layout_; }
   const MuxClock& clock() const { return clock_; }
-  std::span<const std::uint8_t> headerBuffer() const { return {buffers_->header}; }
   std::uint8_t patCounter() const { return patCounter_; }
   std::uint8_t headerCounter() const { return headerCounter_; }
 

@@ -69,9 +69,6 @@ class Eac3Transcoder {
   // Blocks stored for a stream and not yet output.
   unsigned stored_blocks(unsigned stream) const { return stream < kStreams ? streams_[stream].block_count : 0; }
 
-  // Inspection for tests.
-  const transcode::Ac3Reencoder& reencoder() const { return reencoder_; }
-
  private:
   bool output_frame(transcode::TranscoderStream& s, const transcode::FrameMetadata& meta, std::span<std::uint8_t> out,
                     std::size_t& out_bytes);
