@@ -27,6 +27,7 @@ const char* ExtensionOf(OutputFormat f) {
     case OutputFormat::Ts: return "ts";
     case OutputFormat::M2ts: return "m2ts";
     case OutputFormat::Dvd: return "vob";
+    case OutputFormat::Matroska: return "mkv";
     default: return "mpg";
   }
 }

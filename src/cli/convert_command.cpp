@@ -43,13 +43,14 @@ constexpr const char* kUsage =
     "the chosen audio tracks, re-timed after reception drops. With -o, each\n"
     "INPUT is converted in turn to OUTDIR/<name>.<ext> and a summary follows.\n"
     "\n"
-    "  --format mpg|ts|m2ts|dvd\n"
+    "  --format mpg|ts|m2ts|dvd|mkv\n"
     "                        output container; by default from OUTPUT's extension\n"
-    "                        (.mpg/.mpeg, .ts, .m2ts/.mts, .vob; another is\n"
+    "                        (.mpg/.mpeg, .ts, .m2ts/.mts, .vob, .mkv; another is\n"
     "                        refused), else M2TS for H.264 and HEVC video and\n"
     "                        MPG otherwise (HEVC: ts or m2ts only). dvd is MPG\n"
     "                        ready for DVD authoring\n"
-    "                        (MPEG-2 video of a DVD picture size, audio at 48 kHz)\n"
+    "                        (MPEG-2 video of a DVD picture size, audio at 48 kHz);\n"
+    "                        mkv is Matroska (H.264 video; chapters at the cuts)\n"
     "  --audio all|PID       all audio tracks (default) or the track with this PID\n"
     "                        as the track list shows it: 0102, [0102] or 0x0102;\n"
     "                        a decimal PID (258) is understood too\n"
@@ -57,7 +58,7 @@ constexpr const char* kUsage =
     "                        scan' lists them); by default the one that carries\n"
     "                        the first video found\n"
     "  --to-mpeg-audio       convert AC-3/E-AC-3 to MPEG audio (384 kbit/s stereo)\n"
-    "  --keep-eac3           write E-AC-3 tracks unchanged into TS and M2TS output\n"
+    "  --keep-eac3           write E-AC-3 tracks unchanged into TS, M2TS and MKV output\n"
     "                        (by default, and in MPG and DVD output, they are\n"
     "                        rewritten as AC-3)\n"
     "  --cut START-END       leave out this span (repeatable); times H:MM:SS[.fff]\n"
@@ -73,7 +74,7 @@ constexpr const char* kUsage =
     "                        a cut begins and ends at random-access pictures:\n"
     "                        outward (default: nothing of the span remains),\n"
     "                        inward, or the nearer one\n"
-    "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob);\n"
+    "  -o, --output-dir DIR  convert every INPUT into DIR (.mpg, .ts, .m2ts, .vob, .mkv);\n"
     "                        DIR is made if it does not exist. A file named\n"
     "                        twice is converted once; inputs whose names differ\n"
     "                        only in the extension or in case are refused\n"
@@ -129,6 +130,7 @@ std::optional<OutputFormat> FormatByName(const std::string& name) {
   if (n == "ts") return OutputFormat::Ts;
   if (n == "m2ts" || n == "mts") return OutputFormat::M2ts;
   if (n == "dvd" || n == "vob") return OutputFormat::Dvd;
+  if (n == "mkv" || n == "matroska") return OutputFormat::Matroska;
   return std::nullopt;
 }
 
@@ -147,6 +149,7 @@ std::optional<OutputFormat> FormatByExtension(const std::string& path) {
   if (ext == "ts") return OutputFormat::Ts;
   if (ext == "m2ts" || ext == "mts") return OutputFormat::M2ts;
   if (ext == "vob") return OutputFormat::Dvd;
+  if (ext == "mkv") return OutputFormat::Matroska;
   return std::nullopt;
 }
 
@@ -376,8 +379,8 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     // A name without an extension (a pipe, /dev/stdout) takes the format
     // from the video; an extension no format has would get a misnamed file.
     std::fprintf(stderr,
-                 "kelvor-cli convert: '%s': unknown output extension (.mpg, .mpeg, .ts, .m2ts, .mts or "
-                 ".vob), or say what to write with --format mpg|ts|m2ts|dvd\n",
+                 "kelvor-cli convert: '%s': unknown output extension (.mpg, .mpeg, .ts, .m2ts, .mts, .vob "
+                 "or .mkv), or say what to write with --format mpg|ts|m2ts|dvd|mkv\n",
                  output.c_str());
     return kExitUsage;
   }

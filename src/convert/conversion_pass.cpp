@@ -116,7 +116,8 @@ ConversionOutcome ConversionPass::run(const ConversionRequest& request) {
   ConversionOutcome outcome;
   ui_.setStatusText(FormatText(StringId::ConvertingFile, input_.fileName()));
   ConfigureRun(run_, tracks_, request.convertAc3ToMpeg,
-               request.keepEac3 && (request.format == OutputFormat::Ts || request.format == OutputFormat::M2ts));
+               request.keepEac3 && (request.format == OutputFormat::Ts || request.format == OutputFormat::M2ts ||
+                                    request.format == OutputFormat::Matroska));
   video_ = run_.videoCodec == Codec::H264 ? &h264Video_ : run_.videoCodec == Codec::Hevc ? &hevcVideo_ : &mpeg2Video_;
   if (!input_.open()) {
     outcome.inputError = true;

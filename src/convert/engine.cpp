@@ -24,6 +24,7 @@ Engine::Engine(UiPort& ui)
             ac3_, converter_, gops_, cuts_) {
   timing_.drops = &drops_;
   timing_.cuts = &cuts_;
+  mux_.setAccessUnitSink(&matroska_);
 }
 
 Engine::~Engine() = default;
@@ -66,6 +67,13 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
         return false;
       }
     }
+  }
+  // Matroska blocks must each hold one whole picture; MPEG-2 pictures are
+  // not cut apart that way yet.
+  if (request.format == OutputFormat::Matroska && tracks_.video.pid != 0 && tracks_.video.codec != Codec::H264) {
+    ui_.showMessage("MKV output takes H.264 video only: write MPEG-2 video with --format ts|m2ts|mpg",
+                    MessageKind::Error);
+    return false;
   }
   // Video alone converts; without video there is nothing to convert.
   if (runTracks_.audioCount == 0 && runTracks_.video.pid == 0) {

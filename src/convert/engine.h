@@ -15,6 +15,7 @@
 #include "convert/conversion_pass.h"
 #include "convert/cut_plan.h"
 #include "convert/gop_index.h"
+#include "convert/matroska_output.h"
 #include "convert/mpeg_audio_assembler.h"
 #include "convert/h264_video_handler.h"
 #include "convert/mpeg2_video_handler.h"
@@ -77,6 +78,7 @@ class Engine {
   DropTracker drops_{input_, timing_.videoTime};
   GopIndex gops_;
   CutPlan cuts_{input_, timing_};
+  MatroskaOutput matroska_{output_, runTracks_, run_, cuts_};
   Multiplexer mux_;
   AudioPaths converter_;
   std::unique_ptr<VideoStore> videoStore_ = std::make_unique<VideoStore>();

@@ -232,7 +232,7 @@ bool H264VideoHandler::Delimiter(Piece& p, std::uint32_t withheld) {
   }
 
   if (videoOutputOn_) {
-    if (!mux_.layout().isTransportStream()) {
+    if (!mux_.layout().endsVideoPes()) {
       if (auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) return false;
     } else if (!mux_.EndVideoPes()) {
       return false;
@@ -285,7 +285,7 @@ bool H264VideoHandler::ResumeAtSlice(NalKind kind) {
   resyncUnits_ = 0;
   SkipLeadingAfter(kind);
   // What the delimiter of a written access unit does, then its held head.
-  if (mux_.layout().isTransportStream() ? !mux_.EndVideoPes()
+  if (mux_.layout().endsVideoPes() ? !mux_.EndVideoPes()
                                         : auPtsValid_ && !mux_.PadPackBeforeTimedUnit()) {
     return false;
   }
@@ -304,7 +304,7 @@ bool H264VideoHandler::StartOutputAtCapturedIdr() {
   timing_.videoTime = idrTime;
   videoOutputOn_ = true;
   // Each held access unit as the delimiter of a written one would place it.
-  const bool ts = mux_.layout().isTransportStream();
+  const bool ts = mux_.layout().endsVideoPes();
   for (std::uint32_t k = 0; k < capturedCount_; ++k) {
     const CapturedUnit& unit = capturedUnits_[k];
     if (k > 0) {

@@ -7,7 +7,8 @@ namespace kelvor {
 namespace {
 
 mkv::TrackCodec AudioCodecOf(const AudioOutput& out, const Track& track) {
-  if (out.ac3) return mkv::TrackCodec::Ac3;  // E-AC-3 too: the run writes it as AC-3
+  if (out.eac3) return mkv::TrackCodec::Eac3;  // kept as it came
+  if (out.ac3) return mkv::TrackCodec::Ac3;    // E-AC-3 too, unless kept: the run writes it as AC-3
   if (out.source == Codec::MpegAudio && track.mpegLayer == 1) return mkv::TrackCodec::MpegL1;
   return mkv::TrackCodec::MpegL2;  // MPEG audio, or AC-3 converted to it
 }

@@ -48,6 +48,12 @@ void Multiplexer::BuildStreamHeaders(OutputFormat format) {
   layout_ = LayoutFor(format);
   Buffers& b = *buffers_;
   audioSlots_ = std::min(run_.slotCount(), kMaxAudioOutputs);
+  units_ = format == OutputFormat::Matroska ? unitSinkOwner_ : nullptr;
+  if (units_ != nullptr) {
+    video_.ptsPlaced = false;
+    units_->Start();
+    return;
+  }
 
   if (!layout_.isTransportStream()) {
     BuildProgramStreamHeaderPack(b.header, run_);

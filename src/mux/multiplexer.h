@@ -14,6 +14,7 @@
 #include <span>
 
 #include "io/packet_sink.h"
+#include "mux/access_unit_sink.h"
 #include "mux/mux_layout.h"
 #include "mux/run_settings.h"
 
@@ -77,6 +78,9 @@ class Multiplexer {
   // Lays out `format`: header material and one template per stream, and
   // resets every stream's packetising state. Writes nothing.
   void BuildStreamHeaders(OutputFormat format);
+  // Who writes the formats made of whole access units (none: they are not
+  // offered). Set once, before the first run.
+  void setAccessUnitSink(AccessUnitSink* sink) { unitSinkOwner_ = sink; }
 
   // Audio track k's output time starts at `time` (its first time stamp,
   // relative to the common start). Only the first call counts: true when
@@ -180,6 +184,8 @@ class Multiplexer {
     return output_.AppendPacket({packet, layout_.packetSize});
   }
 
+  AccessUnitSink* unitSinkOwner_ = nullptr;
+  AccessUnitSink* units_ = nullptr;  // this run's, when its format takes whole units
   PacketSink& output_;
   const RunSettings& run_;
   std::unique_ptr<Buffers> buffers_;

@@ -14,6 +14,7 @@ enum class OutputFormat : std::uint8_t {
   M2ts,           // 192-byte packets: 4-byte arrival time stamp + TS packet
   Dvd,            // 2048-byte packs ready for DVD authoring: a navigation pack
                   // before each group of pictures, the DVD mux rate
+  Matroska,       // whole access units, written by an AccessUnitSink
 };
 
 struct MuxLayout {
@@ -33,6 +34,9 @@ struct MuxLayout {
     return format == OutputFormat::Ts || format == OutputFormat::M2ts;
   }
   constexpr bool isDvd() const { return format == OutputFormat::Dvd; }
+  // The end of a video PES packet is the end of an access unit the output
+  // keeps apart: TS packets are padded there, whole-unit containers end a block.
+  constexpr bool endsVideoPes() const { return isTransportStream() || format == OutputFormat::Matroska; }
 };
 
 // Program stream packs of AC-3 streams keep a 4-byte sub-stream header.
@@ -44,6 +48,10 @@ inline constexpr std::uint32_t kTsPayloadSize = 184;
 // Anything that is not TS, M2TS or DVD is written as a program stream.
 constexpr MuxLayout LayoutFor(OutputFormat format) {
   MuxLayout l;
+  if (format == OutputFormat::Matroska) {
+    l.format = format;
+    return l;
+  }
   if (format == OutputFormat::Dvd) {
     l.format = format;
     l.clockStep = kDvdPackTicks;

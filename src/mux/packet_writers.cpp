@@ -55,6 +55,7 @@ bool Multiplexer::CopyPayload(StreamPacketState& s, std::span<const std::uint8_t
     if (!EmitFullPacket(s)) return false;
   }
   if (data.empty()) return true;
+  if (units_ != nullptr) return units_->VideoBytes(data);
   std::memcpy(s.cursor, data.data(), data.size());
   s.cursor += data.size();
   s.remaining -= static_cast<std::uint32_t>(data.size());
@@ -73,6 +74,11 @@ bool Multiplexer::WriteAudioFrame(std::uint32_t track, std::uint32_t ticks,
   // A track without an output stream has nowhere to go.
   const AudioOutput* out = run_.outputForTrack(track);
   if (out == nullptr || out->slot >= audioSlots_) return true;
+  if (units_ != nullptr) {
+    const std::uint32_t at = clock_.trackOutTime[track];
+    clock_.trackOutTime[track] += ticks;
+    return units_->AudioFrame(out->slot, at, frame);
+  }
   StreamPacketState& s = audio_[out->slot];
 
   std::uint32_t& outTime = clock_.trackOutTime[track];
@@ -103,6 +109,10 @@ bool Multiplexer::WriteAc3Frame(std::uint32_t privateTrack, std::span<const std:
 }
 
 bool Multiplexer::PlaceVideoPts(std::uint32_t pts) {
+  if (units_ != nullptr) {
+    video_.ptsPlaced = true;
+    return units_->VideoTime(pts);
+  }
   clock_.pendingVideoPts = pts;
   if (!AdvanceClock()) return false;
   PlacePts(video_, pts);
@@ -111,6 +121,7 @@ bool Multiplexer::PlaceVideoPts(std::uint32_t pts) {
 
 bool Multiplexer::WriteVideoBytes(std::span<const std::uint8_t> data) {
   if (data.empty()) return true;
+  if (units_ != nullptr) return units_->VideoBytes(data);
   videoSinceNav_ = true;
   return CopyPayload(video_, data);
 }
@@ -140,6 +151,10 @@ bool Multiplexer::FlushPartialPacket(StreamPacketState& s) {
 }
 
 bool Multiplexer::EndVideoPes() {
+  if (units_ != nullptr) {
+    video_.ptsPlaced = false;
+    return units_->EndVideoUnit();
+  }
   if (!layout_.isTransportStream()) return true;
   if (!video_.followingInUse && video_.remaining == video_.firstSize) return true;
   if (!FlushPartialPacket(video_)) return false;
@@ -210,6 +225,7 @@ bool Multiplexer::ClosePack(StreamPacketState& s, ShortRoom shortRoom) {
 }
 
 bool Multiplexer::FinishOutput(bool videoOutputOn) {
+  if (units_ != nullptr) return units_->Finish();
   const bool ts = layout_.isTransportStream();
   if (!ts) {
     // In TS output every audio frame was closed by its writer.
