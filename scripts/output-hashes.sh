@@ -34,7 +34,7 @@ for dir in "$@"; do
   for input in "$dir"/*.ts "$dir"/*.m2ts "$dir"/*.mts; do
     [ -f "$input" ] || continue
     choices="all $("$cli" scan "$input" 2>/dev/null | awk -F'\t' '$3 ~ /^0x/ {print $3}' | tr '\n' ' ')"
-    for format in mpg ts m2ts; do
+    for format in mpg ts m2ts mkv; do
       for audio in $choices; do
         out="$work/out.$format"
         rm -f "$out"

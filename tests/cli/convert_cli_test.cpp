@@ -121,7 +121,7 @@ TEST(ConvertCommand, UnknownOutputExtensionIsRefusedUnlessTheFormatIsGiven) {
   std::string said;
   EXPECT_EQ(Cli(in + "'" + (dir / "film.avi").string() + "'", &said), 2);
   EXPECT_FALSE(fs::exists(dir / "film.avi"));
-  EXPECT_NE(said.find(".mpg, .mpeg, .ts, .m2ts, .mts or .vob"), std::string::npos) << said;
+  EXPECT_NE(said.find(".mpg, .mpeg, .ts, .m2ts, .mts, .vob or .mkv"), std::string::npos) << said;
   EXPECT_EQ(Cli("--format ts " + in + "'" + (dir / "film.avi").string() + "'"), 0);
   EXPECT_NE(Probe(dir / "film.avi").find("mpeg2video"), std::string::npos);
   EXPECT_EQ(Cli(in + "'" + (dir / "film.MPEG").string() + "'"), 0);
