@@ -68,10 +68,12 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
       }
     }
   }
-  // Matroska blocks must each hold one whole picture; MPEG-2 pictures are
-  // not cut apart that way yet.
+  // Matroska blocks must each hold one whole picture; MPEG-2 and HEVC
+  // pictures are not handed over that way yet.
   if (request.format == OutputFormat::Matroska && tracks_.video.pid != 0 && tracks_.video.codec != Codec::H264) {
-    ui_.showMessage("MKV output takes H.264 video only: write MPEG-2 video with --format ts|m2ts|mpg",
+    ui_.showMessage(tracks_.video.codec == Codec::Hevc
+                        ? "MKV output takes H.264 video only: write HEVC video with --format ts|m2ts"
+                        : "MKV output takes H.264 video only: write MPEG-2 video with --format ts|m2ts|mpg",
                     MessageKind::Error);
     return false;
   }
