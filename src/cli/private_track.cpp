@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <optional>
 
+#include "common/ts_packet.h"
+
 namespace kelvor::cli {
 
 namespace {
@@ -11,26 +13,23 @@ struct Packet {
   unsigned pid = 0;
   bool unit_start = false;
   std::span<const std::uint8_t> payload;
+  std::span<const std::uint8_t> private_data;  // after the header of a private stream 1 PES packet starting here
 };
 
-std::optional<Packet> ReadPacket(std::span<const std::uint8_t> p) {
-  if (p.size() < 188 || p[0] != 0x47) return std::nullopt;
-  Packet packet;
-  packet.pid = ((p[1] & 0x1Fu) << 8) | p[2];
-  packet.unit_start = (p[1] & 0x40) != 0;
-  const unsigned adaptation = (p[3] >> 4) & 3u;
-  if ((p[3] >> 6) != 0 || (adaptation & 1u) == 0) return packet;  // scrambled or no payload
-  std::size_t offset = 4;
-  if (adaptation & 2u) offset += 1 + std::size_t{p[4]};
-  if (offset < 188) packet.payload = p.subspan(offset, 188 - offset);
+// `p`: the 188 bytes of a packet.
+Packet ReadPacket(const std::uint8_t* p) {
+  TsHeader h;
+  const bool payload_fits = ReadTsHeader(p, h);
+  Packet packet{h.pid, h.unitStart, {}, {}};
+  const bool scrambled = (p[3] & 0xC0) != 0;
+  const bool has_payload = (p[3] & 0x10) != 0;
+  if (scrambled || !has_payload || !payload_fits) return packet;
+  packet.payload = {p + h.payloadStart, kTsPacketBytes - h.payloadStart};
+  if (IsPesStart(p, h)) {
+    const PesStart pes = ReadPesStart(p, h);
+    if (pes.streamId == 0xBD) packet.private_data = {p + pes.payloadStart, kTsPacketBytes - pes.payloadStart};
+  }
   return packet;
-}
-
-// The payload of a private stream 1 PES packet; empty for any other.
-std::span<const std::uint8_t> PrivatePayload(std::span<const std::uint8_t> pes) {
-  if (pes.size() < 9 || pes[0] != 0 || pes[1] != 0 || pes[2] != 1 || pes[3] != 0xBD) return {};
-  const std::size_t start = 9 + std::size_t{pes[8]};
-  return start < pes.size() ? pes.subspan(start) : std::span<const std::uint8_t>{};
 }
 
 bool SyncRunAt(std::span<const std::uint8_t> data, std::size_t at, std::size_t size) {
@@ -65,7 +64,7 @@ std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data
         at += again.first;
         continue;
       }
-      if (const auto packet = ReadPacket(data.subspan(at, 188))) visit(*packet);
+      visit(ReadPacket(data.data() + at));
       at += sync.packetSize;
     }
   };
@@ -77,7 +76,7 @@ std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data
   };
   std::optional<unsigned> chosen;
   each_packet([&](const Packet& p) {
-    if (!chosen && p.unit_start && holds_wanted(PrivatePayload(p.payload))) chosen = p.pid;
+    if (!chosen && p.unit_start && holds_wanted(p.private_data)) chosen = p.pid;
   });
   std::vector<std::uint8_t> es;
   if (!chosen) return es;
@@ -85,9 +84,8 @@ std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data
   each_packet([&](const Packet& p) {
     if (p.pid != *chosen) return;
     if (p.unit_start) {
-      const auto payload = PrivatePayload(p.payload);
-      in_private = !payload.empty() || (p.payload.size() >= 4 && p.payload[3] == 0xBD);
-      es.insert(es.end(), payload.begin(), payload.end());
+      in_private = !p.private_data.empty() || (p.payload.size() >= 4 && p.payload[3] == 0xBD);
+      es.insert(es.end(), p.private_data.begin(), p.private_data.end());
     } else if (in_private) {
       es.insert(es.end(), p.payload.begin(), p.payload.end());
     }
