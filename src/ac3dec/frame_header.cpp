@@ -2,6 +2,7 @@
 
 #include "ac3dec/crc16.h"
 #include "ac3dec/eac3_tables.h"
+#include "ac3dec/syncframe.h"
 #include "ac3dec/tables.h"
 
 namespace kelvor::ac3 {
@@ -50,7 +51,7 @@ void skip_addbsi(BitReader& br) {
 }  // namespace
 
 bool check_syncframe(std::span<const std::uint8_t> frame, bool eac3) {
-  if (frame.size() < 8 || frame[0] != 0x0B || frame[1] != 0x77) return false;
+  if (frame.size() < 8 || !sync_word_at(frame, 0)) return false;
   if (eac3) {
     if (!eac3_length_matches(frame)) return false;
     return ac3_crc16(frame.subspan(2)) == 0;

@@ -5,9 +5,16 @@
 
 namespace kelvor {
 
+std::size_t find_sync_word(std::span<const std::uint8_t> bytes, std::size_t from) {
+  for (std::size_t at = from; at + 1 < bytes.size(); ++at) {
+    if (sync_word_at(bytes, at)) return at;
+  }
+  return bytes.size();
+}
+
 SyncframeInfo read_syncinfo(std::span<const std::uint8_t> bytes) {
   SyncframeInfo info;
-  if (bytes.size() < 6 || bytes[0] != 0x0B || bytes[1] != 0x77) return info;
+  if (bytes.size() < 6 || !sync_word_at(bytes, 0)) return info;
   const unsigned bsid = bytes[5] >> 3;
   if (bsid <= 8) {
     const unsigned fscod = bytes[4] >> 6;

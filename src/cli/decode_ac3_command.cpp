@@ -215,7 +215,7 @@ int RunDecodeAc3Command(int argc, char** argv) {
       // anything else was a false sync inside data.
       const std::size_t next = pos + info.length;
       const bool at_end = next == all.size();
-      const bool next_sync = next + 2 <= all.size() && all[next] == 0x0B && all[next + 1] == 0x77;
+      const bool next_sync = sync_word_at(all, next);
       if (!next_sync && !at_end) {
         pipeline.send(0);
         ++pos;

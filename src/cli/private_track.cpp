@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <optional>
 
+#include "ac3dec/syncframe.h"
 #include "common/ts_packet.h"
 
 namespace kelvor::cli {
@@ -69,8 +70,8 @@ std::vector<std::uint8_t> ExtractPrivateTrack(std::span<const std::uint8_t> data
     }
   };
   const auto holds_wanted = [&](std::span<const std::uint8_t> bytes) {
-    for (std::size_t i = 0; i + 6 <= bytes.size(); ++i) {
-      if (bytes[i] == 0x0B && bytes[i + 1] == 0x77 && wanted(bytes.subspan(i))) return true;
+    for (std::size_t i = find_sync_word(bytes); i + 6 <= bytes.size(); i = find_sync_word(bytes, i + 1)) {
+      if (wanted(bytes.subspan(i))) return true;
     }
     return false;
   };

@@ -112,7 +112,7 @@ int RunTranscodeEac3Command(int argc, char** argv) {
     // sync word inside data then does not cost the frame around it, and a
     // damaged frame in its place is stored as silence.
     const std::size_t next = pos + info.length;
-    const bool framed = next == es.size() || (next + 2 <= es.size() && es[next] == 0x0B && es[next + 1] == 0x77) ||
+    const bool framed = next == es.size() || sync_word_at(es, next) ||
                         (info.length > 2 && ac3_crc16(es.subspan(pos + 2, info.length - 2)) == 0);
     if (!framed) {
       ++pos;
