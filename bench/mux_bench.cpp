@@ -85,7 +85,7 @@ std::uint64_t MuxOnce(OutputFormat format, const fs::path& path) {
     }
   }
   mux.FinishOutput(true);
-  writer->CloseOutput();
+  (void)writer->CloseOutput();
   return fs::file_size(path);
 }
 

@@ -28,7 +28,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::size_t out_bytes = 0;
 
   if (in.as_is) {
-    transcoder->transcode_eac3_frame(in.stream, in.bytes, out, out_bytes);
+    (void)transcoder->transcode_eac3_frame(in.stream, in.bytes, out, out_bytes);
     return 0;
   }
   std::vector<std::uint8_t> frame;

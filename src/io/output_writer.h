@@ -51,21 +51,21 @@ class OutputWriter final : public PacketSink {
   // Creates (or replaces) the file and starts the writer thread. False when
   // the file cannot be created or is the file to keep (lastError() says
   // why); the caller reports that.
-  bool OpenOutput(const std::string& path, const OutputOptions& options = {});
+  [[nodiscard]] bool OpenOutput(const std::string& path, const OutputOptions& options = {});
   // errno of the last failure to open or write (EEXIST: the file to keep;
   // kCreatedMeanwhile, kInUse: another run has the file).
   int lastError() const { return lastError_.load(); }
 
   // Copies one packet (at most kBufferSize bytes). False once the output has
   // failed or is closed; nothing is copied then.
-  bool AppendPacket(std::span<const std::uint8_t> packet) override;
+  [[nodiscard]] bool AppendPacket(std::span<const std::uint8_t> packet) override;
   // Kept until CloseOutput, which writes it over the file's first bytes
   // after everything else. False for an output that is not a regular file.
   bool RewriteHead(std::span<const std::uint8_t> head) override;
 
   // Writes the rest, stops the thread and closes the file. False when the
   // output had failed (already reported) or the close failed.
-  bool CloseOutput();
+  [[nodiscard]] bool CloseOutput();
 
   bool isOpen() const { return file_ != kNoFile; }
   // The open output has failed (the failure is already reported); the

@@ -13,7 +13,7 @@ class PacketSink {
 
   // Takes one finished packet. False when the output has failed or is
   // closed: the caller ends the conversion.
-  virtual bool AppendPacket(std::span<const std::uint8_t> packet) = 0;
+  [[nodiscard]] virtual bool AppendPacket(std::span<const std::uint8_t> packet) = 0;
 
   // Overwrites the first head.size() bytes of the output with `head` (at
   // most kMaxHeadRewrite) when the output is closed: a container whose head

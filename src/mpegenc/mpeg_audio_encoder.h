@@ -24,7 +24,7 @@ class MpegFrameSink {
  public:
   virtual ~MpegFrameSink() = default;
   // False when the output refused the frame.
-  virtual bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) = 0;
+  [[nodiscard]] virtual bool WriteMpegAudioFrame(std::uint32_t track, std::span<const std::uint8_t> frame) = 0;
 };
 
 // The model sees the last 192 samples of the previous frame and the first
@@ -51,7 +51,8 @@ class MpegAudioEncoder {
   // frame, which goes to the sink at once. False when the sink refused a
   // frame (the samples not yet taken are dropped) or j is not a track. A
   // mono stream takes `left` and ignores `right`.
-  bool EncodeSamples(unsigned j, std::span<const Q24> left, std::span<const Q24> right, std::size_t count);
+  [[nodiscard]] bool EncodeSamples(unsigned j, std::span<const Q24> left, std::span<const Q24> right,
+                                   std::size_t count);
 
   std::uint32_t samplesWaiting(unsigned j) const { return j < kTracks ? tracks_[j].samplesWaiting : 0; }
 

@@ -41,8 +41,8 @@ class Eac3Transcoder {
   // out_bytes holds its length. False when the frame was rejected (its CRC
   // or any syntax fault; nothing of it is kept), when fewer than six blocks
   // are stored yet, or when the six blocks could not be fitted.
-  bool transcode_eac3_frame(unsigned stream, std::span<const std::uint8_t> frame, std::span<std::uint8_t> out,
-                            std::size_t& out_bytes);
+  [[nodiscard]] bool transcode_eac3_frame(unsigned stream, std::span<const std::uint8_t> frame,
+                                          std::span<std::uint8_t> out, std::size_t& out_bytes);
 
   // transcode_eac3_frame in two halves that may run on two threads: the
   // first reads the frame into `decoded` (it uses only the decoding state:
@@ -51,15 +51,16 @@ class Eac3Transcoder {
   // reach store_decoded_frame in the order they were decoded, and the two
   // halves must not be mixed with transcode_eac3_frame between a reset.
   void decode_eac3_frame(std::span<const std::uint8_t> frame, transcode::DecodedFrame& decoded);
-  bool store_decoded_frame(unsigned stream, const transcode::DecodedFrame& decoded, std::span<std::uint8_t> out,
-                           std::size_t& out_bytes);
+  [[nodiscard]] bool store_decoded_frame(unsigned stream, const transcode::DecodedFrame& decoded,
+                                         std::span<std::uint8_t> out, std::size_t& out_bytes);
 
   // Stores `count` (1..6) silent blocks in place of a frame that could not
   // be used, so that an output without time stamps keeps its time line;
   // like transcode_eac3_frame, true when this completed an AC-3 frame. The
   // silent blocks take the channel layout and header values of the
   // stream's last frame; before the stream's first frame nothing is stored.
-  bool transcode_silent_blocks(unsigned stream, unsigned count, std::span<std::uint8_t> out, std::size_t& out_bytes);
+  [[nodiscard]] bool transcode_silent_blocks(unsigned stream, unsigned count, std::span<std::uint8_t> out,
+                                             std::size_t& out_bytes);
 
   // After a true result: how many of the output frame's six blocks came
   // from frames before this one. The output frame starts 256 samples per

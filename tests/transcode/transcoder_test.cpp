@@ -237,7 +237,7 @@ TEST(Transcoder, StreamsKeepTheirOwnBlocks) {
   std::size_t n = 0;
   std::uint32_t seed = 10;
   for (const Bytes& f : frames_a) {
-    mixed->transcode_eac3_frame(2, Build(b, seed++), out, n);
+    (void)mixed->transcode_eac3_frame(2, Build(b, seed++), out, n);
     if (mixed->transcode_eac3_frame(0, f, out, n)) t.es.insert(t.es.end(), out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
   }
   EXPECT_EQ(mixed->stored_blocks(2), 4u);
@@ -309,8 +309,8 @@ TEST(Transcoder, PipelineMatchesTheOneCallTranscoder) {
           auto probe = std::make_unique<Eac3Transcoder>();
           std::array<std::uint8_t, Eac3Transcoder::kMaxOutputBytes> out{};
           std::size_t n = 0;
-          probe->transcode_eac3_frame(0, three, out, n);
-          probe->transcode_eac3_frame(0, two, out, n);
+          (void)probe->transcode_eac3_frame(0, three, out, n);
+          (void)probe->transcode_eac3_frame(0, two, out, n);
           if (probe->transcode_eac3_frame(0, bad, out, n) && probe->stored_blocks(0) == 0) {
             f = std::move(bad);
             found = true;
