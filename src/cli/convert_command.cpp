@@ -14,6 +14,7 @@
 #include <system_error>
 #include <vector>
 
+#include "cli/aac_in_program_stream.h"
 #include "cli/audio_choice.h"
 #include "cli/batch_plan.h"
 #include "cli/cli_ui_port.h"
@@ -301,6 +302,11 @@ bool RefuseReport(const Options& o) {
   return RefuseExisting(o, report);
 }
 
+// Without --format and an output extension that names one: by the video.
+OutputFormat DefaultFormat(const TrackTable& tracks) {
+  return IsNalVideo(tracks.video.codec) ? OutputFormat::M2ts : OutputFormat::ProgramStream;
+}
+
 // Converts one input; `output` empty: named in the output folder after the scan.
 int ConvertFile(const Options& o, const std::string& input, std::string output, FileResult& r,
                 DropReport& report, const std::string& heading) {
@@ -331,9 +337,20 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
     return kExitInputError;
   }
   if (!SelectAudio(o.audio, tracks, ui.rows())) return kExitUsage;
-  r.notSupportedJson = NotCarriedJsonArray(scan, "      ");
-  for (std::uint32_t k = 0; k < scan.notCarriedCount && !o.quiet; ++k) {
-    std::fprintf(stderr, "kelvor-cli convert: %s\n", NotCarriedText(scan.notCarried[k], "not converted").c_str());
+  const OutputFormat format = o.format                                  ? *o.format
+                              : output.empty() || !FormatByExtension(output) ? DefaultFormat(tracks)
+                                                                             : *FormatByExtension(output);
+  // What is named as not converted: what the scan left out, and outside
+  // TS and M2TS the AAC tracks.
+  auto notCarried = std::make_unique<ScanSummary>(scan);
+  if (format != OutputFormat::Ts && format != OutputFormat::M2ts &&
+      !LeaveOutAacTracks(tracks, *notCarried)) {
+    return kExitUsage;
+  }
+  r.notSupportedJson = NotCarriedJsonArray(*notCarried, "      ");
+  for (std::uint32_t k = 0; k < notCarried->notCarriedCount && !o.quiet; ++k) {
+    std::fprintf(stderr, "kelvor-cli convert: %s\n",
+                 NotCarriedText(notCarried->notCarried[k], "not converted").c_str());
   }
   if (tracks.audioCount == 0 && !o.quiet) {
     std::fputs("kelvor-cli convert: no supported audio track: the video is converted alone\n", stderr);
@@ -358,13 +375,7 @@ int ConvertFile(const Options& o, const std::string& input, std::string output, 
   request.cutRounding = o.cuts.rounding();
   request.cutSource = cutFile.empty() ? "--cut/--keep" : cutFile;
   request.cutUnit = cutFile.empty() ? "span" : "line";
-  if (o.format) {
-    request.format = *o.format;
-  } else if (auto byExtension = output.empty() ? std::nullopt : FormatByExtension(output)) {
-    request.format = *byExtension;
-  } else {
-    request.format = IsNalVideo(tracks.video.codec) ? OutputFormat::M2ts : OutputFormat::ProgramStream;
-  }
+  request.format = format;
   if (output.empty()) {
     output = r.output = BatchOutputPath(o.outputDir, input, request.format);
     if (!heading.empty()) std::fprintf(stderr, "%*s -> %s\n", static_cast<int>(heading.size()), "", output.c_str());

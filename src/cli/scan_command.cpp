@@ -110,6 +110,13 @@ void PrintJson(const InputView& input, const std::vector<std::string>& rows, con
                   first ? "" : ",", t.pid, JsonLanguage(t).c_str(), h.layer,
                   MpegAudioBitrateKbps(h.layer, h.bitrateIndex), MpegAudioSamplingKHz(h.samplingIndex),
                   JsonString(kModeNames[h.mode & 3]).c_str(), JsonAudioType(t).c_str());
+    } else if (IsAacCodec(t.codec)) {
+      const AudioFormat& f = summary.aacAudio[k];
+      std::printf("%s\n    {\"pid\": %u, \"kind\": \"%s\", \"language\": %s, \"format\": %s, "
+                  "\"sampling_hz\": %u, \"channels\": %u, \"audio_type\": %s}",
+                  first ? "" : ",", t.pid, CodecKind(t.codec), JsonLanguage(t).c_str(),
+                  JsonString(DescribeAudioFormat(t.codec, f)).c_str(), f.sampleRate, f.channels,
+                  JsonAudioType(t).c_str());
     } else {
       const Ac3ProbeResult& a = summary.privateAudio[k];
       // TrueHD is offered by its AC-3 core.

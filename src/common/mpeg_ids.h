@@ -31,6 +31,8 @@ constexpr std::uint8_t PrivateAudioStreamId(std::uint32_t packetSize) {
 inline constexpr std::uint8_t kStreamTypeMpeg2Video = 0x02;    // ISO/IEC 13818-2 video
 inline constexpr std::uint8_t kStreamTypeMpeg1Audio = 0x03;    // ISO/IEC 11172-3 audio
 inline constexpr std::uint8_t kStreamTypeMpeg2Audio = 0x04;    // ISO/IEC 13818-3 audio
+inline constexpr std::uint8_t kStreamTypeAdtsAac = 0x0F;      // AAC in ADTS frames
+inline constexpr std::uint8_t kStreamTypeLatmAac = 0x11;      // AAC in LATM/LOAS frames
 inline constexpr std::uint8_t kStreamTypePrivatePes = 0x06;    // PES packets with private data (DVB AC-3)
 inline constexpr std::uint8_t kStreamTypeAvcVideo = 0x1B;      // ITU-T H.264 video
 inline constexpr std::uint8_t kStreamTypeHevcVideo = 0x24;     // ITU-T H.265 video

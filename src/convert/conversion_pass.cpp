@@ -44,7 +44,7 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
                                RunSettings& run, StreamTiming& timing, Multiplexer& mux,
                                VideoHandler& mpeg2Video, VideoHandler& h264Video, VideoHandler& hevcVideo,
                                MpegAudioAssembler& mpegAudio,
-                               Ac3Assembler& ac3,
+                               Ac3Assembler& ac3, AacAssembler& aac,
                                AudioConverter& converter, GopIndex& gops, CutPlan& cuts)
     : ui_(ui),
       input_(input),
@@ -59,10 +59,11 @@ ConversionPass::ConversionPass(UiPort& ui, InputView& input, OutputWriter& outpu
       video_(&mpeg2Video),
       mpegAudio_(mpegAudio),
       ac3_(ac3),
+      aac_(aac),
       converter_(converter),
       gops_(gops),
       cuts_(cuts),
-      audioHandlers_{&mpegAudio, &ac3} {}
+      audioHandlers_{&mpegAudio, &ac3, &aac} {}
 
 bool ConversionPass::PlanCuts(const ConversionRequest& request, ConversionOutcome& outcome) {
   cuts_.Clear();
@@ -96,11 +97,20 @@ void ConversionPass::ResetRun() {
   video_->Reset();
   mux_.ResetTiming();
   for (AudioHandler* a : audioHandlers_) a->Reset();
-  for (std::uint32_t k = 0; k < run_.firstPrivateTrack; ++k) mpegAudio_.SetLayer(k, tracks_.audio[k].mpegLayer);
+  for (std::uint32_t k = 0; k < run_.firstPrivateTrack; ++k) {
+    mpegAudio_.SetLayer(k, tracks_.audio[k].mpegLayer);
+    aac_.SetFraming(k, tracks_.audio[k].codec == Codec::AacLatm);
+  }
   routes_.Build(tracks_, run_);
+  // AAC tracks come with the MPEG audio tracks' stream ids and numbering;
+  // only their framing differs.
   for (std::uint32_t k = 0; k < run_.audioTrackTotal; ++k) {
-    const bool ac3 = IsAc3Family(tracks_.audio[k].codec);
-    audioRoutes_[k] = {ac3 ? static_cast<AudioHandler*>(&ac3_) : &mpegAudio_, ac3 ? k - run_.firstPrivateTrack : k};
+    const Codec c = tracks_.audio[k].codec;
+    if (IsAc3Family(c)) {
+      audioRoutes_[k] = {&ac3_, k - run_.firstPrivateTrack};
+    } else {
+      audioRoutes_[k] = {IsAacCodec(c) ? static_cast<AudioHandler*>(&aac_) : &mpegAudio_, k};
+    }
   }
   audioCont_ = {};
   videoCont_ = {};

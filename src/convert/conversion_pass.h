@@ -10,6 +10,7 @@
 
 #include "common/string_table.h"
 #include "common/ui_port.h"
+#include "convert/aac_assembler.h"
 #include "convert/ac3_assembler.h"
 #include "convert/audio_converter.h"
 #include "convert/mpeg_audio_assembler.h"
@@ -74,7 +75,7 @@ class ConversionPass {
   ConversionPass(UiPort& ui, InputView& input, OutputWriter& output, TrackTable& tracks,
                  RunSettings& run, StreamTiming& timing, Multiplexer& mux, VideoHandler& mpeg2Video,
                  VideoHandler& h264Video, VideoHandler& hevcVideo,
-                 MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AudioConverter& converter,
+                 MpegAudioAssembler& mpegAudio, Ac3Assembler& ac3, AacAssembler& aac, AudioConverter& converter,
                  GopIndex& gops, CutPlan& cuts);
 
   // Converts the input named by the input view; shows the final message.
@@ -134,6 +135,7 @@ class ConversionPass {
   VideoHandler* video_;  // the one of the run's video codec
   MpegAudioAssembler& mpegAudio_;
   Ac3Assembler& ac3_;
+  AacAssembler& aac_;
   AudioConverter& converter_;
   GopIndex& gops_;
   CutPlan& cuts_;
@@ -148,7 +150,7 @@ class ConversionPass {
     std::uint32_t slot = 0;
   };
   std::array<AudioRoute, kMaxAudioTracks> audioRoutes_{};
-  std::array<AudioHandler*, 2> audioHandlers_{};
+  std::array<AudioHandler*, 3> audioHandlers_{};
   Continuity videoCont_{};
   bool videoStampOpen_ = false;   // the last video PES time stamp is not placed yet
   bool videoStampPlaced_ = false; // one was placed: held audio may go

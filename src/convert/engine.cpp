@@ -20,8 +20,9 @@ Engine::Engine(UiPort& ui)
       hevcVideo_(timing_, mux_, idr_, *videoStore_, Codec::Hevc),
       mpegAudio_(timing_, mux_),
       ac3_(run_, timing_, mux_, converter_),
+      aac_(timing_, mux_),
       pass_(ui, input_, output_, runTracks_, run_, timing_, mux_, mpeg2Video_, h264Video_, hevcVideo_, mpegAudio_,
-            ac3_, converter_, gops_, cuts_) {
+            ac3_, aac_, converter_, gops_, cuts_) {
   timing_.drops = &drops_;
   timing_.cuts = &cuts_;
   mux_.setAccessUnitSink(&matroska_);
@@ -44,6 +45,14 @@ bool Engine::prepareTracks(const ConversionRequest& request) {
   if (request.format == OutputFormat::ProgramStream && tracks_.video.codec == Codec::Hevc) {
     ui_.showMessage("MPG output does not carry HEVC video; use --format ts|m2ts", MessageKind::Error);
     return false;
+  }
+  // AAC goes into TS and M2TS only; the callers name what is left out.
+  if (request.format != OutputFormat::Ts && request.format != OutputFormat::M2ts) {
+    std::uint32_t kept = 0;
+    for (const Track& t : tracks_.audioTracks()) {
+      if (!IsAacCodec(t.codec)) runTracks_.audio[kept++] = t;
+    }
+    runTracks_.audioCount = kept;
   }
   if (request.format == OutputFormat::Dvd) {
     const std::string refusal =

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "common/ui_port.h"
+#include "convert/aac_assembler.h"
 #include "convert/ac3_assembler.h"
 #include "convert/audio_paths.h"
 #include "convert/conversion_events.h"
@@ -87,6 +88,7 @@ class Engine {
   H264VideoHandler hevcVideo_;
   MpegAudioAssembler mpegAudio_;
   Ac3Assembler ac3_;
+  AacAssembler aac_;
   ConversionPass pass_;
 };
 

@@ -23,6 +23,22 @@ std::uint32_t RunOf(std::span<const Track> tracks, std::uint32_t from, std::size
   return n - from;
 }
 
+// Whole descriptors of `from` but the language (written from the track's
+// own fields), as many as the room takes.
+void KeepDescriptors(AudioOutput& out, std::span<const std::uint8_t> from) {
+  constexpr std::uint8_t kLanguageTag = 0x0A;
+  std::size_t at = 0;
+  while (at + 2 <= from.size()) {
+    const std::size_t size = 2u + from[at + 1];
+    if (at + size > from.size()) return;
+    if (from[at] != kLanguageTag && out.keptLength + size <= out.kept.size()) {
+      std::copy_n(from.begin() + static_cast<std::ptrdiff_t>(at), size, out.kept.begin() + out.keptLength);
+      out.keptLength = static_cast<std::uint8_t>(out.keptLength + size);
+    }
+    at += size;
+  }
+}
+
 }  // namespace
 
 void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool keepEac3) {
@@ -31,7 +47,7 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool
   // of each as their handlers take.
   const auto all = tracks.audioTracks();
   const std::uint32_t mpegCount =
-      RunOf(all, 0, kMaxMpegAudioTracks, [](Codec c) { return c == Codec::MpegAudio; });
+      RunOf(all, 0, kMaxMpegAudioTracks, [](Codec c) { return c == Codec::MpegAudio || IsAacCodec(c); });
   const std::uint32_t privateCount = RunOf(all, mpegCount, kMaxPrivateAudioTracks, IsAc3Family);
   convert = convert && ChoiceHasPrivateTrack(tracks, all.subspan(mpegCount, privateCount));
   run.videoCodec = tracks.video.codec;
@@ -71,6 +87,7 @@ void ConfigureRun(RunSettings& run, const TrackTable& tracks, bool convert, bool
       out.audioType = track.audioType;
       std::copy_n(code, 3, out.language.begin());
     }
+    if (IsAacCodec(track.codec)) KeepDescriptors(out, track.descriptors());
     if (!run.allTracks) return;
   }
 }

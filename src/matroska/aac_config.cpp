@@ -157,6 +157,18 @@ std::size_t LatmRawFrame(std::span<const std::uint8_t> loasFrame, LatmState& sta
   return size;
 }
 
+std::uint32_t AacSampleRate(std::uint32_t index) {
+  return index < kSampleRates.size() ? kSampleRates[index] : 0;
+}
+
+std::uint32_t CoreSampleRate(std::span<const std::uint8_t> asc) {
+  RbspReader r(asc);
+  ObjectType(r);
+  const std::uint32_t index = r.Bits(4);
+  const std::uint32_t rate = index == 0xF ? r.Bits(24) : AacSampleRate(index);
+  return r.exhausted() ? 0 : rate;
+}
+
 AscSummary SummariseAsc(std::span<const std::uint8_t> asc) {
   RbspReader r(asc);
   AscSummary s;

@@ -54,4 +54,11 @@ struct AscSummary {
 };
 AscSummary SummariseAsc(std::span<const std::uint8_t> asc);
 
+// The rate of the core an AudioSpecificConfig describes (HE-AAC: half the
+// output rate), which times its frames; 0 when unknown.
+std::uint32_t CoreSampleRate(std::span<const std::uint8_t> asc);
+
+// samplingFrequencyIndex as a rate; 0 for the reserved and escape values.
+std::uint32_t AacSampleRate(std::uint32_t index);
+
 }  // namespace kelvor::mkv

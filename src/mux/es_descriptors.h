@@ -2,6 +2,7 @@
 // Descriptors shared by the program stream map and the PMT.
 #include <cstdint>
 
+#include "common/mpeg_ids.h"
 #include "mux/byte_writer.h"
 #include "mux/run_settings.h"
 
@@ -28,10 +29,11 @@ inline void WriteLanguageDescriptor(ByteWriter& w, const std::array<char, 3>& co
 }
 
 // The descriptors of one audio elementary stream: "AC-3" registration for an
-// AC-3 stream ("EAC3" for E-AC-3 written as it came), then the language when the scan found one for its PID.
+// AC-3 stream ("EAC3" for E-AC-3 written as it came), an AAC stream's own
+// descriptors, then the language when the scan found one for its PID.
 // Returns the ES_info_length they take.
 inline std::uint32_t AudioInfoLength(const AudioOutput& out) {
-  return (out.ac3 ? kRegistrationDescriptorSize : 0) + (out.hasLanguage ? kLanguageDescriptorSize : 0);
+  return (out.ac3 ? kRegistrationDescriptorSize : 0) + out.keptLength + (out.hasLanguage ? kLanguageDescriptorSize : 0);
 }
 
 inline void WriteAudioDescriptors(ByteWriter& w, const AudioOutput& out) {
@@ -40,7 +42,15 @@ inline void WriteAudioDescriptors(ByteWriter& w, const AudioOutput& out) {
   } else if (out.ac3) {
     WriteRegistrationDescriptor(w, "AC-3");
   }
+  for (std::uint32_t k = 0; k < out.keptLength; ++k) w.u8(out.kept[k]);
   if (out.hasLanguage) WriteLanguageDescriptor(w, out.language, out.audioType);
+}
+
+// The stream type of an audio stream written unchanged or as MPEG audio.
+inline std::uint8_t OutputStreamType(Codec source) {
+  if (source == Codec::AacAdts) return kStreamTypeAdtsAac;
+  if (source == Codec::AacLatm) return kStreamTypeLatmAac;
+  return kStreamTypeMpeg1Audio;
 }
 
 }  // namespace kelvor

@@ -11,6 +11,8 @@
 namespace kelvor {
 
 inline constexpr std::uint32_t kMaxAudioOutputs = 8;
+// The PMT of every output stream fits one TS packet: a few bytes a track.
+inline constexpr std::uint32_t kMaxKeptDescriptorBytes = 8;
 
 // One audio stream of the output.
 struct AudioOutput {
@@ -23,6 +25,10 @@ struct AudioOutput {
   bool hasLanguage = false;        // the scan found an ISO 639 code for the PID:
   std::array<char, 3> language{};  // its three letters
   std::uint8_t audioType = 0;      // and the audio_type given with them
+  // AAC: the input's own descriptors besides the language (its AAC or
+  // MPEG-4 audio descriptor), whole ones up to the size, as they came.
+  std::array<std::uint8_t, kMaxKeptDescriptorBytes> kept{};
+  std::uint8_t keptLength = 0;
 };
 
 struct RunSettings {

@@ -79,7 +79,7 @@ std::uint32_t BuildPmtPacket(std::span<std::uint8_t, kTsPacketSize> packet,
   }
   for (std::uint32_t n = 0; n < run.outputCount; ++n) {
     const AudioOutput& out = run.outputs[n];
-    w.u8(out.ac3 ? kStreamTypePrivatePes : kStreamTypeMpeg1Audio);
+    w.u8(out.ac3 ? kStreamTypePrivatePes : OutputStreamType(out.source));
     w.u16(0xE000u | (kFirstAudioPid + out.slot));
     w.u16(0xF000u | AudioInfoLength(out));
     WriteAudioDescriptors(w, out);

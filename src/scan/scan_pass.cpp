@@ -176,7 +176,7 @@ void ScanPass::handlePesStart(const std::uint8_t* p, const TsHeader& h) {
   const Codec declared = declaredCodec(pid);
   if (declared == Codec::AacAdts || declared == Codec::AacLatm || declared == Codec::Dts ||
       declared == Codec::TrueHd) {
-    probeFormat(pid, declared, payload);
+    probeFormat(pid, declared, payload, streamId);
     if (declared != Codec::TrueHd) return;  // TrueHD's AC-3 core is probed as AC-3
   }
   if (IsSubtitleCodec(declared)) return;
@@ -464,12 +464,13 @@ void ScanPass::noteOverLimit(std::uint32_t pid, bool mpeg) {
   if (overLimitCount_ < overLimit_.size()) overLimit_[overLimitCount_++] = {pid, mpeg};
 }
 
-void ScanPass::probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload) {
+void ScanPass::probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload,
+                           std::uint8_t streamId) {
   std::uint32_t k = 0;
   while (k < formatCount_ && formats_[k].pid != pid) ++k;
   if (k == formatCount_) {
     if (k >= formats_.size()) return;
-    formats_[formatCount_++] = {pid, codec, AudioFormat{}};
+    formats_[formatCount_++] = {pid, codec, AudioFormat{}, streamId};
   }
   if (!formats_[k].format.found) ProbeAudioFormat(codec, payload, formats_[k].format);
 }
@@ -525,6 +526,7 @@ void ScanPass::nameNotCarried() {
     for (std::uint32_t j = 0; j < privateCount_; ++j) {
       if (private_[j].pid == e.pid) offered = private_[j].probeDone && private_[j].result.sampleRate == 48000;
     }
+    if (const Track* t = tracks_.audioTrack(e.pid); t != nullptr && IsAacCodec(t->codec)) offered = true;
     if (offered && tracks_.audioTrack(e.pid) != nullptr) continue;
     const Codec c = CodecOfStream(e.streamType, pmt->descriptors(e), packetSize_ == kM2tsPacketSize);
     char reason[64];
@@ -624,6 +626,25 @@ void ScanPass::finish(bool opened) {
       addRow(MpegAudioLabel(pid, mpeg_[i].result, TrackNote(track)));
       addChoice(pid);
       summary_.mpegAudio[tracks_.audioCount] = mpeg_[i].result;
+      tracks_.addAudio(track);
+    }
+    // AAC takes the MPEG audio tracks' stream ids and numbering.
+    std::uint32_t mpegGroup = tracks_.audioCount;
+    for (std::uint32_t k = 0; k < formatCount_; ++k) {
+      const FormatTrack& f = formats_[k];
+      if (!IsAacCodec(f.codec) || !f.format.found || otherProgrammes(f.pid) || !IsMpegAudioStreamId(f.streamId)) {
+        continue;
+      }
+      if (mpegGroup >= kMaxMpegAudioTracks) {
+        noteOverLimit(f.pid, true);
+        continue;
+      }
+      ++mpegGroup;
+      Track track{f.pid, f.streamId, f.codec};
+      describeFromPmt(track);
+      addRow(AacLabel(f.pid, DescribeAudioFormat(f.codec, f.format), TrackNote(track)));
+      addChoice(f.pid);
+      summary_.aacAudio[tracks_.audioCount] = f.format;
       tracks_.addAudio(track);
     }
     for (std::uint32_t j = 0; j < privateCount_; ++j) {

@@ -31,6 +31,7 @@ struct ScanSummary {
   // one of the track's codec).
   std::array<AudioProbeResult, kMaxAudioTracks> mpegAudio{};
   std::array<Ac3ProbeResult, kMaxAudioTracks> privateAudio{};
+  std::array<AudioFormat, kMaxAudioTracks> aacAudio{};
   // The streams of the programme that are not carried (and, in a stream
   // without a PMT, the audio PIDs found and not offered): what each one is
   // and why it is left out.
@@ -90,6 +91,7 @@ class ScanPass {
     std::uint32_t pid = 0;
     Codec codec = Codec::None;
     AudioFormat format;
+    std::uint8_t streamId = 0;  // of its first PES packet
   };
   static constexpr std::size_t kMaxFormatTracks = 16;
   // A PID refused because its kind's tracks were all taken.
@@ -133,7 +135,7 @@ class ScanPass {
   template <typename Slots>
   bool freeSlot(Slots& slots, std::uint32_t& count, bool mpeg);
   void noteOverLimit(std::uint32_t pid, bool mpeg);
-  void probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload);
+  void probeFormat(std::uint32_t pid, Codec codec, std::span<const std::uint8_t> payload, std::uint8_t streamId);
   // The PMT the tracks are described from.
   const Pmt* describingPmt() const;
   // Names every stream of the programme taken that is not carried.

@@ -50,6 +50,12 @@ std::string Ac3Label(std::uint32_t pid, const Ac3ProbeResult& layout, const std:
   return row;
 }
 
+std::string AacLabel(std::uint32_t pid, const std::string& format, const std::string& language) {
+  char row[kMaxRowLength + 1];
+  std::snprintf(row, sizeof row, "[%04X] %s %s", pid, format.c_str(), language.c_str());
+  return row;
+}
+
 std::string Ac3FormatText(const Ac3ProbeResult& layout) {
   char text[48];
   std::snprintf(text, sizeof text, "%s %g kHz %u.%u", layout.isEac3 ? "E-AC3" : "AC3", layout.sampleRate / 1000.0,

@@ -21,6 +21,8 @@ std::string MpegAudioLabel(std::uint32_t pid, const AudioProbeResult& header, co
 // [0045] AC3 5.1 [eng]; the AC-3 core of a TrueHD stream is named so.
 std::string Ac3Label(std::uint32_t pid, const Ac3ProbeResult& layout, const std::string& language,
                      bool trueHdCore = false);
+// [0101] HE-AAC 48 kHz 2 ch [eng]: `format` as the header probe tells it.
+std::string AacLabel(std::uint32_t pid, const std::string& format, const std::string& language);
 // "E-AC3 44.1 kHz 5.1": what a probe found, for a report.
 std::string Ac3FormatText(const Ac3ProbeResult& layout);
 

@@ -373,5 +373,68 @@ TEST(ConvertCommand, KeepEac3WritesItUnchangedIntoTsAndM2ts) {
   EXPECT_EQ(streams.find("eac3"), std::string::npos) << streams;
 }
 
+// AAC in ADTS and in LATM beside MP2, clean and with 0.4 s lost: carried
+// as it came into TS and M2TS (each burst within one 1024-sample frame, no
+// decoding error, one output frame per input frame when nothing is lost);
+// MPG names the track and converts the rest, and refuses it when chosen.
+TEST(ConvertCommand, CarriesAacAsItCameIntoTsAndM2ts) {
+  const fs::path adts = Fixture("mpeg2_mp2_aac.ts");
+  const fs::path latm = Fixture("mpeg2_mp2_latm.ts");
+  if (!fs::exists(adts) || !fs::exists(latm)) GTEST_SKIP() << "generated streams are missing";
+  const fs::path dir = TempDir();
+  const auto frames = [](const fs::path& file) {
+    std::string n;
+    RunCommand("ffprobe -v error -select_streams a:1 -count_packets -show_entries stream=nb_read_packets "
+               "-of csv=p=0 '" + file.string() + "'",
+               &n);
+    return std::atoi(n.c_str());
+  };
+  for (const auto& [input, codec] : {std::pair{adts, "aac"}, std::pair{latm, "aac_latm"}}) {
+    const fs::path dropped = dir / ("dropped-" + input.filename().string());
+    ASSERT_EQ(RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/impair_ts.py' '" + input.string() + "' '" +
+                         dropped.string() + "' drop:1.3:0.4 >/dev/null"),
+              0);
+    // The clean stream into TS, the one with the loss into M2TS.
+    for (const auto& [in, ext] : {std::pair{input, ".ts"}, std::pair{dropped, ".m2ts"}}) {
+      {
+        const fs::path out = dir / ("out-" + in.stem().string() + ext);
+        std::string said;
+        ASSERT_EQ(Cli("--overwrite '" + in.string() + "' '" + out.string() + "'", &said), 0) << said;
+        EXPECT_NE(Probe(out).find(std::string(codec) + ",fin\n"), std::string::npos) << out << ": " << Probe(out);
+        DecodesCleanly(out);
+        // Every frame but the first PES's eight, which come before the
+        // output's start (the MP2 track's first frame).
+        if (in == input) {
+          EXPECT_EQ(frames(out), 134) << out;
+        }
+        std::string worst;
+        RunCommand("python3 '" KELVOR_SOURCE_DIR "/tests/fixtures/measure_markers.py' '" + out.string() +
+                       "' --json | python3 -c \"import json,sys\n"
+                       "m=json.load(sys.stdin)\n"
+                       "o=[abs(r['offset_ms'][1]) for r in m['markers'] if r['offset_ms'][1] is not None]\n"
+                       "print(len(o), max(o))\"",
+                   &worst);
+        int measured = 0;
+        double worstMs = 1e9;
+        std::sscanf(worst.c_str(), "%d %lf", &measured, &worstMs);
+        EXPECT_GE(measured, 2) << out << " " << worst;
+        EXPECT_LE(worstMs, 1024 * 1000.0 / 48000) << out;
+      }
+    }
+    const fs::path mpg = dir / (input.stem().string() + ".mpg");
+    std::string said;
+    ASSERT_EQ(RunCommand(std::string(KELVOR_CLI) + " convert --overwrite '" + input.string() + "' '" + mpg.string() +
+                             "' 2>&1",
+                         &said),
+              0)
+        << said;
+    EXPECT_NE(said.find("PID 0x0102 (AAC ("), std::string::npos) << said;
+    EXPECT_NE(said.find("not converted: AAC audio goes into TS and M2TS only (--format ts|m2ts)"), std::string::npos)
+        << said;
+    EXPECT_EQ(Probe(mpg), "mp2\nmpeg2video\n");
+    EXPECT_EQ(Cli("--overwrite --audio 0x102 --format dvd '" + input.string() + "' '" + mpg.string() + "'"), 2);
+  }
+}
+
 }  // namespace
 }  // namespace kelvor::test

@@ -147,8 +147,6 @@ TEST(ScanStreams, NamesAacDtsAndOtherRatesBesideTheMp2Track) {
     const char* reason;
   };
   for (const Case& c : {
-           Case{"mpeg2_mp2_aac.ts", Codec::AacAdts, "AAC-LC 48 kHz 2 ch", "AAC audio (ADTS) is not supported"},
-           Case{"mpeg2_mp2_latm.ts", Codec::AacLatm, "AAC-LC 48 kHz 2 ch", "AAC audio (LATM) is not supported"},
            Case{"mpeg2_mp2_dts.ts", Codec::Dts, "DTS 48 kHz 2.0", "DTS audio is not supported"},
            Case{"mpeg2_mp2_ac3_44k.ts", Codec::Ac3, "AC3 44.1 kHz 2.0", "AC-3 at 44.1 kHz is not supported"},
            Case{"mpeg2_mp2_eac3_44k.ts", Codec::Eac3, "E-AC3 44.1 kHz 2.0", "E-AC-3 at 44.1 kHz is not supported"},
@@ -163,6 +161,21 @@ TEST(ScanStreams, NamesAacDtsAndOtherRatesBesideTheMp2Track) {
     EXPECT_STREQ(n.language.data(), "fin");
     EXPECT_STREQ(n.found.data(), c.found);
     EXPECT_STREQ(n.reason.data(), c.reason);
+  }
+}
+
+// AAC in ADTS and in LATM is offered after the MP2 track, with what its
+// headers say; nothing is left out.
+TEST(ScanStreams, OffersAacBesideTheMp2Track) {
+  for (const auto& [name, codec] : {std::pair{"mpeg2_mp2_aac.ts", Codec::AacAdts},
+                                    std::pair{"mpeg2_mp2_latm.ts", Codec::AacLatm}}) {
+    SCOPED_TRACE(name);
+    const auto s = ScanFile(RequireFixture(name));
+    ExpectRows(s.rows, {name, kMp2Deu, R"(\[0102\] AAC-LC 48 kHz 2 ch \[fin\])", " All audio tracks"});
+    EXPECT_EQ(s.summary.notCarriedCount, 0u);
+    ASSERT_EQ(s.tracks.audioCount, 2u);
+    EXPECT_EQ(s.tracks.audio[1].codec, codec);
+    EXPECT_EQ(s.tracks.audio[1].streamId, 0xC0);
   }
 }
 
