@@ -4,6 +4,7 @@
 
 #include <random>
 
+#include "convert/aac_assembler.h"
 #include "convert/mpeg_audio_frame_sizes.h"
 #include "convert_test_support.h"
 
@@ -161,6 +162,40 @@ TEST(MpegAudioAssembler, FramesSpanAnyNumberOfPiecesAndUntimedFramesGoOutOnce) {
   }
   EXPECT_EQ(rig.framesOut(), 4u);
   EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100), stream);
+}
+
+// AAC in ADTS: a frame lasts 1024 samples at the header's rate (24 kHz,
+// the core of an HE-AAC stream: 3840 ticks), and is cut by the header's
+// length from pieces of any size; a frame two frames late follows a
+// repeat of the one before, one more than half a frame early is dropped.
+TEST(AacAssembler, AdtsFramesLastTheirCoreRateAndLateOnesFollowRepeats) {
+  MpegAudioRig rig;
+  rig.tracks.audio[0].codec = Codec::AacAdts;
+  AacAssembler aac{rig.timing, rig.mux};
+  rig.start(OutputFormat::Ts);
+  rig.startAt(0);
+  aac.Reset();
+  constexpr std::size_t kLength = 200;
+  const auto adts = [](std::uint8_t fill) {
+    auto f = Frame({0xFF, 0xF1, 0x58, 0x80, static_cast<std::uint8_t>(kLength >> 3),
+                    static_cast<std::uint8_t>(((kLength & 7) << 5) | 0x1F), 0xFC},
+                   kLength);
+    f.back() = fill;
+    return f;
+  };
+  auto two = adts(1);
+  const auto second = adts(2);
+  two.insert(two.end(), second.begin(), second.end());
+  ASSERT_TRUE(aac.StartPes(std::span(two).first(5), 0, PesStamp{9000, true}));
+  ASSERT_TRUE(aac.ContinuePes(std::span(two).subspan(5), 0));
+  EXPECT_EQ(rig.mux.TrackOutTime(0), 9000u + 2 * 3840);
+  EXPECT_EQ(rig.framesOut(), 2u);
+  const auto late = adts(3);
+  ASSERT_TRUE(aac.StartPes(late, 0, PesStamp{9000 + 3 * 3840, true}));  // one frame missing
+  EXPECT_EQ(rig.framesOut(), 4u);
+  EXPECT_EQ(TsElementaryOf(rig.sink, 0x1100).size(), 4 * kLength);
+  ASSERT_TRUE(aac.StartPes(adts(4), 0, PesStamp{9000 + 4 * 3840 - 1921, true}));  // early
+  EXPECT_EQ(rig.framesOut(), 4u);
 }
 
 struct Ac3Rig : HandlerRig {
