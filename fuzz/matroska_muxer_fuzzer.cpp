@@ -39,9 +39,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   (void)kelvor::mkv::ReadDvbSubtitleEntry(bytes, entry);
 
   mux.Reset();
-  kelvor::mkv::TrackSpec spec;
-  spec.codec = static_cast<kelvor::mkv::TrackCodec>((control & 0x0F) % 14);
-  const std::uint32_t track = mux.AddTrack(spec);
+  kelvor::mkv::TrackSetup setup;
+  setup.codec = static_cast<kelvor::mkv::TrackCodec>((control & 0x0F) % 14);
+  const std::uint32_t track = mux.AddTrack(setup);
   const std::size_t piece = 64 * (1 + (control >> 4));
   std::int64_t pts = 0;
   for (std::size_t pos = 0, n = 0; pos < bytes.size(); pos += piece, ++n) {

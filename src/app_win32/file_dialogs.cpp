@@ -40,14 +40,14 @@ UINT_PTR CALLBACK SaveHook(HWND child, UINT message, WPARAM, LPARAM lParam) {
   const auto* notify = reinterpret_cast<const OFNOTIFYW*>(lParam);
   if (notify->hdr.code != CDN_TYPECHANGE) return 0;
   HWND dialog = ::GetParent(child);
-  std::vector<wchar_t> spec(kPathRoom, L'\0');
+  std::vector<wchar_t> typedName(kPathRoom, L'\0');
   const LRESULT length =
-      ::SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(spec.size()), reinterpret_cast<LPARAM>(spec.data()));
+      ::SendMessageW(dialog, CDM_GETSPEC, static_cast<WPARAM>(typedName.size()), reinterpret_cast<LPARAM>(typedName.data()));
   if (length <= 1) {
     return 0;  // no name typed yet
   }
   const OutputFormat format = FormatFromFilterIndex(static_cast<int>(notify->lpOFN->nFilterIndex) - 1);
-  const std::wstring renamed = Wide(WithFilterExtension(Utf8(spec.data()), format));
+  const std::wstring renamed = Wide(WithFilterExtension(Utf8(typedName.data()), format));
   // The name field: the combo box of newer dialogs, the edit field of older ones.
   const int field = ::GetDlgItem(dialog, cmb13) != nullptr ? cmb13 : edt1;
   ::SendMessageW(dialog, CDM_SETCONTROLTEXT, static_cast<WPARAM>(field), reinterpret_cast<LPARAM>(renamed.c_str()));

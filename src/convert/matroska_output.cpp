@@ -20,7 +20,7 @@ bool StartsDecoding(std::span<const std::uint8_t> data) {
 void MatroskaOutput::Start() {
   muxer_.Reset();
   PlanMatroskaTracks(tracks_, run_, tracks_.video.pid != 0, plan_);
-  for (std::uint32_t n = 0; n < plan_.count; ++n) (void)muxer_.AddTrack(plan_.specs[n]);
+  for (std::uint32_t n = 0; n < plan_.count; ++n) (void)muxer_.AddTrack(plan_.setups[n]);
   inUnit_ = timeKnown_ = false;
 }
 

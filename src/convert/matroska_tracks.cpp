@@ -19,7 +19,7 @@ void PlanMatroskaTracks(const TrackTable& table, const RunSettings& run, bool wi
   plan = MatroskaTrackPlan{};
   plan.trackOfSlot.fill(mkv::kNoTrack);
   if (withVideo) {
-    mkv::TrackSpec& v = plan.specs[plan.count];
+    mkv::TrackSetup& v = plan.setups[plan.count];
     v.codec = run.videoCodec == Codec::H264   ? mkv::TrackCodec::Avc
               : run.videoCodec == Codec::Hevc ? mkv::TrackCodec::Hevc
                                               : mkv::TrackCodec::Mpeg2Video;
@@ -31,7 +31,7 @@ void PlanMatroskaTracks(const TrackTable& table, const RunSettings& run, bool wi
     const AudioOutput* out = run.outputForSlot(slot);
     if (out == nullptr || out->track >= table.audioTracks().size() || plan.count >= mkv::kMaxTracks) continue;
     const Track& track = table.audio[out->track];
-    mkv::TrackSpec& a = plan.specs[plan.count];
+    mkv::TrackSetup& a = plan.setups[plan.count];
     a.codec = AudioCodecOf(*out, track);
     if (out->hasLanguage) {
       for (int i = 0; i < 3; ++i) a.language[i] = out->language[i];

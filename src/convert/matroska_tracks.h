@@ -15,7 +15,7 @@ namespace kelvor {
 
 struct MatroskaTrackPlan {
   std::uint32_t count = 0;
-  std::array<mkv::TrackSpec, mkv::kMaxTracks> specs{};
+  std::array<mkv::TrackSetup, mkv::kMaxTracks> setups{};
   // The index of each output's entry: kNoTrack when it has none.
   std::uint32_t videoTrack = mkv::kNoTrack;
   std::array<std::uint32_t, kMaxAudioOutputs> trackOfSlot{};

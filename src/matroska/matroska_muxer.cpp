@@ -92,7 +92,7 @@ struct MatroskaMuxer::Buffers {
   std::uint64_t infoPos = 0;
 };
 
-void TrackSpec::SetPrivate(std::span<const std::uint8_t> bytes) {
+void TrackSetup::SetPrivate(std::span<const std::uint8_t> bytes) {
   codecPrivateSize = static_cast<std::uint16_t>(std::min(bytes.size(), codecPrivate.size()));
   if (codecPrivateSize != 0) std::memcpy(codecPrivate.data(), bytes.data(), codecPrivateSize);
 }
@@ -123,18 +123,18 @@ void MatroskaMuxer::Reset() {
   chapterCount_ = 0;
 }
 
-std::uint32_t MatroskaMuxer::AddTrack(const TrackSpec& spec) {
+std::uint32_t MatroskaMuxer::AddTrack(const TrackSetup& setup) {
   if (trackCount_ >= kMaxTracks || headWritten_ || clusterOpen_) return kNoTrack;
   tracks_[trackCount_] = TrackState{};
-  tracks_[trackCount_].spec = spec;
-  if (TrackType(spec.codec) == kTrackTypeVideo) videoPresent_ = true;
+  tracks_[trackCount_].setup = setup;
+  if (TrackType(setup.codec) == kTrackTypeVideo) videoPresent_ = true;
   return trackCount_++;
 }
 
-bool MatroskaMuxer::IsVideo(std::uint32_t track) const { return TrackType(tracks_[track].spec.codec) == kTrackTypeVideo; }
+bool MatroskaMuxer::IsVideo(std::uint32_t track) const { return TrackType(tracks_[track].setup.codec) == kTrackTypeVideo; }
 
 bool MatroskaMuxer::UsesNalUnits(std::uint32_t track) const {
-  const TrackCodec c = tracks_[track].spec.codec;
+  const TrackCodec c = tracks_[track].setup.codec;
   return c == TrackCodec::Avc || c == TrackCodec::Hevc;
 }
 
@@ -142,7 +142,7 @@ std::int64_t MatroskaMuxer::ToMs(std::uint32_t track, std::int64_t pts) const {
   const TrackState& t = tracks_[track];
   if (pts == kNoStamp) {
     if (t.lastMs < 0) return 0;
-    const std::uint64_t frameNs = t.spec.video.frameDurationNs;
+    const std::uint64_t frameNs = t.setup.video.frameDurationNs;
     return t.lastMs + (frameNs != 0 ? static_cast<std::int64_t>((frameNs + 500000) / 1000000) : t.stepMs);
   }
   // Each stamp on its own, so no rounding adds up over hours. Times before
@@ -153,7 +153,7 @@ std::int64_t MatroskaMuxer::ToMs(std::uint32_t track, std::int64_t pts) const {
 
 bool MatroskaMuxer::HeadReady() const {
   for (std::uint32_t n = 0; n < trackCount_; ++n) {
-    const TrackSpec& s = tracks_[n].spec;
+    const TrackSetup& s = tracks_[n].setup;
     const bool needsPrivate = s.codec == TrackCodec::Avc || s.codec == TrackCodec::Hevc || s.codec == TrackCodec::Aac;
     if ((needsPrivate && s.codecPrivateSize == 0) || (IsVideo(n) && s.video.width == 0)) return false;
   }
@@ -291,13 +291,13 @@ bool MatroskaMuxer::EndUnit() {
         clusterUsed_ + need > kClusterBytes
             ? 0
             : ToLengthPrefixed(unit, {cluster + clusterUsed_, kClusterBytes - clusterUsed_},
-                               t.spec.codec == TrackCodec::Avc ? NalSyntax::H264 : NalSyntax::Hevc);
+                               t.setup.codec == TrackCodec::Avc ? NalSyntax::H264 : NalSyntax::Hevc);
     if (n == 0) ++dropped_;
     clusterUsed_ += n;
   } else {
     std::span<const std::uint8_t> data(cluster + blockStart_ + kBlockHeader, clusterUsed_ - blockStart_ - kBlockHeader);
     if (!headWritten_) LearnFromUnit(t, data);
-    if (t.spec.codec == TrackCodec::Aac) {
+    if (t.setup.codec == TrackCodec::Aac) {
       // Matroska holds the raw frame; the ADTS header and the LATM
       // configuration are the codec private data's business.
       std::uint8_t* raw = cluster + blockStart_ + kBlockHeader;
@@ -351,7 +351,7 @@ bool MatroskaMuxer::WriteUnit(std::uint32_t track, std::int64_t pts, bool key, s
 }
 
 void MatroskaMuxer::LearnFromUnit(TrackState& t, std::span<const std::uint8_t> unit) {
-  TrackSpec& s = t.spec;
+  TrackSetup& s = t.setup;
   switch (s.codec) {
     case TrackCodec::Mpeg2Video:
       if (s.video.width == 0) {
@@ -484,7 +484,7 @@ bool MatroskaMuxer::WriteHead() {
   tracksPos_ = w.pos() - segmentDataStart_;
   const std::size_t tracks = w.OpenMaster(id::kTracks, 4);
   for (std::uint32_t n = 0; n < trackCount_; ++n) {
-    const TrackSpec& s = tracks_[n].spec;
+    const TrackSetup& s = tracks_[n].setup;
     const std::uint32_t type = TrackType(s.codec);
     const std::size_t entry = w.OpenMaster(id::kTrackEntry, 4);
     w.Uint(id::kTrackNumber, n + 1);
@@ -588,7 +588,7 @@ double MatroskaMuxer::durationMs() const {
   for (std::uint32_t n = 0; n < trackCount_; ++n) {
     const TrackState& t = tracks_[n];
     if (t.maxMs < 0) continue;
-    const std::uint64_t frameNs = t.spec.video.frameDurationNs;
+    const std::uint64_t frameNs = t.setup.video.frameDurationNs;
     const std::int64_t step =
         IsVideo(n) && frameNs != 0 ? static_cast<std::int64_t>((frameNs + 500000) / 1000000) : t.stepMs;
     start = std::min(start, t.minMs);

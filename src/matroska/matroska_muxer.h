@@ -56,7 +56,7 @@ inline constexpr std::uint32_t kNoTrack = 0xFFFFFFFF;
 // by one frame.
 inline constexpr std::int64_t kNoStamp = INT64_MIN;
 
-struct TrackSpec {
+struct TrackSetup {
   TrackCodec codec = TrackCodec::Mpeg2Video;
   std::array<char, 4> language{'u', 'n', 'd', '\0'};  // ISO 639-2
   bool isDefault = false;
@@ -99,7 +99,7 @@ class MatroskaMuxer {
   void Reset();
   // Adds a track before the first unit; returns its index, or kNoTrack when
   // there are kMaxTracks already or units have been written.
-  std::uint32_t AddTrack(const TrackSpec& spec);
+  std::uint32_t AddTrack(const TrackSetup& setup);
 
   // One access unit of `track`: its presentation time in 90 kHz ticks from
   // the start of the output, and whether decoding can start at it. False
@@ -131,7 +131,7 @@ class MatroskaMuxer {
 
  private:
   struct TrackState {
-    TrackSpec spec;
+    TrackSetup setup;
     std::int64_t lastMs = -1;
     std::int64_t maxMs = -1;
     std::int64_t minMs = INT64_MAX;

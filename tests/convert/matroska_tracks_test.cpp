@@ -37,17 +37,17 @@ TEST(MatroskaTracks, EveryOutputWithItsCodecLanguageAndFlags) {
   PlanMatroskaTracks(t, run, true, plan);
   ASSERT_EQ(plan.count, 4u);
   EXPECT_EQ(plan.videoTrack, 0u);
-  EXPECT_EQ(plan.specs[0].codec, TrackCodec::Avc);
-  EXPECT_TRUE(plan.specs[0].isDefault);
-  EXPECT_EQ(plan.specs[1].codec, TrackCodec::MpegL2);
-  EXPECT_STREQ(plan.specs[1].language.data(), "deu");
-  EXPECT_TRUE(plan.specs[1].isDefault);
+  EXPECT_EQ(plan.setups[0].codec, TrackCodec::Avc);
+  EXPECT_TRUE(plan.setups[0].isDefault);
+  EXPECT_EQ(plan.setups[1].codec, TrackCodec::MpegL2);
+  EXPECT_STREQ(plan.setups[1].language.data(), "deu");
+  EXPECT_TRUE(plan.setups[1].isDefault);
   // E-AC-3 goes out as AC-3 in every container.
-  EXPECT_EQ(plan.specs[2].codec, TrackCodec::Ac3);
-  EXPECT_STREQ(plan.specs[2].language.data(), "eng");
-  EXPECT_FALSE(plan.specs[2].isDefault);
-  EXPECT_TRUE(plan.specs[3].visualImpaired);
-  EXPECT_FALSE(plan.specs[3].isDefault);
+  EXPECT_EQ(plan.setups[2].codec, TrackCodec::Ac3);
+  EXPECT_STREQ(plan.setups[2].language.data(), "eng");
+  EXPECT_FALSE(plan.setups[2].isDefault);
+  EXPECT_TRUE(plan.setups[3].visualImpaired);
+  EXPECT_FALSE(plan.setups[3].isDefault);
   for (std::uint32_t slot = 0; slot < 3; ++slot) EXPECT_EQ(plan.trackOfSlot[slot], slot + 1) << slot;
   EXPECT_EQ(plan.trackOfSlot[3], mkv::kNoTrack);
 }
@@ -62,9 +62,9 @@ TEST(MatroskaTracks, ConvertedAudioAloneAndWithoutVideo) {
   PlanMatroskaTracks(t, run, false, plan);
   ASSERT_EQ(plan.count, 1u);
   EXPECT_EQ(plan.videoTrack, mkv::kNoTrack);
-  EXPECT_EQ(plan.specs[0].codec, TrackCodec::MpegL2);
-  EXPECT_TRUE(plan.specs[0].isDefault);
-  EXPECT_TRUE(plan.specs[0].visualImpaired);
+  EXPECT_EQ(plan.setups[0].codec, TrackCodec::MpegL2);
+  EXPECT_TRUE(plan.setups[0].isDefault);
+  EXPECT_TRUE(plan.setups[0].visualImpaired);
   EXPECT_EQ(plan.trackOfSlot[0], 0u);
 }
 

@@ -55,13 +55,13 @@ class MatroskaFiles : public ::testing::Test {
   }
 
   // Feeds every unit of `ts` whose PID has a track in `tracks` (PID ->
-  // track spec, tracks added in PID order) and finishes unless told not to.
+  // track setup, tracks added in PID order) and finishes unless told not to.
   // Returns the number of units per track.
   std::map<std::uint32_t, int> Mux(MatroskaMuxer& mux, const fs::path& ts,
-                                   const std::map<std::uint32_t, TrackSpec>& specs, bool finish = true) {
+                                   const std::map<std::uint32_t, TrackSetup>& setups, bool finish = true) {
     mux.Reset();
     std::map<std::uint32_t, std::uint32_t> trackOf;
-    for (const auto& [pid, spec] : specs) trackOf[pid] = mux.AddTrack(spec);
+    for (const auto& [pid, setup] : setups) trackOf[pid] = mux.AddTrack(setup);
     std::map<std::uint32_t, int> counts;
     for (const Unit& u : ReadUnits(ts)) {
       const auto it = trackOf.find(u.pid);
@@ -75,8 +75,8 @@ class MatroskaFiles : public ::testing::Test {
     return counts;
   }
 
-  static TrackSpec Spec(TrackCodec codec, const char* language = "und", bool isDefault = false) {
-    TrackSpec s;
+  static TrackSetup Setup(TrackCodec codec, const char* language = "und", bool isDefault = false) {
+    TrackSetup s;
     s.codec = codec;
     for (int i = 0; i < 3; ++i) s.language[i] = language[i];
     s.isDefault = isDefault;
@@ -137,10 +137,10 @@ bool MatroskaFiles::made_ = false;
 TEST_F(MatroskaFiles, Mpeg2WithMpegAudioAndAc3) {
   const fs::path out = *dir_ / "mpeg2.mkv";
   ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
-  TrackSpec ad = Spec(TrackCodec::Ac3, "eng");
+  TrackSetup ad = Setup(TrackCodec::Ac3, "eng");
   ad.visualImpaired = true;
   const auto counts = Mux(mux_, *dir_ / "mpeg2.ts",
-                          {{0x100, Spec(TrackCodec::Mpeg2Video)}, {0x101, Spec(TrackCodec::MpegL2, "ger", true)},
+                          {{0x100, Setup(TrackCodec::Mpeg2Video)}, {0x101, Setup(TrackCodec::MpegL2, "ger", true)},
                            {0x102, ad}});
   ASSERT_TRUE(writer_.CloseOutput());
 
@@ -172,7 +172,7 @@ TEST_F(MatroskaFiles, H264AndAacFromTheirOwnHeaders) {
   const fs::path out = *dir_ / "h264.mkv";
   ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
   const auto counts =
-      Mux(mux_, *dir_ / "h264.ts", {{0x100, Spec(TrackCodec::Avc)}, {0x101, Spec(TrackCodec::Aac, "spa", true)}});
+      Mux(mux_, *dir_ / "h264.ts", {{0x100, Setup(TrackCodec::Avc)}, {0x101, Setup(TrackCodec::Aac, "spa", true)}});
   ASSERT_TRUE(writer_.CloseOutput());
 
   ExpectReadable(out, Sum(counts), true, true);
@@ -206,7 +206,7 @@ TEST_F(MatroskaFiles, ParameterSetsThatComeLateStillMakeTheHead) {
   ByteSink sink;
   MatroskaMuxer mux(sink);
   mux.Reset();
-  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Avc));
+  const std::uint32_t v = mux.AddTrack(Setup(TrackCodec::Avc));
   int written = 0;
   for (const Unit& u : ReadUnits(*dir_ / "h264_gop2s.ts")) {
     if (u.pid != 0x100 || (written == 0 && u.key)) continue;  // from the first picture after the key frame
@@ -224,7 +224,7 @@ TEST_F(MatroskaFiles, ParameterSetsThatComeLateStillMakeTheHead) {
 TEST_F(MatroskaFiles, HevcFromItsOwnParameterSets) {
   const fs::path out = *dir_ / "hevc.mkv";
   ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
-  const auto counts = Mux(mux_, *dir_ / "hevc.ts", {{0x100, Spec(TrackCodec::Hevc)}});
+  const auto counts = Mux(mux_, *dir_ / "hevc.ts", {{0x100, Setup(TrackCodec::Hevc)}});
   ASSERT_TRUE(writer_.CloseOutput());
   ExpectReadable(out, Sum(counts), true, true);
   const auto summary = MkvMergeSummary(out);
@@ -239,7 +239,7 @@ TEST_F(MatroskaFiles, HevcFromItsOwnParameterSets) {
 TEST_F(MatroskaFiles, AacFromLatm) {
   const fs::path out = *dir_ / "latm.mkv";
   ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
-  const auto counts = Mux(mux_, *dir_ / "latm.ts", {{0x100, Spec(TrackCodec::Aac, "pol", true)}});
+  const auto counts = Mux(mux_, *dir_ / "latm.ts", {{0x100, Setup(TrackCodec::Aac, "pol", true)}});
   ASSERT_TRUE(writer_.CloseOutput());
   ExpectReadable(out, Sum(counts), true, true);
   EXPECT_EQ(DecodeErrors(out), "");
@@ -254,7 +254,7 @@ TEST_F(MatroskaFiles, ChaptersAtTheStartAndAtCuts) {
   const fs::path out = *dir_ / "chapters.mkv";
   ASSERT_TRUE(writer_.OpenOutput(kelvor::test::PathText(out), {.exactLength = true, .keep = {}}));
   mux_.Reset();
-  const std::uint32_t t = mux_.AddTrack(Spec(TrackCodec::MpegL2));
+  const std::uint32_t t = mux_.AddTrack(Setup(TrackCodec::MpegL2));
   mux_.AddChapter(2 * 90000 + 4500);
   mux_.AddChapter(0);
   int frames = 0;
@@ -282,8 +282,8 @@ TEST_F(MatroskaFiles, UnfinishedAndUnseekableOutputsStayValid) {
     sink.seekable = false;
     MatroskaMuxer mux(sink);
     mux.Reset();
-    const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
-    const std::uint32_t a = mux.AddTrack(Spec(TrackCodec::MpegL2));
+    const std::uint32_t v = mux.AddTrack(Setup(TrackCodec::Mpeg2Video));
+    const std::uint32_t a = mux.AddTrack(Setup(TrackCodec::MpegL2));
     int written = 0;
     for (const Unit& u : units) {
       if (u.pid == 0x100 || u.pid == 0x101) {
@@ -319,7 +319,7 @@ TEST_F(MatroskaFiles, RefusedOutputEndsTheRun) {
   sink.refuseAfterBytes = 200000;
   MatroskaMuxer mux(sink);
   mux.Reset();
-  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
+  const std::uint32_t v = mux.AddTrack(Setup(TrackCodec::Mpeg2Video));
   bool refused = false;
   for (const Unit& u : ReadUnits(*dir_ / "mpeg2.ts")) {
     if (u.pid != 0x100) continue;
@@ -340,7 +340,7 @@ TEST_F(MatroskaFiles, TimesAreRoundedStampByStamp) {
   ByteSink sink;
   MatroskaMuxer mux(sink);
   mux.Reset();
-  const std::uint32_t s = mux.AddTrack(Spec(TrackCodec::Pgs));
+  const std::uint32_t s = mux.AddTrack(Setup(TrackCodec::Pgs));
   const std::vector<std::uint8_t> unit(16, 0x16);
   const std::int64_t tenHours = std::int64_t{10} * 3600 * 90000;
   for (const std::int64_t pts : {std::int64_t{-900}, std::int64_t{44}, std::int64_t{45}, tenHours + 3003 * 1000,
@@ -370,7 +370,7 @@ TEST_F(MatroskaFiles, IndexOfALongRecordingIsThinnedNotCutOff) {
   ByteSink sink;
   MatroskaMuxer mux(sink);
   mux.Reset();
-  const std::uint32_t v = mux.AddTrack(Spec(TrackCodec::Mpeg2Video));
+  const std::uint32_t v = mux.AddTrack(Setup(TrackCodec::Mpeg2Video));
   const std::vector<std::uint8_t> picture = {0, 0, 1, 0xB3, 0x16, 0x01, 0x20, 0x13, 0xFF, 0xFF, 0xE0, 0x18};
   const std::uint32_t count = MatroskaMuxer::kMaxCues + 5000;
   for (std::uint32_t k = 0; k < count; ++k) {
@@ -390,7 +390,7 @@ TEST_F(MatroskaFiles, LargeUnitsSplitClustersAndOversizedOnesAreLeftOut) {
   ByteSink sink;
   MatroskaMuxer mux(sink);
   mux.Reset();
-  const std::uint32_t s = mux.AddTrack(Spec(TrackCodec::Pgs));
+  const std::uint32_t s = mux.AddTrack(Setup(TrackCodec::Pgs));
   std::vector<std::uint8_t> big(5u << 20);
   for (std::size_t i = 0; i < big.size(); ++i) big[i] = static_cast<std::uint8_t>(i * 7);
   for (int k = 0; k < 8; ++k) {
