@@ -66,6 +66,7 @@ bool OutputWriter::AppendPacket(std::span<const std::uint8_t> packet) {
     // The buffer is complete: hand it over and wait until the other one is
     // free. A failed writer frees buffers at once, so this never hangs.
     handoff_.fetch_or(kFull[currentBuffer_]);
+    if (!bufferHandedOver_) std::memcpy(firstBytes_.data(), buffers_[currentBuffer_].get(), firstBytes_.size());
     AnnounceHandoff();
     bufferHandedOver_ = true;
     currentBuffer_ ^= 1;

@@ -131,6 +131,9 @@ class OutputWriter final : public PacketSink {
   std::uint32_t fillCount_ = 0;
   bool bufferHandedOver_ = false;  // the file's first bytes have left the buffers
   std::array<std::uint8_t, kMaxHeadRewrite> head_{};
+  // The file's first bytes as they left the buffers, so that a head can go
+  // back as whole sectors where the handle takes only those (direct I/O).
+  std::array<std::uint8_t, kMaxHeadRewrite> firstBytes_{};
   std::uint32_t headSize_ = 0;
 };
 

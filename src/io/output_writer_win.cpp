@@ -139,22 +139,20 @@ HANDLE ReopenBuffered(HANDLE h) {
 }  // namespace
 
 bool OutputWriter::WriteHeadAtStart() {
-  // A few hundred bytes at offset 0 are no whole sector: a buffered handle.
-  if (direct_.load()) {
-    const HANDLE again = ReopenBuffered(AsHandle(file_));
-    if (again == nullptr) {
-      lastError_ = LastError();
-      return false;
-    }
-    file_ = reinterpret_cast<std::intptr_t>(again);
-    direct_ = false;
-  }
+  // The handle may take whole sectors only (direct I/O), and a second handle
+  // for ordinary writes would clash with its own sharing rules: the file's
+  // first bytes, kept as they left the buffers, go back whole with the head
+  // laid over them. The file is longer than them once a buffer has left.
+  static_assert(kBufferSize >= std::tuple_size_v<decltype(firstBytes_)>);
+  std::uint8_t* sector = buffers_[currentBuffer_].get();
+  std::memcpy(sector, firstBytes_.data(), firstBytes_.size());
+  std::memcpy(sector, head_.data(), headSize_);
   const LARGE_INTEGER zero{};
   if (::SetFilePointerEx(AsHandle(file_), zero, nullptr, FILE_BEGIN) == 0) {
     lastError_ = LastError();
     return false;
   }
-  return WriteFully(head_.data(), headSize_);
+  return WriteFully(sector, static_cast<std::uint32_t>(firstBytes_.size()));
 }
 
 bool OutputWriter::WriteFully(const std::uint8_t* data, std::uint32_t n) {
