@@ -1,7 +1,7 @@
 #!/bin/sh
 # Shared by the .ci/fuzz_*.sh scripts. Builds one libFuzzer target (preset
 # "fuzz", clang with ASan/UBSan), runs each kept crashing input in
-# fuzz/regressions/<target>/ once, then fuzzes for FUZZ_SECONDS (default 20)
+# fuzz/regressions/<target>/ once, then fuzzes for FUZZ_SECONDS (default 12)
 # from the committed seeds in fuzz/corpus/<target>/, the inputs that longer
 # local runs found to reach code the seeds do not (fuzz/discovered/<target>/,
 # kept apart from the seeds fuzz/make_corpus.sh remakes) and any seed folders
@@ -13,7 +13,7 @@ set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
 target=$1
 shift
-seconds=${FUZZ_SECONDS:-20}
+seconds=${FUZZ_SECONDS:-12}
 build="$root/build/fuzz"
 
 cd "$root"
