@@ -32,6 +32,15 @@ struct CollectedFrame {
   HeldFrames held{kFrameBytes};
   StampSlot stamp;  // of the PES packet being read
 
+  // Copies as much of the frame body as `bytes` holds; returns how many
+  // bytes it took (the frame is whole when toCollect reaches 0).
+  std::size_t CollectBody(std::span<const std::uint8_t> bytes) {
+    const std::size_t take = std::min<std::size_t>(toCollect, bytes.size());
+    std::copy_n(bytes.begin(), take, frame.begin() + (frameLength - toCollect));
+    toCollect -= static_cast<std::uint32_t>(take);
+    return take;
+  }
+
   // Start of a run (the framing state is the codec's).
   void ResetCollected() {
     toCollect = 0;

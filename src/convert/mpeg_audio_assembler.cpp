@@ -116,10 +116,7 @@ bool MpegAudioAssembler::ContinuePes(std::span<const std::uint8_t> payload, std:
         break;
       }
       case Phase::Body: {
-        const std::size_t take = std::min<std::size_t>(t.toCollect, n - pos);
-        std::memcpy(t.frame.data() + (t.frameLength - t.toCollect), payload.data() + pos, take);
-        pos += take;
-        t.toCollect -= static_cast<std::uint32_t>(take);
+        pos += t.CollectBody(payload.subspan(pos));
         if (t.toCollect == 0 && !frameDone(t, i)) return false;
         break;
       }
